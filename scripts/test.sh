@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs every test of Parlex2 on a Debian 12 machine: installs what is missing,
+# builds natively (with AddressSanitizer and UBSan) and runs the unit and
+# integration suites, then cross-builds the Windows programs and runs the core
+# suite and the end-to-end tests under Wine. Exits non-zero when any test fails
+# or when no test ran.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+parlex2_deps
+
+jobs=$(nproc)
+status=0
+passed=0
+failed=0
+
+count() {  # count LOG: adds ctest's totals from LOG to the run's
+  local line
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -n1 || true)
+  if [ -z "$line" ]; then
+    echo "No test result in $1"; status=1; return
+  fi
+  local total fail
+  fail=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+  [ "$total" -gt 0 ] || status=1
+  passed=$((passed + total - fail))
+  failed=$((failed + fail))
+}
+
+echo "== native build (Debug, ASan + UBSan)"
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs"
+echo "== native tests"
+ctest --preset native -j "$jobs" 2>&1 | tee build/native/ctest.log || status=1
+count build/native/ctest.log
+
+if [ -x scripts/wine-tests.sh ]; then
+  echo "== Windows build and tests under Wine"
+  scripts/wine-tests.sh 2>&1 | tee build/wine-tests.log || status=1
+  for log in build/windows/ctest-*.log; do
+    [ -f "$log" ] && count "$log"
+  done
+fi
+
+echo
+echo "Parlex2: $passed passed, $failed failed"
+[ "$failed" -eq 0 ] || status=1
+[ "$passed" -gt 0 ] || status=1
+exit $status

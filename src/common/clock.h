@@ -1,0 +1,40 @@
+// The program's view of time: a millisecond tick count for pacing and
+// time-outs, a sleep, and the local wall-clock time for log stamps, the
+// settings file and the instrument's clock. Tests install a fake.
+#pragma once
+
+#include <cstdint>
+
+namespace parlex2 {
+
+struct LocalTime {
+  int year = 1970;
+  int month = 1;       // 1..12
+  int day = 1;         // 1..31
+  int dayOfWeek = 4;   // 0 = Sunday .. 6 = Saturday
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since an arbitrary start; only differences mean anything.
+  virtual std::uint64_t TickMs() = 0;
+  virtual void SleepMs(std::uint32_t milliseconds) = 0;
+  virtual LocalTime Now() = 0;
+};
+
+// The clock in force: the system clock unless a test installed another.
+Clock& GetClock();
+
+// Installs `clock` (not owned) for the whole process, or the system clock again
+// when null. Only tests call this, before the code under test runs.
+void SetClock(Clock* clock);
+
+// The real clock of the operating system.
+Clock& SystemClock();
+
+}  // namespace parlex2

@@ -1,0 +1,14 @@
+#include <windows.h>
+
+#include <string>
+
+#include "common/debug_output.h"
+
+namespace parlex2 {
+
+void DebugOutput(std::string_view text) {
+  std::string copy(text);
+  OutputDebugStringA(copy.c_str());
+}
+
+}  // namespace parlex2

@@ -1,0 +1,64 @@
+// What the core needs from whoever shows things to the user. The Windows front
+// end answers with message boxes, the wait cursor and common dialogs; the
+// command line with the terminal; tests with a recording fake.
+//
+// Called on the UI thread, except where a caller documents otherwise (the comms
+// log may call ShowMessage from the upgrade worker while the UI thread leaves
+// the link alone).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace parlex2 {
+
+enum class MessageIcon { None, Information, Warning, Error, Question };
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+
+struct FileDialogOptions {
+  std::string title;          // empty: the system's default title
+  std::string filterName;     // e.g. "Text File *.txt"
+  std::string filterPattern;  // e.g. "*.txt"
+  std::string defaultExtension;
+  std::string initialName;
+  bool confirmOverwrite = false;
+};
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+
+  // Shows `text` with `caption` and waits for the answer. `owned` is false for
+  // the few messages shown without an owner window.
+  virtual MessageAnswer ShowMessage(std::string_view text, std::string_view caption,
+                                    MessageIcon icon, MessageButtons buttons,
+                                    bool owned = true) = 0;
+
+  // The wait cursor; use ScopedWaitCursor rather than these.
+  virtual void BeginWait() {}
+  virtual void EndWait() {}
+
+  // The path the user chose, or nothing when cancelled.
+  virtual std::optional<std::string> ChooseFileToOpen(const FileDialogOptions&) {
+    return std::nullopt;
+  }
+  virtual std::optional<std::string> ChooseFileToSave(const FileDialogOptions&) {
+    return std::nullopt;
+  }
+};
+
+// Shows the wait cursor for its lifetime, on every path out of a scope.
+class ScopedWaitCursor {
+ public:
+  explicit ScopedWaitCursor(UserInterface& ui) : ui_(ui) { ui_.BeginWait(); }
+  ~ScopedWaitCursor() { ui_.EndWait(); }
+  ScopedWaitCursor(const ScopedWaitCursor&) = delete;
+  ScopedWaitCursor& operator=(const ScopedWaitCursor&) = delete;
+
+ private:
+  UserInterface& ui_;
+};
+
+}  // namespace parlex2

@@ -1,0 +1,28 @@
+// The timestamped trace of what passes between the program and the
+// instrument. Entries go to the log file while file logging is on and a path is
+// set, otherwise to the debugger output. Safe to call from the upgrade worker
+// thread as well as the UI thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace parlex2 {
+
+class UserInterface;
+
+class CommsLog {
+ public:
+  // Writes "[hh:mm:ss.mmm] " and `text` (which carries its own line feed).
+  static void Write(std::string_view text);
+  static bool IsLoggingEnabled();
+  static void ToggleLogging();
+  // Keeps at most 259 characters of `path`.
+  static void SetLogPath(std::string_view path);
+  static std::string GetLogPath();
+  // Where "Error opening comms log for writing" is shown (not owned; may be
+  // null, then the message goes to the debugger output).
+  static void SetUserInterface(UserInterface* ui);
+};
+
+}  // namespace parlex2

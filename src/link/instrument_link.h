@@ -1,0 +1,115 @@
+// The one connection between the program and one instrument, over a COM port
+// or TCP, with the identity of the instrument on the other end.
+//
+// Calls come in strict request/reply order from one thread at a time: the UI
+// thread, or the upgrade worker while polling is off.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "link/transport.h"
+
+namespace parlex2 {
+
+// Stored as this number in the settings file.
+enum class InterfaceKind : int { None = 0, Usb = 1, Lan = 2, Serial = 3 };
+
+inline constexpr std::size_t kComPortMax = 6;     // "COM254"
+inline constexpr std::size_t kIpAddressMax = 15;  // "255.255.255.255"
+inline constexpr std::size_t kIdnReplyMax = 127;
+inline constexpr std::size_t kCalReplyMax = 255;
+inline constexpr std::size_t kVersionReplyMax = 127;
+inline constexpr std::uint32_t kUsbBaudRate = 19200;
+inline constexpr std::uint32_t kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
+
+inline constexpr char kWakeByte = 0x14;  // DC4: wakes the instrument's command interpreter
+
+// Where the instrument is reached. Loaded from the settings file at start-up,
+// written by the connection form, changed only while the link is closed.
+struct ConnectionSettings {
+  InterfaceKind interfaceKind = InterfaceKind::None;
+  std::string comPort;    // COM7 on Windows (at most 6), a device path elsewhere
+  std::string ipAddress;  // dotted IPv4, at most 15; empty when none
+  std::uint32_t baudRate = 0;
+};
+
+// What identification found out. Kept across Close.
+struct InstrumentInfo {
+  std::int32_t modelNumber = 0;  // 0 not identified, 9998 boot code, else the model table's
+  std::int32_t familyVariant = 0;
+  std::int32_t modelVariant = 0;
+  std::string idnReply;      // at most 127: maker,model,serial,...
+  std::string calstrReply;   // at most 255
+  std::string calverReply;   // at most 255
+  std::string versionReply;  // at most 127
+  bool connected = false;    // result of the last connect-and-identify
+};
+
+// Counts every Send and ReadLine of the program (also while logging is off).
+std::uint64_t ExchangeCounter();
+
+class InstrumentLink {
+ public:
+  using TransportFactory =
+      std::function<std::unique_ptr<Transport>(const ConnectionSettings&, std::string* error)>;
+
+  InstrumentLink();
+  ~InstrumentLink();
+  InstrumentLink(const InstrumentLink&) = delete;
+  InstrumentLink& operator=(const InstrumentLink&) = delete;
+
+  ConnectionSettings settings;
+  InstrumentInfo info;
+
+  bool portOpen() const { return transport_ != nullptr; }
+
+  // Opens the transport, sends the wake byte and discards what answers within
+  // 100 ms. 0 on success (also when already open), -1 on failure.
+  int Open();
+  void Close();
+
+  // Sends `text` as it is (the caller supplies the line feed). COM ports: bytes
+  // written, 0 on failure; LAN: 0 on success, -1 on failure; -1 when closed.
+  int Send(std::string_view text);
+  // True when a Send result means the text did not go out whole.
+  bool SendFailed(int result, std::size_t length) const;
+
+  // Reads one reply line into `buffer` of `size` bytes and logs it; a line
+  // starting with a byte of 0x80 or more is replaced by the binary value's
+  // text. Returns the length read; LAN: -1 on time-out or lost connection.
+  int ReadLine(char* buffer, std::size_t size);
+
+  // The next waiting byte, -2 when nothing waits, -1 on error. Never waits.
+  int ReadByte();
+
+  // Discards input until nothing has arrived and `milliseconds` have passed
+  // since the call (0: only what waits now).
+  void Drain(std::uint32_t milliseconds);
+
+  // COM port: this link's read time-out; LAN: the program-wide one.
+  void SetReadTimeout(std::uint32_t milliseconds);
+
+  // The serial number (field 2 of the *IDN? reply), or empty when unknown.
+  std::string SerialNumber() const;
+
+  // The system's reason for the last failed Open.
+  const std::string& LastError() const { return lastError_; }
+
+  // Replaces how transports are opened (tests); null restores the real one.
+  void SetTransportFactory(TransportFactory factory);
+
+ private:
+  void LogExchange(const char* direction, std::string_view text, bool addLineFeed);
+
+  std::unique_ptr<Transport> transport_;
+  TransportFactory factory_;
+  std::string lastError_;
+};
+
+}  // namespace parlex2
