@@ -61,10 +61,23 @@ struct IniLines {
     return ini;
   }
 
+  // Writes the file as the profile functions rewrite one: blank lines dropped,
+  // blanks around section names, keys and values removed, other lines kept.
   bool Save(const std::string& path) const {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    for (const std::string& line : lines) out << line << "\r\n";
+    for (const std::string& line : lines) {
+      std::string_view text = Trim(line);
+      if (text.empty()) continue;
+      if (auto section = SectionName(text)) {
+        out << '[' << *section << ']';
+      } else if (auto key = KeyName(text)) {
+        out << *key << '=' << Trim(text.substr(text.find('=') + 1));
+      } else {
+        out << text;
+      }
+      out << "\r\n";
+    }
     out.flush();
     return static_cast<bool>(out);
   }
@@ -137,10 +150,7 @@ bool IniFileStore::PutString(std::string_view section, std::string_view key,
     std::string_view old = ini.lines[found];
     ini.lines[found] = std::string(Trim(old.substr(0, old.find('=')))) + "=" + std::string(value);
   } else {
-    // After the section's last key, ahead of any blank lines that part it from
-    // the next section.
     std::size_t at = ini.SectionEnd(header);
-    while (at > header + 1 && Trim(ini.lines[at - 1]).empty()) --at;
     ini.lines.insert(ini.lines.begin() + static_cast<std::ptrdiff_t>(at), line);
   }
   return ini.Save(path_);

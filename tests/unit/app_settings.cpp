@@ -258,12 +258,15 @@ TEST(IniFileStoreTest, ReadsLikeTheProfileFunctions) {
 TEST(IniFileStoreTest, WritesKeepOtherLinesAndAddKeysToTheirOwnSection) {
   TempFolder temp;
   std::string path = temp.File("x.ini");
-  WriteAll(path, "; kept\r\n[Init]\r\nCreated=1\r\n\r\n[Connect]\r\ninterface=1\r\n");
+  WriteAll(path, "; kept\n[Init]\nCreated = 1 \n\n[Connect]\ninterface=1\nOdd line\n");
   IniFileStore store(path);
   EXPECT_TRUE(store.PutString("INIT", "MainWindowWidth", "900"));
   EXPECT_TRUE(store.PutString("Connect", "Interface", "2"));
+  // Rewritten as the profile functions do: CR LF, no blank lines, no blanks
+  // around names and values, keys added at the end of their own section.
   EXPECT_EQ(ReadAll(path),
-            "; kept\r\n[Init]\r\nCreated=1\r\nMainWindowWidth=900\r\n\r\n[Connect]\r\ninterface=2\r\n");
+            "; kept\r\n[Init]\r\nCreated=1\r\nMainWindowWidth=900\r\n[Connect]\r\ninterface=2\r\n"
+            "Odd line\r\n");
 
   IniFileStore unwritable(temp.File("no-such-folder/x.ini"));
   EXPECT_FALSE(unwritable.PutString("Init", "Created", "x"));
