@@ -158,6 +158,10 @@ void InstrumentLink::Drain(std::uint32_t milliseconds) {
   }
 }
 
+void InstrumentLink::WaitReadable(std::uint32_t milliseconds) {
+  if (transport_) transport_->WaitReadable(milliseconds);
+}
+
 void InstrumentLink::SetReadTimeout(std::uint32_t milliseconds) {
   if (transport_) {
     transport_->SetReadTimeout(milliseconds);
