@@ -92,6 +92,11 @@ class InstrumentLink {
   // since the call (0: only what waits now).
   void Drain(std::uint32_t milliseconds);
 
+  // Waits at most `milliseconds` for a byte to arrive (returns at once when
+  // one waits or the link is closed or broken). For pollers outside a window
+  // timer, such as the command line.
+  void WaitReadable(std::uint32_t milliseconds);
+
   // COM port: this link's read time-out; LAN: the program-wide one.
   void SetReadTimeout(std::uint32_t milliseconds);
 

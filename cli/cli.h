@@ -1,0 +1,72 @@
+// The parlex2 command line: shared connection options and the registry that
+// each subcommand file adds itself to.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+#include "common/ui.h"
+#include "link/instrument_link.h"
+
+namespace parlex2::cli {
+
+// Exit statuses shared by every subcommand.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitConnection = 1;
+inline constexpr int kExitUsage = 2;
+
+struct ConnectionOptions {
+  std::string lan;     // --lan ADDRESS
+  std::string usb;     // --usb PORT
+  std::string serial;  // --serial PORT
+  std::uint32_t baud = 0;
+  std::string log;     // --log FILE: comms log on, to this file
+
+  bool Given() const { return !lan.empty() || !usb.empty() || !serial.empty(); }
+};
+
+// Messages go to standard error as "Caption: text"; questions take the
+// default answer (the command line never blocks on a question).
+class TerminalUi final : public UserInterface {
+ public:
+  MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon,
+                            MessageButtons buttons, bool owned) override;
+};
+
+struct Context {
+  ConnectionOptions connection;
+  TerminalUi ui;
+  int exitCode = kExitOk;
+
+  // Fills `link.settings` from the options. Without options the saved default
+  // connection is used when a loader was registered (see SetDefaultConnectionLoader).
+  // False, with a one-line reason in `error`, when there is nothing to connect to.
+  bool ConfigureLink(InstrumentLink& link, std::string& error) const;
+  // Switches the comms log to --log FILE when it was given.
+  void ApplyLog() const;
+};
+
+// Reads the saved default connection into `settings`; true when one was saved.
+using DefaultConnectionLoader = std::function<bool(ConnectionSettings& settings)>;
+void SetDefaultConnectionLoader(DefaultConnectionLoader loader);
+
+// A subcommand file calls this at static-initialisation time:
+//   static const bool added = parlex2::cli::RegisterCommand([](CLI::App& app, Context& ctx) {
+//     auto* sub = app.add_subcommand("name", "what it does");
+//     ...
+//     sub->callback([&ctx] { ctx.exitCode = ...; });
+//   });
+using CommandSetup = std::function<void(CLI::App& app, Context& context)>;
+bool RegisterCommand(CommandSetup setup);
+
+// Lets every registered subcommand add itself to `app`.
+void AddRegisteredCommands(CLI::App& app, Context& context);
+
+// Prints a one-line error to standard error.
+void PrintError(const std::string& message);
+
+}  // namespace parlex2::cli

@@ -1,0 +1,116 @@
+// parlex2: the instrument link from a terminal.
+#include <cstdio>
+#include <iostream>
+#include <vector>
+
+#include "cli/cli.h"
+#include "link/comms_log.h"
+
+namespace parlex2::cli {
+namespace {
+
+std::vector<CommandSetup>& Registry() {
+  static std::vector<CommandSetup> setups;
+  return setups;
+}
+
+DefaultConnectionLoader& Loader() {
+  static DefaultConnectionLoader loader;
+  return loader;
+}
+
+}  // namespace
+
+bool RegisterCommand(CommandSetup setup) {
+  Registry().push_back(std::move(setup));
+  return true;
+}
+
+void AddRegisteredCommands(CLI::App& app, Context& context) {
+  for (auto& setup : Registry()) setup(app, context);
+}
+
+void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std::move(loader); }
+
+void PrintError(const std::string& message) { std::cerr << "parlex2: " << message << std::endl; }
+
+MessageAnswer TerminalUi::ShowMessage(std::string_view text, std::string_view caption,
+                                      MessageIcon, MessageButtons buttons, bool) {
+  std::string flat(text);
+  for (char& c : flat) {
+    if (c == '\n') c = ' ';
+  }
+  std::cerr << caption << ": " << flat << std::endl;
+  switch (buttons) {
+    case MessageButtons::YesNo:
+    case MessageButtons::YesNoCancel:
+      return MessageAnswer::No;
+    case MessageButtons::OkCancel:
+      return MessageAnswer::Cancel;
+    default:
+      return MessageAnswer::Ok;
+  }
+}
+
+bool Context::ConfigureLink(InstrumentLink& link, std::string& error) const {
+  ConnectionSettings& s = link.settings;
+  if (!connection.lan.empty()) {
+    s.interfaceKind = InterfaceKind::Lan;
+    s.ipAddress = connection.lan;
+  } else if (!connection.usb.empty()) {
+    s.interfaceKind = InterfaceKind::Usb;
+    s.comPort = connection.usb;
+    s.baudRate = kUsbBaudRate;
+  } else if (!connection.serial.empty()) {
+    s.interfaceKind = InterfaceKind::Serial;
+    s.comPort = connection.serial;
+    s.baudRate = connection.baud ? connection.baud : 9600;
+  } else if (!Loader() || !Loader()(s) || s.interfaceKind == InterfaceKind::None) {
+    error = "no connection given (use --lan, --usb or --serial, or save a default)";
+    return false;
+  }
+  return true;
+}
+
+void Context::ApplyLog() const {
+  if (connection.log.empty()) return;
+  CommsLog::SetLogPath(connection.log);
+  if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
+}
+
+}  // namespace parlex2::cli
+
+int main(int argc, char** argv) {
+  using namespace parlex2::cli;
+  CLI::App app{"parlex2: talk to a measuring instrument over a COM port or the LAN"};
+  app.require_subcommand(1);
+  Context context;
+  parlex2::CommsLog::SetUserInterface(&context.ui);
+  auto* lan = app.add_option("--lan", context.connection.lan, "instrument's IPv4 address (TCP port 10001)");
+#ifdef _WIN32
+  const char* portHelp = "COM port, e.g. COM7";
+#else
+  const char* portHelp = "serial device, e.g. /dev/ttyUSB0";
+#endif
+  auto* usb = app.add_option("--usb", context.connection.usb, std::string("USB virtual ") + portHelp + " (19200 baud)");
+  auto* serial = app.add_option("--serial", context.connection.serial, std::string("RS-232 ") + portHelp);
+  app.add_option("--baud", context.connection.baud, "baud rate for --serial (default 9600)")
+      ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400}))
+      ->needs(serial);
+  lan->excludes(usb)->excludes(serial);
+  usb->excludes(serial);
+  app.add_option("--log", context.connection.log, "write the comms log to FILE");
+
+  AddRegisteredCommands(app, context);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+  return context.exitCode;
+}

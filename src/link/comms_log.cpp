@@ -1,0 +1,120 @@
+#include "link/comms_log.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include "common/clock.h"
+#include "common/debug_output.h"
+#include "common/product.h"
+#include "common/ui.h"
+
+namespace parlex2 {
+namespace {
+
+constexpr std::size_t kLogPathMax = 259;
+
+struct LogState {
+  std::mutex mutex;
+  bool loggingEnabled = false;
+  std::string logPath;
+  UserInterface* ui = nullptr;
+};
+
+LogState& State() {
+  static LogState state;
+  return state;
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::u8path(path), ec);
+}
+
+// Creates each leading part of `path` that ends at a path separator, from the
+// root down; parts that exist already are fine.
+void CreateDirectoriesAlong(const std::string& path) {
+  for (std::size_t i = 1; i < path.size(); ++i) {
+    if (path[i] != '\\' && path[i] != '/') continue;
+    std::error_code ec;
+    std::filesystem::create_directory(std::filesystem::u8path(path.substr(0, i)), ec);
+  }
+}
+
+bool AppendToFile(const std::string& path, const std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "a");
+  if (!file) return false;
+  std::fwrite(text.data(), 1, text.size(), file);
+  return std::fclose(file) == 0;
+}
+
+}  // namespace
+
+void CommsLog::Write(std::string_view text) {
+  LogState& state = State();
+  const LocalTime now = GetClock().Now();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d.%03d] ", now.hour, now.minute, now.second,
+                now.millisecond);
+  std::string entry(stamp);
+  entry += text;
+
+  UserInterface* ui = nullptr;
+  {
+    std::lock_guard lock(state.mutex);
+    if (!state.loggingEnabled || state.logPath.empty()) {
+      DebugOutput(entry);
+      return;
+    }
+    const std::string& path = state.logPath;
+    if (!FileExists(path)) {
+      char header[256];
+      std::snprintf(header, sizeof header,
+                    "%s %s CommsLog\nSoftware Version %s_%s (build %s)\n%s***\tLOG FILE OPENED\t***\n",
+                    kCompanyWord, kProductName, kVersionMajor, kVersionMinor, kVersionBuild, stamp);
+      CreateDirectoriesAlong(path);
+      AppendToFile(path, header);
+    }
+    if (FileExists(path)) {
+      AppendToFile(path, entry);  // an entry that cannot be written is lost silently
+      return;
+    }
+    state.loggingEnabled = false;
+    ui = state.ui;
+  }
+  // Shown outside the lock: the front end may pump messages while it asks.
+  static constexpr char kMessage[] = "Error opening comms log for writing\nComms Logging disabled";
+  if (ui) {
+    ui->ShowMessage(kMessage, "Error", MessageIcon::None, MessageButtons::Ok, false);
+  } else {
+    DebugOutput(std::string(kMessage) + "\n");
+  }
+}
+
+bool CommsLog::IsLoggingEnabled() {
+  std::lock_guard lock(State().mutex);
+  return State().loggingEnabled;
+}
+
+void CommsLog::ToggleLogging() {
+  std::lock_guard lock(State().mutex);
+  State().loggingEnabled = !State().loggingEnabled;
+}
+
+void CommsLog::SetLogPath(std::string_view path) {
+  std::lock_guard lock(State().mutex);
+  State().logPath = std::string(path.substr(0, kLogPathMax));
+}
+
+std::string CommsLog::GetLogPath() {
+  std::lock_guard lock(State().mutex);
+  return State().logPath;
+}
+
+void CommsLog::SetUserInterface(UserInterface* ui) {
+  std::lock_guard lock(State().mutex);
+  State().ui = ui;
+}
+
+}  // namespace parlex2

@@ -1,0 +1,173 @@
+#include "link/instrument_link.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <new>
+
+#include "common/clock.h"
+#include "common/text.h"
+#include "link/binary_value.h"
+#include "link/comms_log.h"
+#include "link/lan.h"
+
+namespace parlex2 {
+namespace {
+
+std::atomic<std::uint64_t> exchangeCounter{0};
+
+std::unique_ptr<Transport> OpenRealTransport(const ConnectionSettings& settings,
+                                             std::string* error) {
+  switch (settings.interfaceKind) {
+    case InterfaceKind::Usb:
+    case InterfaceKind::Serial:
+      return OpenSerialTransport(settings.comPort, settings.baudRate, error);
+    case InterfaceKind::Lan:
+      if (LanStartup() != 0) {
+        if (error) *error = "the sockets layer could not be started";
+        return nullptr;
+      }
+      if (auto transport = LanConnect(settings.ipAddress, kInstrumentPort, error)) return transport;
+      LanCleanup();
+      return nullptr;
+    default:
+      if (error) *error = "no interface is configured";
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+std::uint64_t ExchangeCounter() { return exchangeCounter.load(); }
+
+InstrumentLink::InstrumentLink() = default;
+
+InstrumentLink::~InstrumentLink() { Close(); }
+
+void InstrumentLink::SetTransportFactory(TransportFactory factory) {
+  factory_ = std::move(factory);
+}
+
+int InstrumentLink::Open() {
+  if (transport_) return 0;
+  lastError_.clear();
+  transport_ = factory_ ? factory_(settings, &lastError_) : OpenRealTransport(settings, &lastError_);
+  if (!transport_) return -1;
+  // Wake the command interpreter, then throw away whatever the instrument had
+  // queued or answers to the wake byte.
+  const std::uint64_t start = GetClock().TickMs();
+  Send(std::string_view(&kWakeByte, 1));
+  for (;;) {
+    const int c = ReadByte();
+    if (c >= 0) continue;
+    const std::uint64_t elapsed = GetClock().TickMs() - start;
+    if (c == -1 || elapsed > 100) break;
+    transport_->WaitReadable(static_cast<std::uint32_t>(101 - elapsed));
+  }
+  return 0;
+}
+
+void InstrumentLink::Close() {
+  if (!transport_) return;
+  const bool lan = !transport_->WriteReturnsCount();
+  transport_.reset();
+  if (lan) LanCleanup();
+}
+
+std::string InstrumentLink::SerialNumber() const {
+  auto fields = SplitText(info.idnReply, ',');
+  return fields.size() >= 3 ? fields[2] : std::string();
+}
+
+void InstrumentLink::LogExchange(const char* direction, std::string_view text, bool addLineFeed) {
+  const std::uint64_t number = ++exchangeCounter;
+  if (!CommsLog::IsLoggingEnabled()) return;
+  try {
+    auto fields = SplitText(info.idnReply, ',');
+    char head[160];
+    if (fields.size() >= 3) {
+      std::snprintf(head, sizeof head, "(%05llu) [serial:%.100s]%s\t",
+                    static_cast<unsigned long long>(number), fields[2].c_str(), direction);
+    } else {
+      std::snprintf(head, sizeof head, "(%05llu) [serial:unknown] %s\t",
+                    static_cast<unsigned long long>(number), direction);
+    }
+    std::string entry(head);
+    if (text.size() == 1 && text[0] == kWakeByte) {
+      entry += "\\024\n";
+    } else {
+      entry += text;
+      if (addLineFeed) entry += '\n';
+    }
+    CommsLog::Write(entry);
+  } catch (const std::exception& e) {
+    std::cout << (e.what() && *e.what() ? e.what() : "Unknown exception") << std::endl;
+  } catch (...) {
+    std::cout << "Unknown error" << std::endl;
+  }
+}
+
+int InstrumentLink::Send(std::string_view text) {
+  if (!transport_) return -1;
+  const int result = transport_->Write(text);
+  LogExchange(">>", text, false);
+  return result;
+}
+
+bool InstrumentLink::SendFailed(int result, std::size_t length) const {
+  if (result < 0) return true;
+  // A COM port reports the bytes it wrote: fewer than asked is a failed write.
+  return transport_ && transport_->WriteReturnsCount() && static_cast<std::size_t>(result) < length;
+}
+
+int InstrumentLink::ReadLine(char* buffer, std::size_t size) {
+  if (size == 0) return -1;
+  if (!transport_) {
+    std::memset(buffer, 0, size);
+    return -1;
+  }
+  const int count = transport_->ReadLine(buffer, size);
+  LogExchange("<<", std::string_view(buffer, std::strlen(buffer)), true);
+  const auto first = static_cast<unsigned char>(buffer[0]);
+  if (first >= 0x80) {
+    unsigned char value[4] = {first, 0, 0, 0};
+    for (std::size_t i = 1; i < 4 && i < size; ++i) value[i] = static_cast<unsigned char>(buffer[i]);
+    std::string text;
+    BinaryValueToText(value, &text);
+    std::memset(buffer, 0, size);
+    std::memcpy(buffer, text.data(), std::min(text.size(), size - 1));
+  }
+  return count;
+}
+
+int InstrumentLink::ReadByte() { return transport_ ? transport_->ReadByte() : -1; }
+
+void InstrumentLink::Drain(std::uint32_t milliseconds) {
+  if (!transport_) return;
+  const std::uint64_t start = GetClock().TickMs();
+  for (;;) {
+    const int c = ReadByte();
+    if (c >= 0) continue;
+    if (c == -1 || milliseconds == 0) return;
+    const std::uint64_t elapsed = GetClock().TickMs() - start;
+    if (elapsed > milliseconds) return;
+    transport_->WaitReadable(static_cast<std::uint32_t>(milliseconds + 1 - elapsed));
+  }
+}
+
+void InstrumentLink::WaitReadable(std::uint32_t milliseconds) {
+  if (transport_) transport_->WaitReadable(milliseconds);
+}
+
+void InstrumentLink::SetReadTimeout(std::uint32_t milliseconds) {
+  if (transport_) {
+    transport_->SetReadTimeout(milliseconds);
+  } else if (settings.interfaceKind == InterfaceKind::Lan) {
+    LanSetTimeout(milliseconds);
+  }
+}
+
+}  // namespace parlex2
