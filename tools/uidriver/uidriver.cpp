@@ -1,0 +1,460 @@
+// uidriver: drives a Windows program from outside, one command per run, for
+// end-to-end tests under Wine or on Windows.
+//
+//   uidriver start EXE [ARGS...]    start EXE, wait for its first visible
+//                                   top-level window; prints its process id
+//   uidriver wait WINDOW            wait until WINDOW exists; prints its handle
+//   uidriver gone WINDOW            wait until no such window exists
+//   uidriver title WINDOW           the window's caption
+//   uidriver rect WINDOW            outer "left top width height"
+//   uidriver client WINDOW          client "width height"
+//   uidriver resize WINDOW W H      set the outer size, as a drag would
+//   uidriver text WINDOW ID         the text of control ID
+//   uidriver texts WINDOW           every child: "ID class text", one a line
+//   uidriver post WINDOW ID [MARK]  post a command (never blocks)
+//   uidriver send WINDOW ID [MARK]  send a command, wait for it to be done
+//   uidriver press WINDOW ID        click button ID (posted)
+//   uidriver type WINDOW ID TEXT    set the text of edit ID
+//   uidriver pick WINDOW ID N|TEXT  select a list or combo box entry and
+//                                   tell the parent as a user's pick would
+//   uidriver key WINDOW KEYS        post key presses to WINDOW's focus
+//   uidriver input WINDOW KEYS      bring WINDOW to the front and type KEYS
+//                                   as real input (needed for accelerators)
+//   uidriver close WINDOW           post WM_CLOSE; wait until it is gone
+//   uidriver quit WINDOW            post WM_CLOSE; wait for the window's
+//                                   process to end; prints its exit code
+//   uidriver metrics                "screenW screenH frameW frameH"
+//   uidriver version FILE KEY       a string of FILE's version record
+//
+// WINDOW: "class=NAME", "dialog=TITLE" (a dialog or message box), "title=TEXT"
+// or a handle such as 0x1a2b. KEYS: names joined by '+' for a chord, chords
+// separated by blanks: "alt+/", "alt+shift+/", "esc", "enter", "tab", "a".
+// Waits end after UIDRIVER_TIMEOUT_MS (default 10000). Exit status 0 on
+// success, 1 on failure or time-out (with a message on standard error), 2 for
+// bad usage.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Args = std::vector<std::wstring>;
+
+DWORD TimeoutMs() {
+  wchar_t value[32];
+  if (GetEnvironmentVariableW(L"UIDRIVER_TIMEOUT_MS", value, 32) > 0) return wcstoul(value, nullptr, 10);
+  return 10000;
+}
+
+int Fail(const wchar_t* format, const std::wstring& detail = L"") {
+  fwprintf(stderr, L"uidriver: ");
+  fwprintf(stderr, format, detail.c_str());
+  fwprintf(stderr, L"\n");
+  return 1;
+}
+
+void Print(const std::wstring& text) {
+  // UTF-8 on standard output, whatever the console code page.
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string bytes(size > 0 ? size - 1 : 0, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), size, nullptr, nullptr);
+  fwrite(bytes.data(), 1, bytes.size(), stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  GetClassNameW(window, name, 256);
+  return name;
+}
+
+// The text of any window, also of another process's controls.
+std::wstring TextOf(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return L"";
+  std::wstring text(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
+                      SMTO_ABORTIFHUNG, 2000, &copied);
+  text.resize(copied);
+  return text;
+}
+
+struct Search {
+  std::wstring className;
+  std::wstring title;
+  bool matchTitle = false;
+  DWORD processId = 0;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<Search*>(param);
+  if (!IsWindowVisible(window)) return TRUE;
+  if (search->processId) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId) return TRUE;
+  }
+  if (!search->className.empty() && ClassOf(window) != search->className) return TRUE;
+  if (search->matchTitle && TextOf(window) != search->title) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindNow(const std::wstring& spec) {
+  if (spec.rfind(L"0x", 0) == 0) {
+    HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoull(spec.c_str(), nullptr, 16)));
+    return IsWindow(window) ? window : nullptr;
+  }
+  Search search;
+  if (spec.rfind(L"class=", 0) == 0) {
+    search.className = spec.substr(6);
+  } else if (spec.rfind(L"dialog=", 0) == 0) {
+    search.className = L"#32770";
+    search.title = spec.substr(7);
+    search.matchTitle = true;
+  } else if (spec.rfind(L"title=", 0) == 0) {
+    search.title = spec.substr(6);
+    search.matchTitle = true;
+  } else {
+    return nullptr;
+  }
+  EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool ValidSpec(const std::wstring& spec) {
+  for (const wchar_t* prefix : {L"0x", L"class=", L"dialog=", L"title="}) {
+    if (spec.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+HWND WaitFor(const std::wstring& spec) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (HWND window = FindNow(spec)) return window;
+    if (GetTickCount() - start > TimeoutMs()) return nullptr;
+    Sleep(10);
+  }
+}
+
+int WaitGone(const std::wstring& spec) {
+  DWORD start = GetTickCount();
+  while (FindNow(spec)) {
+    if (GetTickCount() - start > TimeoutMs()) return Fail(L"%ls is still there", spec);
+    Sleep(10);
+  }
+  return 0;
+}
+
+std::wstring Hex(HWND window) {
+  wchar_t text[32];
+  swprintf(text, 32, L"0x%llx", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+  return text;
+}
+
+int Number(const std::wstring& text) { return static_cast<int>(wcstol(text.c_str(), nullptr, 0)); }
+
+// One chord of KEYS as virtual keys, modifiers first.
+bool ParseChord(const std::wstring& chord, std::vector<WORD>& keys) {
+  static const struct {
+    const wchar_t* name;
+    WORD key;
+  } kNamed[] = {{L"alt", VK_MENU},      {L"ctrl", VK_CONTROL}, {L"shift", VK_SHIFT},
+                {L"esc", VK_ESCAPE},    {L"enter", VK_RETURN}, {L"tab", VK_TAB},
+                {L"up", VK_UP},         {L"down", VK_DOWN},    {L"left", VK_LEFT},
+                {L"right", VK_RIGHT},   {L"space", VK_SPACE},  {L"back", VK_BACK},
+                {L"f1", VK_F1},         {L"f10", VK_F10},      {L"delete", VK_DELETE}};
+  std::size_t start = 0;
+  while (start <= chord.size()) {
+    std::size_t plus = chord.find(L'+', start + 1);  // "alt++" is alt and '+'
+    std::wstring part = chord.substr(start, plus == std::wstring::npos ? std::wstring::npos : plus - start);
+    bool known = false;
+    for (const auto& named : kNamed) {
+      if (part == named.name) {
+        keys.push_back(named.key);
+        known = true;
+      }
+    }
+    if (!known) {
+      if (part.size() != 1) return false;
+      SHORT scan = VkKeyScanW(part[0]);
+      if (scan == -1) return false;
+      if (scan & 0x100) keys.push_back(VK_SHIFT);
+      if (scan & 0x200) keys.push_back(VK_CONTROL);
+      keys.push_back(LOBYTE(scan));
+    }
+    if (plus == std::wstring::npos) break;
+    start = plus + 1;
+  }
+  return !keys.empty();
+}
+
+std::vector<std::wstring> Words(const Args& args, std::size_t from) {
+  std::vector<std::wstring> words;
+  for (std::size_t i = from; i < args.size(); ++i) {
+    std::wstring word;
+    for (wchar_t c : args[i] + L" ") {
+      if (c == L' ') {
+        if (!word.empty()) words.push_back(word);
+        word.clear();
+      } else {
+        word += c;
+      }
+    }
+  }
+  return words;
+}
+
+int Start(const Args& args) {
+  std::wstring commandLine;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (i > 1) commandLine += L' ';
+    commandLine += L'"' + args[i] + L'"';
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return Fail(L"cannot start %ls", args[1]);
+  }
+  WaitForInputIdle(process.hProcess, TimeoutMs());
+  Search search;
+  search.processId = process.dwProcessId;
+  DWORD start = GetTickCount();
+  while (!search.found && GetTickCount() - start <= TimeoutMs()) {
+    EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) {
+      if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) break;
+    }
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (!search.found) return Fail(L"%ls showed no window", args[1]);
+  Print(std::to_wstring(process.dwProcessId));
+  return 0;
+}
+
+int PostKeys(HWND window, const std::vector<std::wstring>& chords) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  HWND target = GetGUIThreadInfo(thread, &info) && info.hwndFocus ? info.hwndFocus : window;
+  for (const std::wstring& chord : chords) {
+    std::vector<WORD> keys;
+    if (!ParseChord(chord, keys)) return Fail(L"unknown key %ls", chord);
+    for (WORD key : keys) PostMessageW(target, WM_KEYDOWN, key, 1);
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key)
+      PostMessageW(target, WM_KEYUP, *key, 0xC0000001);
+  }
+  return 0;
+}
+
+int InputKeys(HWND window, const std::vector<std::wstring>& chords) {
+  SetForegroundWindow(window);
+  DWORD start = GetTickCount();
+  while (GetForegroundWindow() != window && GetTickCount() - start < 2000) Sleep(10);
+  for (const std::wstring& chord : chords) {
+    std::vector<WORD> keys;
+    if (!ParseChord(chord, keys)) return Fail(L"unknown key %ls", chord);
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) {
+      INPUT input{};
+      input.type = INPUT_KEYBOARD;
+      input.ki.wVk = key;
+      inputs.push_back(input);
+    }
+    for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+      INPUT input{};
+      input.type = INPUT_KEYBOARD;
+      input.ki.wVk = *key;
+      input.ki.dwFlags = KEYEVENTF_KEYUP;
+      inputs.push_back(input);
+    }
+    if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size())
+      return Fail(L"input refused for %ls", chord);
+  }
+  return 0;
+}
+
+int Pick(HWND window, int id, const std::wstring& entry) {
+  HWND control = GetDlgItem(window, id);
+  if (!control) return Fail(L"no control %ls", std::to_wstring(id));
+  bool combo = ClassOf(control).find(L"ComboBox") != std::wstring::npos ||
+               ClassOf(control).find(L"COMBOBOX") != std::wstring::npos;
+  bool digits = !entry.empty() && entry.find_first_not_of(L"0123456789") == std::wstring::npos;
+  LRESULT index;
+  if (digits) {
+    index = Number(entry);
+  } else {
+    index = SendMessageW(control, combo ? CB_FINDSTRINGEXACT : LB_FINDSTRINGEXACT,
+                         static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry.c_str()));
+    if (index < 0) return Fail(L"no entry %ls", entry);
+  }
+  if (SendMessageW(control, combo ? CB_SETCURSEL : LB_SETCURSEL, index, 0) < 0)
+    return Fail(L"cannot select %ls", entry);
+  // Selecting by message tells nobody; the parent learns of it as of a click.
+  PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(control));
+  return 0;
+}
+
+BOOL CALLBACK ListChild(HWND child, LPARAM) {
+  Print(std::to_wstring(GetDlgCtrlID(child)) + L" " + ClassOf(child) + L" " + TextOf(child));
+  return TRUE;
+}
+
+int Quit(HWND window) {
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (!process) return Fail(L"cannot watch the window's process");
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  DWORD result = WaitForSingleObject(process, TimeoutMs());
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  if (result != WAIT_OBJECT_0) return Fail(L"the process did not end");
+  Print(std::to_wstring(code));
+  return 0;
+}
+
+int Version(const std::wstring& file, const std::wstring& key) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+  if (!size) return Fail(L"no version record in %ls", file);
+  std::vector<BYTE> data(size);
+  if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return Fail(L"cannot read %ls", file);
+  struct Translation {
+    WORD language, codePage;
+  }* translation = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                      reinterpret_cast<void**>(&translation), &length) || length < sizeof *translation)
+    return Fail(L"no translation in %ls", file);
+  wchar_t path[128];
+  swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
+           translation->codePage, key.c_str());
+  wchar_t* value = nullptr;
+  if (!VerQueryValueW(data.data(), path, reinterpret_cast<void**>(&value), &length))
+    return Fail(L"no %ls in the version record", key);
+  Print(value);
+  return 0;
+}
+
+int Usage() {
+  fwprintf(stderr, L"usage: uidriver COMMAND [ARGS...]  (see the head of uidriver.cpp)\n");
+  return 2;
+}
+
+int Run(const Args& args) {
+  if (args.empty()) return Usage();
+  const std::wstring& command = args[0];
+  auto need = [&](std::size_t count) { return args.size() >= count + 1; };
+
+  if (command == L"start") return need(1) ? Start(args) : Usage();
+  if (command == L"metrics") {
+    Print(std::to_wstring(GetSystemMetrics(SM_CXSCREEN)) + L" " +
+          std::to_wstring(GetSystemMetrics(SM_CYSCREEN)) + L" " +
+          std::to_wstring(GetSystemMetrics(SM_CXSIZEFRAME)) + L" " +
+          std::to_wstring(GetSystemMetrics(SM_CYSIZEFRAME)));
+    return 0;
+  }
+  if (command == L"version") return need(2) ? Version(args[1], args[2]) : Usage();
+
+  if (!need(1) || !ValidSpec(args[1])) return Usage();
+  if (command == L"gone") return WaitGone(args[1]);
+  HWND window = WaitFor(args[1]);
+  if (!window) return Fail(L"no window %ls", args[1]);
+
+  if (command == L"wait") {
+    Print(Hex(window));
+    return 0;
+  }
+  if (command == L"title") {
+    Print(TextOf(window));
+    return 0;
+  }
+  if (command == L"rect") {
+    RECT r;
+    GetWindowRect(window, &r);
+    Print(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
+          std::to_wstring(r.right - r.left) + L" " + std::to_wstring(r.bottom - r.top));
+    return 0;
+  }
+  if (command == L"client") {
+    RECT r;
+    GetClientRect(window, &r);
+    Print(std::to_wstring(r.right) + L" " + std::to_wstring(r.bottom));
+    return 0;
+  }
+  if (command == L"resize") {
+    if (!need(3)) return Usage();
+    return SetWindowPos(window, nullptr, 0, 0, Number(args[2]), Number(args[3]),
+                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)
+               ? 0
+               : Fail(L"cannot resize %ls", args[1]);
+  }
+  if (command == L"texts") {
+    EnumChildWindows(window, ListChild, 0);
+    return 0;
+  }
+  if (command == L"quit") return Quit(window);
+  if (command == L"close") {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return WaitGone(Hex(window));
+  }
+  if (command == L"key") return need(2) ? PostKeys(window, Words(args, 2)) : Usage();
+  if (command == L"input") return need(2) ? InputKeys(window, Words(args, 2)) : Usage();
+
+  if (!need(2)) return Usage();
+  int id = Number(args[2]);
+  if (command == L"post" || command == L"send") {
+    LPARAM mark = need(3) ? Number(args[3]) : 0;
+    if (command == L"post") return PostMessageW(window, WM_COMMAND, id, mark) ? 0 : Fail(L"post failed");
+    DWORD_PTR result;
+    return SendMessageTimeoutW(window, WM_COMMAND, id, mark, SMTO_NORMAL, TimeoutMs(), &result)
+               ? 0
+               : Fail(L"the command was not done in time");
+  }
+  HWND control = GetDlgItem(window, id);
+  if (command == L"text") {
+    if (!control) return Fail(L"no control %ls", args[2]);
+    Print(TextOf(control));
+    return 0;
+  }
+  if (command == L"press") {
+    if (!control) return Fail(L"no control %ls", args[2]);
+    return PostMessageW(control, BM_CLICK, 0, 0) ? 0 : Fail(L"press failed");
+  }
+  if (command == L"type") {
+    if (!control || !need(3)) return Usage();
+    DWORD_PTR result;
+    return SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(args[3].c_str()),
+                               SMTO_NORMAL, TimeoutMs(), &result)
+               ? 0
+               : Fail(L"cannot type into %ls", args[2]);
+  }
+  if (command == L"pick") return need(3) ? Pick(window, id, args[3]) : Usage();
+  return Usage();
+}
+
+}  // namespace
+
+int main() {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  Args args;
+  for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
+  LocalFree(argv);
+  return Run(args);
+}

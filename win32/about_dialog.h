@@ -1,0 +1,12 @@
+// The About box: product name and version, closed by OK, Escape or the close
+// box.
+#pragma once
+
+#include <windows.h>
+
+namespace parlex2::win32 {
+
+// Modal; returns when the box is closed.
+void ShowAboutBox(HWND owner);
+
+}  // namespace parlex2::win32

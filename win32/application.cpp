@@ -1,0 +1,80 @@
+#include "application.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "common/clock.h"
+#include "main_window.h"
+#include "resource.h"
+
+namespace parlex2::win32 {
+namespace {
+
+std::vector<std::string> ProgramArguments() {
+  std::vector<std::string> args;
+  for (int i = 1; i < __argc; ++i) args.emplace_back(__argv[i]);
+  return args;
+}
+
+// Locates (and on first run creates) the settings file, then reads the
+// connection and the saved window size from it.
+void InitSettings(Application& app) {
+  SettingsFile file = DefaultSettingsFile();
+  SetSettingsIniPath(file.path);
+  std::unique_ptr<SettingsStore> store = OpenSettingsStore(SettingsIniPath());
+  CreateSettingsFileIfMissing(file, *store, GetClock().Now());
+  LoadConnectionSettings(*store, app.link.settings);
+  app.restored = LoadWindowSize(*store, ScreenSize());
+}
+
+}  // namespace
+
+Application& App() {
+  static Application app;
+  return app;
+}
+
+WindowSize ScreenSize() { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+
+int RunApplication(HINSTANCE instance, int showCommand) {
+  if (ParseCommandLine(ProgramArguments()).removeDebugFile) std::remove(kDebugFilePath);
+
+  Application& app = App();
+  RegisterMainWindowClass(instance);
+  app.instance = instance;
+  InitSettings(app);
+
+  app.reference =
+      ReferenceWindowSize(GetSystemMetrics(SM_CXSIZEFRAME), GetSystemMetrics(SM_CYSIZEFRAME));
+  WindowSize size{app.restored.width.value_or(app.reference.width),
+                  app.restored.height.value_or(app.reference.height)};
+  app.mainWindow = CreateMainWindow(instance, size);
+  if (!app.mainWindow) return 0;
+  ShowWindow(app.mainWindow, showCommand);
+  UpdateWindow(app.mainWindow);
+
+  HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    if (!TranslateAcceleratorA(app.mainWindow, accelerators, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  return static_cast<int>(message.wParam);
+}
+
+void SaveSizeAndQuit(HWND window) {
+  RECT outer;
+  if (GetWindowRect(window, &outer)) {
+    std::unique_ptr<SettingsStore> store = OpenSettingsStore(SettingsIniPath());
+    SaveWindowSize(*store, {outer.right - outer.left, outer.bottom - outer.top}, ScreenSize());
+  }
+  App().link.Close();
+  PostQuitMessage(0);
+}
+
+}  // namespace parlex2::win32
