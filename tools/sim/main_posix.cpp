@@ -105,6 +105,7 @@ class Simulator {
   bool OpenPty();
   void ClosePty();
   bool OpenUdp(std::uint16_t port);
+  bool OpenUdpReply();
   void Accept();
   void ReadFrom(Peer& peer);
   void WriteTo(Peer& peer);
@@ -123,6 +124,7 @@ class Simulator {
   int ptySlave_ = -1;  // held open so the master never sees a hang-up between clients
   std::string ptyName_;
   std::vector<std::pair<int, std::uint16_t>> udp_;
+  int udpReply_ = -1;
   std::deque<Scheduled> scheduled_;
   Peer* streamPeer_ = nullptr;
   std::uint64_t nextStreamMs_ = 0;
@@ -197,7 +199,9 @@ bool Simulator::OpenUdp(std::uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  // Bound to the broadcast address, the socket sees the enquiries but never a
+  // unicast reply meant for a program on the same port of this host.
+  address.sin_addr.s_addr = htonl(INADDR_BROADCAST);
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
     std::cerr << ErrnoText(("bind udp " + std::to_string(port)).c_str()) << "\n";
     close(fd);
@@ -205,6 +209,21 @@ bool Simulator::OpenUdp(std::uint16_t port) {
   }
   SetNonBlocking(fd);
   udp_.emplace_back(fd, port);
+  return true;
+}
+
+bool Simulator::OpenUdpReply() {
+  udpReply_ = socket(AF_INET, SOCK_DGRAM, 0);
+  if (udpReply_ < 0) return std::cerr << ErrnoText("udp socket") << "\n", false;
+  // Replies come from the instrument's own address, which the search lists
+  // and then connects to.
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  if (options_.tcp) inet_pton(AF_INET, options_.tcpAddress.c_str(), &address.sin_addr);
+  if (bind(udpReply_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+    std::cerr << ErrnoText("bind udp reply socket") << "\n";
+    return false;
+  }
   return true;
 }
 
@@ -312,7 +331,7 @@ void Simulator::AnswerDatagram(int fd, std::uint16_t port) {
   transcript_.Event("udp " + std::to_string(port) + " enquiry of " + std::to_string(count) +
                     " bytes from " + text + (reply.empty() ? ", ignored" : ", answered"));
   if (!reply.empty()) {
-    sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
+    sendto(udpReply_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
   }
 }
 
@@ -339,7 +358,7 @@ int Simulator::Run() {
   if (options_.tcp && !OpenTcp()) return 1;
   if (!options_.ptyPath.empty() && !OpenPty()) return 1;
   if (options_.discovery) {
-    if (!OpenUdp(kFirstEnquiryPort) || !OpenUdp(kSecondEnquiryPort)) return 1;
+    if (!OpenUdp(kFirstEnquiryPort) || !OpenUdp(kSecondEnquiryPort) || !OpenUdpReply()) return 1;
     std::cout << "discovery " << kFirstEnquiryPort << " " << kSecondEnquiryPort << std::endl;
   }
   std::cout << "ready" << std::endl;
@@ -404,6 +423,7 @@ int Simulator::Run() {
   if (tcpClient_.fd >= 0) close(tcpClient_.fd);
   if (listener_ >= 0) close(listener_);
   for (auto& [fd, port] : udp_) close(fd);
+  if (udpReply_ >= 0) close(udpReply_);
   if (pty_.fd >= 0) {
     ClosePty();
     char target[4096];
