@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -170,6 +171,7 @@ bool Simulator::OpenPty() {
     tcsetattr(ptySlave_, TCSANOW, &settings);
   }
   SetNonBlocking(master);
+  pty_ = Peer{};
   pty_.fd = master;
   pty_.isPty = true;
   unlink(options_.ptyPath.c_str());
@@ -252,9 +254,13 @@ void Simulator::ClosePeer(Peer& peer, const char* why) {
   if (streamPeer_ == &peer) streamPeer_ = nullptr;
   if (peer.isPty) {
     // A serial line cannot be closed; unplugging is the nearest thing: the
-    // client's port fails, and PATH then leads to a fresh pseudo-terminal.
-    ClosePty();
+    // client's port fails, and PATH then leads to a fresh pseudo-terminal
+    // (made before the old one goes, so it gets another name).
+    Peer old = pty_;
+    int oldSlave = ptySlave_;
     OpenPty();
+    close(old.fd);
+    if (oldSlave >= 0) close(oldSlave);
     return;
   }
   shutdown(peer.fd, SHUT_RDWR);
@@ -314,7 +320,17 @@ void Simulator::WriteTo(Peer& peer) {
     transcript_.Chunk(false, std::string_view(peer.out.data(), static_cast<std::size_t>(count)));
     peer.out.erase(0, static_cast<std::size_t>(count));
   }
-  if (peer.out.empty() && peer.closeWhenSent) ClosePeer(peer, "dropped the connection");
+  if (peer.out.empty() && peer.closeWhenSent) {
+    // Closing the master throws away what the client has not read yet, so
+    // give it a moment to take the last reply first.
+    // The bytes reach the slave's queue a little after the write.
+    for (int i = 0; peer.isPty && i < 100; ++i) {
+      usleep(5000);
+      int waiting = 0;
+      if (i >= 10 && (ioctl(ptySlave_, FIONREAD, &waiting) < 0 || waiting == 0)) break;
+    }
+    ClosePeer(peer, "dropped the connection");
+  }
 }
 
 void Simulator::AnswerDatagram(int fd, std::uint16_t port) {
