@@ -1,7 +1,7 @@
 #include "app/info_panel.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 
 #include "common/text.h"
@@ -30,9 +30,7 @@ const char* InterfaceName(InterfaceKind kind) {
   }
 }
 
-bool LeapYear(std::int64_t year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool LeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int DaysInMonth(int month, std::int64_t year) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -101,7 +99,9 @@ std::vector<InfoSpan> BuildInfoPanel(const ConnectionSettings& settings, const I
   std::vector<InfoSpan> spans;
   auto heading = [&](std::string text) { spans.push_back({SpanKind::Heading, std::move(text)}); };
   auto plain = [&](std::string text) { spans.push_back({SpanKind::Plain, std::move(text)}); };
-  auto warning = [&] { spans.push_back({SpanKind::Warning, std::string(kCalibrationWarning) + "\n"}); };
+  auto warning = [&] {
+    spans.push_back({SpanKind::Warning, std::string(kCalibrationWarning) + "\n"});
+  };
 
   if (!info.connected) {
     plain("No connection");
@@ -148,8 +148,8 @@ std::vector<InfoSpan> BuildInfoPanel(const ConnectionSettings& settings, const I
   }
 
   const auto calstrFields = SplitText(info.calstrReply, ',');
-  const auto maker = calstrFields.empty() ? std::vector<std::string>()
-                                          : SplitText(calstrFields[0], '_');
+  const auto maker =
+      calstrFields.empty() ? std::vector<std::string>() : SplitText(calstrFields[0], '_');
   if (ThreeNonEmpty(maker)) {
     plain("  Last OVL calibration:  \n    " + maker[0] + " " + maker[1] + " " + maker[2] + "\n\n");
     if (checked) {

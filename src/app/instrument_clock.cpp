@@ -8,8 +8,8 @@ namespace parlex2 {
 
 std::vector<std::string> InstrumentClockCommands(const LocalTime& time) {
   // The instrument keeps its month counted from 0 and a two-digit year.
-  const int fields[] = {time.hour, time.minute, time.second, time.day, time.month - 1,
-                        ((time.year % 100) + 100) % 100};
+  const int fields[] = {time.hour, time.minute,    time.second,
+                        time.day,  time.month - 1, ((time.year % 100) + 100) % 100};
   std::vector<std::string> commands;
   for (int i = 0; i < 6; ++i) {
     char command[32];

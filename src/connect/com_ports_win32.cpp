@@ -15,8 +15,8 @@ std::vector<std::string> FindComPorts() {
   for (int n = 1; n <= 254; ++n) {
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\COM%d", n);
-    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE handle =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     bool present = handle != INVALID_HANDLE_VALUE;
     if (present) {
       CloseHandle(handle);

@@ -43,11 +43,13 @@ ConnectionForm FormFromSettings(const ConnectionSettings& settings,
 }
 
 void ReadDialogIntoLink(const ConnectionForm& form, ConnectionSettings& settings) {
-  if (form.interfaceIndex >= 0 && form.interfaceIndex < static_cast<int>(std::size(kInterfaceNames))) {
+  if (form.interfaceIndex >= 0 &&
+      form.interfaceIndex < static_cast<int>(std::size(kInterfaceNames))) {
     settings.interfaceKind = static_cast<InterfaceKind>(form.interfaceIndex + 1);
   }
   if (form.comPort) settings.comPort = Truncated(*form.comPort, ComPortNameLimit());
-  if (form.baudText) settings.baudRate = static_cast<std::uint32_t>(std::max(0, AtoI(*form.baudText)));
+  if (form.baudText)
+    settings.baudRate = static_cast<std::uint32_t>(std::max(0, AtoI(*form.baudText)));
   if (settings.interfaceKind == InterfaceKind::Usb) settings.baudRate = kUsbBaudRate;
   const std::string ip = Truncated(form.ipText, kIpTextReadMax);
   settings.ipAddress = ip == kBlankIpAddress ? std::string() : Truncated(ip, kIpAddressMax);

@@ -101,8 +101,8 @@ bool ConnectAndIdentify(UserInterface& ui, InstrumentLink& link, bool showResult
         info.idnReply.clear();
       }
     } else {
-      info.modelNumber = LookupModel(std::string_view(reply).substr(comma + 1),
-                                     &info.familyVariant, &info.modelVariant);
+      info.modelNumber = LookupModel(std::string_view(reply).substr(comma + 1), &info.familyVariant,
+                                     &info.modelVariant);
       if (info.modelNumber == kModelNotIdentified) {
         CommsLog::Write("***\tUNIDENTIFIED INSTRUMENT\t***\n");
         info.idnReply.clear();

@@ -16,14 +16,10 @@ struct ModelRow {
 
 // Accessories of the J7B family: only these rows are tried for a J7B text.
 constexpr ModelRow kJ7BRows[] = {
-    {"J7BX", 18, Variant::None, {}, 0, 0},
-    {"J7B39", 13, Variant::None, {}, 0, 0},
-    {"J7B34", 13, Variant::None, {}, 0, 0},
-    {"J7B38", 13, Variant::None, {}, 0, 0},
-    {"J7B75", 15, Variant::None, {}, 0, 0},
-    {"J7B83", 15, Variant::None, {}, 0, 0},
-    {"J7B91", 15, Variant::None, {}, 0, 0},
-    {"J7B733", 17, Variant::None, {}, 0, 0},
+    {"J7BX", 18, Variant::None, {}, 0, 0},  {"J7B39", 13, Variant::None, {}, 0, 0},
+    {"J7B34", 13, Variant::None, {}, 0, 0}, {"J7B38", 13, Variant::None, {}, 0, 0},
+    {"J7B75", 15, Variant::None, {}, 0, 0}, {"J7B83", 15, Variant::None, {}, 0, 0},
+    {"J7B91", 15, Variant::None, {}, 0, 0}, {"J7B733", 17, Variant::None, {}, 0, 0},
 };
 
 constexpr ModelRow kRows[] = {

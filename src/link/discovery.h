@@ -15,7 +15,7 @@
 namespace parlex2 {
 
 inline constexpr std::size_t kFoundListCapacity = 256;
-inline constexpr std::size_t kFoundAddressMax = 15;      // dotted IPv4 in 16 bytes
+inline constexpr std::size_t kFoundAddressMax = 15;       // dotted IPv4 in 16 bytes
 inline constexpr std::size_t kFoundDescriptionMax = 127;  // 128 bytes
 
 struct FoundInstrument {

@@ -134,8 +134,8 @@ class DiscoveryNetns : public ::testing::Test {
   // namespace (ip netns exec hands over to it, so its pid is the simulator's).
   testing::Simulator& StartInstrument(std::vector<std::string> options) {
     sims_.push_back(std::make_unique<testing::Simulator>("/usr/sbin/ip"));
-    options.insert(options.begin(), {"netns", "exec", pair_->instruments(), PARLEX2_SIM_PATH,
-                                     "--discovery"});
+    options.insert(options.begin(),
+                   {"netns", "exec", pair_->instruments(), PARLEX2_SIM_PATH, "--discovery"});
     std::string error;
     auto& sim = *sims_.back();
     EXPECT_TRUE(sim.Start(options, &error)) << error;
@@ -200,10 +200,9 @@ TEST_F(DiscoveryNetns, FindsProbesAndReportsEachAddress) {
                                              "10.77.0.4\tConnection Failed 3",
                                              "10.77.0.5\tConnection Failed 2"}))
       << run.out;
-  EXPECT_EQ(second, (std::vector<std::string>{"10.77.0.1\tVeltmark,VXM66,10472,2.15",
-                                              "10.77.0.3\tConnection Failed 1",
-                                              "10.77.0.4\tConnection Failed 3",
-                                              "10.77.0.5\tConnection Failed 2"}))
+  EXPECT_EQ(second, (std::vector<std::string>{
+                        "10.77.0.1\tVeltmark,VXM66,10472,2.15", "10.77.0.3\tConnection Failed 1",
+                        "10.77.0.4\tConnection Failed 3", "10.77.0.5\tConnection Failed 2"}))
       << run.out;
 
   // The enquiries came from the client's side of the pair, three of each.

@@ -57,8 +57,8 @@ Identified IdentifyAgainst(const std::string& address, std::vector<std::string> 
 TEST(IdentifySim, KnownModelReadsItsIdentity) {
   const auto run = IdentifyAgainst("127.0.0.51", {});
   EXPECT_TRUE(run.result);
-  EXPECT_EQ(run.received, kWakeBytes + Lan("*IDN?\n") + Lan("calstr?\n") + Lan("calver?\n") +
-                              Lan("version?\n"));
+  EXPECT_EQ(run.received,
+            kWakeBytes + Lan("*IDN?\n") + Lan("calstr?\n") + Lan("calver?\n") + Lan("version?\n"));
   EXPECT_EQ(run.info.modelNumber, 5);
   EXPECT_EQ(run.info.idnReply, "Veltmark,VXM66,10472,2.15");
   EXPECT_EQ(run.info.calstrReply, "14_SEP_2026,OVL,10472");
@@ -133,8 +133,7 @@ TEST(IdentifySim, CommandLineIdentifyPrintsThePanel) {
   EXPECT_NE(run.out.find("Connection Info.\n\n  Interface:  LAN\n  Address:  127.0.0.55\n"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("  Model:  VXM66\n  Serial No:  10472\n  Type:  STD\n"),
-            std::string::npos)
+  EXPECT_NE(run.out.find("  Model:  VXM66\n  Serial No:  10472\n  Type:  STD\n"), std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("    02 OCT 2026\n"), std::string::npos);
   // March 2023 is long past 18 months on any day this test runs.
@@ -161,8 +160,8 @@ TEST(IdentifySim, CommandLineSetsTheClockAndSavesTheDefault) {
   const std::size_t first = received.find("config,240,");
   ASSERT_NE(first, std::string::npos) << received;
   const auto commands = received.substr(first);
-  for (const char* prefix : {"config,241,", "config,242,", "config,243,", "config,244,",
-                             "config,245,"}) {
+  for (const char* prefix :
+       {"config,241,", "config,242,", "config,243,", "config,244,", "config,245,"}) {
     EXPECT_NE(commands.find(prefix), std::string::npos) << prefix;
   }
   char year[16];

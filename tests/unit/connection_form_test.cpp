@@ -1,6 +1,7 @@
+#include "connect/connection_form.h"
+
 #include <gtest/gtest.h>
 
-#include "connect/connection_form.h"
 #include "connect/lan_search.h"
 #include "link/lan.h"
 #include "support/fake_clock.h"
@@ -195,7 +196,10 @@ TEST(LanProbe, RowsForEachOutcomeAndTheTimeoutRestored) {
 TEST(LanSearch, NoneFoundIsReportedOneFoundIsPreselected) {
   testing::RecordingUi ui;
   bool asked = false;
-  auto none = [](std::vector<FoundInstrument>& list) { list.clear(); return 0; };
+  auto none = [](std::vector<FoundInstrument>& list) {
+    list.clear();
+    return 0;
+  };
   auto chooser = [&](std::vector<FoundInstrument>&) -> std::optional<std::size_t> {
     asked = true;
     return 0;

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "link/discovery.h"
+
+#include <gtest/gtest.h>
 
 namespace parlex2 {
 namespace {
@@ -10,13 +10,14 @@ TEST(DiscoveryReplies, FirstEnquiry) {
   ASSERT_EQ(base.size(), 26u);
   EXPECT_TRUE(AcceptFirstEnquiryReply(base));
   EXPECT_TRUE(AcceptFirstEnquiryReply(base + "/whatever"));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(base.substr(1) + ""));                    // 25 bytes
+  EXPECT_FALSE(AcceptFirstEnquiryReply(base.substr(1) + ""));  // 25 bytes
   EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(19, '.') + "/10002"));
   EXPECT_FALSE(AcceptFirstEnquiryReply("B" + std::string(19, '.') + "/10001"));
-  EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(25, '.')));            // no slash
+  EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(25, '.')));  // no slash
   EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(19, '.') + "/x0001"));
   EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(19, '.') + "/100010"));
-  EXPECT_FALSE(AcceptFirstEnquiryReply("A/abc/10001" + std::string(20, '.')));  // first slash counts
+  EXPECT_FALSE(
+      AcceptFirstEnquiryReply("A/abc/10001" + std::string(20, '.')));  // first slash counts
   EXPECT_TRUE(AcceptFirstEnquiryReply("A/10001/" + std::string(20, '\0')));
 }
 

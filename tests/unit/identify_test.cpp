@@ -1,10 +1,11 @@
+#include "connect/identify.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
-#include "connect/identify.h"
 #include "connect/model_table.h"
 #include "link/comms_log.h"
 #include "link/instrument_link.h"

@@ -1,6 +1,7 @@
+#include "app/info_panel.h"
+
 #include <gtest/gtest.h>
 
-#include "app/info_panel.h"
 #include "link/instrument_link.h"
 
 namespace parlex2 {
@@ -144,8 +145,8 @@ TEST(CalibrationDueDate, EighteenMonthsOnTheFirstOfTheMonth) {
       {"31", "APR", "2023", {2024, 11, 1}},  // no 31 April: counts from May
       {"29", "FEB", "2024", {2025, 8, 1}},   // leap year
       {"29", "FEB", "2023", {2024, 9, 1}},
-      {"29", "FEB", "1900", {1901, 9, 1}},   // divisible by 100: not leap
-      {"29", "FEB", "2000", {2001, 8, 1}},   // divisible by 400: leap
+      {"29", "FEB", "1900", {1901, 9, 1}},  // divisible by 100: not leap
+      {"29", "FEB", "2000", {2001, 8, 1}},  // divisible by 400: leap
       {"5", "august", "2022", {2024, 2, 1}},
       {"5", "June", "2022", {2023, 12, 1}},
       {"xx", "MAY", "2022", {2023, 11, 1}},  // no digits: day 0
@@ -180,8 +181,9 @@ TEST(InfoPanel, TextRendererMarksOnlyTheWarning) {
   const std::vector<InfoSpan> spans = {{SpanKind::Heading, "Head\n"},
                                        {SpanKind::Warning, "Warn\n"}};
   EXPECT_EQ(RenderInfoPanelText(spans), "Head\nWarn\n");
-  EXPECT_EQ(RenderInfoPanelText(spans, [](std::string_view t) { return "<" + std::string(t) + ">"; }),
-            "Head\n<Warn>\n");
+  EXPECT_EQ(
+      RenderInfoPanelText(spans, [](std::string_view t) { return "<" + std::string(t) + ">"; }),
+      "Head\n<Warn>\n");
 }
 
 }  // namespace

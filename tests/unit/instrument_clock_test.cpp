@@ -1,6 +1,7 @@
+#include "app/instrument_clock.h"
+
 #include <gtest/gtest.h>
 
-#include "app/instrument_clock.h"
 #include "link/instrument_link.h"
 #include "support/fake_clock.h"
 #include "support/memory_transport.h"

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "connect/model_table.h"
+
+#include <gtest/gtest.h>
 
 namespace parlex2 {
 namespace {
@@ -11,16 +11,16 @@ TEST(ModelTable, EveryRowAndItsShadowing) {
     std::int32_t model;
   };
   const Case cases[] = {
-      {"J7BX2", 18},         {"J7B39,123", 13},    {"J7B34", 13},       {"J7B38", 13},
-      {"J7B75", 15},         {"J7B83", 15},        {"J7B91", 15},       {"J7B7331", 17},
-      {"J7B733", 17},        {"J7B73", 9997},      {"J7B99", 9997},     {"J7B", 9997},
-      {"ZQM44,55,1.0", 7},   {"GKK-UX1", 7},       {"MKK-UX", 7},       {"HLTB26", 10},
-      {"HLTB63", 11},        {"VXM66,1234", 5},    {"WYC23", 5},        {"VXM26", 4},
-      {"VXM86", 16},         {"VXM46", 2},         {"VXM49", 3},        {"YTU interface", 3},
-      {"VXM76", 1},          {"VXM6", 6},          {"VXM61", 6},        {"VXM6,9", 6},
-      {"GHQ1", 12},          {"DWN", 12},          {"RJZ7", 12},        {"vxm66", 0},
-      {"zqm44", 0},          {"", 0},              {"VXM", 0},          {" VXM66", 0},
-      {"YTU interfac", 0},   {"HLTB2", 0},
+      {"J7BX2", 18},       {"J7B39,123", 13}, {"J7B34", 13},   {"J7B38", 13},
+      {"J7B75", 15},       {"J7B83", 15},     {"J7B91", 15},   {"J7B7331", 17},
+      {"J7B733", 17},      {"J7B73", 9997},   {"J7B99", 9997}, {"J7B", 9997},
+      {"ZQM44,55,1.0", 7}, {"GKK-UX1", 7},    {"MKK-UX", 7},   {"HLTB26", 10},
+      {"HLTB63", 11},      {"VXM66,1234", 5}, {"WYC23", 5},    {"VXM26", 4},
+      {"VXM86", 16},       {"VXM46", 2},      {"VXM49", 3},    {"YTU interface", 3},
+      {"VXM76", 1},        {"VXM6", 6},       {"VXM61", 6},    {"VXM6,9", 6},
+      {"GHQ1", 12},        {"DWN", 12},       {"RJZ7", 12},    {"vxm66", 0},
+      {"zqm44", 0},        {"", 0},           {"VXM", 0},      {" VXM66", 0},
+      {"YTU interfac", 0}, {"HLTB2", 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(LookupModel(c.text), c.model) << c.text;
@@ -55,7 +55,6 @@ TEST(ModelTable, VariantsAreWrittenOnlyByTheRowsThatNameThem) {
   // Absent outputs are simply not written.
   EXPECT_EQ(LookupModel("ZQM8168", nullptr, nullptr), 9);
 }
-
 
 }  // namespace
 }  // namespace parlex2
