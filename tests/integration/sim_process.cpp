@@ -130,7 +130,9 @@ TEST(SimProcess, TwoSectorUpgradeWritesExactlyTheFirmwareFiles) {
       std::size_t end = file.find('\n', start);
       std::string line = file.substr(start, end == std::string::npos ? end : end - start + 1);
       start = end == std::string::npos ? file.size() : end + 1;
-      if (line[0] == ':') EXPECT_EQ(exchange(line + "\r\n"), "ok") << line;
+      if (line[0] == ':') {
+        EXPECT_EQ(exchange(line + "\r\n"), "ok") << line;
+      }
     }
   };
   program("C2D7y\n", mainFile);
@@ -151,7 +153,9 @@ TEST(SimProcess, TwoSectorUpgradeWritesExactlyTheFirmwareFiles) {
   EXPECT_EQ(flash->At(2).bytes, dspImage);
   for (int s = 0; s < sim::Flash::kSectorCount; ++s) {
     EXPECT_EQ(flash->At(s).erases, s == 0 || s == 2 ? 1 : 0) << s;
-    if (s != 0 && s != 2) EXPECT_TRUE(flash->At(s).bytes.empty()) << s;
+    if (s != 0 && s != 2) {
+      EXPECT_TRUE(flash->At(s).bytes.empty()) << s;
+    }
   }
   ASSERT_TRUE(sim.Stop(SIGINT));
   EXPECT_TRUE(*sim.ReadFlash() == *flash);

@@ -147,7 +147,9 @@ TEST(SimInstrument, MeasurementsAnswerAsTextAndAsBinaryValues) {
     ASSERT_EQ(reply.size(), 6u) << n;
     EXPECT_EQ(reply.substr(4), "\r\n");
     EXPECT_EQ(static_cast<unsigned char>(reply[0]) & 0x80, 0x80);
-    if (n < std::size(expected)) EXPECT_EQ(Decode(reply), expected[n]) << n;
+    if (n < std::size(expected)) {
+      EXPECT_EQ(Decode(reply), expected[n]) << n;
+    }
     hasLf |= reply.substr(1, 3).find('\n') != std::string::npos;
     hasCr |= reply.substr(1, 3).find('\r') != std::string::npos;
     hasZero |= reply.substr(1, 3).find('\0') != std::string::npos;
