@@ -34,6 +34,29 @@ ReceiveStatus SocketReceiveNow(SocketHandle socket, char* buffer, std::size_t ca
 // error). True when it did.
 bool SocketWaitReadable(SocketHandle socket, std::uint32_t timeoutMs);
 
+// UDP for discovery. Opens a datagram socket with broadcast and address
+// reuse enabled, bound to any local address at `localPort`, in non-blocking
+// mode. kNoSocket on failure.
+SocketHandle UdpOpenBroadcast(std::uint16_t localPort, std::string* error);
+
+// Waits at most `timeoutMs` for the socket to accept a datagram.
+bool SocketWaitWritable(SocketHandle socket, std::uint32_t timeoutMs);
+
+// Sends one datagram to `address`:`port` (dotted IPv4). False on error.
+bool UdpSendTo(SocketHandle socket, const std::string& address, std::uint16_t port,
+               const char* data, std::size_t length);
+
+enum class DatagramStatus { Received, Oversized, NothingWaiting, Error };
+// Takes the next waiting datagram without waiting. Received: `received`
+// bytes are in `buffer` and `sender` holds the sender's dotted IPv4 address.
+// Oversized: the datagram did not fit in `capacity` bytes and was thrown away.
+DatagramStatus UdpReceiveFromNow(SocketHandle socket, char* buffer, std::size_t capacity,
+                                 std::size_t& received, std::string& sender);
+
+// This computer's host name and its first IPv4 address. False when either
+// cannot be found.
+bool LookUpOwnAddress(std::string& hostName, std::string& address);
+
 // Shuts down the sending side and closes.
 void SocketShutdownAndClose(SocketHandle socket);
 void SocketClose(SocketHandle socket);

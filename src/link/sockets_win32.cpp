@@ -119,6 +119,95 @@ bool SocketWaitReadable(SocketHandle socket, std::uint32_t timeoutMs) {
   return select(0, &readable, nullptr, nullptr, &limit) > 0;
 }
 
+SocketHandle UdpOpenBroadcast(std::uint16_t localPort, std::string* error) {
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == INVALID_SOCKET) {
+    SetError(error, "socket", WSAGetLastError());
+    return kNoSocket;
+  }
+  BOOL one = TRUE;
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(localPort);
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&one), sizeof one) ||
+      setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one) ||
+      bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+    SetError(error, "udp", WSAGetLastError());
+    closesocket(s);
+    return kNoSocket;
+  }
+  SetBlocking(s, false);
+  return static_cast<SocketHandle>(s);
+}
+
+bool SocketWaitWritable(SocketHandle socket, std::uint32_t timeoutMs) {
+  SOCKET s = static_cast<SOCKET>(socket);
+  fd_set writable;
+  FD_ZERO(&writable);
+  FD_SET(s, &writable);
+  timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+  return select(0, nullptr, &writable, nullptr, &limit) > 0;
+}
+
+bool UdpSendTo(SocketHandle socket, const std::string& address, std::uint16_t port,
+               const char* data, std::size_t length) {
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  if (inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1) return false;
+  if (length > 0x10000) return false;
+  int sent = sendto(static_cast<SOCKET>(socket), data, static_cast<int>(length), 0,
+                    reinterpret_cast<sockaddr*>(&peer), sizeof peer);
+  return sent == static_cast<int>(length);
+}
+
+DatagramStatus UdpReceiveFromNow(SocketHandle socket, char* buffer, std::size_t capacity,
+                                 std::size_t& received, std::string& sender) {
+  sockaddr_in from{};
+  int fromLength = sizeof from;
+  int chunk = capacity > 0x10000 ? 0x10000 : static_cast<int>(capacity);
+  int n = recvfrom(static_cast<SOCKET>(socket), buffer, chunk, 0,
+                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+  if (n == SOCKET_ERROR) {
+    switch (WSAGetLastError()) {
+      case WSAEWOULDBLOCK:
+        return DatagramStatus::NothingWaiting;
+      case WSAEMSGSIZE:  // the datagram was cut to the buffer and the rest thrown away
+        return DatagramStatus::Oversized;
+      case WSAECONNRESET:  // an ICMP port-unreachable from an earlier send
+        return DatagramStatus::NothingWaiting;
+      default:
+        return DatagramStatus::Error;
+    }
+  }
+  received = static_cast<std::size_t>(n);
+  char text[INET_ADDRSTRLEN] = {};
+  if (from.sin_family != AF_INET || !inet_ntop(AF_INET, &from.sin_addr, text, sizeof text)) {
+    sender.clear();
+  } else {
+    sender = text;
+  }
+  return DatagramStatus::Received;
+}
+
+bool LookUpOwnAddress(std::string& hostName, std::string& address) {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return false;
+  char text[INET_ADDRSTRLEN] = {};
+  const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  const bool ok = inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr;
+  freeaddrinfo(found);
+  if (!ok) return false;
+  hostName = name;
+  address = text;
+  return true;
+}
+
 void SocketShutdownAndClose(SocketHandle socket) {
   if (socket == kNoSocket) return;
   shutdown(static_cast<SOCKET>(socket), SD_SEND);

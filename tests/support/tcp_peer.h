@@ -11,7 +11,8 @@ namespace parlex2::testing {
 
 class TcpPeer {
  public:
-  explicit TcpPeer(const std::string& address = "127.0.0.1");
+  // Listens on `address`:`port`, an ephemeral port when `port` is 0.
+  explicit TcpPeer(const std::string& address = "127.0.0.1", std::uint16_t port = 0);
   ~TcpPeer();
   TcpPeer(const TcpPeer&) = delete;
   TcpPeer& operator=(const TcpPeer&) = delete;

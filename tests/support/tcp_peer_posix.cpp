@@ -10,12 +10,13 @@
 
 namespace parlex2::testing {
 
-TcpPeer::TcpPeer(const std::string& address) : address_(address) {
+TcpPeer::TcpPeer(const std::string& address, std::uint16_t port) : address_(address) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in at{};
   at.sin_family = AF_INET;
+  at.sin_port = htons(port);
   inet_pton(AF_INET, address.c_str(), &at.sin_addr);
   socklen_t length = sizeof at;
   if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd, 4) != 0 ||

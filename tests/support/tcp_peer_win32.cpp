@@ -17,12 +17,13 @@ bool WaitReadable(SOCKET s, int timeoutMs) {
 }
 }  // namespace
 
-TcpPeer::TcpPeer(const std::string& address) : address_(address) {
+TcpPeer::TcpPeer(const std::string& address, std::uint16_t port) : address_(address) {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in at{};
   at.sin_family = AF_INET;
+  at.sin_port = htons(port);
   inet_pton(AF_INET, address.c_str(), &at.sin_addr);
   int length = sizeof at;
   if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(s, 4) != 0 ||

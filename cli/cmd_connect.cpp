@@ -1,0 +1,129 @@
+// parlex2 identify, find, set-clock and save-default: connecting to and
+// identifying an instrument, finding instruments on the subnet, setting the
+// instrument's clock, and the saved default connection the other commands use
+// when no connection option is given.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#define PARLEX2_ISATTY(f) _isatty(_fileno(f))
+#else
+#include <unistd.h>
+#define PARLEX2_ISATTY(f) isatty(fileno(f))
+#endif
+
+#include "app/connection_defaults.h"
+#include "app/info_panel.h"
+#include "app/instrument_clock.h"
+#include "app/settings.h"
+#include "cli/cli.h"
+#include "common/clock.h"
+#include "connect/identify.h"
+#include "connect/lan_search.h"
+#include "link/discovery.h"
+
+namespace parlex2::cli {
+namespace {
+
+std::string RedOnTerminal(std::string_view text) {
+  return "\x1b[1;31m" + std::string(text) + "\x1b[0m";
+}
+std::string MarkedInText(std::string_view text) { return "WARNING:" + std::string(text); }
+
+int RunIdentify(Context& ctx) {
+  InstrumentLink link;
+  std::string error;
+  if (!ctx.ConfigureLink(link, error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  ctx.ApplyLog();
+  link.info.connected = ConnectAndIdentify(ctx.ui, link, true);
+  const auto spans = BuildInfoPanel(link.settings, link.info, GetClock().Now());
+  std::string text =
+      RenderInfoPanelText(spans, PARLEX2_ISATTY(stdout) ? RedOnTerminal : MarkedInText);
+  if (text.empty() || text.back() != '\n') text += '\n';
+  std::cout << text << std::flush;
+  link.Close();
+  return link.info.connected ? kExitOk : kExitConnection;
+}
+
+int RunFind(Context& ctx) {
+  ctx.ApplyLog();
+  std::vector<FoundInstrument> found;
+  if (LanFindInstruments(found, kFoundListCapacity) <= 0) {
+    std::cout << "No Instruments found on this subnet" << std::endl;
+    return kExitConnection;
+  }
+  for (const auto& row : ProbeFoundInstruments(ctx.ui, found).rows) {
+    std::cout << row.text << '\n';
+  }
+  std::cout << std::flush;
+  return kExitOk;
+}
+
+int RunSetClock(Context& ctx) {
+  InstrumentLink link;
+  std::string error;
+  if (!ctx.ConfigureLink(link, error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  ctx.ApplyLog();
+  if (link.Open() != 0) {
+    PrintError("cannot open the connection: " + link.LastError());
+    return kExitConnection;
+  }
+  SetInstrumentDateTime(link);
+  link.Close();
+  return kExitOk;
+}
+
+int RunSaveDefault(Context& ctx) {
+  if (!ctx.connection.Given()) {
+    PrintError("save-default needs --lan, --usb or --serial");
+    return kExitUsage;
+  }
+  InstrumentLink link;
+  std::string error;
+  if (!ctx.ConfigureLink(link, error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  const SettingsFile file = DefaultSettingsFile();
+  auto store = OpenSettingsStore(file.path);
+  CreateSettingsFileIfMissing(file, *store, GetClock().Now());
+  SettingsConnectionDefaults(*store).Save(link.settings);
+  return kExitOk;
+}
+
+bool LoadSavedDefault(ConnectionSettings& settings) {
+  const SettingsFile file = DefaultSettingsFile();
+  if (std::FILE* f = std::fopen(file.path.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    return false;
+  }
+  auto store = OpenSettingsStore(file.path);
+  return SettingsConnectionDefaults(*store).Load(settings);
+}
+
+const bool loaderSet = (SetDefaultConnectionLoader(LoadSavedDefault), true);
+
+const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
+  app.add_subcommand("identify", "connect, identify the instrument and show what it is")
+      ->callback([&ctx] { ctx.exitCode = RunIdentify(ctx); });
+  app.add_subcommand("find", "find instruments on this subnet and ask each who it is")
+      ->callback([&ctx] { ctx.exitCode = RunFind(ctx); });
+  app.add_subcommand("set-clock", "set the instrument's clock from this computer's")
+      ->callback([&ctx] { ctx.exitCode = RunSetClock(ctx); });
+  app.add_subcommand("save-default",
+                     "save the connection options as the default (as \"Save as Default\" does)")
+      ->callback([&ctx] { ctx.exitCode = RunSaveDefault(ctx); });
+});
+
+}  // namespace
+}  // namespace parlex2::cli

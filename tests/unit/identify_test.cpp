@@ -1,0 +1,195 @@
+#include "connect/identify.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "connect/model_table.h"
+#include "link/comms_log.h"
+#include "link/instrument_link.h"
+#include "support/fake_clock.h"
+#include "support/memory_transport.h"
+#include "support/recording_ui.h"
+
+namespace parlex2 {
+namespace {
+
+using testing::MemoryPeer;
+
+// An instrument that answers each command from a table; unknown commands get
+// no answer.
+class IdentifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    peer = std::make_shared<MemoryPeer>();
+    link.settings.interfaceKind = InterfaceKind::Usb;
+    link.settings.comPort = "COM3";
+    testing::UseMemoryPeer(link, peer);
+    logPath = ::testing::TempDir() + "identify_test_log.txt";
+    std::remove(logPath.c_str());
+    CommsLog::SetLogPath(logPath);
+    if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
+  }
+  void TearDown() override {
+    if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
+    std::remove(logPath.c_str());
+  }
+
+  void Answer(std::string idn, std::string calstr = "", std::string calver = "",
+              std::string version = "") {
+    peer->respond = [=](MemoryPeer& p, const std::string& command) {
+      if (command == "*IDN?\n" && !idn.empty()) p.Queue(idn + "\r\n");
+      if (command == "calstr?\n" && !calstr.empty()) p.Queue(calstr + "\n");
+      if (command == "calver?\n" && !calver.empty()) p.Queue(calver + "\n");
+      if (command == "version?\n" && !version.empty()) p.Queue(version + "\n");
+    };
+  }
+
+  std::string Log() const {
+    std::ifstream in(logPath);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  testing::FakeClock clock;
+  testing::RecordingUi ui;
+  std::shared_ptr<MemoryPeer> peer;
+  InstrumentLink link;
+  std::string logPath;
+};
+
+const std::string kWake = "\x14\x14^[";
+
+TEST_F(IdentifyTest, KnownModelIsIdentifiedAndItsIdentityRead) {
+  Answer("Maker,ZQM44,12345,2.1", "12_MAR_2023,x", "01_APR_2024", "v,T1,5.2,3.1,2.0,1.1");
+  EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
+  EXPECT_EQ(peer->written, kWake + "*IDN?\ncalstr?\ncalver?\nversion?\n");
+  EXPECT_EQ(link.info.modelNumber, 7);
+  EXPECT_EQ(link.info.idnReply, "Maker,ZQM44,12345,2.1");
+  EXPECT_EQ(link.info.calstrReply, "12_MAR_2023,x");
+  EXPECT_EQ(link.info.calverReply, "01_APR_2024");
+  EXPECT_EQ(link.info.versionReply, "v,T1,5.2,3.1,2.0,1.1");
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "The connection was successful\nMaker,ZQM44,12345,2.1");
+  EXPECT_EQ(ui.messages[0].caption, "Test Connection");
+  EXPECT_EQ(ui.messages[0].icon, MessageIcon::Information);
+  EXPECT_EQ(ui.waitDepth, 0);
+  EXPECT_EQ(ui.waitCount, 1);
+  const std::string log = Log();
+  const auto connecting = log.find("***\tCONNECTING\t***\n");
+  const auto connected = log.find("***\tCONNECTED\t***\n");
+  const auto identified = log.find("***\tIDENTIFIED: Maker,ZQM44,12345,2.1 (7)\t***\n");
+  ASSERT_NE(identified, std::string::npos) << log;
+  EXPECT_LT(connecting, connected);
+  EXPECT_LT(connected, identified);
+  // The calstr? exchange is logged under the new instrument's serial number.
+  EXPECT_NE(log.find("[serial:12345]>>\tcalstr?"), std::string::npos) << log;
+}
+
+TEST_F(IdentifyTest, SilentInstrumentIsAskedFiveTimes) {
+  link.info.modelNumber = 5;
+  const std::uint64_t start = clock.TickMs();
+  EXPECT_FALSE(ConnectAndIdentify(ui, link, true));
+  EXPECT_EQ(peer->written, kWake + "*IDN?\n*IDN?\n*IDN?\n*IDN?\n*IDN?\n");
+  EXPECT_GE(clock.TickMs() - start, 500u);  // the drain ran
+  EXPECT_EQ(peer->readTimeout, 5000u);
+  EXPECT_TRUE(link.portOpen());
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "The connection failed");
+  EXPECT_EQ(ui.waitDepth, 0);
+  EXPECT_EQ(link.info.modelNumber, 5);  // only an answer changes what is known
+}
+
+TEST_F(IdentifyTest, AnswerOnALaterAttemptStopsTheAttempts) {
+  int asked = 0;
+  peer->respond = [&](MemoryPeer& p, const std::string& command) {
+    if (command == "*IDN?\n" && ++asked == 3) p.Queue("M,VXM76,9\n");
+  };
+  EXPECT_TRUE(ConnectAndIdentify(ui, link, false));
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(link.info.modelNumber, 1);
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(IdentifyTest, BootcodeInstrumentSkipsTheIdentityReplies) {
+  link.info.calstrReply = "old";
+  Answer("BOOT   :    32 32 32 32 00");
+  EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
+  EXPECT_EQ(peer->written, kWake + "*IDN?\n");
+  EXPECT_EQ(link.info.modelNumber, kModelBootcode);
+  EXPECT_EQ(link.info.idnReply, "BOOT   :    32 32 32 32 00");
+  EXPECT_EQ(link.info.calstrReply, "old");
+  EXPECT_EQ(ui.messages.at(0).text, "The connection was successful\nBootcode Instrument");
+  EXPECT_NE(Log().find("***\tIDENTIFIED: BOOT   :    32 32 32 32 00 (bootcode)\t***\n"),
+            std::string::npos);
+}
+
+TEST_F(IdentifyTest, UnknownModelAnswersButStaysUnidentified) {
+  link.info.idnReply = "Maker,ZQM44,1,1";
+  Answer("Maker,QQQ1,77,1.0");
+  EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
+  EXPECT_EQ(peer->written, kWake + "*IDN?\n");
+  EXPECT_EQ(link.info.modelNumber, 0);
+  EXPECT_EQ(link.info.idnReply, "");
+  EXPECT_EQ(ui.messages.at(0).text, "The connection was successful\nUnknown Instrument");
+  EXPECT_NE(Log().find("***\tUNIDENTIFIED INSTRUMENT\t***\n"), std::string::npos);
+}
+
+// A reply without a comma that is no bootcode signature must not leave the
+// previously identified instrument's reply in place: the result message and
+// the window title would name an instrument that is no longer there.
+TEST_F(IdentifyTest, ReplyWithoutCommaForgetsThePreviousInstrument) {
+  link.info.idnReply = "Maker,ZQM44,1,1";
+  link.info.modelNumber = 7;
+  Answer("HELLO THERE");
+  EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
+  EXPECT_EQ(link.info.modelNumber, 0);
+  EXPECT_EQ(link.info.idnReply, "");
+  EXPECT_EQ(ui.messages.at(0).text, "The connection was successful\nUnknown Instrument");
+  EXPECT_EQ(Log().find("IDENTIFIED"), std::string::npos);
+}
+
+TEST_F(IdentifyTest, FailedOpenIsReportedEvenWithoutResultAndNoneDoesNothing) {
+  link.SetTransportFactory([](const ConnectionSettings&, std::string*) { return nullptr; });
+  EXPECT_FALSE(ConnectAndIdentify(ui, link, false));
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Unable to open port COM3");
+  link.settings.interfaceKind = InterfaceKind::Lan;
+  link.settings.ipAddress = "10.0.0.9";
+  EXPECT_FALSE(ConnectAndIdentify(ui, link, true));
+  EXPECT_EQ(ui.messages.at(1).text, "Failed to connect to IP address 10.0.0.9");
+  EXPECT_EQ(ui.waitCount, 0);
+
+  std::remove(logPath.c_str());
+  link.settings.interfaceKind = InterfaceKind::None;
+  EXPECT_FALSE(ConnectAndIdentify(ui, link, true));
+  EXPECT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(IdentifyTest, HostileRepliesAreCutToTheirFields) {
+  const std::string longModel = "M,VXM66," + std::string(400, 'x');
+  Answer(longModel, std::string(600, 'c'), std::string(600, 'v'), std::string(600, 'r'));
+  EXPECT_TRUE(ConnectAndIdentify(ui, link, false));
+  EXPECT_EQ(link.info.modelNumber, 5);
+  EXPECT_EQ(link.info.idnReply, longModel.substr(0, 127));
+  EXPECT_EQ(link.info.calstrReply, std::string(255, 'c'));
+  EXPECT_EQ(link.info.calverReply, std::string(255, 'v'));
+  EXPECT_EQ(link.info.versionReply, std::string(127, 'r'));
+}
+
+TEST(BootcodeSignature, NeedsNoCommaAndTheSignatureAtSeven) {
+  EXPECT_TRUE(HasBootcodeSignature("1234567:    32 32 32 32"));
+  EXPECT_TRUE(HasBootcodeSignature("1234567:    32 32 32 32 more"));
+  EXPECT_FALSE(HasBootcodeSignature("123456:    32 32 32 32"));
+  EXPECT_FALSE(HasBootcodeSignature("1234567:    32 32 32 3"));
+  EXPECT_FALSE(HasBootcodeSignature("1,34567:    32 32 32 32"));
+  EXPECT_FALSE(HasBootcodeSignature("12345678"));
+  EXPECT_FALSE(HasBootcodeSignature(""));
+}
+
+}  // namespace
+}  // namespace parlex2
