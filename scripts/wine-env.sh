@@ -3,7 +3,8 @@
 # by its id and stopped by wine_env_stop, which the callers run on EXIT.
 #
 #   wine_env_start_xvfb DIR      starts Xvfb on a free display; sets DISPLAY
-#   wine_env_make_prefix PREFIX  makes (if missing) a prefix fit for tests
+#   wine_env_make_prefix PREFIX [managed]
+#                                makes (if missing) a prefix fit for tests
 #   wine_env_start_server        starts the prefix's one wineserver
 #   wine_env_stop                stops the wineserver (and with it every Wine
 #                                process of the prefix) and the Xvfb started
@@ -28,7 +29,7 @@ wine_env_start_xvfb() {
   export DISPLAY=":$(tr -d '[:space:]' <"$dir/xvfb.display")"
 }
 
-wine_env_make_prefix() {
+wine_env_make_prefix() {  # PREFIX [managed]: "managed" keeps the desktop's window manager in charge
   export WINEPREFIX=$1
   [ -d "$WINEPREFIX/dosdevices" ] && return 0
   mkdir -p "$WINEPREFIX"
@@ -37,7 +38,9 @@ wine_env_make_prefix() {
   wineboot -i >/dev/null 2>&1
   # Without a window manager Wine waits 2 s on every window hide unless its
   # windows are unmanaged.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  if [ "${2:-}" != managed ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  fi
   # Fonts that draw caption buttons and dialogs as on Windows.
   cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/ms_sans_serif.ttf \
     "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
