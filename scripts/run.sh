@@ -46,7 +46,10 @@ fi
 
 # First run: the settings file with a LAN connection to the simulator, in the
 # form the connection form's "Save as Default" writes.
-ini="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Veltmark/Parlexer/Parlexer.ini"
+for appdata in "$WINEPREFIX"/drive_c/users/*/AppData/Local; do
+  [[ "$appdata" == */users/Public/* ]] || break
+done
+ini="$appdata/Veltmark/Parlexer/Parlexer.ini"
 if [ ! -f "$ini" ]; then
   mkdir -p "$(dirname "$ini")"
   printf '[Init]\r\nCreated=%s\r\n[Connect]\r\nInterface=2\r\nComPort=\r\nBaudRate=0\r\nIPAddr=127.0.0.1\r\n' \

@@ -73,11 +73,6 @@ wine_env_stop() {
   fi
 }
 
-# The prefix's per-user local application data folder, as a Linux path.
-wine_env_local_appdata() {
-  echo "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
-}
-
 # Takes a picture of the whole screen.
 wine_env_screenshot() {
   import -display "$DISPLAY" -window root "$1" 2>/dev/null

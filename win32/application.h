@@ -12,8 +12,8 @@ namespace parlex2::win32 {
 struct Application {
   HINSTANCE instance = nullptr;
   HWND mainWindow = nullptr;
-  InstrumentLink link;     // the program's one link to the instrument
-  WindowSize reference;    // outer size the layout measures growth against
+  InstrumentLink link;   // the program's one link to the instrument
+  WindowSize reference;  // outer size the layout measures growth against
   RestoredWindowSize restored;
 };
 

@@ -15,9 +15,8 @@ LRESULT OnCreate(HWND window) {
   // The information panel is a rich-edit control of the class this library
   // registers.
   LoadLibraryA("riched32.dll");
-  INITCOMMONCONTROLSEX classes{sizeof classes,
-                               ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES |
-                                   ICC_UPDOWN_CLASS};
+  INITCOMMONCONTROLSEX classes{
+      sizeof classes, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&classes);
 
   // 1 ms asks for the fastest the system gives (Windows: about 15 ms).

@@ -39,8 +39,8 @@ void SetSettingsIniPath(std::string path) { IniPathStorage() = std::move(path); 
 
 std::string FormatCreated(const LocalTime& time) {
   char text[64];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d %d/%d/%d", time.hour, time.minute,
-                time.second, time.day, time.month, time.year);
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d %d/%d/%d", time.hour, time.minute, time.second,
+                time.day, time.month, time.year);
   return text;
 }
 
@@ -57,12 +57,13 @@ bool CreateSettingsFileIfMissing(const SettingsFile& file, SettingsStore& store,
 }
 
 void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings) {
-  settings.interfaceKind = static_cast<InterfaceKind>(store.GetInt(kSectionConnect, kKeyInterface, 0));
-  settings.comPort = Truncated(store.GetString(kSectionConnect, kKeyComPort, "", kSettingsTextMax),
-                               kComPortMax);
+  settings.interfaceKind =
+      static_cast<InterfaceKind>(store.GetInt(kSectionConnect, kKeyInterface, 0));
+  settings.comPort =
+      Truncated(store.GetString(kSectionConnect, kKeyComPort, "", kSettingsTextMax), kComPortMax);
   settings.baudRate = static_cast<std::uint32_t>(store.GetInt(kSectionConnect, kKeyBaudRate, 0));
-  settings.ipAddress = Truncated(store.GetString(kSectionConnect, kKeyIpAddr, "", kSettingsTextMax),
-                                 kIpAddressMax);
+  settings.ipAddress =
+      Truncated(store.GetString(kSectionConnect, kKeyIpAddr, "", kSettingsTextMax), kIpAddressMax);
 }
 
 void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings) {
@@ -81,10 +82,10 @@ std::optional<int> RestoredDimension(int stored, int screen) {
 
 RestoredWindowSize LoadWindowSize(SettingsStore& store, WindowSize screen) {
   RestoredWindowSize size;
-  size.height =
-      RestoredDimension(store.GetInt(kSectionInit, kKeyMainWindowHeight, kNoStoredSize), screen.height);
-  size.width =
-      RestoredDimension(store.GetInt(kSectionInit, kKeyMainWindowWidth, kNoStoredSize), screen.width);
+  size.height = RestoredDimension(store.GetInt(kSectionInit, kKeyMainWindowHeight, kNoStoredSize),
+                                  screen.height);
+  size.width = RestoredDimension(store.GetInt(kSectionInit, kKeyMainWindowWidth, kNoStoredSize),
+                                 screen.width);
   return size;
 }
 

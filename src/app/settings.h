@@ -67,8 +67,7 @@ class IniFileStore final : public SettingsStore {
   std::string GetString(std::string_view section, std::string_view key,
                         std::string_view defaultValue,
                         std::size_t maxLength = kSettingsTextMax) override;
-  bool PutString(std::string_view section, std::string_view key,
-                 std::string_view value) override;
+  bool PutString(std::string_view section, std::string_view key, std::string_view value) override;
 
   const std::string& path() const { return path_; }
 

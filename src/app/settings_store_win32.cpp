@@ -16,22 +16,20 @@ class ProfileSettingsStore final : public SettingsStore {
   explicit ProfileSettingsStore(std::string path) : path_(std::move(path)) {}
 
   int GetInt(std::string_view section, std::string_view key, int defaultValue) override {
-    return static_cast<int>(GetPrivateProfileIntA(std::string(section).c_str(),
-                                                  std::string(key).c_str(), defaultValue,
-                                                  path_.c_str()));
+    return static_cast<int>(GetPrivateProfileIntA(
+        std::string(section).c_str(), std::string(key).c_str(), defaultValue, path_.c_str()));
   }
 
   std::string GetString(std::string_view section, std::string_view key,
                         std::string_view defaultValue, std::size_t maxLength) override {
     std::vector<char> buffer(maxLength + 1, '\0');
-    DWORD length = GetPrivateProfileStringA(
-        std::string(section).c_str(), std::string(key).c_str(), std::string(defaultValue).c_str(),
-        buffer.data(), static_cast<DWORD>(buffer.size()), path_.c_str());
+    DWORD length = GetPrivateProfileStringA(std::string(section).c_str(), std::string(key).c_str(),
+                                            std::string(defaultValue).c_str(), buffer.data(),
+                                            static_cast<DWORD>(buffer.size()), path_.c_str());
     return std::string(buffer.data(), length);
   }
 
-  bool PutString(std::string_view section, std::string_view key,
-                 std::string_view value) override {
+  bool PutString(std::string_view section, std::string_view key, std::string_view value) override {
     return WritePrivateProfileStringA(std::string(section).c_str(), std::string(key).c_str(),
                                       std::string(value).c_str(), path_.c_str()) != FALSE;
   }
@@ -40,7 +38,7 @@ class ProfileSettingsStore final : public SettingsStore {
   std::string path_;
 };
 
-constexpr int kCsidlLocalAppData = 28;  // CSIDL_LOCAL_APPDATA
+constexpr int kCsidlLocalAppData = 28;   // CSIDL_LOCAL_APPDATA
 constexpr DWORD kFolderDefaultPath = 1;  // SHGFP_TYPE_DEFAULT
 
 // SHGetFolderPathA, taken from SHFOLDER.DLL at run time, which exists on every

@@ -15,7 +15,10 @@ exe=$build/win32/Parlex2.exe
 driver=$build/tools/uidriver/uidriver.exe
 shots=$build/screenshots
 mkdir -p "$shots"
-appdata="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
+# The user's local application data folder of the prefix.
+for appdata in "$WINEPREFIX"/drive_c/users/*/AppData/Local; do
+  [[ "$appdata" == */users/Public/* ]] || break
+done
 company="$appdata/Veltmark"
 ini="$company/Parlexer/Parlexer.ini"
 main=class=OVParlexWClass
@@ -150,6 +153,18 @@ test_resizing_is_limited_to_half_the_reference_and_saved() {
     "$(printf '[Init]\r\nCreated=09:05:30 7/3/2025\r\nMainWindowHeight=700\r\nMainWindowWidth=900\r\n' >"$ini.want"; file_bytes "$ini.want")" \
     "settings after a resize"
   rm -f "$ini.want"
+}
+
+test_closing_while_minimised_stores_the_minimised_size() {
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\nMainWindowHeight=600\nMainWindowWidth=800'
+  start_program || return
+  ok "minimise" drive show "$main" min
+  local minimised
+  minimised=$(window_size)
+  quit_program
+  expect_eq "$(sed -n 's/^MainWindowWidth=\(.*\)\r$/\1/p' "$ini")x$(sed -n 's/^MainWindowHeight=\(.*\)\r$/\1/p' "$ini")" \
+    "$minimised" "stored size after closing minimised"
+  [ "$minimised" != 800x600 ] || fail "the minimised window kept its full size"
 }
 
 test_about_box_from_menu_and_accelerators() {

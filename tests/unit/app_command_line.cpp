@@ -1,6 +1,6 @@
-#include "app/command_line.h"
-
 #include <gtest/gtest.h>
+
+#include "app/command_line.h"
 
 namespace parlex2 {
 namespace {

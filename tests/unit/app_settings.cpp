@@ -1,11 +1,11 @@
-#include "app/settings.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "app/settings.h"
 
 namespace parlex2 {
 namespace {
@@ -17,10 +17,11 @@ class TempFolder {
  public:
   TempFolder() {
     static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() /
-            ("parlex2-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + std::to_string(counter++) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    path_ =
+        fs::temp_directory_path() /
+        ("parlex2-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + std::to_string(counter++) + "-" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -74,7 +75,8 @@ TEST(SettingsFileTest, CreatedPadsTheTimeButNotTheDate) {
 
 TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
   TempFolder temp;
-  SettingsFile file = LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+  SettingsFile file =
+      LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
   IniFileStore store(file.path);
   ASSERT_FALSE(fs::exists(file.companyFolder));
 
@@ -89,7 +91,8 @@ TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
 
 TEST(SettingsFileTest, FirstRunWithExistingFoldersStillCreatesTheFile) {
   TempFolder temp;
-  SettingsFile file = LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+  SettingsFile file =
+      LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
   fs::create_directories(file.folder);
   IniFileStore store(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 7, 14, 12, 0, 0)));
@@ -100,7 +103,8 @@ TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
   TempFolder temp;
   // The "company folder" is a plain file, so no folder can be made below it.
   WriteAll(temp.File("Veltmark"), "not a folder");
-  SettingsFile file = LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+  SettingsFile file =
+      LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
   IniFileStore store(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 1, 1, 0, 0, 0)));
   EXPECT_FALSE(fs::exists(file.path));
@@ -200,8 +204,9 @@ TEST(WindowSizeTest, ShutdownWritesOnlyValidChangedDimensionsHeightFirst) {
   IniFileStore store(path);
 
   SaveWindowSize(store, {900, 650}, {1920, 1080});
-  EXPECT_EQ(ReadAll(path),
-            "[Init]\r\nCreated=09:05:30 7/3/2025\r\nMainWindowHeight=650\r\nMainWindowWidth=900\r\n");
+  EXPECT_EQ(
+      ReadAll(path),
+      "[Init]\r\nCreated=09:05:30 7/3/2025\r\nMainWindowHeight=650\r\nMainWindowWidth=900\r\n");
 
   // Unchanged: the file is not touched at all.
   fs::file_time_type before = fs::last_write_time(path);
@@ -238,9 +243,11 @@ TEST(WindowSizeTest, ReferenceSizeGrowsWithThickSizingFrames) {
 TEST(IniFileStoreTest, ReadsLikeTheProfileFunctions) {
   TempFolder temp;
   std::string path = temp.File("x.ini");
-  WriteAll(path,
-           "; comment\r\n[connect]\r\n  INTERFACE = 2 \r\nComPort=\"COM4\"\r\nIPAddr= '10.0.0.1' \r\n"
-           "BaudRate=\r\nHeight=-1\r\nWidth=12abc\r\nJunk=abc\r\nNoEquals\r\n[Other]\r\nComPort=COM9\r\n");
+  WriteAll(
+      path,
+      "; comment\r\n[connect]\r\n  INTERFACE = 2 \r\nComPort=\"COM4\"\r\nIPAddr= '10.0.0.1' \r\n"
+      "BaudRate=\r\nHeight=-1\r\nWidth=12abc\r\nJunk=abc\r\nNoEquals\r\n[Other]\r\nComPort="
+      "COM9\r\n");
   IniFileStore store(path);
   EXPECT_EQ(store.GetInt("Connect", "Interface", 7), 2);
   EXPECT_EQ(store.GetInt("Connect", "BaudRate", 7), 7);  // empty value: the default

@@ -51,9 +51,7 @@ class StoreParity : public ::testing::Test {
     action(*portable_);
   }
 
-  void ExpectSameFiles() {
-    EXPECT_EQ(ReadAll(iniPath_), ReadAll(profilePath_));
-  }
+  void ExpectSameFiles() { EXPECT_EQ(ReadAll(iniPath_), ReadAll(profilePath_)); }
 
   fs::path folder_;
   std::string profilePath_;
@@ -70,7 +68,9 @@ TEST_F(StoreParity, ProgramLifetimeWritesGiveTheSameFile) {
   now.hour = 9;
   now.minute = 5;
   now.second = 30;
-  Both([&](SettingsStore& store) { store.PutString(kSectionInit, kKeyCreated, FormatCreated(now)); });
+  Both([&](SettingsStore& store) {
+    store.PutString(kSectionInit, kKeyCreated, FormatCreated(now));
+  });
   ExpectSameFiles();
   Both([](SettingsStore& store) { SaveWindowSize(store, {900, 650}, {1280, 1024}); });
   ExpectSameFiles();
@@ -88,17 +88,23 @@ TEST_F(StoreParity, ProgramLifetimeWritesGiveTheSameFile) {
 }
 
 TEST_F(StoreParity, HandWrittenFileReadsTheSame) {
-  Seed("; note\r\n[connect]\r\n  INTERFACE = 2 \r\nComPort=\"COM4\"\r\nIPAddr= '10.0.0.1' \r\n"
-       "BaudRate=\r\nHeight=-1\r\nWidth=12abc\r\nJunk=abc\r\nNoEquals\r\n\r\n[Other]\r\nComPort=COM9\r\n");
-  for (const char* key : {"Interface", "BaudRate", "Height", "Width", "Junk", "NoEquals", "Missing"}) {
+  Seed(
+      "; note\r\n[connect]\r\n  INTERFACE = 2 \r\nComPort=\"COM4\"\r\nIPAddr= '10.0.0.1' \r\n"
+      "BaudRate=\r\nHeight=-1\r\nWidth=12abc\r\nJunk=abc\r\nNoEquals\r\n\r\n[Other]\r\nComPort="
+      "COM9\r\n");
+  for (const char* key :
+       {"Interface", "BaudRate", "Height", "Width", "Junk", "NoEquals", "Missing"}) {
     EXPECT_EQ(portable_->GetInt("Connect", key, 7), profile_->GetInt("Connect", key, 7)) << key;
   }
   for (const char* key : {"ComPort", "IPAddr", "BaudRate", "Missing"}) {
-    EXPECT_EQ(portable_->GetString("Connect", key, "dflt"), profile_->GetString("Connect", key, "dflt"))
+    EXPECT_EQ(portable_->GetString("Connect", key, "dflt"),
+              profile_->GetString("Connect", key, "dflt"))
         << key;
   }
-  EXPECT_EQ(portable_->GetString("OTHER", "comport", ""), profile_->GetString("OTHER", "comport", ""));
-  EXPECT_EQ(portable_->GetString("Connect", "ComPort", "", 3), profile_->GetString("Connect", "ComPort", "", 3));
+  EXPECT_EQ(portable_->GetString("OTHER", "comport", ""),
+            profile_->GetString("OTHER", "comport", ""));
+  EXPECT_EQ(portable_->GetString("Connect", "ComPort", "", 3),
+            profile_->GetString("Connect", "ComPort", "", 3));
 
   Both([](SettingsStore& store) {
     store.PutString("Connect", "BaudRate", "9600");

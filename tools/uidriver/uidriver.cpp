@@ -9,6 +9,7 @@
 //   uidriver rect WINDOW            outer "left top width height"
 //   uidriver client WINDOW          client "width height"
 //   uidriver resize WINDOW W H      set the outer size, as a drag would
+//   uidriver show WINDOW HOW        HOW: min, max or restore
 //   uidriver text WINDOW ID         the text of control ID
 //   uidriver texts WINDOW           every child: "ID class text", one a line
 //   uidriver post WINDOW ID [MARK]  post a command (never blocks)
@@ -33,6 +34,7 @@
 // success, 1 on failure or time-out (with a message on standard error), 2 for
 // bad usage.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <cstdio>
@@ -47,7 +49,8 @@ using Args = std::vector<std::wstring>;
 
 DWORD TimeoutMs() {
   wchar_t value[32];
-  if (GetEnvironmentVariableW(L"UIDRIVER_TIMEOUT_MS", value, 32) > 0) return wcstoul(value, nullptr, 10);
+  if (GetEnvironmentVariableW(L"UIDRIVER_TIMEOUT_MS", value, 32) > 0)
+    return wcstoul(value, nullptr, 10);
   return 10000;
 }
 
@@ -77,7 +80,8 @@ std::wstring ClassOf(HWND window) {
 // The text of any window, also of another process's controls.
 std::wstring TextOf(HWND window) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return L"";
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+    return L"";
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
   SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
@@ -110,7 +114,8 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
 
 HWND FindNow(const std::wstring& spec) {
   if (spec.rfind(L"0x", 0) == 0) {
-    HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoull(spec.c_str(), nullptr, 16)));
+    HWND window =
+        reinterpret_cast<HWND>(static_cast<UINT_PTR>(wcstoull(spec.c_str(), nullptr, 16)));
     return IsWindow(window) ? window : nullptr;
   }
   Search search;
@@ -157,7 +162,8 @@ int WaitGone(const std::wstring& spec) {
 
 std::wstring Hex(HWND window) {
   wchar_t text[32];
-  swprintf(text, 32, L"0x%llx", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+  swprintf(text, 32, L"0x%llx",
+           static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
   return text;
 }
 
@@ -168,15 +174,16 @@ bool ParseChord(const std::wstring& chord, std::vector<WORD>& keys) {
   static const struct {
     const wchar_t* name;
     WORD key;
-  } kNamed[] = {{L"alt", VK_MENU},      {L"ctrl", VK_CONTROL}, {L"shift", VK_SHIFT},
-                {L"esc", VK_ESCAPE},    {L"enter", VK_RETURN}, {L"tab", VK_TAB},
-                {L"up", VK_UP},         {L"down", VK_DOWN},    {L"left", VK_LEFT},
-                {L"right", VK_RIGHT},   {L"space", VK_SPACE},  {L"back", VK_BACK},
-                {L"f1", VK_F1},         {L"f10", VK_F10},      {L"delete", VK_DELETE}};
+  } kNamed[] = {{L"alt", VK_MENU},    {L"ctrl", VK_CONTROL}, {L"shift", VK_SHIFT},
+                {L"esc", VK_ESCAPE},  {L"enter", VK_RETURN}, {L"tab", VK_TAB},
+                {L"up", VK_UP},       {L"down", VK_DOWN},    {L"left", VK_LEFT},
+                {L"right", VK_RIGHT}, {L"space", VK_SPACE},  {L"back", VK_BACK},
+                {L"f1", VK_F1},       {L"f10", VK_F10},      {L"delete", VK_DELETE}};
   std::size_t start = 0;
   while (start <= chord.size()) {
     std::size_t plus = chord.find(L'+', start + 1);  // "alt++" is alt and '+'
-    std::wstring part = chord.substr(start, plus == std::wstring::npos ? std::wstring::npos : plus - start);
+    std::wstring part =
+        chord.substr(start, plus == std::wstring::npos ? std::wstring::npos : plus - start);
     bool known = false;
     for (const auto& named : kNamed) {
       if (part == named.name) {
@@ -333,13 +340,15 @@ int Version(const std::wstring& file, const std::wstring& key) {
   DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
   if (!size) return Fail(L"no version record in %ls", file);
   std::vector<BYTE> data(size);
-  if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return Fail(L"cannot read %ls", file);
+  if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data()))
+    return Fail(L"cannot read %ls", file);
   struct Translation {
     WORD language, codePage;
   }* translation = nullptr;
   UINT length = 0;
   if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
-                      reinterpret_cast<void**>(&translation), &length) || length < sizeof *translation)
+                      reinterpret_cast<void**>(&translation), &length) ||
+      length < sizeof *translation)
     return Fail(L"no translation in %ls", file);
   wchar_t path[128];
   swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
@@ -404,6 +413,26 @@ int Run(const Args& args) {
                ? 0
                : Fail(L"cannot resize %ls", args[1]);
   }
+  if (command == L"show") {
+    if (!need(2)) return Usage();
+    int how = args[2] == L"min"       ? SW_MINIMIZE
+              : args[2] == L"max"     ? SW_MAXIMIZE
+              : args[2] == L"restore" ? SW_RESTORE
+                                      : -1;
+    if (how < 0) return Usage();
+    ShowWindowAsync(window, how);
+    DWORD start = GetTickCount();
+    auto done = [&] {
+      return how == SW_MINIMIZE   ? IsIconic(window)
+             : how == SW_MAXIMIZE ? IsZoomed(window)
+                                  : !IsIconic(window) && !IsZoomed(window);
+    };
+    while (!done()) {
+      if (GetTickCount() - start > TimeoutMs()) return Fail(L"%ls did not change", args[1]);
+      Sleep(10);
+    }
+    return 0;
+  }
   if (command == L"texts") {
     EnumChildWindows(window, ListChild, 0);
     return 0;
@@ -420,7 +449,8 @@ int Run(const Args& args) {
   int id = Number(args[2]);
   if (command == L"post" || command == L"send") {
     LPARAM mark = need(3) ? Number(args[3]) : 0;
-    if (command == L"post") return PostMessageW(window, WM_COMMAND, id, mark) ? 0 : Fail(L"post failed");
+    if (command == L"post")
+      return PostMessageW(window, WM_COMMAND, id, mark) ? 0 : Fail(L"post failed");
     DWORD_PTR result;
     return SendMessageTimeoutW(window, WM_COMMAND, id, mark, SMTO_NORMAL, TimeoutMs(), &result)
                ? 0
