@@ -35,7 +35,7 @@ wine_env_make_prefix() {  # PREFIX [managed]: "managed" keeps the desktop's wind
   mkdir -p "$WINEPREFIX"
   # Made with the display already up: a prefix made without one cannot create
   # windows later.
-  wineboot -i >/dev/null 2>&1
+  timeout 180 wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; return 1; }
   # Without a window manager Wine waits 2 s on every window hide unless its
   # windows are unmanaged.
   if [ "${2:-}" != managed ]; then

@@ -67,12 +67,13 @@ int RunApplication(HINSTANCE instance, int showCommand) {
   return static_cast<int>(message.wParam);
 }
 
-void SaveSizeAndQuit(HWND window) {
+void ShutDown(HWND window) {
   RECT outer;
   if (GetWindowRect(window, &outer)) {
     std::unique_ptr<SettingsStore> store = OpenSettingsStore(SettingsIniPath());
     SaveWindowSize(*store, {outer.right - outer.left, outer.bottom - outer.top}, ScreenSize());
   }
+  StopPollTimer(window);
   App().link.Close();
   PostQuitMessage(0);
 }

@@ -25,9 +25,9 @@ Application& App();
 int RunApplication(HINSTANCE instance, int showCommand);
 
 // The way out, run by the main window's destruction: the window size saved
-// when valid and changed, the link closed, the message loop ended. The window
-// stops its own timer first.
-void SaveSizeAndQuit(HWND window);
+// when valid and changed, the poll timer stopped, the link closed, the message
+// loop ended.
+void ShutDown(HWND window);
 
 WindowSize ScreenSize();
 

@@ -26,13 +26,7 @@ LRESULT OnCreate(HWND window) {
   return 0;
 }
 
-void OnDestroy(HWND window) {
-  if (g_timerStarted) {
-    KillTimer(window, ID_POLL_TIMER);
-    g_timerStarted = false;
-  }
-  SaveSizeAndQuit(window);
-}
+void OnDestroy(HWND window) { ShutDown(window); }
 
 void OnPaint(HWND window) {
   // The class brush fills the client area; the controls draw themselves.
@@ -72,6 +66,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 }
 
 }  // namespace
+
+void StopPollTimer(HWND window) {
+  if (g_timerStarted) {
+    KillTimer(window, ID_POLL_TIMER);
+    g_timerStarted = false;
+  }
+}
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXA windowClass{};

@@ -17,6 +17,9 @@ bool RegisterMainWindowClass(HINSTANCE instance);
 // titled with the base title. Null on failure.
 HWND CreateMainWindow(HINSTANCE instance, WindowSize size);
 
+// Stops the poll timer if it runs (at shutdown).
+void StopPollTimer(HWND window);
+
 // One command of the main window. `mark` is the command message's second
 // parameter: ID_CONFIGURE_CONNECTION and ID_DISCONNECT look at it (1: posted
 // by the program itself after a read failure), the others ignore it.
