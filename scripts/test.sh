@@ -35,6 +35,11 @@ echo "== native tests"
 ctest --preset native -j "$jobs" 2>&1 | tee build/native/ctest.log || status=1
 count build/native/ctest.log
 
+echo "== link benchmark (release build, loopback peer)"
+cmake --preset native-release >/dev/null
+cmake --build --preset native-release -j "$jobs" --target parlex2-bench-link
+build/native-release/bench/parlex2-bench-link || status=1
+
 if [ -x scripts/wine-tests.sh ]; then
   echo "== Windows build and tests under Wine"
   scripts/wine-tests.sh 2>&1 | tee build/wine-tests.log || status=1

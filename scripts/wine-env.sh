@@ -1,0 +1,81 @@
+# Helpers for running Windows programs under Wine on a headless Linux machine,
+# sourced by wine-tests.sh and run.sh. Every process started here is recorded
+# by its id and stopped by wine_env_stop, which the callers run on EXIT.
+#
+#   wine_env_start_xvfb DIR      starts Xvfb on a free display; sets DISPLAY
+#   wine_env_make_prefix PREFIX  makes (if missing) a prefix fit for tests
+#   wine_env_start_server        starts the prefix's one wineserver
+#   wine_env_stop                stops the wineserver (and with it every Wine
+#                                process of the prefix) and the Xvfb started
+
+WINE_ENV_XVFB_PID=""
+WINE_ENV_SERVER_PID=""
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono or Gecko: the programs need neither, and their installers would
+# stop prefix creation to ask.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+wine_env_start_xvfb() {
+  local dir=$1 i
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -nolisten unix-abstract \
+    9>"$dir/xvfb.display" >"$dir/xvfb.log" 2>&1 &
+  WINE_ENV_XVFB_PID=$!
+  for i in $(seq 1 100); do
+    [ -s "$dir/xvfb.display" ] && break
+    sleep 0.05
+  done
+  [ -s "$dir/xvfb.display" ] || { echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=":$(tr -d '[:space:]' <"$dir/xvfb.display")"
+}
+
+wine_env_make_prefix() {
+  export WINEPREFIX=$1
+  [ -d "$WINEPREFIX/dosdevices" ] && return 0
+  mkdir -p "$WINEPREFIX"
+  # Made with the display already up: a prefix made without one cannot create
+  # windows later.
+  wineboot -i >/dev/null 2>&1
+  # Without a window manager Wine waits 2 s on every window hide unless its
+  # windows are unmanaged.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  # Fonts that draw caption buttons and dialogs as on Windows.
+  cp /usr/share/wine/fonts/marlett.ttf /usr/share/wine/fonts/ms_sans_serif.ttf \
+    "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+}
+
+wine_env_start_server() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+  wineserver -f -p &
+  WINE_ENV_SERVER_PID=$!
+  # The first program of a session starts the prefix's services, which would
+  # keep the first caller's output pipes open (ctest's test discovery waits for
+  # them): start them here with nothing attached.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+wine_env_stop() {
+  if [ -n "$WINE_ENV_SERVER_PID" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    kill "$WINE_ENV_SERVER_PID" 2>/dev/null || true
+    wait "$WINE_ENV_SERVER_PID" 2>/dev/null || true
+    WINE_ENV_SERVER_PID=""
+  fi
+  if [ -n "$WINE_ENV_XVFB_PID" ]; then
+    kill "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+    wait "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+    WINE_ENV_XVFB_PID=""
+  fi
+}
+
+# The prefix's per-user local application data folder, as a Linux path.
+wine_env_local_appdata() {
+  echo "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
+}
+
+# Takes a picture of the whole screen.
+wine_env_screenshot() {
+  import -display "$DISPLAY" -window root "$1" 2>/dev/null
+}

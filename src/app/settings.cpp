@@ -1,0 +1,110 @@
+#include "app/settings.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "common/product.h"
+#include "common/text.h"
+
+namespace parlex2 {
+namespace {
+
+constexpr int kReferenceWidth = 808;
+constexpr int kReferenceHeight = 608;
+// The reference size was measured with a 4-pixel sizing frame; thicker frames
+// take the difference from the client area on both sides.
+constexpr int kDesignFrame = 4;
+
+std::string& IniPathStorage() {
+  static std::string path;
+  return path;
+}
+
+int FrameAllowance(int frame) { return frame > kDesignFrame ? 2 * (frame - kDesignFrame) : 0; }
+
+}  // namespace
+
+SettingsFile LocateSettingsFile(std::string_view baseFolder, char separator) {
+  SettingsFile file;
+  file.companyFolder = std::string(baseFolder) + separator + kCompanyWord;
+  file.folder = file.companyFolder + separator + kFolderWord;
+  file.path = file.folder + separator + kFolderWord + ".ini";
+  return file;
+}
+
+const std::string& SettingsIniPath() { return IniPathStorage(); }
+
+void SetSettingsIniPath(std::string path) { IniPathStorage() = std::move(path); }
+
+std::string FormatCreated(const LocalTime& time) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d %d/%d/%d", time.hour, time.minute,
+                time.second, time.day, time.month, time.year);
+  return text;
+}
+
+bool CreateSettingsFileIfMissing(const SettingsFile& file, SettingsStore& store,
+                                 const LocalTime& now) {
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::path(file.path), error)) return false;
+  // Each folder on its own, as the file sits exactly two levels down; one that
+  // exists already or cannot be made is not an error here.
+  std::filesystem::create_directory(std::filesystem::path(file.companyFolder), error);
+  std::filesystem::create_directory(std::filesystem::path(file.folder), error);
+  store.PutString(kSectionInit, kKeyCreated, FormatCreated(now));
+  return true;
+}
+
+void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings) {
+  settings.interfaceKind = static_cast<InterfaceKind>(store.GetInt(kSectionConnect, kKeyInterface, 0));
+  settings.comPort = Truncated(store.GetString(kSectionConnect, kKeyComPort, "", kSettingsTextMax),
+                               kComPortMax);
+  settings.baudRate = static_cast<std::uint32_t>(store.GetInt(kSectionConnect, kKeyBaudRate, 0));
+  settings.ipAddress = Truncated(store.GetString(kSectionConnect, kKeyIpAddr, "", kSettingsTextMax),
+                                 kIpAddressMax);
+}
+
+void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings) {
+  store.PutString(kSectionConnect, kKeyInterface,
+                  std::to_string(static_cast<int>(settings.interfaceKind)));
+  store.PutString(kSectionConnect, kKeyComPort, settings.comPort);
+  store.PutString(kSectionConnect, kKeyBaudRate,
+                  std::to_string(static_cast<int>(settings.baudRate)));
+  store.PutString(kSectionConnect, kKeyIpAddr, settings.ipAddress);
+}
+
+std::optional<int> RestoredDimension(int stored, int screen) {
+  if (stored > 0 && stored <= screen) return stored;
+  return std::nullopt;
+}
+
+RestoredWindowSize LoadWindowSize(SettingsStore& store, WindowSize screen) {
+  RestoredWindowSize size;
+  size.height =
+      RestoredDimension(store.GetInt(kSectionInit, kKeyMainWindowHeight, kNoStoredSize), screen.height);
+  size.width =
+      RestoredDimension(store.GetInt(kSectionInit, kKeyMainWindowWidth, kNoStoredSize), screen.width);
+  return size;
+}
+
+void SaveWindowSize(SettingsStore& store, WindowSize current, WindowSize screen) {
+  auto save = [&store](const char* key, int value, int screenValue) {
+    if (value <= 0 || value > screenValue) return;
+    if (store.GetInt(kSectionInit, key, kNoStoredSize) == value) return;
+    store.PutString(kSectionInit, key, std::to_string(value));
+  };
+  save(kKeyMainWindowHeight, current.height, screen.height);
+  save(kKeyMainWindowWidth, current.width, screen.width);
+}
+
+WindowSize ReferenceWindowSize(int sizingFrameWidth, int sizingFrameHeight) {
+  return {kReferenceWidth + FrameAllowance(sizingFrameWidth),
+          kReferenceHeight + FrameAllowance(sizingFrameHeight)};
+}
+
+WindowSize MinimumTrackingSize(WindowSize reference) {
+  return {reference.width / 2, reference.height / 2};
+}
+
+}  // namespace parlex2

@@ -1,0 +1,46 @@
+// A TCP peer on loopback standing in for an instrument's network interface:
+// it listens on an ephemeral port, accepts one client, and lets a test send,
+// receive, close or reset.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace parlex2::testing {
+
+class TcpPeer {
+ public:
+  // Listens on `address`:`port`, an ephemeral port when `port` is 0.
+  explicit TcpPeer(const std::string& address = "127.0.0.1", std::uint16_t port = 0);
+  ~TcpPeer();
+  TcpPeer(const TcpPeer&) = delete;
+  TcpPeer& operator=(const TcpPeer&) = delete;
+
+  bool listening() const { return listener_ != -1; }
+  std::uint16_t port() const { return port_; }
+  const std::string& address() const { return address_; }
+
+  // Waits for the client's connection.
+  bool Accept(int timeoutMs = 5000);
+  // Sends every byte to the client.
+  bool Send(std::string_view bytes);
+  // Collects what the client sends until `count` bytes came or `timeoutMs`
+  // passed without a byte.
+  std::string Receive(std::size_t count, int timeoutMs = 2000);
+  // Orderly close of the client connection.
+  void Close();
+  // Abortive close: the client sees a reset.
+  void Reset();
+  // Shrinks the client connection's receive buffer (set before Accept).
+  void SetSmallReceiveBuffer() { smallBuffer_ = true; }
+
+ private:
+  std::string address_;
+  std::intptr_t listener_ = -1;
+  std::intptr_t client_ = -1;
+  std::uint16_t port_ = 0;
+  bool smallBuffer_ = false;
+};
+
+}  // namespace parlex2::testing

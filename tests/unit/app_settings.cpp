@@ -1,0 +1,276 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace parlex2 {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder per test, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    static std::atomic<int> counter{0};
+    path_ = fs::temp_directory_path() /
+            ("parlex2-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + std::to_string(counter++) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string Path() const { return path_.string(); }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+LocalTime At(int year, int month, int day, int hour, int minute, int second) {
+  LocalTime time;
+  time.year = year;
+  time.month = month;
+  time.day = day;
+  time.hour = hour;
+  time.minute = minute;
+  time.second = second;
+  return time;
+}
+
+TEST(SettingsFileTest, FolderAndFileFollowCompanyAndFolderWords) {
+  SettingsFile file = LocateSettingsFile("C:\\Users\\ann\\AppData\\Local", '\\');
+  EXPECT_EQ(file.companyFolder, "C:\\Users\\ann\\AppData\\Local\\Veltmark");
+  EXPECT_EQ(file.folder, "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer");
+  EXPECT_EQ(file.path, "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer\\Parlexer.ini");
+  EXPECT_EQ(LocateSettingsFile("/home/ann/.config", '/').path,
+            "/home/ann/.config/Veltmark/Parlexer/Parlexer.ini");
+}
+
+TEST(SettingsFileTest, CreatedPadsTheTimeButNotTheDate) {
+  EXPECT_EQ(FormatCreated(At(2025, 3, 7, 9, 5, 30)), "09:05:30 7/3/2025");
+  EXPECT_EQ(FormatCreated(At(1999, 12, 31, 23, 59, 0)), "23:59:00 31/12/1999");
+  EXPECT_EQ(FormatCreated(At(2026, 1, 1, 0, 0, 0)), "00:00:00 1/1/2026");
+}
+
+TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
+  TempFolder temp;
+  SettingsFile file = LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+  IniFileStore store(file.path);
+  ASSERT_FALSE(fs::exists(file.companyFolder));
+
+  EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 3, 7, 9, 5, 30)));
+  EXPECT_TRUE(fs::is_directory(file.folder));
+  EXPECT_EQ(ReadAll(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
+
+  // A later run finds the file and never rewrites "Created".
+  EXPECT_FALSE(CreateSettingsFileIfMissing(file, store, At(2026, 1, 2, 3, 4, 5)));
+  EXPECT_EQ(store.GetString(kSectionInit, kKeyCreated, ""), "09:05:30 7/3/2025");
+}
+
+TEST(SettingsFileTest, FirstRunWithExistingFoldersStillCreatesTheFile) {
+  TempFolder temp;
+  SettingsFile file = LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+  fs::create_directories(file.folder);
+  IniFileStore store(file.path);
+  EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 7, 14, 12, 0, 0)));
+  EXPECT_EQ(ReadAll(file.path), "[Init]\r\nCreated=12:00:00 14/7/2025\r\n");
+}
+
+TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
+  TempFolder temp;
+  // The "company folder" is a plain file, so no folder can be made below it.
+  WriteAll(temp.File("Veltmark"), "not a folder");
+  SettingsFile file = LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+  IniFileStore store(file.path);
+  EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 1, 1, 0, 0, 0)));
+  EXPECT_FALSE(fs::exists(file.path));
+  ConnectionSettings settings;
+  LoadConnectionSettings(store, settings);
+  EXPECT_EQ(settings.interfaceKind, InterfaceKind::None);
+  EXPECT_EQ(LoadWindowSize(store, {1920, 1080}).width, std::nullopt);
+}
+
+TEST(ConnectionSettingsTest, AbsentSectionGivesDefaults) {
+  TempFolder temp;
+  IniFileStore store(temp.File("missing.ini"));
+  ConnectionSettings settings;
+  settings.comPort = "COM9";
+  settings.baudRate = 9600;
+  LoadConnectionSettings(store, settings);
+  EXPECT_EQ(settings.interfaceKind, InterfaceKind::None);
+  EXPECT_EQ(settings.comPort, "");
+  EXPECT_EQ(settings.ipAddress, "");
+  EXPECT_EQ(settings.baudRate, 0u);
+}
+
+TEST(ConnectionSettingsTest, LongTextsAreCutToTheLinkLimits) {
+  TempFolder temp;
+  std::string path = temp.File("Parlexer.ini");
+  WriteAll(path,
+           "[Connect]\r\nInterface=3\r\nComPort=COM12345678\r\nBaudRate=38400\r\n"
+           "IPAddr=192.168.100.200.extra\r\n");
+  IniFileStore store(path);
+  ConnectionSettings settings;
+  LoadConnectionSettings(store, settings);
+  EXPECT_EQ(settings.interfaceKind, InterfaceKind::Serial);
+  EXPECT_EQ(settings.comPort, "COM123");
+  EXPECT_EQ(settings.baudRate, 38400u);
+  EXPECT_EQ(settings.ipAddress, "192.168.100.200");
+}
+
+TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
+  TempFolder temp;
+  std::string path = temp.File("Parlexer.ini");
+  WriteAll(path, "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
+  IniFileStore store(path);
+  ConnectionSettings saved;
+  saved.interfaceKind = InterfaceKind::Lan;
+  saved.ipAddress = "127.0.0.1";
+  saved.comPort = "COM3";
+  saved.baudRate = 19200;
+  SaveConnectionSettings(store, saved);
+
+  EXPECT_EQ(ReadAll(path),
+            "[Init]\r\nCreated=09:05:30 7/3/2025\r\n[Connect]\r\nInterface=2\r\nComPort=COM3\r\n"
+            "BaudRate=19200\r\nIPAddr=127.0.0.1\r\n");
+  ConnectionSettings loaded;
+  LoadConnectionSettings(store, loaded);
+  EXPECT_EQ(loaded.interfaceKind, InterfaceKind::Lan);
+  EXPECT_EQ(loaded.ipAddress, "127.0.0.1");
+  EXPECT_EQ(loaded.comPort, "COM3");
+  EXPECT_EQ(loaded.baudRate, 19200u);
+
+  // Saving again replaces values in place instead of adding lines.
+  saved.interfaceKind = InterfaceKind::Usb;
+  saved.ipAddress = "";
+  SaveConnectionSettings(store, saved);
+  EXPECT_EQ(ReadAll(path),
+            "[Init]\r\nCreated=09:05:30 7/3/2025\r\n[Connect]\r\nInterface=1\r\nComPort=COM3\r\n"
+            "BaudRate=19200\r\nIPAddr=\r\n");
+}
+
+TEST(WindowSizeTest, StoredDimensionIsUsedOnlyWhenPositiveAndOnScreen) {
+  EXPECT_EQ(RestoredDimension(800, 1920), 800);
+  EXPECT_EQ(RestoredDimension(1920, 1920), 1920);
+  EXPECT_EQ(RestoredDimension(1921, 1920), std::nullopt);
+  EXPECT_EQ(RestoredDimension(0, 1920), std::nullopt);
+  EXPECT_EQ(RestoredDimension(-1, 1920), std::nullopt);
+  EXPECT_EQ(RestoredDimension(-32000, 1920), std::nullopt);
+}
+
+TEST(WindowSizeTest, WidthLargerThanTheScreenIsIgnoredWhileAFittingHeightIsKept) {
+  TempFolder temp;
+  std::string path = temp.File("Parlexer.ini");
+  WriteAll(path, "[Init]\r\nMainWindowHeight=700\r\nMainWindowWidth=5000\r\n");
+  IniFileStore store(path);
+  RestoredWindowSize size = LoadWindowSize(store, {1920, 1080});
+  EXPECT_EQ(size.height, 700);
+  EXPECT_EQ(size.width, std::nullopt);
+
+  IniFileStore empty(temp.File("none.ini"));
+  RestoredWindowSize none = LoadWindowSize(empty, {1920, 1080});
+  EXPECT_EQ(none.height, std::nullopt);
+  EXPECT_EQ(none.width, std::nullopt);
+}
+
+TEST(WindowSizeTest, ShutdownWritesOnlyValidChangedDimensionsHeightFirst) {
+  TempFolder temp;
+  std::string path = temp.File("Parlexer.ini");
+  WriteAll(path, "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
+  IniFileStore store(path);
+
+  SaveWindowSize(store, {900, 650}, {1920, 1080});
+  EXPECT_EQ(ReadAll(path),
+            "[Init]\r\nCreated=09:05:30 7/3/2025\r\nMainWindowHeight=650\r\nMainWindowWidth=900\r\n");
+
+  // Unchanged: the file is not touched at all.
+  fs::file_time_type before = fs::last_write_time(path);
+  fs::last_write_time(path, before - std::chrono::hours(1));
+  before = fs::last_write_time(path);
+  SaveWindowSize(store, {900, 650}, {1920, 1080});
+  EXPECT_EQ(fs::last_write_time(path), before);
+
+  // Off-screen or empty sizes are never stored; a valid one beside them is.
+  SaveWindowSize(store, {2000, 0}, {1920, 1080});
+  SaveWindowSize(store, {-5, 1081}, {1920, 1080});
+  EXPECT_EQ(store.GetInt(kSectionInit, kKeyMainWindowWidth, -1), 900);
+  EXPECT_EQ(store.GetInt(kSectionInit, kKeyMainWindowHeight, -1), 650);
+  SaveWindowSize(store, {1000, 1080}, {1920, 1080});
+  EXPECT_EQ(store.GetInt(kSectionInit, kKeyMainWindowWidth, -1), 1000);
+  EXPECT_EQ(store.GetInt(kSectionInit, kKeyMainWindowHeight, -1), 1080);
+}
+
+TEST(WindowSizeTest, ReferenceSizeGrowsWithThickSizingFrames) {
+  EXPECT_EQ(ReferenceWindowSize(4, 4).width, 808);
+  EXPECT_EQ(ReferenceWindowSize(4, 4).height, 608);
+  EXPECT_EQ(ReferenceWindowSize(1, 0).width, 808);
+  EXPECT_EQ(ReferenceWindowSize(1, 0).height, 608);
+  WindowSize thick = ReferenceWindowSize(8, 5);
+  EXPECT_EQ(thick.width, 816);
+  EXPECT_EQ(thick.height, 610);
+  WindowSize smallest = MinimumTrackingSize(ReferenceWindowSize(5, 4));
+  EXPECT_EQ(smallest.width, 405);  // 810 / 2
+  EXPECT_EQ(smallest.height, 304);
+  EXPECT_EQ(MinimumTrackingSize({809, 607}).width, 404);
+  EXPECT_EQ(MinimumTrackingSize({809, 607}).height, 303);
+}
+
+TEST(IniFileStoreTest, ReadsLikeTheProfileFunctions) {
+  TempFolder temp;
+  std::string path = temp.File("x.ini");
+  WriteAll(path,
+           "; comment\r\n[connect]\r\n  INTERFACE = 2 \r\nComPort=\"COM4\"\r\nIPAddr= '10.0.0.1' \r\n"
+           "BaudRate=\r\nHeight=-1\r\nWidth=12abc\r\nJunk=abc\r\nNoEquals\r\n[Other]\r\nComPort=COM9\r\n");
+  IniFileStore store(path);
+  EXPECT_EQ(store.GetInt("Connect", "Interface", 7), 2);
+  EXPECT_EQ(store.GetInt("Connect", "BaudRate", 7), 7);  // empty value: the default
+  EXPECT_EQ(store.GetInt("Connect", "Height", 7), -1);
+  EXPECT_EQ(store.GetInt("Connect", "Width", 7), 12);
+  EXPECT_EQ(store.GetInt("Connect", "Junk", 7), 0);
+  EXPECT_EQ(store.GetInt("Connect", "NoEquals", 7), 7);
+  EXPECT_EQ(store.GetString("Connect", "ComPort", "x"), "COM4");
+  EXPECT_EQ(store.GetString("Connect", "IPAddr", "x"), "10.0.0.1");
+  EXPECT_EQ(store.GetString("Connect", "Missing", "dflt"), "dflt");
+  EXPECT_EQ(store.GetString("Other", "ComPort", ""), "COM9");
+  EXPECT_EQ(store.GetString("Connect", "ComPort", "", 3), "COM");
+}
+
+TEST(IniFileStoreTest, WritesKeepOtherLinesAndAddKeysToTheirOwnSection) {
+  TempFolder temp;
+  std::string path = temp.File("x.ini");
+  WriteAll(path, "; kept\n[Init]\nCreated = 1 \n\n[Connect]\ninterface=1\nOdd line\n");
+  IniFileStore store(path);
+  EXPECT_TRUE(store.PutString("INIT", "MainWindowWidth", "900"));
+  EXPECT_TRUE(store.PutString("Connect", "Interface", "2"));
+  // Rewritten as the profile functions do: CR LF, no blank lines, no blanks
+  // around names and values, keys added at the end of their own section.
+  EXPECT_EQ(ReadAll(path),
+            "; kept\r\n[Init]\r\nCreated=1\r\nMainWindowWidth=900\r\n[Connect]\r\ninterface=2\r\n"
+            "Odd line\r\n");
+
+  IniFileStore unwritable(temp.File("no-such-folder/x.ini"));
+  EXPECT_FALSE(unwritable.PutString("Init", "Created", "x"));
+}
+
+}  // namespace
+}  // namespace parlex2

@@ -1,0 +1,120 @@
+// The portable INI store must leave a file exactly as the Windows profile
+// functions would, so the command line and the Windows program can share one
+// settings file. Each case does the same thing through both stores and
+// compares the bytes and the answers.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "app/settings.h"
+
+namespace parlex2 {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class StoreParity : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("parlex2-parity-" +
+               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    profilePath_ = (folder_ / "profile.ini").string();
+    iniPath_ = (folder_ / "portable.ini").string();
+    profile_ = OpenSettingsStore(profilePath_);
+    portable_ = std::make_unique<IniFileStore>(iniPath_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  void Seed(const std::string& text) {
+    std::ofstream(profilePath_, std::ios::binary) << text;
+    std::ofstream(iniPath_, std::ios::binary) << text;
+  }
+
+  void Both(const std::function<void(SettingsStore&)>& action) {
+    action(*profile_);
+    action(*portable_);
+  }
+
+  void ExpectSameFiles() {
+    EXPECT_EQ(ReadAll(iniPath_), ReadAll(profilePath_));
+  }
+
+  fs::path folder_;
+  std::string profilePath_;
+  std::string iniPath_;
+  std::unique_ptr<SettingsStore> profile_;
+  std::unique_ptr<SettingsStore> portable_;
+};
+
+TEST_F(StoreParity, ProgramLifetimeWritesGiveTheSameFile) {
+  LocalTime now;
+  now.year = 2025;
+  now.month = 7;
+  now.day = 14;
+  now.hour = 9;
+  now.minute = 5;
+  now.second = 30;
+  Both([&](SettingsStore& store) { store.PutString(kSectionInit, kKeyCreated, FormatCreated(now)); });
+  ExpectSameFiles();
+  Both([](SettingsStore& store) { SaveWindowSize(store, {900, 650}, {1280, 1024}); });
+  ExpectSameFiles();
+  ConnectionSettings lan;
+  lan.interfaceKind = InterfaceKind::Lan;
+  lan.ipAddress = "127.0.0.1";
+  Both([&](SettingsStore& store) { SaveConnectionSettings(store, lan); });
+  ExpectSameFiles();
+  lan.interfaceKind = InterfaceKind::Serial;
+  lan.comPort = "COM7";
+  lan.baudRate = 9600;
+  Both([&](SettingsStore& store) { SaveConnectionSettings(store, lan); });
+  Both([](SettingsStore& store) { SaveWindowSize(store, {1000, 650}, {1280, 1024}); });
+  ExpectSameFiles();
+}
+
+TEST_F(StoreParity, HandWrittenFileReadsTheSame) {
+  Seed("; note\r\n[connect]\r\n  INTERFACE = 2 \r\nComPort=\"COM4\"\r\nIPAddr= '10.0.0.1' \r\n"
+       "BaudRate=\r\nHeight=-1\r\nWidth=12abc\r\nJunk=abc\r\nNoEquals\r\n\r\n[Other]\r\nComPort=COM9\r\n");
+  for (const char* key : {"Interface", "BaudRate", "Height", "Width", "Junk", "NoEquals", "Missing"}) {
+    EXPECT_EQ(portable_->GetInt("Connect", key, 7), profile_->GetInt("Connect", key, 7)) << key;
+  }
+  for (const char* key : {"ComPort", "IPAddr", "BaudRate", "Missing"}) {
+    EXPECT_EQ(portable_->GetString("Connect", key, "dflt"), profile_->GetString("Connect", key, "dflt"))
+        << key;
+  }
+  EXPECT_EQ(portable_->GetString("OTHER", "comport", ""), profile_->GetString("OTHER", "comport", ""));
+  EXPECT_EQ(portable_->GetString("Connect", "ComPort", "", 3), profile_->GetString("Connect", "ComPort", "", 3));
+
+  Both([](SettingsStore& store) {
+    store.PutString("Connect", "BaudRate", "9600");
+    store.PutString("connect", "New", "x");
+    store.PutString("Init", "MainWindowWidth", "900");
+  });
+  ExpectSameFiles();
+}
+
+TEST_F(StoreParity, LongValuesAreCutAlike) {
+  std::string longPort(300, 'P');
+  Seed("[Connect]\r\nComPort=" + longPort + "\r\n");
+  std::string portable = portable_->GetString("Connect", "ComPort", "");
+  EXPECT_EQ(portable.size(), kSettingsTextMax);
+  EXPECT_EQ(portable, profile_->GetString("Connect", "ComPort", ""));
+}
+
+}  // namespace
+}  // namespace parlex2

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sstream>
+
+#include "common/product.h"
+#include "common/text.h"
+
+namespace parlex2 {
+namespace {
+
+using Fields = std::vector<std::string>;
+
+TEST(SplitText, KeepsInnerEmptyFieldsButNoTrailingOne) {
+  EXPECT_EQ(SplitText("Veltmark,M200,1234,2.01", ','), (Fields{"Veltmark", "M200", "1234", "2.01"}));
+  EXPECT_EQ(SplitText("a,,b,", ','), (Fields{"a", "", "b"}));
+  EXPECT_EQ(SplitText(",a", ','), (Fields{"", "a"}));
+  EXPECT_EQ(SplitText(",", ','), (Fields{""}));
+  EXPECT_EQ(SplitText("", ','), Fields{});
+  EXPECT_EQ(SplitText("no separator", ','), Fields{"no separator"});
+  EXPECT_EQ(SplitText("12_MAR_2023", '_'), (Fields{"12", "MAR", "2023"}));
+}
+
+TEST(ReadTextLine, CutsAtLastCarriageReturnThenLastLineFeed) {
+  std::istringstream in("first\r\nsecond\nthird\rjunk\nlast");
+  std::string line;
+  ASSERT_TRUE(ReadTextLine(in, line, 256));
+  EXPECT_EQ(line, "first");
+  ASSERT_TRUE(ReadTextLine(in, line, 256));
+  EXPECT_EQ(line, "second");
+  ASSERT_TRUE(ReadTextLine(in, line, 256));
+  EXPECT_EQ(line, "third");
+  ASSERT_TRUE(ReadTextLine(in, line, 256));
+  EXPECT_EQ(line, "last");
+  EXPECT_FALSE(ReadTextLine(in, line, 256));
+}
+
+TEST(ReadTextLine, LongLineComesInPiecesOfBufferSizeLessOne) {
+  std::istringstream in(std::string(10, 'x') + "\n");
+  std::string line;
+  ASSERT_TRUE(ReadTextLine(in, line, 5));
+  EXPECT_EQ(line, "xxxx");
+  ASSERT_TRUE(ReadTextLine(in, line, 5));
+  EXPECT_EQ(line, "xxxx");
+  ASSERT_TRUE(ReadTextLine(in, line, 5));
+  EXPECT_EQ(line, "xx");
+  EXPECT_FALSE(ReadTextLine(in, line, 5));
+}
+
+TEST(ReadTextLine, TextEndsAtAZeroByteAndEmptyLinesAreLines) {
+  std::istringstream in(std::string("ab\0cd\n\n", 7));
+  std::string line;
+  ASSERT_TRUE(ReadTextLine(in, line, 256));
+  EXPECT_EQ(line, "ab");
+  ASSERT_TRUE(ReadTextLine(in, line, 256));
+  EXPECT_EQ(line, "");
+  EXPECT_FALSE(ReadTextLine(in, line, 256));
+}
+
+TEST(AtoI, FollowsTheCLibrary) {
+  EXPECT_EQ(AtoI("42"), 42);
+  EXPECT_EQ(AtoI("  -17xyz"), -17);
+  EXPECT_EQ(AtoI("+8"), 8);
+  EXPECT_EQ(AtoI("abc"), 0);
+  EXPECT_EQ(AtoI(""), 0);
+  EXPECT_EQ(AtoI("- 5"), 0);
+  EXPECT_EQ(AtoI("3.9"), 3);
+  EXPECT_EQ(AtoI("99999999999999999999"), INT_MAX);
+  EXPECT_EQ(AtoI("-99999999999999999999"), INT_MIN);
+  EXPECT_EQ(AtoI("-2147483648"), INT_MIN);
+}
+
+TEST(AtoF, ReadsTheLeadingNumber) {
+  EXPECT_DOUBLE_EQ(AtoF(" 1.5e3V"), 1500.0);
+  EXPECT_DOUBLE_EQ(AtoF("-0.25"), -0.25);
+  EXPECT_DOUBLE_EQ(AtoF("volts"), 0.0);
+  EXPECT_DOUBLE_EQ(AtoF(std::string("7\0" "8", 3)), 7.0);
+}
+
+TEST(Product, BaseTitleIsNameAndVersionUpToItsFirstBlank) {
+  EXPECT_EQ(BaseTitle(), "Parlex2 v1_4");
+}
+
+}  // namespace
+}  // namespace parlex2

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "link/comms_log.h"
+#include "support/fake_clock.h"
+#include "support/recording_ui.h"
+
+namespace parlex2 {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string s = text.str();
+  std::erase(s, '\r');  // the file is written in text mode
+  return s;
+}
+
+// Leaves the process-wide log as every test finds it: off, no path, no UI.
+class CommsLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("parlex2-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    LocalTime t;
+    t.hour = 9;
+    t.minute = 5;
+    t.second = 7;
+    t.millisecond = 5;
+    clock_.SetNow(t);
+  }
+  void TearDown() override {
+    if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
+    CommsLog::SetLogPath("");
+    CommsLog::SetUserInterface(nullptr);
+    std::error_code ec;
+    fs::permissions(dir_, fs::perms::owner_all, ec);
+    fs::remove_all(dir_, ec);
+  }
+  testing::FakeClock clock_;
+  fs::path dir_;
+};
+
+TEST_F(CommsLogTest, FirstEntryCreatesDirectoriesHeaderAndEntry) {
+  const fs::path file = dir_ / "a" / "b" / "comms.log";
+  CommsLog::SetLogPath(file.string());
+  CommsLog::ToggleLogging();
+  ASSERT_TRUE(CommsLog::IsLoggingEnabled());
+  CommsLog::Write("***\tCONNECTING\t***\n");
+  CommsLog::Write("100% done\n");
+  EXPECT_EQ(ReadFile(file),
+            "Veltmark Parlex2 CommsLog\n"
+            "Software Version 1_4 (build 16)\n"
+            "[09:05:07.005] ***\tLOG FILE OPENED\t***\n"
+            "[09:05:07.005] ***\tCONNECTING\t***\n"
+            "[09:05:07.005] 100% done\n");
+}
+
+TEST_F(CommsLogTest, PathIsKeptToItsLimit) {
+  CommsLog::SetLogPath(std::string(300, 'p'));
+  EXPECT_EQ(CommsLog::GetLogPath(), std::string(259, 'p'));
+}
+
+#ifndef _WIN32
+TEST_F(CommsLogTest, WithoutFileLoggingEntriesGoToTheDebuggerOutput) {
+  ::testing::internal::CaptureStderr();
+  CommsLog::Write("***\tCONNECTING\t***\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[09:05:07.005] ***\tCONNECTING\t***\n");
+  // A path alone does not switch file logging on.
+  CommsLog::SetLogPath((dir_ / "x.log").string());
+  ::testing::internal::CaptureStderr();
+  CommsLog::Write("entry\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[09:05:07.005] entry\n");
+  EXPECT_FALSE(fs::exists(dir_ / "x.log"));
+}
+
+TEST_F(CommsLogTest, UncreatableFileWarnsOnceAndSwitchesLoggingOff) {
+  fs::create_directories(dir_);
+  std::ofstream(dir_ / "blocker") << "a file, not a directory";
+  testing::RecordingUi ui;
+  CommsLog::SetUserInterface(&ui);
+  CommsLog::SetLogPath((dir_ / "blocker" / "comms.log").string());
+  CommsLog::ToggleLogging();
+  ::testing::internal::CaptureStderr();
+  CommsLog::Write("lost\n");
+  CommsLog::Write("to the debugger\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[09:05:07.005] to the debugger\n");
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Error opening comms log for writing\nComms Logging disabled");
+  EXPECT_EQ(ui.messages[0].caption, "Error");
+  EXPECT_EQ(ui.messages[0].buttons, MessageButtons::Ok);
+  EXPECT_FALSE(ui.messages[0].owned);
+  EXPECT_FALSE(CommsLog::IsLoggingEnabled());
+}
+#endif
+
+}  // namespace
+}  // namespace parlex2

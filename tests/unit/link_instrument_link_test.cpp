@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "link/comms_log.h"
+#include "link/instrument_link.h"
+#include "support/fake_clock.h"
+#include "support/memory_transport.h"
+
+namespace parlex2 {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeClock;
+using testing::MemoryPeer;
+
+struct OpenLink {
+  FakeClock clock;
+  std::shared_ptr<MemoryPeer> peer = std::make_shared<MemoryPeer>();
+  InstrumentLink link;
+  explicit OpenLink(bool comPort = true) {
+    peer->countWrites = comPort;
+    link.settings.interfaceKind = comPort ? InterfaceKind::Usb : InterfaceKind::Lan;
+    testing::UseMemoryPeer(link, peer);
+  }
+};
+
+TEST(InstrumentLink, OpenWakesTheInstrumentAndDiscardsItsChatter) {
+  OpenLink t;
+  t.peer->Queue("stale reply\r\n");
+  t.peer->respond = [](MemoryPeer& peer, const std::string& bytes) {
+    if (bytes == "\x14") peer.Queue("woken\r\n");
+  };
+  ASSERT_EQ(t.link.Open(), 0);
+  EXPECT_TRUE(t.link.portOpen());
+  EXPECT_EQ(t.peer->written, "\x14");
+  EXPECT_TRUE(t.peer->pending.empty());
+  EXPECT_GE(t.clock.Slept(), 100u);  // it listened for a while after the wake byte
+  // Open on an open link does nothing.
+  EXPECT_EQ(t.link.Open(), 0);
+  EXPECT_EQ(t.peer->written, "\x14");
+  t.link.Close();
+  EXPECT_FALSE(t.link.portOpen());
+  t.link.Close();
+}
+
+TEST(InstrumentLink, OpenFailsForNoInterfaceAndClosedLinkRefusesIo) {
+  InstrumentLink link;
+  link.settings.interfaceKind = InterfaceKind::None;
+  EXPECT_EQ(link.Open(), -1);
+  EXPECT_FALSE(link.portOpen());
+  EXPECT_EQ(link.Send("x\n"), -1);
+  EXPECT_EQ(link.ReadByte(), -1);
+  char buffer[8];
+  EXPECT_EQ(link.ReadLine(buffer, sizeof buffer), -1);
+  EXPECT_STREQ(buffer, "");
+  link.Drain(100);
+}
+
+TEST(InstrumentLink, ReadLineReplacesABinaryReplyByItsText) {
+  OpenLink t;
+  ASSERT_EQ(t.link.Open(), 0);
+  t.peer->Queue(std::string("\x8A\x3A\x80\x80\r\n") + "plain 1.5\r\n");
+  char buffer[128];
+  EXPECT_EQ(t.link.ReadLine(buffer, sizeof buffer), 4);  // the length read, not the text's
+  EXPECT_STREQ(buffer, "9.28000E2");
+  EXPECT_EQ(t.link.ReadLine(buffer, sizeof buffer), 9);
+  EXPECT_STREQ(buffer, "plain 1.5");
+  // A small buffer gets as much of the text as fits, always terminated.
+  t.peer->Queue("\x81\x60\x80\x80\n");
+  char small[5];
+  t.link.ReadLine(small, sizeof small);
+  EXPECT_STREQ(small, "-1.0");
+}
+
+TEST(InstrumentLink, DrainDiscardsWhatWaitsAndWaitsOnlyWhenAsked) {
+  OpenLink t;
+  ASSERT_EQ(t.link.Open(), 0);
+  t.peer->Queue("junk\r\n");
+  const auto before = t.clock.Slept();
+  t.link.Drain(0);
+  EXPECT_TRUE(t.peer->pending.empty());
+  EXPECT_EQ(t.clock.Slept(), before);
+  t.link.Drain(300);
+  EXPECT_GE(t.clock.Slept() - before, 300u);
+  // A broken link ends the drain at once.
+  t.peer->broken = true;
+  const auto beforeBroken = t.clock.Slept();
+  t.link.Drain(300);
+  EXPECT_EQ(t.clock.Slept(), beforeBroken);
+}
+
+class LinkLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = fs::temp_directory_path() /
+            ("parlex2-link-log-" + std::string(
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
+    fs::remove(file_);
+    CommsLog::SetLogPath(file_.string());
+    if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
+  }
+  void TearDown() override {
+    if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
+    CommsLog::SetLogPath("");
+    fs::remove(file_);
+  }
+  // The log's entries without their time stamps.
+  std::vector<std::string> Entries() {
+    std::ifstream in(file_);
+    std::vector<std::string> entries;
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.size() > 15 && line[0] == '[' && line[13] == ']') entries.push_back(line.substr(15));
+    }
+    return entries;
+  }
+  static std::string Number(std::uint64_t n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%05llu", static_cast<unsigned long long>(n));
+    return text;
+  }
+  fs::path file_;
+};
+
+TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
+  OpenLink t;
+  const std::uint64_t first = ExchangeCounter() + 1;
+  t.link.info.idnReply = "Veltmark,M200";  // two fields: serial number unknown
+  ASSERT_EQ(t.link.Open(), 0);
+  t.link.Send("*IDN?\n");
+  t.link.info.idnReply = "Veltmark,M200,1234,2.01";
+  t.peer->Queue("reply 100%\r\n");
+  char buffer[64];
+  t.link.ReadLine(buffer, sizeof buffer);
+  t.link.Send("\x14");
+  t.link.Send("volt?\n");
+  EXPECT_EQ(ExchangeCounter(), first + 4);
+  const std::vector<std::string> expected = {
+      "LOG FILE OPENED",  // header's last line, checked loosely below
+      "(" + Number(first) + ") [serial:unknown] >>\t\\024",
+      "(" + Number(first + 1) + ") [serial:unknown] >>\t*IDN?",
+      "(" + Number(first + 2) + ") [serial:1234]<<\treply 100%",
+      "(" + Number(first + 3) + ") [serial:1234]>>\t\\024",
+      "(" + Number(first + 4) + ") [serial:1234]>>\tvolt?",
+  };
+  auto entries = Entries();
+  ASSERT_EQ(entries.size(), expected.size());
+  EXPECT_NE(entries[0].find("LOG FILE OPENED"), std::string::npos);
+  for (std::size_t i = 1; i < expected.size(); ++i) EXPECT_EQ(entries[i], expected[i]);
+}
+
+TEST(ExchangeCounter, CountsAlsoWhileLoggingIsOff) {
+  OpenLink t;
+  ASSERT_FALSE(CommsLog::IsLoggingEnabled());
+  ASSERT_EQ(t.link.Open(), 0);
+  const std::uint64_t before = ExchangeCounter();
+  t.link.Send("a\n");
+  char buffer[8];
+  t.link.ReadLine(buffer, sizeof buffer);
+  EXPECT_EQ(ExchangeCounter(), before + 2);
+}
+
+}  // namespace
+}  // namespace parlex2
