@@ -23,8 +23,8 @@ namespace parlex2 {
 
 inline constexpr std::size_t kScriptLineMax = 2048;  // list lines are shorter
 inline constexpr int kDefaultStepDelayMs = 250;
-inline constexpr int kQueryTimeoutMs = 5000;      // a query without a #reply line
-inline constexpr int kAfterReplyDelayMs = 250;    // from the tick that saw a reply
+inline constexpr int kQueryTimeoutMs = 5000;    // a query without a #reply line
+inline constexpr int kAfterReplyDelayMs = 250;  // from the tick that saw a reply
 
 // Why the last tick asked the main window to stop a run (for a front end that
 // must tell a pause from an end, such as the command line).

@@ -37,8 +37,8 @@ CliRun RunCli(const std::string& arguments, const std::string& input = "") {
 class CliRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("parlex2_cli_run_" + std::to_string(::getpid()));
+    dir_ =
+        std::filesystem::temp_directory_path() / ("parlex2_cli_run_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
@@ -60,16 +60,16 @@ TEST_F(CliRunTest, RunsAScriptToItsEndWithTheProgramsOutput) {
   testing::TcpPeer peer("127.0.0.61", 10001);
   ASSERT_TRUE(peer.listening());
   const auto printed = dir_ / "out.txt";
-  const std::string script = Script(
-      "measure.txt",
-      "Measure and check the voltage\r\n"
-      "#fast\r\n"
-      "\"volt?\r\n#reply,3\r\n"
-      "#echo,measured\r\n"
-      "=20\r\n=10\r\n=15\r\n=test,out\r\n"
-      "#wait,Check the probe\r\n"
-      "\"stop\r\n"
-      "#print," + printed.string() + "\r\n");
+  const std::string script = Script("measure.txt",
+                                    "Measure and check the voltage\r\n"
+                                    "#fast\r\n"
+                                    "\"volt?\r\n#reply,3\r\n"
+                                    "#echo,measured\r\n"
+                                    "=20\r\n=10\r\n=15\r\n=test,out\r\n"
+                                    "#wait,Check the probe\r\n"
+                                    "\"stop\r\n"
+                                    "#print," +
+                                        printed.string() + "\r\n");
   std::string received;
   std::thread instrument([&] {
     if (!peer.Accept()) return;
@@ -119,8 +119,8 @@ TEST_F(CliRunTest, ExitStatusTellsFailedTestsSendsAndAbandonedRuns) {
       peer.Receive(1, 3000);
     });
     const std::string interactive = c.input[0] ? "--interactive " : "";
-    const CliRun run = RunCli("--lan 127.0.0.62 run " + interactive + Script("s.txt", c.script),
-                              c.input);
+    const CliRun run =
+        RunCli("--lan 127.0.0.62 run " + interactive + Script("s.txt", c.script), c.input);
     instrument.join();
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);

@@ -72,12 +72,23 @@ class FakeShell final : public BufferedShellHost {
   // A command as the main window handles it.
   void Press(int id) {
     switch (id) {
-      case IDC_RUN: ToggleRun(state); break;
-      case IDC_STEP: RequestStep(state); break;
-      case IDC_CLOSE: CloseScript(state); break;
-      case ID_RESULT_CLEAR: ClearResults(); break;
-      case ID_CONVERT_BINARY: ToggleConvertBinary(state); break;
-      default: break;
+      case IDC_RUN:
+        ToggleRun(state);
+        break;
+      case IDC_STEP:
+        RequestStep(state);
+        break;
+      case IDC_CLOSE:
+        CloseScript(state);
+        break;
+      case ID_RESULT_CLEAR:
+        ClearResults();
+        break;
+      case ID_CONVERT_BINARY:
+        ToggleConvertBinary(state);
+        break;
+      default:
+        break;
     }
   }
 

@@ -1,18 +1,14 @@
 // The received-data poller and the script panel's commands.
-#include "app/poller.h"
-
 #include <gtest/gtest.h>
 
-#include "app/script_shell.h"
-#include "support/fake_shell.h"
+#include "app/poller.h"
 #include "link/binary_value.h"
+#include "support/fake_shell.h"
 
 namespace parlex2::testing {
 namespace {
 
-void Poll(FakeShell& shell) {
-  PollReceivedData(shell.link, shell.lineBuffer, shell.state, shell);
-}
+void Poll(FakeShell& shell) { PollReceivedData(shell.link, shell.lineBuffer, shell.state, shell); }
 
 TEST(Poller, ShowsEachLineAndCountsItsCharacters) {
   FakeShell shell;
@@ -79,29 +75,6 @@ TEST(Poller, ReadErrorAsksForADisconnectWithMarkOne) {
   EXPECT_EQ(posted->id, ID_DISCONNECT);
   EXPECT_EQ(posted->mark, 1);
   EXPECT_EQ(shell.ResultsText(), "");
-}
-
-TEST(ScriptShell, ButtonsFollowTheScriptState) {
-  ShellState state;
-  state.scriptState = kScriptStopped;
-  RequestStep(state);
-  EXPECT_EQ(state.scriptState, kScriptStep);
-  ToggleRun(state);  // from a requested step: running
-  EXPECT_EQ(state.scriptState, kScriptRunning);
-  const ScriptButtons running = ScriptButtonsFor(state.scriptState);
-  EXPECT_FALSE(running.stepEnabled);
-  EXPECT_FALSE(running.closeEnabled);
-  EXPECT_STREQ(running.runText, "Stop");
-  RequestStep(state);
-  EXPECT_EQ(state.scriptState, kScriptRunning);
-  ToggleRun(state);
-  EXPECT_EQ(state.scriptState, kScriptStopped);
-  EXPECT_STREQ(ScriptButtonsFor(state.scriptState).runText, "Run");
-  EXPECT_TRUE(ScriptButtonsFor(state.scriptState).closeEnabled);
-  CloseScript(state);
-  EXPECT_EQ(state.scriptState, kScriptNone);
-  ToggleConvertBinary(state);
-  EXPECT_FALSE(state.convertBinary);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // The "=" calculator: stack rules, operand order, the limit tests, and
 // stop-on-fail in a running script.
-#include "script/calculator.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "script/calculator.h"
 #include "support/fake_shell.h"
 
 namespace parlex2::testing {
@@ -53,9 +52,10 @@ TEST(ScriptCalculator, OperationsTable) {
       {"sign alone pushes 0", Calc({"- 5"}, s1234), 0, 1, 2, 3},
       {"hex is not read", Calc({"0x10"}), 0, 0, 0, 0},
       {"recall pushes the slot", Calc({"[1]", "[100", "[ 7]"}, s1234), 0, 0, 0, 1},
-      {"recall outside 1..100 does nothing",
-       Calc({"[0]", "[101]", "[x]", "[-1]"}, s1234), 1, 2, 3, 4},
-      {"case and whole-text matching", Calc({"MUL", "mul ", ".5", " 5", "Swap"}, s1234), 1, 2, 3, 4},
+      {"recall outside 1..100 does nothing", Calc({"[0]", "[101]", "[x]", "[-1]"}, s1234), 1, 2, 3,
+       4},
+      {"case and whole-text matching", Calc({"MUL", "mul ", ".5", " 5", "Swap"}, s1234), 1, 2, 3,
+       4},
       {"unknown and tests leave the stack", Calc({"test,hi", "test,in", "cleartest"}, s1234), 1, 2,
        3, 4},
   };
@@ -75,17 +75,27 @@ TEST(ScriptCalculator, LimitTests) {
     int failures;
   };
   const Case cases[] = {
-      {{"10", "11", "test,hi"}, 1},  {{"10", "10", "test,hi"}, 0}, {{"10", "9", "test,hi"}, 0},
-      {{"10", "9", "test,lo"}, 1},   {{"10", "10", "test,lo"}, 0},
+      {{"10", "11", "test,hi"}, 1},
+      {{"10", "10", "test,hi"}, 0},
+      {{"10", "9", "test,hi"}, 0},
+      {{"10", "9", "test,lo"}, 1},
+      {{"10", "10", "test,lo"}, 0},
       // band 10..20: upper limit first, then lower, then the value
-      {{"20", "10", "21", "test,out"}, 1}, {{"20", "10", "9", "test,out"}, 1},
-      {{"20", "10", "10", "test,out"}, 0}, {{"20", "10", "20", "test,out"}, 0},
-      {{"20", "10", "15", "test,in"}, 1},  {{"20", "10", "10", "test,in"}, 0},
+      {{"20", "10", "21", "test,out"}, 1},
+      {{"20", "10", "9", "test,out"}, 1},
+      {{"20", "10", "10", "test,out"}, 0},
+      {{"20", "10", "20", "test,out"}, 0},
+      {{"20", "10", "15", "test,in"}, 1},
+      {{"20", "10", "10", "test,in"}, 0},
       {{"20", "10", "20", "test,in"}, 0},
-      {{"10", "11", "test,HI"}, 0},  {{"10", "11", "test,hi "}, 0}, {{"10", "11", "Test,hi"}, 0},
+      {{"10", "11", "test,HI"}, 0},
+      {{"10", "11", "test,hi "}, 0},
+      {{"10", "11", "Test,hi"}, 0},
       // a NaN never fails a test
-      {{"-1", "sqrt", "test,hi"}, 0}, {{"-1", "sqrt", "test,lo"}, 0},
-      {{"-1", "sqrt", "test,out"}, 0}, {{"20", "-1", "sqrt", "test,out"}, 0},
+      {{"-1", "sqrt", "test,hi"}, 0},
+      {{"-1", "sqrt", "test,lo"}, 0},
+      {{"-1", "sqrt", "test,out"}, 0},
+      {{"20", "-1", "sqrt", "test,out"}, 0},
       {{"10", "11", "test,hi", "test,hi", "cleartest", "test,hi"}, 1},
   };
   for (const Case& c : cases) {
@@ -103,7 +113,7 @@ TEST(ScriptCalculator, FailCheckAppliesToEveryLineButCleartest) {
   Calculator calc;
   EXPECT_FALSE(calc.Execute("10"));
   EXPECT_FALSE(calc.Execute("11"));
-  EXPECT_FALSE(calc.Execute("test,hi"));  // failed, but stop-on-fail is off
+  EXPECT_FALSE(calc.Execute("test,hi"));     // failed, but stop-on-fail is off
   EXPECT_TRUE(calc.Execute("stop,onfail"));  // a failure already counted
   EXPECT_TRUE(calc.Execute("nothing"));
   EXPECT_FALSE(calc.Execute("cleartest"));

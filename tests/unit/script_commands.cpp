@@ -30,10 +30,10 @@ void Step(FakeShell& shell, const std::vector<std::string>& lines) {
 
 TEST(ScriptCommands, SecondsArgumentIsWholeSecondsFromOneTo500) {
   const std::pair<const char*, int> cases[] = {
-      {"#pause", 1000},       {"#pause,3", 3000},      {"#pause 3", 1000},
-      {"#pause,0", 1000},     {"#pause,-5", 1000},     {"#pause,x", 1000},
+      {"#pause", 1000},        {"#pause,3", 3000},      {"#pause 3", 1000},
+      {"#pause,0", 1000},      {"#pause,-5", 1000},     {"#pause,x", 1000},
       {"#pause,9999", 500000}, {"#pause, +12s", 12000}, {"#pause,500", 500000},
-      {"#pause,2,7", 2000},   {"#pause 9,4", 4000},    {"#pause,99999999999", 500000},
+      {"#pause,2,7", 2000},    {"#pause 9,4", 4000},    {"#pause,99999999999", 500000},
   };
   for (const auto& [line, ms] : cases) EXPECT_EQ(ParseSecondsArgument(line), ms) << line;
 }
@@ -157,8 +157,8 @@ TEST(ScriptCommands, PrintWritesThePaneWithCrLfLines) {
 
   // No name or an unwritable one: the message, with no line end after it.
   shell.ClearResults();
-  Step(shell, {"#print,", "#print", "#print," + (dir / "missing" / "x.txt").string(),
-               "#echo,next"});
+  Step(shell,
+       {"#print,", "#print", "#print," + (dir / "missing" / "x.txt").string(), "#echo,next"});
   EXPECT_EQ(shell.ResultsText(),
             "!!Invalid file location in script!!!!Invalid file location in script!!"
             "!!Invalid file location in script!!next\r\n");

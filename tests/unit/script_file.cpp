@@ -25,7 +25,8 @@ class ScriptFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
-           ("parlex2_script_file_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           ("parlex2_script_file_" +
+            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
   }

@@ -37,11 +37,11 @@ TEST(ScriptRunner, LinesArePacedByStepDelayAndTheSpeedCommands) {
   shell.Press(IDC_RUN);
   shell.RunUntilStopped();
 
-  EXPECT_EQ(log.At("b") - log.At("a"), 500u);   // a comment line takes its StepDelay too
-  EXPECT_EQ(log.At("c") - log.At("b"), 300u);   // #fast applies to the pause after itself
+  EXPECT_EQ(log.At("b") - log.At("a"), 500u);  // a comment line takes its StepDelay too
+  EXPECT_EQ(log.At("c") - log.At("b"), 300u);  // #fast applies to the pause after itself
   EXPECT_EQ(log.At("d") - log.At("c"), 50u);
-  EXPECT_EQ(log.At("e") - log.At("d"), 550u);   // 50 after d, 500 after #slow
-  EXPECT_EQ(log.At("f") - log.At("e"), 750u);   // 500 after e, 250 after #normal
+  EXPECT_EQ(log.At("e") - log.At("d"), 550u);  // 50 after d, 500 after #slow
+  EXPECT_EQ(log.At("f") - log.At("e"), 750u);  // 500 after e, 250 after #normal
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
   EXPECT_EQ(shell.ScriptSelection(), -1);
   EXPECT_EQ(shell.RunCommandsHandled(), 1);
@@ -69,7 +69,11 @@ TEST(ScriptRunner, QueryWaitsForItsReplyOrTimesOut) {
       {"bare reply line is one second", {"\"volt?", "#reply", "\"next"}, false, 1250, true},
       {"reply line below the limit", {"\"volt?", "#reply,0", "\"next"}, false, 1250, true},
       {"no reply line: five seconds", {"\"volt?", "\"next"}, false, 5250, true},
-      {"answered: 250 ms after the tick that saw it", {"\"volt?", "#reply,10", "\"next"}, true, 251, false},
+      {"answered: 250 ms after the tick that saw it",
+       {"\"volt?", "#reply,10", "\"next"},
+       true,
+       251,
+       false},
       {"answered without a reply line", {"\"volt?", "\"next"}, true, 251, false},
       {"blank after the question mark: not a query", {"\"volt? ", "\"next"}, false, 250, false},
   };
