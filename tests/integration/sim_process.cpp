@@ -1,0 +1,394 @@
+// parlex2-sim as a process: its endpoints, a firmware upgrade driven byte for
+// byte, its fault options, its clean exit and its files. Each test listens on
+// an address of its own so that suites can run side by side.
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "sim/instrument.h"
+#include "sim/intel_hex.h"
+#include "support/simulator.h"
+
+namespace parlex2::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kIdnLine = sim::kDefaultIdn;
+
+// Over TCP the program follows every send with a zero byte.
+std::string Lan(const std::string& command) { return command + '\0'; }
+
+std::string Endpoint(const std::string& address) { return address + ":10001"; }
+
+TEST(SimProcess, AnswersIdentificationOverTcpAndLeavesCompleteFilesOnSigterm) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.1")}, &error)) << error;
+  ASSERT_EQ(sim.Banner().size(), 1u);
+  EXPECT_EQ(sim.Banner()[0], "tcp 127.0.42.1:10001");
+  SimClient client = SimClient::ConnectTcp("127.0.42.1", 10001);
+  ASSERT_TRUE(client.IsOpen());
+  std::string sent = Lan("\x14") + Lan("\x14") + Lan("^[") + Lan("*IDN?\n");
+  client.Send(sent);
+  EXPECT_EQ(client.ReadLine(2000), kIdnLine);
+  client.Send(Lan("calstr?\n"));
+  EXPECT_EQ(client.ReadLine(2000), sim::kDefaultCalstr);
+  client.Send(Lan("bin?4\n"));
+  EXPECT_EQ(client.ReadFor(300), std::string("\x81\x20\x00\x0A\r\n", 6));
+  ASSERT_TRUE(sim.Stop());
+  EXPECT_EQ(sim.Received(), sent + Lan("calstr?\n") + Lan("bin?4\n"));
+  EXPECT_EQ(sim.Sent(), kIdnLine + "\r\n" + sim::kDefaultCalstr + "\r\n" +
+                            std::string("\x81\x20\x00\x0A\r\n", 6));
+  EXPECT_NE(sim.TranscriptText().find("-- stopped"), std::string::npos);
+  auto flash = sim.ReadFlash();
+  ASSERT_TRUE(flash);
+  EXPECT_TRUE(*flash == sim::Flash());
+}
+
+TEST(SimProcess, IdentityOptionsAndBootcodeMode) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.2"), "--idn", "Maker,J7B733,5,1",
+                         "--calstr", "default_calibration", "--calver", "01_APR_2024",
+                         "--version", "J7B,A,100"}));
+  SimClient client = SimClient::ConnectTcp("127.0.42.2", 10001);
+  client.Send("*IDN?\ncalstr?\ncalver?\nversion?\n");
+  EXPECT_EQ(client.ReadLine(2000), "Maker,J7B733,5,1");
+  EXPECT_EQ(client.ReadLine(2000), "default_calibration");
+  EXPECT_EQ(client.ReadLine(2000), "01_APR_2024");
+  EXPECT_EQ(client.ReadLine(2000), "J7B,A,100");
+  client.Close();
+  ASSERT_TRUE(sim.Stop());
+
+  Simulator boot(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(boot.Start({"--tcp", Endpoint("127.0.42.2"), "--mode", "bootcode"}));
+  client = SimClient::ConnectTcp("127.0.42.2", 10001);
+  client.Send(Lan("*IDN?\n") + Lan("version?\n"));
+  EXPECT_EQ(client.ReadLine(2000), sim::kBootcodeSignature);
+  EXPECT_EQ(client.ReadFor(300), "");
+}
+
+TEST(SimProcess, ServesOneClientAtATimeAndAnyNumberInTurn) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.3")}));
+  SimClient first = SimClient::ConnectTcp("127.0.42.3", 10001);
+  SimClient second = SimClient::ConnectTcp("127.0.42.3", 10001);
+  ASSERT_TRUE(first.IsOpen() && second.IsOpen());
+  second.Send("volt?\n");
+  EXPECT_EQ(second.ReadLine(300), std::nullopt);
+  first.Send("temp?\n");
+  EXPECT_EQ(first.ReadLine(2000), "23.5");
+  first.Close();
+  EXPECT_EQ(second.ReadLine(2000), "1.234");
+  second.Close();
+  for (int i = 0; i < 3; ++i) {
+    SimClient next = SimClient::ConnectTcp("127.0.42.3", 10001);
+    next.Send("curr?\n");
+    EXPECT_EQ(next.ReadLine(2000), "-0.0125") << i;
+  }
+}
+
+// Drives an upgrade as the program does it and checks the flash afterwards.
+TEST(SimProcess, TwoSectorUpgradeWritesExactlyTheFirmwareFiles) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.4")}));
+  std::string mainFile = "; main firmware\n" + sim::MakeHexRecord(4, 0, std::string("\0\1", 2)) +
+                         "\n" + sim::MakeHexRecord(0, 0x0000, "\x0C\x94\x0A\x0D") + "\n" +
+                         sim::MakeHexRecord(0, 0x0004, std::string("\x00\xFF\x10", 3)) + "\n" +
+                         sim::MakeHexRecord(1, 0, "");  // last line without line feed
+  std::string dspFile = sim::MakeHexRecord(0, 0x0100, "DSPDSPDSP") + "\n" +
+                        sim::MakeHexRecord(0, 0x0109, "\x01") + "\n" +
+                        sim::MakeHexRecord(1, 0, "") + "\n";
+  SimClient client = SimClient::ConnectTcp("127.0.42.4", 10001);
+  auto exchange = [&](const std::string& bytes) {
+    client.Send(Lan(bytes));
+    return client.ReadLine(2000).value_or("(none)");
+  };
+  client.Send(Lan("\x19"));
+  EXPECT_EQ(client.ReadLine(2000), sim::kBootBanner);
+  EXPECT_EQ(exchange("C7D2z\n"), "ok");
+  for (const char* code : {"C2D7y\n", "7DC2y\n"}) {
+    EXPECT_EQ(exchange(code), "ok");
+    EXPECT_EQ(exchange("x"), "ok");
+  }
+  auto program = [&](const char* code, const std::string& file) {
+    EXPECT_EQ(exchange(code), "ok");
+    std::size_t start = 0;
+    while (start < file.size()) {
+      std::size_t end = file.find('\n', start);
+      std::string line = file.substr(start, end == std::string::npos ? end : end - start + 1);
+      start = end == std::string::npos ? file.size() : end + 1;
+      if (line[0] == ':') {
+        EXPECT_EQ(exchange(line + "\r\n"), "ok") << line;
+      }
+    }
+  };
+  program("C2D7y\n", mainFile);
+  program("7DC2y\n", dspFile);
+  client.Send(Lan("z\n"));
+  client.Send(Lan("\x15"));
+  client.Send(Lan("*IDN?\n"));
+  EXPECT_EQ(client.ReadLine(2000), kIdnLine);
+
+  // Written at the restart, before the simulator stops.
+  auto flash = sim.ReadFlash();
+  ASSERT_TRUE(flash);
+  std::map<std::uint32_t, std::uint8_t> mainImage, dspImage;
+  ASSERT_TRUE(sim::HexFileImage(mainFile, mainImage));
+  ASSERT_TRUE(sim::HexFileImage(dspFile, dspImage));
+  EXPECT_EQ(mainImage.size(), 7u);
+  EXPECT_EQ(flash->At(0).bytes, mainImage);
+  EXPECT_EQ(flash->At(2).bytes, dspImage);
+  for (int s = 0; s < sim::Flash::kSectorCount; ++s) {
+    EXPECT_EQ(flash->At(s).erases, s == 0 || s == 2 ? 1 : 0) << s;
+    if (s != 0 && s != 2) {
+      EXPECT_TRUE(flash->At(s).bytes.empty()) << s;
+    }
+  }
+  ASSERT_TRUE(sim.Stop(SIGINT));
+  EXPECT_TRUE(*sim.ReadFlash() == *flash);
+}
+
+TEST(SimProcess, ServesAPseudoTerminalThroughASymbolicLink) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  std::string dir = std::filesystem::temp_directory_path() / ("parlex2-pty-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::string path = dir + "/com7";
+  ASSERT_TRUE(sim.Start({"--pty", path, "--drop-after", "2"}));
+  ASSERT_EQ(sim.Banner().size(), 1u);
+  EXPECT_EQ(sim.Banner()[0].rfind("pty /dev/pts/", 0), 0u) << sim.Banner()[0];
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  SimClient port = SimClient::OpenPty(path);
+  ASSERT_TRUE(port.IsOpen());
+  port.Send("\x14^[*IDN?\n");
+  EXPECT_EQ(port.ReadLine(2000), kIdnLine);
+  // The second line unplugs the port; the link then leads to a new one.
+  std::string before = std::filesystem::read_symlink(path);
+  port.Send("volt?\n");
+  EXPECT_EQ(port.ReadLine(2000), "1.234");
+  EXPECT_TRUE(port.WaitClosed(2000));
+  EXPECT_NE(std::filesystem::read_symlink(path).string(), before);
+  SimClient again = SimClient::OpenPty(path);
+  ASSERT_TRUE(again.IsOpen());
+  again.Send("temp?\n");
+  EXPECT_EQ(again.ReadLine(2000), "23.5");
+  ASSERT_TRUE(sim.Stop());
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SimProcessFaults, DelayHoldsEveryReply) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.5"), "--delay", "300"}));
+  SimClient client = SimClient::ConnectTcp("127.0.42.5", 10001);
+  for (int i = 0; i < 2; ++i) {
+    auto start = Clock::now();
+    client.Send(Lan("volt?\n"));
+    EXPECT_EQ(client.ReadLine(2000), "1.234");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
+  }
+}
+
+TEST(SimProcessFaults, DropAfterClosesEachConnectionAfterNLines) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.6"), "--drop-after", "2"}));
+  for (int round = 0; round < 2; ++round) {
+    SimClient client = SimClient::ConnectTcp("127.0.42.6", 10001);
+    client.Send(Lan("volt?\n"));
+    EXPECT_EQ(client.ReadLine(2000), "1.234");
+    client.Send(Lan("temp?\n"));
+    EXPECT_EQ(client.ReadLine(2000), "23.5");
+    EXPECT_TRUE(client.WaitClosed(2000)) << round;
+  }
+}
+
+TEST(SimProcessFaults, MuteAfterStopsAnsweringForGood) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.7"), "--mute-after", "1"}));
+  SimClient client = SimClient::ConnectTcp("127.0.42.7", 10001);
+  client.Send(Lan("*IDN?\n"));
+  EXPECT_EQ(client.ReadLine(2000), kIdnLine);
+  client.Send(Lan("*IDN?\n"));
+  client.Close();
+  client = SimClient::ConnectTcp("127.0.42.7", 10001);
+  client.Send(Lan("*IDN?\n"));
+  EXPECT_EQ(client.ReadFor(400), "");
+  ASSERT_TRUE(sim.Stop());
+  EXPECT_EQ(sim.Received(), Lan("*IDN?\n") + Lan("*IDN?\n") + Lan("*IDN?\n"));
+}
+
+TEST(SimProcessFaults, RefuseRecordOkCaseAndNoise) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.8"), "--refuse-record", "2:3",
+                         "--ok-case", "upper", "--noise"}));
+  SimClient client = SimClient::ConnectTcp("127.0.42.8", 10001);
+  const std::string noise(sim::kNoise, sim::kNoiseLength);
+  client.Send(Lan("*IDN?\n"));
+  EXPECT_EQ(client.ReadFor(300), kIdnLine + "\r\n" + noise);
+  client.Send(Lan("\x19"));
+  EXPECT_EQ(client.ReadFor(300), std::string(sim::kBootBanner) + "\r\n" + noise);
+  auto exchange = [&](const std::string& bytes) {
+    client.Send(Lan(bytes));
+    return client.ReadLine(2000).value_or("(none)");
+  };
+  EXPECT_EQ(exchange("C7D2z\n"), "OK");
+  EXPECT_EQ(exchange("C2D7y\n"), "OK");
+  std::string first = sim::MakeHexRecord(0, 0, "\x01") + "\n\r\n";
+  std::string second = sim::MakeHexRecord(0, 1, "\x02") + "\n\r\n";
+  EXPECT_EQ(exchange(first), "OK");
+  for (int i = 0; i < 3; ++i) {
+    std::string reply = exchange(second);
+    EXPECT_TRUE(reply.size() < 2 || (reply.substr(reply.size() - 2) != "OK" &&
+                                     reply.substr(reply.size() - 2) != "ok"))
+        << reply;
+  }
+  EXPECT_EQ(exchange(second), "OK");
+}
+
+TEST(SimProcessFaults, StreamSendsMeasurementLinesAtItsRate) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.9"), "--stream", "20"}));
+  SimClient client = SimClient::ConnectTcp("127.0.42.9", 10001);
+  EXPECT_EQ(client.ReadFor(200), "");
+  client.Send(Lan("stream on\n"));
+  EXPECT_EQ(client.ReadLine(2000), "ok");
+  std::string lines = client.ReadFor(1000);
+  int count = 0;
+  for (std::size_t at = 0; (at = lines.find("stream,", at)) != std::string::npos; ++at) ++count;
+  EXPECT_GE(count, 12);
+  EXPECT_LE(count, 28);
+  EXPECT_EQ(lines.rfind("stream,1,1.234\r\n", 0), 0u) << lines;
+  client.Send(Lan("stream off\n"));
+  client.ReadFor(200);
+  EXPECT_EQ(client.ReadFor(300), "");
+}
+
+TEST(SimProcess, HelpNamesEveryOptionAndBadOptionsAreRefused) {
+  std::string command = std::string(PARLEX2_SIM_PATH) + " --help";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string help;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) help += buffer;
+  EXPECT_EQ(pclose(pipe), 0);
+  for (const char* option :
+       {"--tcp", "--pty", "--discovery", "--idn", "--calstr", "--calver", "--version", "--mode",
+        "--transcript", "--flash", "--delay", "--refuse-record", "--drop-after", "--mute-after",
+        "--ok-case", "--noise", "--stream"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+  for (std::vector<std::string> bad :
+       {std::vector<std::string>{"--tcp", "127.0.42.10:99999"}, {"--mode", "loud"},
+        {"--refuse-record", "3"}, {"--ok-case", "lower-ish"}, {"--bogus"}}) {
+    Simulator sim(PARLEX2_SIM_PATH);
+    EXPECT_FALSE(sim.Start(bad)) << bad[0];
+  }
+}
+
+// Both discovery enquiries, broadcast inside a network namespace of its own
+// (a veth pair, so that 255.255.255.255 has somewhere to go).
+TEST(SimProcess, AnswersBothDiscoveryEnquiriesInsideANetworkNamespace) {
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(report[0]);
+    auto say = [&](const std::string& text) {
+      ssize_t ignored = write(report[1], text.data(), text.size());
+      (void)ignored;
+      _exit(0);
+    };
+    if (unshare(CLONE_NEWNET) != 0) say("SKIP no network namespace");
+    if (std::system("ip link set lo up && ip link add pxa type veth peer name pxb && "
+                    "ip addr add 10.77.0.1/24 brd + dev pxa && ip link set pxa up && "
+                    "ip link set pxb up && ip route add default dev pxa") != 0) {
+      say("SKIP cannot set up the namespace's network");
+    }
+    Simulator sim(PARLEX2_SIM_PATH);
+    std::string error;
+    if (!sim.Start({"--discovery", "--tcp", "10.77.0.1:10001"}, &error)) say("FAIL " + error);
+    std::string result;
+    auto enquire = [&](std::uint16_t local, std::uint16_t remote, const std::string& request) {
+      int fd = socket(AF_INET, SOCK_DGRAM, 0);
+      int one = 1;
+      setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(local);
+      bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+      address.sin_port = htons(remote);
+      address.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+      sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&address),
+             sizeof address);
+      // The first datagram that is not the enquiry itself coming back.
+      std::string reply;
+      pollfd p{fd, POLLIN, 0};
+      while (reply.empty() && poll(&p, 1, 1000) > 0) {
+        char buffer[1024];
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        ssize_t count =
+            recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+        if (count <= 0 || std::string(buffer, static_cast<std::size_t>(count)) == request) {
+          continue;
+        }
+        reply.assign(buffer, static_cast<std::size_t>(count));
+        char text[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        result += std::string("from ") + text + "\n";
+      }
+      close(fd);
+      return reply;
+    };
+    std::string first = enquire(65534, 65535, "X");
+    std::string second = enquire(30718, 30718, std::string("\0\0\0\xF6", 4));
+    // A first enquiry on the second port is no enquiry at all.
+    std::string wrong = enquire(30718, 30718, "X");
+    sim.Stop();
+    result += "first " + std::to_string(first.size()) + " " + first.substr(0, 1) + " " +
+              (first.find("/10001") != std::string::npos ? "port" : "noport") + "\n";
+    result += "second " + std::to_string(second.size()) + " " +
+              std::to_string(second.size() > 3 ? static_cast<unsigned char>(second[3]) : 0) +
+              "\n";
+    result += "wrong " + std::to_string(wrong.size()) + "\n";
+    say(result);
+  }
+  close(report[1]);
+  std::string result;
+  char buffer[512];
+  ssize_t count;
+  while ((count = read(report[0], buffer, sizeof buffer)) > 0) result.append(buffer, count);
+  close(report[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (result.rfind("SKIP", 0) == 0) GTEST_SKIP() << result;
+  EXPECT_NE(result.find("first "), std::string::npos) << result;
+  EXPECT_NE(result.find("from 10.77.0.1\nfrom 10.77.0.1\n"), std::string::npos) << result;
+  EXPECT_NE(result.find("port\n"), std::string::npos) << result;
+  EXPECT_EQ(result.find("noport"), std::string::npos) << result;
+  EXPECT_NE(result.find("first "), std::string::npos) << result;
+  EXPECT_NE(result.find("second 30 247\n"), std::string::npos) << result;
+  EXPECT_NE(result.find("wrong 0\n"), std::string::npos) << result;
+  // The first reply is at least 26 bytes and begins with 'A'.
+  auto at = result.find("first ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GE(std::atoi(result.c_str() + at + 6), 26) << result;
+  EXPECT_NE(result.find(" A port"), std::string::npos) << result;
+}
+
+}  // namespace
+}  // namespace parlex2::testing

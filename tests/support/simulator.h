@@ -1,0 +1,106 @@
+// Runs parlex2-sim for integration tests: starts it with given options in a
+// scratch directory of its own (transcript and flash files included), waits
+// for its ready line, stops it with SIGTERM, and reads what it wrote. Also a
+// small client for talking to it over TCP or its pseudo-terminal. POSIX only.
+//
+//   Simulator sim(PARLEX2_SIM_PATH);
+//   ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.23:10001", "--delay", "50"}));
+//   SimClient client = SimClient::ConnectTcp("127.0.0.23", 10001);
+//   client.Send("*IDN?\n");
+//   EXPECT_EQ(client.ReadLine(1000), "Veltmark,VXM66,10472,2.15");
+//   ASSERT_TRUE(sim.Stop());
+//   EXPECT_EQ(sim.Received(), "*IDN?\n");
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/flash.h"
+#include "sim/transcript.h"
+
+namespace parlex2::testing {
+
+class Simulator {
+ public:
+  explicit Simulator(std::string program);
+  ~Simulator();  // stops a running simulator and removes the scratch directory
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Starts the simulator with `options` (its own command line; --transcript
+  // and --flash are added unless given) and waits up to 10 s for "ready".
+  // False, with the reason in `error`, when it exited or never got ready.
+  bool Start(const std::vector<std::string>& options, std::string* error = nullptr);
+
+  // Sends SIGTERM (or `signal`) and waits for the exit. True when it exited
+  // with status 0.
+  bool Stop(int signal = 15);
+
+  pid_t Pid() const { return pid_; }
+  bool Running() const { return pid_ > 0; }
+  // What it printed before "ready": the endpoints, e.g. "tcp 127.0.0.5:10001",
+  // "pty /dev/pts/4 /tmp/x/com7".
+  const std::vector<std::string>& Banner() const { return banner_; }
+  // The TCP port it listens on (useful with port 0), 0 when none.
+  std::uint16_t TcpPort() const { return tcpPort_; }
+
+  const std::string& Directory() const { return directory_; }
+  std::string TranscriptPath() const { return directory_ + "/transcript.txt"; }
+  std::string FlashPath() const { return directory_ + "/flash.txt"; }
+
+  std::string TranscriptText() const;
+  std::vector<sim::TranscriptChunk> Transcript() const;
+  // Every byte the client sent, and every byte the simulator sent, in order.
+  std::string Received() const;
+  std::string Sent() const;
+  // The flash file (written after each boot loader restart and at exit).
+  std::optional<sim::Flash> ReadFlash() const;
+
+ private:
+  std::string program_;
+  std::string directory_;
+  pid_t pid_ = -1;
+  std::vector<std::string> banner_;
+  std::uint16_t tcpPort_ = 0;
+};
+
+// A client end: a TCP connection or the far side of the pseudo-terminal.
+class SimClient {
+ public:
+  static SimClient ConnectTcp(const std::string& address, std::uint16_t port);
+  // Opens the pty's slave (through the symbolic link) in raw mode.
+  static SimClient OpenPty(const std::string& path);
+
+  SimClient() = default;
+  SimClient(SimClient&& other) noexcept;
+  SimClient& operator=(SimClient&& other) noexcept;
+  ~SimClient();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  bool Send(const std::string& bytes);
+  // One line up to its line feed, with a carriage return before it dropped;
+  // nullopt when `timeoutMs` passed (bytes read so far stay for the next call)
+  // or the peer closed.
+  std::optional<std::string> ReadLine(int timeoutMs);
+  // Everything that arrives within `ms` (including what is already buffered).
+  std::string ReadFor(int ms);
+  // True when the peer closed (or the port failed) within `timeoutMs`; bytes
+  // arriving meanwhile are kept.
+  bool WaitClosed(int timeoutMs);
+  void Close();
+
+ private:
+  explicit SimClient(int fd) : fd_(fd) {}
+  // Reads what arrives within `timeoutMs` into the buffer; false on close.
+  bool Fill(int timeoutMs);
+
+  int fd_ = -1;
+  std::string buffer_;
+  bool closed_ = false;
+};
+
+}  // namespace parlex2::testing

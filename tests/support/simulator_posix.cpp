@@ -1,0 +1,278 @@
+#include "simulator.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace parlex2::testing {
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+int MsLeft(Steady::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+Simulator::Simulator(std::string program) : program_(std::move(program)) {}
+
+Simulator::~Simulator() {
+  if (Running()) Stop();
+  if (!directory_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+  }
+}
+
+bool Simulator::Start(const std::vector<std::string>& options, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  if (Running()) return fail("already running");
+  if (directory_.empty()) {
+    char pattern[] = "/tmp/parlex2-sim-XXXXXX";
+    if (!mkdtemp(pattern)) return fail("mkdtemp failed");
+    directory_ = pattern;
+  }
+  std::vector<std::string> args = {program_};
+  args.insert(args.end(), options.begin(), options.end());
+  auto has = [&](const char* option) {
+    for (const std::string& a : options) {
+      if (a == option) return true;
+    }
+    return false;
+  };
+  if (!has("--transcript")) args.insert(args.end(), {"--transcript", TranscriptPath()});
+  if (!has("--flash")) args.insert(args.end(), {"--flash", FlashPath()});
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int out[2];
+  if (pipe(out) < 0) return fail("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) return fail("fork failed");
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  pid_ = pid;
+  banner_.clear();
+  tcpPort_ = 0;
+
+  std::string text;
+  bool ready = false;
+  auto deadline = Steady::now() + std::chrono::seconds(10);
+  while (!ready && MsLeft(deadline) > 0) {
+    pollfd p{out[0], POLLIN, 0};
+    if (poll(&p, 1, MsLeft(deadline)) <= 0) continue;
+    char chunk[512];
+    ssize_t count = read(out[0], chunk, sizeof chunk);
+    if (count <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(count));
+    std::size_t end;
+    while ((end = text.find('\n')) != std::string::npos) {
+      std::string line = text.substr(0, end);
+      text.erase(0, end + 1);
+      if (line == "ready") {
+        ready = true;
+        break;
+      }
+      banner_.push_back(line);
+      if (line.rfind("tcp ", 0) == 0) {
+        tcpPort_ = static_cast<std::uint16_t>(std::atoi(line.c_str() + line.rfind(':') + 1));
+      }
+    }
+  }
+  // Later output (a pty made anew after a drop) is not needed; the simulator
+  // ignores the broken pipe.
+  close(out[0]);
+  if (!ready) {
+    Stop(SIGKILL);
+    return fail("parlex2-sim did not get ready; it printed: " + text);
+  }
+  return true;
+}
+
+bool Simulator::Stop(int signal) {
+  if (!Running()) return false;
+  kill(pid_, signal);
+  int status = 0;
+  auto deadline = Steady::now() + std::chrono::seconds(10);
+  pid_t done = 0;
+  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && MsLeft(deadline) > 0) {
+    usleep(5000);
+  }
+  if (done == 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+  }
+  pid_ = -1;
+  return done > 0 && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+std::string Simulator::TranscriptText() const { return ReadWholeFile(TranscriptPath()); }
+
+std::vector<sim::TranscriptChunk> Simulator::Transcript() const {
+  return sim::ParseTranscript(TranscriptText());
+}
+
+std::string Simulator::Received() const {
+  std::string bytes;
+  for (const auto& chunk : Transcript()) {
+    if (chunk.received) bytes += chunk.bytes;
+  }
+  return bytes;
+}
+
+std::string Simulator::Sent() const {
+  std::string bytes;
+  for (const auto& chunk : Transcript()) {
+    if (!chunk.received) bytes += chunk.bytes;
+  }
+  return bytes;
+}
+
+std::optional<sim::Flash> Simulator::ReadFlash() const {
+  if (!std::filesystem::exists(FlashPath())) return std::nullopt;
+  return sim::Flash::ParseDump(ReadWholeFile(FlashPath()));
+}
+
+SimClient SimClient::ConnectTcp(const std::string& address, std::uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return {};
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
+    close(fd);
+    return {};
+  }
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  return SimClient(fd);
+}
+
+SimClient SimClient::OpenPty(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return {};
+  termios settings{};
+  tcgetattr(fd, &settings);
+  cfmakeraw(&settings);
+  tcsetattr(fd, TCSANOW, &settings);
+  return SimClient(fd);
+}
+
+SimClient::SimClient(SimClient&& other) noexcept { *this = std::move(other); }
+
+SimClient& SimClient::operator=(SimClient&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    buffer_ = std::move(other.buffer_);
+    closed_ = other.closed_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+SimClient::~SimClient() { Close(); }
+
+void SimClient::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool SimClient::Send(const std::string& bytes) {
+  std::size_t done = 0;
+  while (fd_ >= 0 && done < bytes.size()) {
+    ssize_t count = write(fd_, bytes.data() + done, bytes.size() - done);
+    if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd p{fd_, POLLOUT, 0};
+      poll(&p, 1, 100);
+      continue;
+    }
+    if (count <= 0) return false;
+    done += static_cast<std::size_t>(count);
+  }
+  return fd_ >= 0;
+}
+
+bool SimClient::Fill(int timeoutMs) {
+  if (fd_ < 0 || closed_) return false;
+  pollfd p{fd_, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) <= 0) return true;
+  char chunk[4096];
+  ssize_t count = read(fd_, chunk, sizeof chunk);
+  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+  if (count <= 0) {
+    closed_ = true;
+    return false;
+  }
+  buffer_.append(chunk, static_cast<std::size_t>(count));
+  return true;
+}
+
+std::optional<std::string> SimClient::ReadLine(int timeoutMs) {
+  auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
+  while (true) {
+    std::size_t end = buffer_.find('\n');
+    if (end != std::string::npos) {
+      std::string line = buffer_.substr(0, end);
+      buffer_.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return line;
+    }
+    int left = MsLeft(deadline);
+    if (left == 0 || !Fill(left)) return std::nullopt;
+  }
+}
+
+std::string SimClient::ReadFor(int ms) {
+  auto deadline = Steady::now() + std::chrono::milliseconds(ms);
+  while (MsLeft(deadline) > 0 && Fill(MsLeft(deadline))) {
+  }
+  std::string bytes;
+  bytes.swap(buffer_);
+  return bytes;
+}
+
+bool SimClient::WaitClosed(int timeoutMs) {
+  auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
+  while (!closed_ && MsLeft(deadline) > 0) Fill(MsLeft(deadline));
+  return closed_;
+}
+
+}  // namespace parlex2::testing

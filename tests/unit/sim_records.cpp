@@ -1,0 +1,152 @@
+// The simulator's record parser, flash dump, transcript format and discovery
+// replies.
+#include <gtest/gtest.h>
+
+#include "sim/discovery.h"
+#include "sim/flash.h"
+#include "sim/intel_hex.h"
+#include "sim/transcript.h"
+
+namespace parlex2::sim {
+namespace {
+
+TEST(SimHexRecord, ParsesValidRecordsAndNamesEachMalformedOne) {
+  struct Case {
+    const char* line;
+    HexError error;
+  };
+  const Case cases[] = {
+      {":0400100001020304E2", HexError::kNone},
+      {":0400100001020304e2", HexError::kNone},  // lower-case digits
+      {":00000001FF", HexError::kNone},
+      {":020000040001F9", HexError::kNone},
+      {"0400100001020304E2", HexError::kNoColon},
+      {"", HexError::kNoColon},
+      {":0400100001020304E", HexError::kBadDigit},   // odd count
+      {":04001000010203G4E2", HexError::kBadDigit},
+      {":0400100001020304E2 ", HexError::kBadDigit},  // trailing blank
+      {":0500100001020304E1", HexError::kBadLength},
+      {":00", HexError::kBadLength},
+      {":0400100001020304E3", HexError::kBadChecksum},
+      {":0400100601020304DC", HexError::kBadType},
+      {":0100000400FB", HexError::kBadAddressRecord},
+      {":01000001AA54", HexError::kBadAddressRecord},  // end of file with data
+  };
+  for (const Case& c : cases) {
+    HexError error = HexError::kBadType;
+    auto record = ParseHexRecord(c.line, &error);
+    EXPECT_EQ(error, c.error) << c.line;
+    EXPECT_EQ(record.has_value(), c.error == HexError::kNone) << c.line;
+  }
+  auto record = ParseHexRecord(":0400100001020304E2");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->offset, 0x0010);
+  EXPECT_EQ(record->type, 0);
+  EXPECT_EQ(record->data, std::string("\x01\x02\x03\x04"));
+}
+
+TEST(SimHexRecord, MadeRecordsParseBackWithTheirBytes) {
+  std::string data("\x00\x0A\x0D\xFF", 4);
+  std::string line = MakeHexRecord(0, 0xFFF0, data);
+  EXPECT_EQ(line, ":04FFF000000A0DFFF7");
+  auto record = ParseHexRecord(line);
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->offset, 0xFFF0);
+  EXPECT_EQ(record->data, data);
+}
+
+TEST(SimHexFileImage, AppliesExtendedAddressesAndPassesOverComments) {
+  std::string file = "; comment line\r\n" + MakeHexRecord(0, 0x0100, "\x11\x22") + "\r\n" +
+                     MakeHexRecord(4, 0, std::string("\x00\x02", 2)) + "\n" +
+                     MakeHexRecord(0, 0x0010, "\x33") + "\n" +
+                     MakeHexRecord(2, 0, std::string("\x10\x00", 2)) + "\n" +
+                     MakeHexRecord(0, 0x0001, "\x44") + "\n" + MakeHexRecord(1, 0, "");
+  std::map<std::uint32_t, std::uint8_t> image;
+  ASSERT_TRUE(HexFileImage(file, image));
+  std::map<std::uint32_t, std::uint8_t> expected = {
+      {0x100, 0x11}, {0x101, 0x22}, {0x20010, 0x33}, {0x10001, 0x44}};
+  EXPECT_EQ(image, expected);
+
+  int badLine = 0;
+  EXPECT_FALSE(HexFileImage("; ok\n:0400100001020304E3\n", image, &badLine));
+  EXPECT_EQ(badLine, 2);
+}
+
+TEST(SimFlash, DumpReadsBackWithGapsLongRunsAndEraseCounts) {
+  Flash flash;
+  flash.Erase(2);
+  flash.Erase(2);
+  std::string run;
+  for (int i = 0; i < 40; ++i) run.push_back(static_cast<char>(i * 7));
+  ASSERT_TRUE(flash.Program(2, 0x1000, run));
+  ASSERT_TRUE(flash.Program(2, 0x2000, "\xAB"));
+  ASSERT_TRUE(flash.Program(14, 0xFFFFFFF0, "\x01\x02"));
+  std::string dump = flash.Dump();
+  EXPECT_NE(dump.find("sector 2 erases 2\n00001000: 00 07 0E"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("00002000: AB\n"), std::string::npos) << dump;
+  auto back = Flash::ParseDump(dump);
+  ASSERT_TRUE(back);
+  EXPECT_TRUE(*back == flash);
+  EXPECT_EQ(back->At(2).bytes.size(), 41u);
+  EXPECT_EQ(back->At(0).erases, 0);
+
+  EXPECT_FALSE(Flash::ParseDump("00000000: 01\n"));  // bytes before any sector
+  EXPECT_FALSE(Flash::ParseDump("sector 15 erases 0\n"));
+  EXPECT_FALSE(Flash::ParseDump("sector 1 erases 0\n00000000: 100\n"));
+  EXPECT_FALSE(Flash::ParseDump("sector 1 erases 0\nhello\n"));
+}
+
+TEST(SimFlash, ProgrammingIsAllOrNothingOnceBetweenErases) {
+  Flash flash;
+  EXPECT_TRUE(flash.Program(0, 10, "ab"));  // blank flash takes a first write
+  EXPECT_FALSE(flash.Program(0, 9, "xyz"));  // overlaps address 10
+  EXPECT_EQ(flash.At(0).bytes.count(9), 0u);
+  EXPECT_TRUE(flash.Program(1, 10, "ab"));  // another sector, another space
+  flash.Erase(0);
+  EXPECT_TRUE(flash.At(0).bytes.empty());
+  EXPECT_TRUE(flash.Program(0, 9, "xyz"));
+}
+
+TEST(SimTranscript, ChunksReadBackByteForByte) {
+  std::string awkward("\x00|ok\r\n\xFF", 7);
+  std::string text = FormatTranscriptEvent(3, "client 127.0.0.1:1") +
+                     FormatTranscriptChunk(12, true, "*IDN?\n") +
+                     FormatTranscriptChunk(123456789, false, awkward);
+  EXPECT_NE(text.find("      12 RX 2A 49 44 4E 3F 0A |*IDN?.|\n"), std::string::npos) << text;
+  auto chunks = ParseTranscript(text);
+  ASSERT_EQ(chunks.size(), 2u);
+  EXPECT_TRUE(chunks[0].received);
+  EXPECT_EQ(chunks[0].ms, 12u);
+  EXPECT_EQ(chunks[0].bytes, "*IDN?\n");
+  EXPECT_FALSE(chunks[1].received);
+  EXPECT_EQ(chunks[1].ms, 123456789u);
+  EXPECT_EQ(chunks[1].bytes, awkward);
+}
+
+TEST(SimDiscovery, RepliesMeetWhatTheSearchAcceptsAndOtherDatagramsAreIgnored) {
+  std::string first = DiscoveryReply(65535, "X", "Veltmark,VXM66,10472,2.15", 10001);
+  ASSERT_GE(first.size(), 26u);
+  EXPECT_EQ(first[0], 'A');
+  std::size_t slash = first.find('/');
+  ASSERT_NE(slash, std::string::npos);
+  EXPECT_EQ(std::atoi(first.c_str() + slash + 1), 10001);
+  EXPECT_NE(first.find("VXM66"), std::string::npos);
+
+  // A short description is padded; a '/' in it would mislead the search.
+  std::string padded = DiscoveryReply(65535, "X", "a/b", 10001);
+  EXPECT_GE(padded.size(), 26u);
+  EXPECT_EQ(std::atoi(padded.c_str() + padded.find('/') + 1), 10001);
+
+  std::string second = DiscoveryReply(30718, std::string("\0\0\0\xF6", 4), "", 10001);
+  ASSERT_EQ(second.size(), 30u);
+  EXPECT_EQ(static_cast<unsigned char>(second[3]), 0xF7);
+
+  EXPECT_EQ(DiscoveryReply(30718, "X", "", 10001), "");
+  EXPECT_EQ(DiscoveryReply(65535, "XX", "", 10001), "");
+  EXPECT_EQ(DiscoveryReply(65535, std::string("\0\0\0\xF6", 4), "", 10001), "");
+  EXPECT_EQ(DiscoveryReply(30718, std::string("\0\0\0\xF6\0", 5), "", 10001), "");
+  EXPECT_EQ(DiscoveryReply(30718, std::string("\0\0\0\xF5", 4), "", 10001), "");
+}
+
+}  // namespace
+}  // namespace parlex2::sim

@@ -1,0 +1,147 @@
+#include "options.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <vector>
+
+namespace parlex2::sim {
+
+namespace {
+
+// A decimal number of at most `maxDigits` digits and nothing else.
+bool ReadNumber(const std::string& text, std::size_t maxDigits, long& value) {
+  if (text.empty() || text.size() > maxDigits) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  value = std::strtol(text.c_str(), nullptr, 10);
+  return true;
+}
+
+}  // namespace
+
+bool ParseTcpEndpoint(const std::string& text, std::string& address, std::uint16_t& port) {
+  std::string host = text;
+  long portValue = kDefaultTcpPort;
+  std::size_t colon = text.find(':');
+  if (colon != std::string::npos) {
+    host = text.substr(0, colon);
+    if (!ReadNumber(text.substr(colon + 1), 5, portValue) || portValue > 65535) return false;
+  }
+  int parts = 0;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t dot = host.find('.', start);
+    std::string part = host.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    long value = 0;
+    if (!ReadNumber(part, 3, value) || value > 255) return false;
+    ++parts;
+    if (dot == std::string::npos) break;
+    start = dot + 1;
+  }
+  if (parts != 4) return false;
+  address = host;
+  port = static_cast<std::uint16_t>(portValue);
+  return true;
+}
+
+int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::ostream& out,
+                    std::ostream& err) {
+  CLI::App app{
+      "parlex2-sim: a stand-in for the instrument and its boot loader, on TCP and/or a "
+      "pseudo-terminal. Prints its endpoints and then \"ready\" on standard output; "
+      "ends cleanly on SIGTERM or SIGINT.",
+      "parlex2-sim"};
+  std::string tcp;
+  std::string mode = "normal";
+  std::string okCase = "lower";
+  std::vector<std::string> refusals;
+  InstrumentConfig& instrument = options.instrument;
+
+  app.add_option("--tcp", tcp, "listen on ADDRESS[:PORT] (default 127.0.0.1:10001 when no --pty)")
+      ->type_name("ADDRESS[:PORT]");
+  app.add_option("--pty", options.ptyPath,
+                 "serve a pseudo-terminal and make PATH a symbolic link to it")
+      ->type_name("PATH");
+  app.add_flag("--discovery", options.discovery,
+               "answer the UDP discovery enquiries on ports 65535 and 30718 (use only inside "
+               "a network namespace)");
+  app.add_option("--idn", instrument.idn, "reply to *IDN?")->capture_default_str();
+  app.add_option("--calstr", instrument.calstr, "reply to calstr?")->capture_default_str();
+  app.add_option("--calver", instrument.calver, "reply to calver?")->capture_default_str();
+  app.add_option("--version", instrument.version, "reply to version?")->capture_default_str();
+  app.add_option("--mode", mode,
+                 "normal; bootcode (answers *IDN? with the bootcode signature and nothing "
+                 "else; the boot loader works); silent (answers nothing)")
+      ->check(CLI::IsMember({"normal", "bootcode", "silent"}))
+      ->capture_default_str();
+  app.add_option("--transcript", options.transcriptPath,
+                 "write every byte received and sent, with direction and time in ms")
+      ->type_name("FILE");
+  app.add_option("--flash", options.flashPath,
+                 "write the emulated flash (erase counts and programmed bytes per sector) at "
+                 "exit and after every restart of the boot loader")
+      ->type_name("FILE");
+  app.add_option("--delay", options.delayMs, "wait MS before every reply")
+      ->type_name("MS")
+      ->check(CLI::Range(0, 600000));
+  app.add_option("--refuse-record", refusals,
+                 "answer the N-th record of a boot session K times with a refusal (repeatable)")
+      ->type_name("N:K");
+  app.add_option("--drop-after", instrument.dropAfter,
+                 "close each connection after N received lines")
+      ->type_name("N")
+      ->check(CLI::Range(1, 1000000000));
+  app.add_option("--mute-after", instrument.muteAfter, "answer N lines, then nothing more")
+      ->type_name("N")
+      ->check(CLI::Range(0, 1000000000));
+  app.add_option("--ok-case", okCase, "spell the success reply ok, OK or Ok")
+      ->check(CLI::IsMember({"lower", "upper", "mixed"}))
+      ->capture_default_str();
+  app.add_flag("--noise", instrument.noise,
+               "send junk bytes where a correct program discards input: after the *IDN? "
+               "reply, the boot loader's banner, \"z\" and the restart byte");
+  app.add_option("--stream", instrument.streamRate,
+                 "after \"stream on\", send a measurement line RATE times a second")
+      ->type_name("RATE")
+      ->check(CLI::Range(1, 1000));
+  app.footer(
+      "Commands: *IDN? calstr? calver? version?; config,240..245,VV (clock) and clock?; "
+      "volt? curr? temp? meas? (text); bvolt? bcurr? btemp? bmeas? bin?0..bin?6 (4-byte "
+      "binary values); stream on|off. The byte 0x19 starts the boot loader: C7D2z, sector "
+      "codes, x, Intel HEX records, z and 0x15.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e, out, err);
+  }
+
+  if (!tcp.empty()) {
+    if (!ParseTcpEndpoint(tcp, options.tcpAddress, options.tcpPort)) {
+      err << "--tcp: not an IPv4 ADDRESS[:PORT]: " << tcp << "\n";
+      return 2;
+    }
+    options.tcp = true;
+  } else {
+    options.tcp = options.ptyPath.empty();
+  }
+  instrument.personality = mode == "bootcode" ? Personality::kBootcode
+                           : mode == "silent" ? Personality::kSilent
+                                              : Personality::kNormal;
+  instrument.ok = okCase == "upper" ? "OK" : okCase == "mixed" ? "Ok" : "ok";
+  for (const std::string& text : refusals) {
+    std::size_t colon = text.find(':');
+    long record = 0;
+    long times = 0;
+    if (colon == std::string::npos || !ReadNumber(text.substr(0, colon), 9, record) ||
+        !ReadNumber(text.substr(colon + 1), 9, times) || record < 1) {
+      err << "--refuse-record: expected N:K with N from 1, got " << text << "\n";
+      return 2;
+    }
+    instrument.refusals.push_back({static_cast<int>(record), static_cast<int>(times)});
+  }
+  return -1;
+}
+
+}  // namespace parlex2::sim
