@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "support/simulator.h"
 #include "support/tcp_peer.h"
 
 namespace parlex2 {
@@ -85,6 +86,38 @@ TEST_F(CliRunTest, RunsAScriptToItsEndWithTheProgramsOutput) {
   EXPECT_EQ(received, std::string("\x14\0volt?\n\0stop\n\0", 15));
   EXPECT_EQ(run.out, "> volt?\n1.234\nmeasured\nCheck the probe\n> stop\n");
   EXPECT_EQ(ReadFile(printed), "> volt?\r\n1.234\r\nmeasured\r\nCheck the probe\r\n> stop\r\n");
+}
+
+// Against the simulated instrument: queries with and without reply lines,
+// binary values converted and then shown raw, an unknown command, and a
+// failed test counted at the end.
+TEST_F(CliRunTest, RunsAgainstTheSimulator) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.65:10001"}, &error)) << error;
+  const std::string script = Script("sim.txt",
+                                    "\"*IDN?\n"
+                                    "\"volt?\n#reply,2\n"
+                                    "\"bvolt?\n"
+                                    "#bincon,off\n"
+                                    "\"bvolt?\n"
+                                    "\"nonsense\n"
+                                    "=1\n=2\n=test,hi\n"
+                                    "#echo,done\n");
+  const CliRun run = RunCli("--lan 127.0.0.65 run " + script);
+  ASSERT_TRUE(sim.Stop());
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out,
+            "> *IDN?\nVeltmark,VXM66,10472,2.15\n"
+            "> volt?\n1.234\n"
+            "> bvolt?\n1.23400E0\n"
+            "> bvolt?\n\x81'>;\n"
+            "> nonsense\nERROR: unknown command\n"
+            "done\n");
+  const std::string received = sim.Received();
+  for (const char* command : {"*IDN?\n", "volt?\n", "bvolt?\n", "nonsense\n"}) {
+    EXPECT_NE(received.find(command), std::string::npos) << command;
+  }
 }
 
 TEST_F(CliRunTest, ExitStatusTellsFailedTestsSendsAndAbandonedRuns) {
