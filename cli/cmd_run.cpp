@@ -1,0 +1,181 @@
+// parlex2 run SCRIPT: runs a script file against the instrument without a
+// window, with the program's engine and its timing: one timer message every
+// millisecond (poll, then the script's tick), and the commands the script
+// posts handled before the next one, as the main window handles them.
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/poller.h"
+#include "app/script_shell.h"
+#include "app/terminal.h"
+#include "cli/cli.h"
+#include "cli/console_shell_host.h"
+#include "common/clock.h"
+#include "common/command_ids.h"
+#include "common/product.h"
+#include "script/script_engine.h"
+#include "script/script_file.h"
+
+namespace parlex2::cli {
+namespace {
+
+// Exit statuses of run, beside those shared by every subcommand.
+constexpr int kExitTestFailed = 3;
+constexpr int kExitSendFailed = 4;
+constexpr int kExitAbandoned = 5;
+
+struct RunOptions {
+  std::string script;
+  bool interactive = false;
+};
+
+class HeadlessRun {
+ public:
+  HeadlessRun(Context& ctx, InstrumentLink& link)
+      : link_(link), host_(link, ctx.ui, std::cout), engine_(host_, state_) {}
+
+  // The script-file test and the list, as the Script menu item loads them.
+  bool Load(const std::string& path) {
+    engine_.scriptPath = path;
+    return LoadScriptFile(host_, path, true);
+  }
+
+  int Run(bool interactive) {
+    state_.pollingEnabled = true;
+    state_.scriptState = kScriptStopped;
+    ToggleRun(state_);  // the Run button
+    for (;;) {
+      TimerMessage();
+      const StopReason reason = engine_.lastStopReason();
+      HandlePosted();
+      if (state_.scriptState != kScriptRunning) {
+        switch (reason) {
+          case StopReason::SendFailed:
+            return kExitSendFailed;
+          case StopReason::TestFailed:
+            return kExitTestFailed;
+          case StopReason::EndOfScript:
+            FinishLastLine();
+            return engine_.calculator().failCount > 0 ? kExitTestFailed : kExitOk;
+          case StopReason::Wait:
+            if (interactive && !AskToContinue()) return kExitAbandoned;
+            ToggleRun(state_);
+            break;
+          case StopReason::None:
+            return kExitOk;  // nothing here stops a run otherwise
+        }
+      }
+      GetClock().SleepMs(1);
+    }
+  }
+
+ private:
+  void TimerMessage() {
+    if (link_.portOpen() && state_.pollingEnabled) {
+      PollReceivedData(link_, lineBuffer_, state_, host_);
+    }
+    engine_.Tick();
+  }
+
+  void HandlePosted() {
+    while (auto command = host_.TakePosted()) {
+      switch (command->id) {
+        case IDC_RUN:
+          ToggleRun(state_);
+          break;
+        case ID_RESULT_CLEAR:
+          host_.ClearResults();
+          break;
+        case ID_CONVERT_BINARY:
+          ToggleConvertBinary(state_);
+          break;
+        case ID_DISCONNECT:
+          Disconnect(command->mark);
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
+  // The read failed: the link closes, and the script's next send fails.
+  void Disconnect(int mark) {
+    link_.Close();
+    state_.pollingEnabled = false;
+    if (mark != 0) {
+      host_.Ui().ShowMessage(
+          "A problem has occurred trying to read data from the instrument. Would you like to "
+          "attempt to re-establish communications?",
+          kProductName, MessageIcon::Warning, MessageButtons::YesNo);
+    }
+  }
+
+  // The last line's replies still arrive: go on polling until its due time,
+  // or 250 ms after a reply to its query has begun.
+  void FinishLastLine() {
+    Clock& clock = GetClock();
+    std::uint64_t until = engine_.nextLineDue();
+    bool replySeen = false;
+    while (clock.TickMs() < until && link_.portOpen() && state_.pollingEnabled) {
+      PollReceivedData(link_, lineBuffer_, state_, host_);
+      HandlePosted();
+      if (!replySeen && engine_.awaitingReply() && state_.receivedCount > 0) {
+        replySeen = true;
+        until = std::min(until, clock.TickMs() + kAfterReplyDelayMs);
+      }
+      clock.SleepMs(1);
+    }
+  }
+
+  // A #wait: Enter continues, q and Enter (or the end of input) abandons.
+  bool AskToContinue() {
+    std::cerr << "Press Enter to continue, or q and Enter to abandon the script" << std::endl;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return !(answer == "q" || answer == "Q");
+  }
+
+  InstrumentLink& link_;
+  ConsoleShellHost host_;
+  ShellState state_;
+  ScriptEngine engine_;
+  ReceivedLineAssembler lineBuffer_;
+};
+
+int RunScriptFile(Context& ctx, const RunOptions& options) {
+  InstrumentLink link;
+  std::string error;
+  if (!ctx.ConfigureLink(link, error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  ctx.ApplyLog();
+  HeadlessRun run(ctx, link);
+  if (!run.Load(options.script)) return kExitConnection;
+  if (link.Open() != 0) {
+    PrintError("cannot open the connection: " + link.LastError());
+    return kExitConnection;
+  }
+  const int status = run.Run(options.interactive);
+  link.Close();
+  return status;
+}
+
+const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
+  auto options = std::make_shared<RunOptions>();
+  auto* sub = app.add_subcommand(
+      "run",
+      "run a script file against the instrument; exit status 0 when it ran to its end with no "
+      "failed test, 3 when a test failed, 4 when a send failed, 5 when abandoned at a #wait, "
+      "1 when the file is no script or the connection failed");
+  sub->add_option("SCRIPT", options->script, "the script file")->required();
+  sub->add_flag("--interactive", options->interactive,
+                "stop at each #wait until Enter is pressed (q and Enter abandons the script); "
+                "without it a #wait continues at once");
+  sub->callback([&ctx, options] { ctx.exitCode = RunScriptFile(ctx, *options); });
+});
+
+}  // namespace
+}  // namespace parlex2::cli

@@ -1,0 +1,27 @@
+// The shell's values shared by the terminal's poller, the script engine and
+// (for polling) the firmware upgrade. The shell owns one and hands it to each;
+// it lives here, below every layer that needs it, because the script engine
+// and the upgrade sit below the shell's own layer.
+//
+// Used on the UI thread only (the upgrade clears pollingEnabled before its
+// worker starts and restores it after the worker has ended).
+#pragma once
+
+namespace parlex2 {
+
+// Values of ShellState::scriptState.
+inline constexpr int kScriptNone = 0;     // no script shown
+inline constexpr int kScriptStopped = 1;  // loaded and stopped
+inline constexpr int kScriptRunning = 2;  // one line per due time
+inline constexpr int kScriptStep = 3;     // the next tick runs exactly one line
+
+struct ShellState {
+  int scriptState = kScriptNone;
+  // Characters of received lines shown by the poller. The script engine sets
+  // it to 0 when it starts waiting for a reply and to -1 once it has seen one.
+  int receivedCount = 0;
+  bool convertBinary = true;    // the "Convert Binary" menu item, checked at start
+  bool pollingEnabled = false;  // the poller may read the link
+};
+
+}  // namespace parlex2

@@ -1,0 +1,79 @@
+// The script runner: one script line per due time of a running script, or one
+// per step, paced by the main window's 1 ms timer.
+//
+// A script line is one of four kinds, told by its first character: a double
+// quote sends the rest of the line to the instrument, "#" is a script command
+// (script_commands.h), "=" a calculator line (calculator.h), anything else a
+// comment. Replies are never read here: the poller shows them and counts their
+// characters in ShellState::receivedCount, which the runner watches.
+//
+// Everything runs on the UI thread: Tick once per timer message, after the
+// poller. A stop is asked for by posting IDC_RUN, which the main window handles
+// (toggling scriptState from running to stopped) before the next tick.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/shell_state.h"
+#include "script/calculator.h"
+#include "script/shell_host.h"
+
+namespace parlex2 {
+
+inline constexpr std::size_t kScriptLineMax = 2048;  // list lines are shorter
+inline constexpr int kDefaultStepDelayMs = 250;
+inline constexpr int kQueryTimeoutMs = 5000;    // a query without a #reply line
+inline constexpr int kAfterReplyDelayMs = 250;  // from the tick that saw a reply
+
+// Why the last tick asked the main window to stop a run (for a front end that
+// must tell a pause from an end, such as the command line).
+enum class StopReason { None, Wait, EndOfScript, TestFailed, SendFailed };
+
+class ScriptEngine {
+ public:
+  ScriptEngine(ShellHost& host, ShellState& state) : host_(host), state_(state) {}
+
+  // The timer's work while a script runs or steps.
+  void Tick();
+
+  // Runs the line at `index` of a list of `count` lines; a query may consume
+  // the "#reply" line after it, advancing `index` by one. True when a send
+  // failed.
+  bool ExecuteScriptLine(int& index, int count);
+
+  // Asks the main window to stop the run (posts IDC_RUN), only while running.
+  // However many lines of one tick ask, one stop is posted: the window toggles
+  // on IDC_RUN, so a second post would restart the run.
+  void StopRequest(StopReason reason);
+
+  // The wait for a reply of a query or a "#reply" line.
+  void StartReplyWait();
+
+  ShellHost& host() { return host_; }
+  ShellState& state() { return state_; }
+  Calculator& calculator() { return calculator_; }
+
+  int stepDelay() const { return stepDelay_; }
+  void setStepDelay(int milliseconds) { stepDelay_ = milliseconds; }
+  std::uint64_t nextLineDue() const { return nextLineDue_; }
+  bool awaitingReply() const { return awaitingReply_; }
+  StopReason lastStopReason() const { return stopReason_; }
+
+  // Path of the loaded script file.
+  std::string scriptPath;
+
+ private:
+  bool RunSendLine(const std::string& line, int& index, int count, int& extraDelay);
+
+  ShellHost& host_;
+  ShellState& state_;
+  Calculator calculator_;
+  int stepDelay_ = kDefaultStepDelayMs;
+  std::uint64_t nextLineDue_ = 0;
+  bool awaitingReply_ = false;
+  bool stopPosted_ = false;
+  StopReason stopReason_ = StopReason::None;
+};
+
+}  // namespace parlex2

@@ -1,0 +1,81 @@
+// The received-data poller and the script panel's commands.
+#include <gtest/gtest.h>
+
+#include "app/poller.h"
+#include "link/binary_value.h"
+#include "support/fake_shell.h"
+
+namespace parlex2::testing {
+namespace {
+
+void Poll(FakeShell& shell) { PollReceivedData(shell.link, shell.lineBuffer, shell.state, shell); }
+
+TEST(Poller, ShowsEachLineAndCountsItsCharacters) {
+  FakeShell shell;
+  shell.peer->Queue(std::string("1.234\r\n\r\n\r\nab\0cd", 16));
+  Poll(shell);
+  EXPECT_EQ(shell.ResultsText(), "1.234\r\nab\r\n");
+  EXPECT_EQ(shell.state.receivedCount, 7);
+  EXPECT_EQ(shell.lineBuffer.PendingLength(), 2u);  // "cd" waits for its end
+  shell.peer->Queue("e\n");
+  Poll(shell);
+  EXPECT_EQ(shell.ResultsText(), "1.234\r\nab\r\ncde\r\n");
+  EXPECT_EQ(shell.state.receivedCount, 10);
+  EXPECT_TRUE(shell.handled.empty() && !shell.TakePosted());
+}
+
+TEST(Poller, ConvertsBinaryValuesOnlyWhileSwitchedOn) {
+  const unsigned char value[4] = {0x8A, 0x74, 0x21, 0x22};
+  std::string text;
+  BinaryValueToText(value, &text);
+  const std::string raw = std::string("v=") + std::string(reinterpret_cast<const char*>(value), 4);
+
+  FakeShell shell;
+  shell.peer->Queue(raw + "\n");
+  Poll(shell);
+  EXPECT_EQ(shell.ResultsText(), "v=" + text + "\r\n");
+  EXPECT_EQ(shell.state.receivedCount, 6);  // counted before conversion
+
+  shell.ClearResults();
+  shell.state.convertBinary = false;
+  shell.peer->Queue(raw + "\n");
+  Poll(shell);
+  EXPECT_EQ(shell.ResultsText(), raw + "\r\n");
+}
+
+// A line of 20479 received bytes made of binary values grows to well over
+// 20479 characters; it is shown whole.
+TEST(Poller, LongConvertedLineIsShownWhole) {
+  FakeShell shell;
+  const unsigned char value[4] = {0x8A, 0x74, 0x21, 0x23};
+  std::string text;
+  BinaryValueToText(value, &text);
+  std::string raw;
+  while (raw.size() < 20479) raw.append(reinterpret_cast<const char*>(value), 4);
+  shell.peer->Queue(raw);  // no line end: the 20479th byte completes the line
+  Poll(shell);
+  std::string expected;
+  for (std::size_t i = 0; i < 20479 / 4; ++i) expected += text;
+  const unsigned char last[4] = {0x8A, 0x74, 0x21, 0x00};  // the cut value, padded with 0
+  std::string lastText;
+  BinaryValueToText(last, &lastText);
+  expected += lastText + "\r\n";
+  EXPECT_GT(expected.size(), 20481u);
+  EXPECT_EQ(shell.ResultsText(), expected);
+  EXPECT_EQ(shell.state.receivedCount, 20479);
+}
+
+TEST(Poller, ReadErrorAsksForADisconnectWithMarkOne) {
+  FakeShell shell;
+  shell.peer->Queue("partial");
+  shell.peer->broken = true;
+  Poll(shell);
+  const auto posted = shell.TakePosted();
+  ASSERT_TRUE(posted.has_value());
+  EXPECT_EQ(posted->id, ID_DISCONNECT);
+  EXPECT_EQ(posted->mark, 1);
+  EXPECT_EQ(shell.ResultsText(), "");
+}
+
+}  // namespace
+}  // namespace parlex2::testing
