@@ -16,6 +16,8 @@
 //   uidriver send WINDOW ID [MARK]  send a command, wait for it to be done
 //   uidriver press WINDOW ID        click button ID (posted)
 //   uidriver type WINDOW ID TEXT    set the text of edit ID
+//   uidriver items WINDOW ID        the entries of list or combo box ID,
+//                                   one a line, the selected one marked '*'
 //   uidriver pick WINDOW ID N|TEXT  select a list or combo box entry and
 //                                   tell the parent as a user's pick would
 //   uidriver key WINDOW KEYS        post key presses to WINDOW's focus
@@ -24,6 +26,8 @@
 //   uidriver close WINDOW           post WM_CLOSE; wait until it is gone
 //   uidriver quit WINDOW            post WM_CLOSE; wait for the window's
 //                                   process to end; prints its exit code
+//   uidriver windows                every visible top-level window:
+//                                   "handle class title", one a line
 //   uidriver metrics                "screenW screenH frameW frameH"
 //   uidriver version FILE KEY       a string of FILE's version record
 //
@@ -293,11 +297,59 @@ int InputKeys(HWND window, const std::vector<std::wstring>& chords) {
   return 0;
 }
 
-int Pick(HWND window, int id, const std::wstring& entry) {
-  HWND control = GetDlgItem(window, id);
+struct ControlSearch {
+  int id;
+  HWND found;
+};
+
+BOOL CALLBACK MatchControl(HWND child, LPARAM param) {
+  auto* search = reinterpret_cast<ControlSearch*>(param);
+  if (GetDlgCtrlID(child) != search->id) return TRUE;
+  search->found = child;
+  return FALSE;
+}
+
+// Control `id` of `window`, also inside nested child dialogs (as in the
+// common file dialogs).
+HWND FindControl(HWND window, int id) {
+  if (HWND control = GetDlgItem(window, id)) return control;
+  ControlSearch search{id, nullptr};
+  EnumChildWindows(window, MatchControl, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool IsCombo(HWND control) {
+  std::wstring name = ClassOf(control);
+  for (wchar_t& c : name) c = towlower(c);
+  return name.find(L"combobox") != std::wstring::npos;
+}
+
+int Items(HWND window, int id) {
+  HWND control = FindControl(window, id);
   if (!control) return Fail(L"no control %ls", std::to_wstring(id));
-  bool combo = ClassOf(control).find(L"ComboBox") != std::wstring::npos ||
-               ClassOf(control).find(L"COMBOBOX") != std::wstring::npos;
+  bool combo = IsCombo(control);
+  DWORD_PTR count = 0, selected = 0;
+  SendMessageTimeoutW(control, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0, SMTO_NORMAL, 2000, &count);
+  SendMessageTimeoutW(control, combo ? CB_GETCURSEL : LB_GETCURSEL, 0, 0, SMTO_NORMAL, 2000,
+                      &selected);
+  for (DWORD_PTR i = 0; i<count&& static_cast<LONG_PTR>(count)> 0; ++i) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(control, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, i, 0, SMTO_NORMAL, 2000,
+                        &length);
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(control, combo ? CB_GETLBTEXT : LB_GETTEXT, i,
+                        reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL, 2000, &copied);
+    text.resize(static_cast<LONG_PTR>(copied) > 0 ? copied : 0);
+    Print((i == selected ? L"*" : L" ") + text);
+  }
+  return 0;
+}
+
+int Pick(HWND window, int id, const std::wstring& entry) {
+  HWND control = FindControl(window, id);
+  if (!control) return Fail(L"no control %ls", std::to_wstring(id));
+  bool combo = IsCombo(control);
   bool digits = !entry.empty() && entry.find_first_not_of(L"0123456789") == std::wstring::npos;
   LRESULT index;
   if (digits) {
@@ -310,13 +362,19 @@ int Pick(HWND window, int id, const std::wstring& entry) {
   if (SendMessageW(control, combo ? CB_SETCURSEL : LB_SETCURSEL, index, 0) < 0)
     return Fail(L"cannot select %ls", entry);
   // Selecting by message tells nobody; the parent learns of it as of a click.
-  PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
+  PostMessageW(GetParent(control), WM_COMMAND,
+               MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
                reinterpret_cast<LPARAM>(control));
   return 0;
 }
 
 BOOL CALLBACK ListChild(HWND child, LPARAM) {
   Print(std::to_wstring(GetDlgCtrlID(child)) + L" " + ClassOf(child) + L" " + TextOf(child));
+  return TRUE;
+}
+
+BOOL CALLBACK ListTopLevel(HWND window, LPARAM) {
+  if (IsWindowVisible(window)) Print(Hex(window) + L" " + ClassOf(window) + L" " + TextOf(window));
   return TRUE;
 }
 
@@ -376,6 +434,10 @@ int Run(const Args& args) {
           std::to_wstring(GetSystemMetrics(SM_CYSCREEN)) + L" " +
           std::to_wstring(GetSystemMetrics(SM_CXSIZEFRAME)) + L" " +
           std::to_wstring(GetSystemMetrics(SM_CYSIZEFRAME)));
+    return 0;
+  }
+  if (command == L"windows") {
+    EnumWindows(ListTopLevel, 0);
     return 0;
   }
   if (command == L"version") return need(2) ? Version(args[1], args[2]) : Usage();
@@ -456,7 +518,7 @@ int Run(const Args& args) {
                ? 0
                : Fail(L"the command was not done in time");
   }
-  HWND control = GetDlgItem(window, id);
+  HWND control = FindControl(window, id);
   if (command == L"text") {
     if (!control) return Fail(L"no control %ls", args[2]);
     Print(TextOf(control));
@@ -474,6 +536,7 @@ int Run(const Args& args) {
                ? 0
                : Fail(L"cannot type into %ls", args[2]);
   }
+  if (command == L"items") return Items(window, id);
   if (command == L"pick") return need(3) ? Pick(window, id, args[3]) : Usage();
   return Usage();
 }
