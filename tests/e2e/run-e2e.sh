@@ -6,6 +6,10 @@
 # BUILD/screenshots.
 #
 #   tests/e2e/run-e2e.sh BUILD [NAME-PATTERN]
+#
+# A test is a shell function named test_*; tests run in the order written,
+# each starting and ending the program itself. fail/expect_eq/ok record
+# failures without stopping the test, so one run reports every fault.
 set -uo pipefail
 build=$(cd "${1:?usage: run-e2e.sh BUILD [PATTERN]}" && pwd)
 pattern=${2:-}
