@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "connect/identify.h"
 #include "link/comms_log.h"
 
 namespace parlex2::cli {
@@ -76,6 +77,22 @@ void Context::ApplyLog() const {
   if (connection.log.empty()) return;
   CommsLog::SetLogPath(connection.log);
   if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
+}
+
+int Context::PrepareLink(InstrumentLink& link) const {
+  std::string error;
+  if (!ConfigureLink(link, error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  ApplyLog();
+  return kExitOk;
+}
+
+int Context::OpenLink(InstrumentLink& link) const {
+  if (link.Open() == 0) return kExitOk;
+  PrintError(OpenFailureMessage(link.settings) + ": " + link.LastError());
+  return kExitConnection;
 }
 
 }  // namespace parlex2::cli
