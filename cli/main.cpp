@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    PrintError(std::string(e.what()) + " (see --help)");
     return kExitUsage;
   }
   return context.exitCode;
