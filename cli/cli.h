@@ -48,6 +48,12 @@ struct Context {
   bool ConfigureLink(InstrumentLink& link, std::string& error) const;
   // Switches the comms log to --log FILE when it was given.
   void ApplyLog() const;
+
+  // ConfigureLink and ApplyLog: kExitOk, or kExitUsage after printing why.
+  int PrepareLink(InstrumentLink& link) const;
+  // Opens the prepared link: kExitOk, or kExitConnection after printing the
+  // program's message and the system's reason.
+  int OpenLink(InstrumentLink& link) const;
 };
 
 // Reads the saved default connection into `settings`; true when one was saved.

@@ -35,12 +35,7 @@ std::string MarkedInText(std::string_view text) { return "WARNING:" + std::strin
 
 int RunIdentify(Context& ctx) {
   InstrumentLink link;
-  std::string error;
-  if (!ctx.ConfigureLink(link, error)) {
-    PrintError(error);
-    return kExitUsage;
-  }
-  ctx.ApplyLog();
+  if (int status = ctx.PrepareLink(link)) return status;
   link.info.connected = ConnectAndIdentify(ctx.ui, link, true);
   const auto spans = BuildInfoPanel(link.settings, link.info, GetClock().Now());
   std::string text =
@@ -67,16 +62,8 @@ int RunFind(Context& ctx) {
 
 int RunSetClock(Context& ctx) {
   InstrumentLink link;
-  std::string error;
-  if (!ctx.ConfigureLink(link, error)) {
-    PrintError(error);
-    return kExitUsage;
-  }
-  ctx.ApplyLog();
-  if (link.Open() != 0) {
-    PrintError("cannot open the connection: " + link.LastError());
-    return kExitConnection;
-  }
+  if (int status = ctx.PrepareLink(link)) return status;
+  if (int status = ctx.OpenLink(link)) return status;
   SetInstrumentDateTime(link);
   link.Close();
   return kExitOk;

@@ -146,18 +146,10 @@ class HeadlessRun {
 
 int RunScriptFile(Context& ctx, const RunOptions& options) {
   InstrumentLink link;
-  std::string error;
-  if (!ctx.ConfigureLink(link, error)) {
-    PrintError(error);
-    return kExitUsage;
-  }
-  ctx.ApplyLog();
+  if (int status = ctx.PrepareLink(link)) return status;
   HeadlessRun run(ctx, link);
   if (!run.Load(options.script)) return kExitConnection;
-  if (link.Open() != 0) {
-    PrintError("cannot open the connection: " + link.LastError());
-    return kExitConnection;
-  }
+  if (int status = ctx.OpenLink(link)) return status;
   const int status = run.Run(options.interactive);
   link.Close();
   return status;

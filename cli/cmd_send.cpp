@@ -45,16 +45,8 @@ bool PrintReplies(InstrumentLink& link, ReceivedLineAssembler& lines, std::uint3
 
 int RunSend(Context& ctx, const SendOptions& options) {
   InstrumentLink link;
-  std::string error;
-  if (!ctx.ConfigureLink(link, error)) {
-    PrintError(error);
-    return kExitUsage;
-  }
-  ctx.ApplyLog();
-  if (link.Open() != 0) {
-    PrintError("cannot open the connection: " + link.LastError());
-    return kExitConnection;
-  }
+  if (int status = ctx.PrepareLink(link)) return status;
+  if (int status = ctx.OpenLink(link)) return status;
   ReceivedLineAssembler lines;
   for (const auto& command : options.commands) {
     if (SendTypedCommand(link, command)) {

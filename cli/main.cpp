@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "connect/identify.h"
 #include "link/comms_log.h"
 
 namespace parlex2::cli {
@@ -78,6 +79,22 @@ void Context::ApplyLog() const {
   if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
 }
 
+int Context::PrepareLink(InstrumentLink& link) const {
+  std::string error;
+  if (!ConfigureLink(link, error)) {
+    PrintError(error);
+    return kExitUsage;
+  }
+  ApplyLog();
+  return kExitOk;
+}
+
+int Context::OpenLink(InstrumentLink& link) const {
+  if (link.Open() == 0) return kExitOk;
+  PrintError(OpenFailureMessage(link.settings) + ": " + link.LastError());
+  return kExitConnection;
+}
+
 }  // namespace parlex2::cli
 
 int main(int argc, char** argv) {
@@ -109,7 +126,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    PrintError(std::string(e.what()) + " (see --help)");
     return kExitUsage;
   }
   return context.exitCode;

@@ -54,6 +54,12 @@ bool HasBootcodeSignature(std::string_view reply) {
          reply.substr(7, kSignature.size()) == kSignature;
 }
 
+std::string OpenFailureMessage(const ConnectionSettings& settings) {
+  return settings.interfaceKind == InterfaceKind::Lan
+             ? "Failed to connect to IP address " + settings.ipAddress
+             : "Unable to open port " + settings.comPort;
+}
+
 bool ConnectAndIdentify(UserInterface& ui, InstrumentLink& link, bool showResult) {
   ConnectionSettings& settings = link.settings;
   InstrumentInfo& info = link.info;
@@ -61,10 +67,7 @@ bool ConnectAndIdentify(UserInterface& ui, InstrumentLink& link, bool showResult
 
   CommsLog::Write("***\tCONNECTING\t***\n");
   if (link.Open() != 0) {
-    std::string text = settings.interfaceKind == InterfaceKind::Lan
-                           ? "Failed to connect to IP address " + settings.ipAddress
-                           : "Unable to open port " + settings.comPort;
-    ui.ShowMessage(text, kCaption, MessageIcon::Information, MessageButtons::Ok);
+    ui.ShowMessage(OpenFailureMessage(settings), kCaption, MessageIcon::Information, MessageButtons::Ok);
     return false;
   }
   CommsLog::Write("***\tCONNECTED\t***\n");

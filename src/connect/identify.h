@@ -7,11 +7,13 @@
 // replies at the link's normal read time-out.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace parlex2 {
 
 class InstrumentLink;
+struct ConnectionSettings;
 class UserInterface;
 
 // The commands of identification, in the order they go out. Each command
@@ -29,6 +31,10 @@ inline constexpr unsigned kIdentifyReadTimeoutMs = 500;
 // register dumps instead of the comma-separated identity: no comma, and
 // ":    32 32 32 32" from the eighth character on.
 bool HasBootcodeSignature(std::string_view reply);
+
+// What the user is told when the link cannot be opened: "Failed to connect to
+// IP address %s" for the LAN, "Unable to open port %s" otherwise.
+std::string OpenFailureMessage(const ConnectionSettings& settings);
 
 // Opens `link` and identifies the instrument on it. True when the instrument
 // answered *IDN? (identified or not). Failing to open is always reported

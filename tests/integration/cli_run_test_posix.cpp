@@ -10,30 +10,14 @@
 #include <string>
 #include <thread>
 
+#include "support/command_posix.h"
 #include "support/simulator.h"
 #include "support/tcp_peer.h"
 
 namespace parlex2 {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-CliRun RunCli(const std::string& arguments, const std::string& input = "") {
-  CliRun run;
-  std::string command = std::string(PARLEX2_PATH) + " " + arguments + " 2>/dev/null";
-  command = input.empty() ? command + " </dev/null" : "printf '" + input + "' | " + command;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using testing::RunCli;
 
 class CliRunTest : public ::testing::Test {
  protected:
@@ -80,7 +64,7 @@ TEST_F(CliRunTest, RunsAScriptToItsEndWithTheProgramsOutput) {
     received += peer.Receive(6);
     peer.Receive(1, 3000);  // until the program hangs up
   });
-  const CliRun run = RunCli("--lan 127.0.0.61 run " + script);
+  const auto run = RunCli("--lan 127.0.0.61 run " + script);
   instrument.join();
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(received, std::string("\x14\0volt?\n\0stop\n\0", 15));
@@ -104,7 +88,7 @@ TEST_F(CliRunTest, RunsAgainstTheSimulator) {
                                     "\"nonsense\n"
                                     "=1\n=2\n=test,hi\n"
                                     "#echo,done\n");
-  const CliRun run = RunCli("--lan 127.0.0.65 run " + script);
+  const auto run = RunCli("--lan 127.0.0.65 run " + script);
   ASSERT_TRUE(sim.Stop());
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out,
@@ -152,7 +136,7 @@ TEST_F(CliRunTest, ExitStatusTellsFailedTestsSendsAndAbandonedRuns) {
       peer.Receive(1, 3000);
     });
     const std::string interactive = c.input[0] ? "--interactive " : "";
-    const CliRun run =
+    const auto run =
         RunCli("--lan 127.0.0.62 run " + interactive + Script("s.txt", c.script), c.input);
     instrument.join();
     EXPECT_EQ(run.status, c.status);

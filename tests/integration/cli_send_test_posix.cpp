@@ -7,28 +7,13 @@
 #include <string>
 #include <thread>
 
+#include "support/command_posix.h"
 #include "support/tcp_peer.h"
 
 namespace parlex2 {
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-CliRun RunCli(const std::string& arguments) {
-  CliRun run;
-  const std::string command = std::string(PARLEX2_PATH) + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using testing::RunCli;
 
 TEST(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
   testing::TcpPeer peer("127.0.0.23", 10001);
@@ -43,7 +28,7 @@ TEST(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
     peer.Send("stopped\n");
     peer.Receive(1, 2000);  // until the program hangs up
   });
-  CliRun run = RunCli("--lan 127.0.0.23 send --quiet 300 volt? ^c");
+  auto run = RunCli("--lan 127.0.0.23 send --quiet 300 volt? ^c");
   instrument.join();
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(received, std::string("\x14\0volt?\n\0\x03\n\0", 12));

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/command_posix.h"
 #include "support/simulator.h"
 
 namespace parlex2 {
@@ -102,11 +103,6 @@ class NamespacePair {
   bool madeInstruments_ = false, madeClient_ = false, ready_ = false;
 };
 
-struct FindRun {
-  int status = -1;
-  std::string out;
-};
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -143,17 +139,9 @@ class DiscoveryNetns : public ::testing::Test {
     return sim;
   }
 
-  FindRun Find() {
-    FindRun run;
-    const std::string command = "ip netns exec " + pair_->client() + " " + PARLEX2_PATH + " find";
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+  testing::CommandRun Find() {
+    return testing::RunCommand("ip netns exec " + pair_->client() + " " + PARLEX2_PATH +
+                               " find 2>/dev/null");
   }
 
   void TearDown() override {
@@ -167,7 +155,7 @@ class DiscoveryNetns : public ::testing::Test {
 };
 
 TEST_F(DiscoveryNetns, NoInstrumentsOnTheSubnet) {
-  const FindRun run = Find();
+  const auto run = Find();
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "No Instruments found on this subnet\n");
 }
@@ -187,7 +175,7 @@ TEST_F(DiscoveryNetns, FindsProbesAndReportsEachAddress) {
   // Answers the enquiries but nothing on TCP.
   StartInstrument({"--tcp", "10.77.0.5:10001", "--mode", "silent"});
 
-  const FindRun run = Find();
+  const auto run = Find();
   EXPECT_EQ(run.status, 0);
   auto lines = Lines(run.out);
   // The first enquiry's entries come first, in the order the replies came.

@@ -12,6 +12,7 @@
 #include "connect/identify.h"
 #include "link/instrument_link.h"
 #include "link/lan.h"
+#include "support/command_posix.h"
 #include "support/recording_ui.h"
 #include "support/simulator.h"
 
@@ -107,28 +108,12 @@ TEST(IdentifySim, SilentInstrumentIsAskedFiveTimes) {
   EXPECT_EQ(run.messages[0].text, "The connection failed");
 }
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-};
-
-CliRun RunCli(const std::string& arguments) {
-  CliRun run;
-  const std::string command = std::string(PARLEX2_PATH) + " " + arguments + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using testing::RunCli;
 
 TEST(IdentifySim, CommandLineIdentifyPrintsThePanel) {
   testing::Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.55:10001", "--calstr", "12_MAR_2023,OVL"}));
-  const CliRun run = RunCli("--lan 127.0.0.55 identify");
+  const auto run = RunCli("--lan 127.0.0.55 identify");
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.out.find("Connection Info.\n\n  Interface:  LAN\n  Address:  127.0.0.55\n"),
             std::string::npos)
@@ -141,7 +126,7 @@ TEST(IdentifySim, CommandLineIdentifyPrintsThePanel) {
       << run.out;
   ASSERT_TRUE(sim.Stop());
 
-  const CliRun nobody = RunCli("--lan 127.0.0.56 identify");  // nothing listens there
+  const auto nobody = RunCli("--lan 127.0.0.56 identify");  // nothing listens there
   EXPECT_EQ(nobody.status, 1);
   EXPECT_EQ(nobody.out, "No connection\n");
 }

@@ -60,6 +60,10 @@ TEST_F(LanLinkTest, ReadLineDropsCarriageReturnsAndKeepsToTheBuffer) {
   EXPECT_EQ(std::string(buffer), std::string(255, 'x'));
   EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 5);  // the long line's rest was dropped
   EXPECT_STREQ(buffer, "after");
+  // A zero byte is stored like any other: the line counts it, its text ends there.
+  peer_.Send(std::string("a\0b\r\n", 5));
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 3);
+  EXPECT_STREQ(buffer, "a");
 }
 
 TEST_F(LanLinkTest, ReadLineTimesOutWithWhatItHadAndTheTimeOutRestartsPerByte) {
