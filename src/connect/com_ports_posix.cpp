@@ -11,8 +11,6 @@
 
 namespace parlex2 {
 
-std::size_t ComPortNameLimit() { return 127; }
-
 std::vector<std::string> FindComPorts() {
   static constexpr const char* kFamilies[] = {"ttyS", "ttyUSB", "ttyACM"};
   struct Found {

@@ -8,8 +8,6 @@
 
 namespace parlex2 {
 
-std::size_t ComPortNameLimit() { return kComPortMax; }
-
 std::vector<std::string> FindComPorts() {
   std::vector<std::string> ports;
   for (int n = 1; n <= 254; ++n) {

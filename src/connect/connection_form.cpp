@@ -47,7 +47,7 @@ void ReadDialogIntoLink(const ConnectionForm& form, ConnectionSettings& settings
       form.interfaceIndex < static_cast<int>(std::size(kInterfaceNames))) {
     settings.interfaceKind = static_cast<InterfaceKind>(form.interfaceIndex + 1);
   }
-  if (form.comPort) settings.comPort = Truncated(*form.comPort, ComPortNameLimit());
+  if (form.comPort) settings.comPort = Truncated(*form.comPort, kComPortNameLimit);
   if (form.baudText)
     settings.baudRate = static_cast<std::uint32_t>(std::max(0, AtoI(*form.baudText)));
   if (settings.interfaceKind == InterfaceKind::Usb) settings.baudRate = kUsbBaudRate;

@@ -45,9 +45,6 @@ ConnectionFormLayout LayoutForInterface(int interfaceIndex);
 ConnectionForm FormFromSettings(const ConnectionSettings& settings,
                                 const std::vector<std::string>& comPorts);
 
-// The longest port name kept: COM254 on Windows, a device path elsewhere.
-std::size_t ComPortNameLimit();
-
 // The COM ports present, in the order the list shows them. Windows: COM1 to
 // COM254 that open, or that exist but are in use. Elsewhere: the serial
 // devices /dev/ttyS*, /dev/ttyUSB* and /dev/ttyACM* that exist.

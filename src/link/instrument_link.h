@@ -21,6 +21,13 @@ namespace parlex2 {
 enum class InterfaceKind : int { None = 0, Usb = 1, Lan = 2, Serial = 3 };
 
 inline constexpr std::size_t kComPortMax = 6;     // "COM254"
+// The longest port name kept: a COM name on Windows, a device path such as
+// /dev/ttyUSB0 elsewhere.
+#ifdef _WIN32
+inline constexpr std::size_t kComPortNameLimit = kComPortMax;
+#else
+inline constexpr std::size_t kComPortNameLimit = 127;
+#endif
 inline constexpr std::size_t kIpAddressMax = 15;  // "255.255.255.255"
 inline constexpr std::size_t kIdnReplyMax = 127;
 inline constexpr std::size_t kCalReplyMax = 255;
