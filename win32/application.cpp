@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "common/clock.h"
+#include "link/comms_log.h"
 #include "main_window.h"
 #include "resource.h"
 
@@ -53,6 +54,8 @@ int RunApplication(HINSTANCE instance, int showCommand) {
                   app.restored.height.value_or(app.reference.height)};
   app.mainWindow = CreateMainWindow(instance, size);
   if (!app.mainWindow) return 0;
+  app.ui.SetOwner(app.mainWindow);
+  CommsLog::SetUserInterface(&app.ui);
   ShowWindow(app.mainWindow, showCommand);
   UpdateWindow(app.mainWindow);
 
@@ -75,6 +78,8 @@ void ShutDown(HWND window) {
   }
   StopPollTimer(window);
   App().link.Close();
+  CommsLog::SetUserInterface(nullptr);
+  App().ui.SetOwner(nullptr);
   PostQuitMessage(0);
 }
 

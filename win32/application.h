@@ -6,6 +6,7 @@
 
 #include "app/settings.h"
 #include "link/instrument_link.h"
+#include "win32_ui.h"
 
 namespace parlex2::win32 {
 
@@ -15,6 +16,7 @@ struct Application {
   InstrumentLink link;   // the program's one link to the instrument
   WindowSize reference;  // outer size the layout measures growth against
   RestoredWindowSize restored;
+  Win32Ui ui;            // messages, wait cursor and file dialogs for the core
 };
 
 // The one application object.
