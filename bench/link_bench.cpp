@@ -83,6 +83,30 @@ void StreamPeer(int listener) {
   close(fd);
 }
 
+// A peer thread serving one client on a loopback listener. On the way out the
+// listener is shut (so a peer still waiting for a client gives up), the thread
+// joined and the listener closed; clients declared after it hang up first.
+class LoopbackPeer {
+ public:
+  explicit LoopbackPeer(void (*serve)(int)) : listener_(Listen(port_)), thread_(serve, listener_) {}
+  ~LoopbackPeer() {
+    shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    close(listener_);
+  }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  std::uint16_t port_ = 0;
+  int listener_;
+  std::thread thread_;
+};
+
+struct Descriptor {
+  int fd;
+  ~Descriptor() { close(fd); }
+};
+
 parlex2::InstrumentLink* OpenLink(parlex2::InstrumentLink& link, std::uint16_t port) {
   link.settings.interfaceKind = parlex2::InterfaceKind::Lan;
   link.settings.ipAddress = "127.0.0.1";
@@ -98,35 +122,25 @@ double Seconds(Clock::time_point start) {
 }
 
 double LinkExchanges() {
-  std::uint16_t port;
-  int listener = Listen(port);
-  std::thread peer(ReplyPeer, listener);
-  double rate = 0;
-  {
-    parlex2::InstrumentLink link;
-    if (OpenLink(link, port)) {
-      char line[256];
-      auto start = Clock::now();
-      for (int i = 0; i < kExchanges; ++i) {
-        link.Send("meas?\n");
-        if (link.ReadLine(line, sizeof line) <= 0) return 0;
-      }
-      rate = kExchanges / Seconds(start);
-    }
+  LoopbackPeer peer(ReplyPeer);
+  parlex2::InstrumentLink link;
+  if (!OpenLink(link, peer.port())) return 0;
+  char line[256];
+  auto start = Clock::now();
+  for (int i = 0; i < kExchanges; ++i) {
+    link.Send("meas?\n");
+    if (link.ReadLine(line, sizeof line) <= 0) return 0;
   }
-  peer.join();
-  close(listener);
-  return rate;
+  return kExchanges / Seconds(start);
 }
 
 double RawExchanges() {
-  std::uint16_t port;
-  int listener = Listen(port);
-  std::thread peer(ReplyPeer, listener);
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  LoopbackPeer peer(ReplyPeer);
+  Descriptor client{socket(AF_INET, SOCK_STREAM, 0)};
+  const int fd = client.fd;
   sockaddr_in at{};
   at.sin_family = AF_INET;
-  at.sin_port = htons(port);
+  at.sin_port = htons(peer.port());
   at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
   int one = 1;
@@ -143,45 +157,32 @@ double RawExchanges() {
       have += static_cast<std::size_t>(n);
     }
   }
-  double rate = kExchanges / Seconds(start);
-  close(fd);
-  peer.join();
-  close(listener);
-  return rate;
+  return kExchanges / Seconds(start);
 }
 
 double StreamMegabytesPerSecond() {
-  std::uint16_t port;
-  int listener = Listen(port);
-  std::thread peer(StreamPeer, listener);
-  double rate = 0;
-  {
-    parlex2::InstrumentLink link;
-    if (OpenLink(link, port)) {
-      link.Send("stream\n");
-      std::size_t taken = 0;
-      std::uint64_t sum = 0;
-      auto start = Clock::now();
-      for (;;) {
-        int c = link.ReadByte();
-        if (c >= 0) {
-          ++taken;
-          sum += static_cast<unsigned>(c);
-          continue;
-        }
-        if (c == -1) break;
-        link.WaitReadable(1000);
-      }
-      rate = taken / Seconds(start) / 1e6;
-      if (taken < kStreamBytes) {
-        std::printf("stream: only %zu of %zu bytes arrived\n", taken, kStreamBytes);
-        rate = 0;
-      }
-      if (sum == 0) rate = 0;
+  LoopbackPeer peer(StreamPeer);
+  parlex2::InstrumentLink link;
+  if (!OpenLink(link, peer.port())) return 0;
+  link.Send("stream\n");
+  std::size_t taken = 0;
+  std::uint64_t sum = 0;
+  auto start = Clock::now();
+  for (;;) {
+    int c = link.ReadByte();
+    if (c >= 0) {
+      ++taken;
+      sum += static_cast<unsigned>(c);
+      continue;
     }
+    if (c == -1) break;
+    link.WaitReadable(1000);
   }
-  peer.join();
-  close(listener);
+  const double rate = taken / Seconds(start) / 1e6;
+  if (taken < kStreamBytes || sum == 0) {
+    std::printf("stream: only %zu of %zu bytes arrived\n", taken, kStreamBytes);
+    return 0;
+  }
   return rate;
 }
 
