@@ -7,6 +7,7 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 
 #include "common/clock.h"
 #include "common/text.h"
@@ -77,20 +78,21 @@ void InstrumentLink::Close() {
   if (lan) LanCleanup();
 }
 
-std::string InstrumentLink::SerialNumber() const {
+std::optional<std::string> InstrumentLink::SerialNumber() const {
   auto fields = SplitText(info.idnReply, ',');
-  return fields.size() >= 3 ? fields[2] : std::string();
+  if (fields.size() < 3) return std::nullopt;
+  return fields[2];
 }
 
 void InstrumentLink::LogExchange(const char* direction, std::string_view text, bool addLineFeed) {
   const std::uint64_t number = ++exchangeCounter;
   if (!CommsLog::IsLoggingEnabled()) return;
   try {
-    auto fields = SplitText(info.idnReply, ',');
+    const std::optional<std::string> serial = SerialNumber();
     char head[160];
-    if (fields.size() >= 3) {
+    if (serial) {
       std::snprintf(head, sizeof head, "(%05llu) [serial:%.100s]%s\t",
-                    static_cast<unsigned long long>(number), fields[2].c_str(), direction);
+                    static_cast<unsigned long long>(number), serial->c_str(), direction);
     } else {
       std::snprintf(head, sizeof head, "(%05llu) [serial:unknown] %s\t",
                     static_cast<unsigned long long>(number), direction);

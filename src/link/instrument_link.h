@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -107,8 +108,9 @@ class InstrumentLink {
   // COM port: this link's read time-out; LAN: the program-wide one.
   void SetReadTimeout(std::uint32_t milliseconds);
 
-  // The serial number (field 2 of the *IDN? reply), or empty when unknown.
-  std::string SerialNumber() const;
+  // The serial number (field 2 of the *IDN? reply, possibly empty), or
+  // nothing when the reply has fewer than three fields.
+  std::optional<std::string> SerialNumber() const;
 
   // The system's reason for the last failed Open.
   const std::string& LastError() const { return lastError_; }

@@ -140,7 +140,9 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
   t.link.ReadLine(buffer, sizeof buffer);
   t.link.Send("\x14");
   t.link.Send("volt?\n");
-  EXPECT_EQ(ExchangeCounter(), first + 4);
+  t.link.info.idnReply = "Veltmark,M200,,2.01";  // a serial number field, empty
+  t.link.Send("x\n");
+  EXPECT_EQ(ExchangeCounter(), first + 5);
   const std::vector<std::string> expected = {
       "LOG FILE OPENED",  // header's last line, checked loosely below
       "(" + Number(first) + ") [serial:unknown] >>\t\\024",
@@ -148,6 +150,7 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
       "(" + Number(first + 2) + ") [serial:1234]<<\treply 100%",
       "(" + Number(first + 3) + ") [serial:1234]>>\t\\024",
       "(" + Number(first + 4) + ") [serial:1234]>>\tvolt?",
+      "(" + Number(first + 5) + ") [serial:]>>\tx",
   };
   auto entries = Entries();
   ASSERT_EQ(entries.size(), expected.size());

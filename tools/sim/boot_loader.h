@@ -74,7 +74,6 @@ class BootLoader {
   }
 
   int SelectedSector() const { return sector_; }
-  bool Unlocked() const { return unlocked_; }
 
  private:
   Step Command(const std::string& line);
