@@ -14,6 +14,15 @@ void SetError(std::string* error, const char* what, int code) {
   *error = std::string(what) + ": " + (text[0] ? text : "error " + std::to_string(code));
   while (!error->empty() && (error->back() == '\n' || error->back() == '\r')) error->pop_back();
 }
+// Waits at most `timeoutMs` for `s` to become readable or writable: 1 when it
+// did, 0 on time-out, SOCKET_ERROR on failure.
+int WaitFor(SOCKET s, bool write, std::uint32_t timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+  return select(0, write ? nullptr : &set, write ? &set : nullptr, nullptr, &limit);
+}
 void SetBlocking(SOCKET s, bool blocking) {
   u_long mode = blocking ? 0 : 1;
   ioctlsocket(s, FIONBIO, &mode);
@@ -94,11 +103,7 @@ bool SocketSendAll(SocketHandle socket, const char* data, std::size_t length) {
 ReceiveStatus SocketReceiveNow(SocketHandle socket, char* buffer, std::size_t capacity,
                                std::size_t& received) {
   SOCKET s = static_cast<SOCKET>(socket);
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s, &readable);
-  timeval now{0, 0};
-  int ready = select(0, &readable, nullptr, nullptr, &now);
+  int ready = WaitFor(s, false, 0);
   if (ready == 0) return ReceiveStatus::NothingWaiting;
   if (ready == SOCKET_ERROR) return ReceiveStatus::Closed;
   int chunk = capacity > 0x40000000 ? 0x40000000 : static_cast<int>(capacity);
@@ -111,12 +116,7 @@ ReceiveStatus SocketReceiveNow(SocketHandle socket, char* buffer, std::size_t ca
 }
 
 bool SocketWaitReadable(SocketHandle socket, std::uint32_t timeoutMs) {
-  SOCKET s = static_cast<SOCKET>(socket);
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s, &readable);
-  timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
-  return select(0, &readable, nullptr, nullptr, &limit) > 0;
+  return WaitFor(static_cast<SOCKET>(socket), false, timeoutMs) > 0;
 }
 
 SocketHandle UdpOpenBroadcast(std::uint16_t localPort, std::string* error) {
@@ -142,12 +142,7 @@ SocketHandle UdpOpenBroadcast(std::uint16_t localPort, std::string* error) {
 }
 
 bool SocketWaitWritable(SocketHandle socket, std::uint32_t timeoutMs) {
-  SOCKET s = static_cast<SOCKET>(socket);
-  fd_set writable;
-  FD_ZERO(&writable);
-  FD_SET(s, &writable);
-  timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
-  return select(0, nullptr, &writable, nullptr, &limit) > 0;
+  return WaitFor(static_cast<SOCKET>(socket), true, timeoutMs) > 0;
 }
 
 bool UdpSendTo(SocketHandle socket, const std::string& address, std::uint16_t port,
