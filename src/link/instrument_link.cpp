@@ -61,13 +61,7 @@ int InstrumentLink::Open() {
   // queued or answers to the wake byte.
   const std::uint64_t start = GetClock().TickMs();
   Send(std::string_view(&kWakeByte, 1));
-  for (;;) {
-    const int c = ReadByte();
-    if (c >= 0) continue;
-    const std::uint64_t elapsed = GetClock().TickMs() - start;
-    if (c == -1 || elapsed > 100) break;
-    transport_->WaitReadable(static_cast<std::uint32_t>(101 - elapsed));
-  }
+  DrainSince(start, 100);
   return 0;
 }
 
@@ -148,8 +142,10 @@ int InstrumentLink::ReadLine(char* buffer, std::size_t size) {
 int InstrumentLink::ReadByte() { return transport_ ? transport_->ReadByte() : -1; }
 
 void InstrumentLink::Drain(std::uint32_t milliseconds) {
-  if (!transport_) return;
-  const std::uint64_t start = GetClock().TickMs();
+  if (transport_) DrainSince(GetClock().TickMs(), milliseconds);
+}
+
+void InstrumentLink::DrainSince(std::uint64_t start, std::uint32_t milliseconds) {
   for (;;) {
     const int c = ReadByte();
     if (c >= 0) continue;

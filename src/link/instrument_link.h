@@ -119,6 +119,9 @@ class InstrumentLink {
   void SetTransportFactory(TransportFactory factory);
 
  private:
+  // Discards input until nothing waits and more than `milliseconds` have
+  // passed since `start` (a tick count); 0 discards only what waits now.
+  void DrainSince(std::uint64_t start, std::uint32_t milliseconds);
   void LogExchange(const char* direction, std::string_view text, bool addLineFeed);
 
   std::unique_ptr<Transport> transport_;
