@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test of Parlex2 on a Debian 12 machine: installs what is missing,
 # builds natively (with AddressSanitizer and UBSan) and runs the unit and
-# integration suites, then cross-builds the Windows programs and runs the core
-# suite and the end-to-end tests under Wine. Exits non-zero when any test fails
+# integration suites, runs every fuzz target briefly and the threaded suites
+# under ThreadSanitizer, then cross-builds the Windows programs and runs the
+# core suite and the end-to-end tests under Wine, and ends with the static
+# checks. Exits non-zero when any test fails
 # or when no test ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +37,18 @@ echo "== native tests"
 ctest --preset native -j "$jobs" 2>&1 | tee build/native/ctest.log || status=1
 count build/native/ctest.log
 
+echo "== fuzzing (every target for a short while)"
+scripts/fuzz.sh "${PARLEX2_FUZZ_SECONDS:-15}" || status=1
+
+echo "== ThreadSanitizer (the suites that run threads)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target parlex2_unit_tests parlex2_integration_tests
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build/tsan/tests/parlex2_unit_tests --gtest_filter='CommsLog*:LanLink*:LanConnect*' || status=1
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build/tsan/tests/parlex2_integration_tests \
+  --gtest_filter='SimProcess*:Cli*:IdentifySim*:Soak*' || status=1
+
 echo "== link benchmark (release build, loopback peer)"
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release -j "$jobs" --target parlex2-bench-link
@@ -47,6 +61,9 @@ if [ -x scripts/wine-tests.sh ]; then
     [ -f "$log" ] && count "$log"
   done
 fi
+
+echo "== static checks (cppcheck, clang-tidy)"
+scripts/static-checks.sh || status=1
 
 echo
 echo "Parlex2: $passed passed, $failed failed"

@@ -80,10 +80,13 @@ class Transcript {
 };
 
 // One client: the accepted TCP socket or the pty's master side.
+// Bytes of soak stream kept waiting in a client's output.
+constexpr std::size_t kSoakFill = 64 * 1024;
+
 struct Peer {
   int fd = -1;
   bool isPty = false;
-  std::string out;            // accepted for sending, not yet written
+  std::string out;  // accepted for sending, not yet written
   bool closeWhenSent = false;
 };
 
@@ -340,8 +343,9 @@ void Simulator::AnswerDatagram(int fd, std::uint16_t port) {
   ssize_t count =
       recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
   if (count < 0) return;
-  std::string reply = DiscoveryReply(port, std::string_view(buffer, static_cast<std::size_t>(count)),
-                                     options_.instrument.idn, options_.tcpPort);
+  std::string reply =
+      DiscoveryReply(port, std::string_view(buffer, static_cast<std::size_t>(count)),
+                     options_.instrument.idn, options_.tcpPort);
   char text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
   transcript_.Event("udp " + std::to_string(port) + " enquiry of " + std::to_string(count) +
@@ -387,7 +391,11 @@ int Simulator::Run() {
     fds.push_back({signalPipe[0], POLLIN, 0});
     auto watch = [&](Peer& peer) {
       if (peer.fd >= 0) {
-        fds.push_back({peer.fd, static_cast<short>(POLLIN | (peer.out.empty() ? 0 : POLLOUT)), 0});
+        // A soaking client is watched for room even with nothing queued, so
+        // the stream is topped up as soon as the last of it has gone.
+        const bool soaking = &peer == streamPeer_ && instrument_.Soak().Active();
+        fds.push_back(
+            {peer.fd, static_cast<short>(POLLIN | (peer.out.empty() && !soaking ? 0 : POLLOUT)), 0});
       }
     };
     watch(tcpClient_);
@@ -428,6 +436,14 @@ int Simulator::Run() {
       }
     }
     RunDue();
+    // The soak stream keeps the client's output topped up, as fast as the
+    // client reads; it goes straight to the output (no delay, no transcript
+    // of the whole stream is wanted, so run the soak without --transcript).
+    if (instrument_.Soak().Active() && streamPeer_ && streamPeer_->fd >= 0 &&
+        streamPeer_->out.size() < kSoakFill) {
+      instrument_.Soak().Fill(streamPeer_->out, 2 * kSoakFill);
+      WriteTo(*streamPeer_);
+    }
     if (instrument_.Streaming() && streamPeer_ && NowMs() >= nextStreamMs_) {
       nextStreamMs_ += streamPeriod;
       std::string line = instrument_.StreamLine();
