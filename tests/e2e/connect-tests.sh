@@ -40,11 +40,12 @@ shot_of() {  # WINDOW NAME: a picture of one window
 
 sim_pids=()
 sim_out=""
+sim_seq=0  # names each simulator's files
 
 start_sim() {  # OPTIONS...: a simulator with a transcript; sets sim_out
   [ -x "$sim_exe" ] || { fail "no simulator at $sim_exe (build the native parlex2-sim)"; return 1; }
-  local n=${#sim_pids[@]} i
-  sim_out=$work_e2e/sim$n
+  local i
+  sim_out=$work_e2e/sim$((sim_seq++))
   "$sim_exe" --transcript "$sim_out.transcript" "$@" >"$sim_out.log" 2>&1 &
   sim_pids+=($!)
   for i in $(seq 1 200); do
@@ -293,4 +294,165 @@ test_comms_log_from_the_command_line_and_the_menu() {
   ok "Cancel" drive press "$connect" 2
   quit_program
   rm -rf "$logdir"
+}
+
+# ---- the LAN search, inside network namespaces -------------------------------
+#
+# The search broadcasts to 255.255.255.255, and Wine makes every socket in the
+# wineserver's network namespace. So this test makes two namespaces joined by
+# a veth pair ("instruments" 10.77.0.1 and .3, "client" 10.77.0.2), gives the
+# program a prefix of its own whose wineserver is started inside the client
+# namespace, and checks that server's namespace before anything is pressed.
+
+ns_inst="" ns_client="" ns_server_pid="" ns_prefix=""
+
+ns_run() { ip netns exec "$ns_client" env WINEPREFIX="$ns_prefix" DISPLAY="$DISPLAY" "$@"; }
+
+ns_setup() {
+  local tag=$$
+  ns_inst=p2e-inst-$tag ns_client=p2e-client-$tag
+  local vi=p2ei$tag vc=p2ec$tag
+  ip netns add "$ns_inst" || return 1
+  ip netns add "$ns_client" || return 1
+  ip link add "$vi" netns "$ns_inst" type veth peer name "$vc" netns "$ns_client" &&
+    ip -n "$ns_inst" link set lo up && ip -n "$ns_client" link set lo up &&
+    ip -n "$ns_inst" addr add 10.77.0.1/24 dev "$vi" &&
+    ip -n "$ns_inst" addr add 10.77.0.3/24 dev "$vi" &&
+    ip -n "$ns_client" addr add 10.77.0.2/24 dev "$vc" &&
+    ip -n "$ns_inst" link set "$vi" up && ip -n "$ns_client" link set "$vc" up &&
+    ip -n "$ns_inst" route add default dev "$vi" &&
+    ip -n "$ns_client" route add default dev "$vc"
+}
+
+ns_start_server() {  # a prefix of its own, its wineserver inside the client namespace
+  ns_prefix=$work_e2e/ns-prefix
+  rm -rf "$ns_prefix"
+  cp -a "$WINEPREFIX" "$ns_prefix" || return 1
+  ip netns exec "$ns_client" env WINEPREFIX="$ns_prefix" wineserver -f -p &
+  ns_server_pid=$!
+  local own client i server
+  own=$(readlink /proc/self/ns/net)
+  client=$(ip netns exec "$ns_client" readlink /proc/self/ns/net)
+  for i in $(seq 1 100); do
+    server=$(readlink "/proc/$ns_server_pid/ns/net" 2>/dev/null)
+    [ "$server" == "$client" ] && break
+    sleep 0.02
+  done
+  [ -n "$client" ] && [ "$client" != "$own" ] && [ "$server" == "$client" ] || {
+    fail "the namespace run's wineserver is not in the client namespace ($server, want $client)"
+    return 1
+  }
+}
+
+ns_cleanup() {
+  if [ -n "$ns_server_pid" ]; then
+    WINEPREFIX=$ns_prefix wineserver -k >/dev/null 2>&1
+    kill "$ns_server_pid" 2>/dev/null
+    wait "$ns_server_pid" 2>/dev/null
+  fi
+  stop_sims
+  [ -n "$ns_client" ] && ip netns delete "$ns_client" 2>/dev/null
+  [ -n "$ns_inst" ] && ip netns delete "$ns_inst" 2>/dev/null
+  [ -n "$ns_prefix" ] && rm -rf "$ns_prefix"
+  ns_inst="" ns_client="" ns_server_pid="" ns_prefix=""
+}
+
+ns_start_instrument() {  # OPTIONS...: a simulator answering the enquiries
+  [ -x "$sim_exe" ] || { fail "no simulator at $sim_exe"; return 1; }
+  local i
+  sim_out=$work_e2e/sim$((sim_seq++))
+  ip netns exec "$ns_inst" "$sim_exe" --discovery --transcript "$sim_out.transcript" "$@" \
+    >"$sim_out.log" 2>&1 &
+  sim_pids+=($!)
+  for i in $(seq 1 200); do
+    grep -q '^ready' "$sim_out.log" 2>/dev/null && return 0
+    sleep 0.02
+  done
+  fail "simulator did not start: $(cat "$sim_out.log")"
+  return 1
+}
+
+choose=dialog="Please Choose Instrument"
+
+lan_search_steps() {
+  local -x WINEPREFIX=$ns_prefix
+  local ini=${ini/#"$WINEPREFIX_OUTSIDE"/$ns_prefix}
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='
+  ns_start_instrument --tcp 10.77.0.1:10001 || return
+  local first=$sim_out
+  ns_start_instrument --tcp 10.77.0.3:10001 --idn "Veltmark,ZQM44,20001,3.01" || return
+  ns_run wine "$driver" start "$exe" >"$build/e2e-start.log" 2>&1 || {
+    fail "Parlex2.exe did not start in the namespace: $(cat "$build/e2e-start.log")"; return; }
+  ok "Connect dialog" drive wait "$connect"
+  expect_eq "$(drive state "$connect" 1006)" "1 1" "search button shown for LAN"
+
+  ok "Search" drive press "$connect" 1006
+  if ! UIDRIVER_TIMEOUT_MS=20000 drive wait "$choose" >/dev/null; then
+    fail "no Choose Instrument dialog"; quit_program; return
+  fi
+  local rows
+  rows=$(drive rows "$choose" 1007)
+  # Each instrument answers both enquiries, so each is listed once per enquiry.
+  expect_eq "$(sort -u <<<"$rows" | tr '\t' '>' | paste -sd'|')" \
+    " 10.77.0.1>Veltmark,VXM66,10472,2.15| 10.77.0.3>Veltmark,ZQM44,20001,3.01" \
+    "probed rows, none selected"
+  expect_eq "$(drive state "$choose" 1)" "1 0" "OK disabled before a choice"
+  local row
+  row=$(grep -n '10.77.0.3' <<<"$rows" | head -1 | cut -d: -f1)
+  ok "select" drive select "$choose" 1007 $((row - 1))
+  sleep 0.2
+  expect_eq "$(drive state "$choose" 1)" "1 1" "OK enabled by a choice"
+  shot_of "$choose" choose-instrument
+  ok "OK" drive press "$choose" 1
+  ok "choice closes" drive gone "$choose"
+  # Both enquiries came from the client's side of the pair.
+  expect_eq "$(grep -c 'enquiry of .* from 10.77.0.2' "$first.transcript")" 6 \
+    "enquiries from the client namespace"
+  expect_eq "$(drive text "$connect" 117)" "10.77.0.3" "chosen address in the dialog"
+  ok "Connect" drive press "$connect" 112
+  expect_message "Test Connection" $'The connection was successful\nVeltmark,ZQM44,20001,3.01' \
+    "Connect to the chosen instrument"
+  ok "Connect closes the dialog" drive gone "$connect"
+
+  # One instrument serving another port: only the second enquiry takes it and
+  # the probe is refused. One row, selected; a double-click chooses it.
+  stop_sims
+  ns_start_instrument --tcp 10.77.0.3:10002 || return
+  ok "Configuration" drive post "$main" 32771
+  ok "Connect dialog" drive wait "$connect"
+  ok "blank address" drive address "$connect" 117 blank
+  ok "Search" drive press "$connect" 1006
+  if UIDRIVER_TIMEOUT_MS=20000 drive wait "$choose" >/dev/null; then
+    expect_eq "$(drive rows "$choose" 1007 | tr '\t' '>')" "*10.77.0.3>Connection Failed 1" \
+      "one row, preselected"
+    expect_eq "$(drive state "$choose" 1)" "1 1" "OK enabled with the row preselected"
+    ok "double-click" drive dblclick "$choose" 1007 0
+    ok "double-click closes" drive gone "$choose"
+    expect_eq "$(drive text "$connect" 117)" "10.77.0.3" "double-clicked address"
+  else
+    fail "no Choose Instrument dialog for one instrument"
+  fi
+
+  # Nobody answers.
+  stop_sims
+  ok "Search" drive press "$connect" 1006
+  UIDRIVER_TIMEOUT_MS=20000 expect_message "LAN Find Instrument" "No Instruments found on this subnet" \
+    "search without instruments"
+  ok "Cancel" drive press "$connect" 2
+  quit_program
+}
+
+test_lan_search_lists_probed_instruments_inside_network_namespaces() {
+  if [ "$(id -u)" != 0 ] || ! command -v ip >/dev/null; then
+    echo "    SKIPPED: network namespaces need root and iproute2"
+    return
+  fi
+  if ! ns_setup; then
+    echo "    SKIPPED: cannot make network namespaces here"
+    ns_cleanup
+    return
+  fi
+  WINEPREFIX_OUTSIDE=$WINEPREFIX
+  ns_start_server && lan_search_steps
+  ns_cleanup
 }
