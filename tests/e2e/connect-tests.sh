@@ -89,7 +89,21 @@ expect_message() {  # CAPTION TEXT WHAT
   ok "$3: message closed" drive gone "dialog=$1"
 }
 
-visible() { drive state "$connect" "$1" | cut -d' ' -f1; }
+visible() { ctl "$connect" "$1" | cut -d' ' -f1; }
+# "VISIBLE ENABLED" (1 or 0 each) of control ID, from the driver's
+# "enabled|disabled visible|hidden X Y W H".
+ctl() {  # WINDOW ID
+  local s
+  s=$(drive state "$1" "$2") || return 1
+  case "$s" in
+    enabled\ visible*) echo "1 1" ;;
+    disabled\ visible*) echo "1 0" ;;
+    enabled\ hidden*) echo "0 1" ;;
+    disabled\ hidden*) echo "0 0" ;;
+    *) echo "? $s" ;;
+  esac
+}
+
 ini_value() { sed -n "s/^$1=\(.*\)\r$/\1/p" "$ini"; }
 
 # ---- tests -----------------------------------------------------------------
@@ -100,13 +114,13 @@ test_connect_dialog_at_start_switches_its_form_and_cancel_changes_nothing() {
   expect_eq "$(drive items "$connect" 113 | tr '\n' '|')" " USB| LAN| Serial" "interfaces, none chosen"
   expect_eq "$(drive items "$connect" 115 | tr '\n' '|')" " 1200| 2400| 4800| 9600| 19200| 38400" \
     "baud rates, none chosen"
-  expect_eq "$(drive state "$connect" 116)" "1 1" "Test shown"
-  expect_eq "$(drive state "$connect" 117) $(drive state "$connect" 1006)" "0 1 0 1" \
+  expect_eq "$(ctl "$connect" 116)" "1 1" "Test shown"
+  expect_eq "$(ctl "$connect" 117) $(ctl "$connect" 1006)" "0 1 0 1" \
     "address and search hidden"
 
   ok "pick LAN" drive pick "$connect" 113 LAN
   sleep 0.2
-  expect_eq "$(drive state "$connect" 117) $(drive state "$connect" 1006)" "1 1 1 1" \
+  expect_eq "$(ctl "$connect" 117) $(ctl "$connect" 1006)" "1 1 1 1" \
     "LAN: address and search shown"
   expect_eq "$(visible 114) $(visible 115) $(visible 119)" "0 0 0" "LAN: port and baud hidden"
   expect_eq "$(drive text "$connect" 118)" "IP Address:" "LAN label"
@@ -114,16 +128,16 @@ test_connect_dialog_at_start_switches_its_form_and_cancel_changes_nothing() {
 
   ok "pick USB" drive pick "$connect" 113 USB
   sleep 0.2
-  expect_eq "$(drive state "$connect" 117) $(drive state "$connect" 1006)" "0 1 0 1" \
+  expect_eq "$(ctl "$connect" 117) $(ctl "$connect" 1006)" "0 1 0 1" \
     "USB: address and search hidden"
-  expect_eq "$(drive state "$connect" 114)" "1 1" "USB: port list"
-  expect_eq "$(drive state "$connect" 115) $(drive state "$connect" 119)" "1 0 1 0" \
+  expect_eq "$(ctl "$connect" 114)" "1 1" "USB: port list"
+  expect_eq "$(ctl "$connect" 115) $(ctl "$connect" 119)" "1 0 1 0" \
     "USB: baud shown but fixed"
   expect_eq "$(drive text "$connect" 118)" "COM Port:" "USB label"
 
   ok "pick Serial" drive pick "$connect" 113 Serial
   sleep 0.2
-  expect_eq "$(drive state "$connect" 115) $(drive state "$connect" 119)" "1 1 1 1" \
+  expect_eq "$(ctl "$connect" 115) $(ctl "$connect" 119)" "1 1 1 1" \
     "Serial: baud chosen"
 
   # Nothing chosen but the interface: Connect asks for the port.
@@ -150,7 +164,7 @@ test_lan_test_connect_and_save_as_default() {
   start_at_connect_dialog || { stop_sims; return; }
   # The saved connection comes up in the dialog.
   expect_eq "$(drive items "$connect" 113 | grep '^\*')" "*LAN" "saved interface"
-  expect_eq "$(drive state "$connect" 117)" "1 1" "address shown"
+  expect_eq "$(ctl "$connect" 117)" "1 1" "address shown"
   expect_eq "$(drive text "$connect" 117)" "$sim_ip" "saved address"
 
   ok "blank address" drive address "$connect" 117 blank
@@ -384,7 +398,7 @@ lan_search_steps() {
   ns_run wine "$driver" start "$exe" >"$build/e2e-start.log" 2>&1 || {
     fail "Parlex2.exe did not start in the namespace: $(cat "$build/e2e-start.log")"; return; }
   ok "Connect dialog" drive wait "$connect"
-  expect_eq "$(drive state "$connect" 1006)" "1 1" "search button shown for LAN"
+  expect_eq "$(ctl "$connect" 1006)" "1 1" "search button shown for LAN"
 
   ok "Search" drive press "$connect" 1006
   if ! UIDRIVER_TIMEOUT_MS=20000 drive wait "$choose" >/dev/null; then
@@ -396,12 +410,12 @@ lan_search_steps() {
   expect_eq "$(sort -u <<<"$rows" | tr '\t' '>' | paste -sd'|')" \
     " 10.77.0.1>Veltmark,VXM66,10472,2.15| 10.77.0.3>Veltmark,ZQM44,20001,3.01" \
     "probed rows, none selected"
-  expect_eq "$(drive state "$choose" 1)" "1 0" "OK disabled before a choice"
+  expect_eq "$(ctl "$choose" 1)" "1 0" "OK disabled before a choice"
   local row
   row=$(grep -n '10.77.0.3' <<<"$rows" | head -1 | cut -d: -f1)
   ok "select" drive select "$choose" 1007 $((row - 1))
   sleep 0.2
-  expect_eq "$(drive state "$choose" 1)" "1 1" "OK enabled by a choice"
+  expect_eq "$(ctl "$choose" 1)" "1 1" "OK enabled by a choice"
   shot_of "$choose" choose-instrument
   ok "OK" drive press "$choose" 1
   ok "choice closes" drive gone "$choose"
@@ -425,7 +439,7 @@ lan_search_steps() {
   if UIDRIVER_TIMEOUT_MS=20000 drive wait "$choose" >/dev/null; then
     expect_eq "$(drive rows "$choose" 1007 | tr '\t' '>')" "*10.77.0.3>Connection Failed 1" \
       "one row, preselected"
-    expect_eq "$(drive state "$choose" 1)" "1 1" "OK enabled with the row preselected"
+    expect_eq "$(ctl "$choose" 1)" "1 1" "OK enabled with the row preselected"
     ok "double-click" drive dblclick "$choose" 1007 0
     ok "double-click closes" drive gone "$choose"
     expect_eq "$(drive text "$connect" 117)" "10.77.0.3" "double-clicked address"

@@ -26,7 +26,8 @@
 //   uidriver close WINDOW           post WM_CLOSE; wait until it is gone
 //   uidriver quit WINDOW            post WM_CLOSE; wait for the window's
 //                                   process to end; prints its exit code
-//   uidriver state WINDOW ID        "VISIBLE ENABLED" of control ID (1 or 0)
+//   uidriver state WINDOW ID        control ID as "enabled|disabled
+//                                   visible|hidden x y w h" (client place)
 //   uidriver owner WINDOW           the owner window: "class title", or
 //                                   "none"
 //   uidriver address WINDOW ID IP   put IP (a.b.c.d, or "blank") into the
@@ -660,8 +661,13 @@ int Run(const Args& args) {
   }
   if (command == L"state") {
     if (!control) return Fail(L"no control %ls", args[2]);
-    Print(std::wstring(IsWindowVisible(control) ? L"1" : L"0") + L" " +
-          (IsWindowEnabled(control) ? L"1" : L"0"));
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    Print(std::wstring(IsWindowEnabled(control) ? L"enabled" : L"disabled") +
+          (IsWindowVisible(control) ? L" visible " : L" hidden ") + std::to_wstring(r.left) + L" " +
+          std::to_wstring(r.top) + L" " + std::to_wstring(r.right - r.left) + L" " +
+          std::to_wstring(r.bottom - r.top));
     return 0;
   }
   if (command == L"address") {
