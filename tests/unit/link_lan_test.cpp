@@ -1,6 +1,7 @@
 // The link over TCP against a loopback peer standing in for the instrument.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -36,8 +37,9 @@ class LanLinkTest : public ::testing::Test {
     LanSetTimeout(kDefaultReadTimeoutMs);
   }
   static std::int64_t MsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
   }
   TcpPeer peer_{"127.0.0.1"};
   InstrumentLink link_;
@@ -49,7 +51,11 @@ TEST_F(LanLinkTest, SendAddsTheTerminatingZeroByte) {
 }
 
 TEST_F(LanLinkTest, ReadLineDropsCarriageReturnsAndKeepsToTheBuffer) {
-  peer_.Send("OK\r\n" "plain\n" "lfcr\n\r" + std::string(300, 'x') + "\r\nafter\n");
+  peer_.Send(
+      "OK\r\n"
+      "plain\n"
+      "lfcr\n\r" +
+      std::string(300, 'x') + "\r\nafter\n");
   char buffer[256];
   EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 2);
   EXPECT_STREQ(buffer, "OK");
@@ -74,16 +80,36 @@ TEST_F(LanLinkTest, ReadLineTimesOutWithWhatItHadAndTheTimeOutRestartsPerByte) {
   EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), -1);
   EXPECT_STREQ(buffer, "par");
   EXPECT_GE(MsSince(start), 290);
-  // Bytes every 150 ms keep a 300 ms time-out from running out.
+  // Bytes every 120 ms keep a 300 ms time-out from running out.
   std::thread trickle([this] {
-    for (char c : std::string("slow\n")) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    for (char c : std::string("ok\n")) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(120));
       peer_.Send(std::string(1, c));
     }
   });
-  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 4);
-  EXPECT_STREQ(buffer, "slow");
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 2);
+  EXPECT_STREQ(buffer, "ok");
   trickle.join();
+}
+
+TEST_F(LanLinkTest, APeerThatNeverEndsItsLineHoldsReadLineForTwiceTheTimeOutAtMost) {
+  LanSetTimeout(200);
+  std::atomic<bool> stop{false};
+  std::thread chatter([&] {
+    const auto start = std::chrono::steady_clock::now();
+    while (!stop && MsSince(start) < 5000 && peer_.Send("xxxxxxxx")) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  char buffer[64];
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), -1);
+  const auto took = MsSince(start);
+  stop = true;
+  chatter.join();
+  EXPECT_GE(took, 390);
+  EXPECT_LT(took, 2000);
+  EXPECT_EQ(std::string(buffer), std::string(63, 'x'));
 }
 
 TEST_F(LanLinkTest, ABurstLargerThanTheRingArrivesWholeAndInOrder) {
