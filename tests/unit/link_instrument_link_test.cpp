@@ -140,7 +140,10 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
   t.link.Send("volt?\n");
   t.link.info.idnReply = "Veltmark,M200,,2.01";  // a serial number field, empty
   t.link.Send("x\n");
-  EXPECT_EQ(ExchangeCounter(), first + 5);
+  const std::string longSerial(123, '7');  // the longest a 127-character reply holds
+  t.link.info.idnReply = "V,M," + longSerial;
+  t.link.Send("y\n");
+  EXPECT_EQ(ExchangeCounter(), first + 6);
   const std::vector<std::string> expected = {
       "LOG FILE OPENED",  // header's last line, checked loosely below
       "(" + Number(first) + ") [serial:unknown] >>\t\\024",
@@ -149,6 +152,7 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
       "(" + Number(first + 3) + ") [serial:1234]>>\t\\024",
       "(" + Number(first + 4) + ") [serial:1234]>>\tvolt?",
       "(" + Number(first + 5) + ") [serial:]>>\tx",
+      "(" + Number(first + 6) + ") [serial:" + longSerial + "]>>\ty",
   };
   auto entries = Entries();
   ASSERT_EQ(entries.size(), expected.size());
