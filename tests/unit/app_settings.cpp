@@ -125,6 +125,37 @@ TEST(ConnectionSettingsTest, LongTextsAreCutToTheLinkLimits) {
   EXPECT_EQ(settings.ipAddress, "192.168.100.200");
 }
 
+TEST(ConnectionSettingsTest, HostileValuesLoadIntoValidRanges) {
+  struct Case {
+    const char* connect;
+    InterfaceKind kind;
+    std::uint32_t baudRate;
+  };
+  const Case cases[] = {
+      {"Interface=7\r\nBaudRate=-9600", InterfaceKind::None, 0},
+      {"Interface=-1\r\nBaudRate=99999999999", InterfaceKind::None, 0},
+      {"Interface=2147483648\r\nBaudRate=4000001", InterfaceKind::None, 0},
+      {"Interface=3 \x01\xff\r\nBaudRate=57600", InterfaceKind::Serial, 57600},  // by hand: kept
+      {"Interface=\xff\xfe\r\nBaudRate=0x2580", InterfaceKind::None, 0},
+  };
+  TempFolder temp;
+  const std::string path = temp.File("Parlexer.ini");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.connect);
+    WriteAll(path, std::string("[Init]\r\nMainWindowWidth=99999999999\r\nMainWindowHeight=-5\r\n"
+                               "[Connect]\r\n") +
+                       c.connect + "\r\nComPort=\r\n");
+    IniFileStore store(path);
+    ConnectionSettings settings;
+    LoadConnectionSettings(store, settings);
+    EXPECT_EQ(settings.interfaceKind, c.kind);
+    EXPECT_EQ(settings.baudRate, c.baudRate);
+    const RestoredWindowSize size = LoadWindowSize(store, {1920, 1080});
+    EXPECT_EQ(size.width, std::nullopt);
+    EXPECT_EQ(size.height, std::nullopt);
+  }
+}
+
 TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
   TempFolder temp;
   std::string path = temp.File("Parlexer.ini");
