@@ -27,13 +27,7 @@ std::unique_ptr<Transport> OpenRealTransport(const ConnectionSettings& settings,
     case InterfaceKind::Serial:
       return OpenSerialTransport(settings.comPort, settings.baudRate, error);
     case InterfaceKind::Lan:
-      if (LanStartup() != 0) {
-        if (error) *error = "the sockets layer could not be started";
-        return nullptr;
-      }
-      if (auto transport = LanConnect(settings.ipAddress, kInstrumentPort, error)) return transport;
-      LanCleanup();
-      return nullptr;
+      return LanConnect(settings.ipAddress, kInstrumentPort, error);
     default:
       if (error) *error = "no interface is configured";
       return nullptr;
@@ -67,10 +61,7 @@ int InstrumentLink::Open() {
 }
 
 void InstrumentLink::Close() {
-  if (!transport_) return;
-  const bool lan = !transport_->WriteReturnsCount();
-  transport_.reset();
-  if (lan) LanCleanup();
+  transport_.reset();  // a LAN transport lets go of the sockets layer itself
 }
 
 std::optional<std::string> InstrumentLink::SerialNumber() const {

@@ -110,6 +110,7 @@ class LanTransport final : public Transport {
     }
   }
 
+  SocketsUser sockets_;  // first in, last out: the socket closes before the layer goes
   SocketHandle socket_;
   std::vector<unsigned char> ring_;
   std::size_t rxCount_ = 0;
@@ -133,11 +134,21 @@ void LanCleanup() {
   if (--startupCount == 0) SocketsCleanup();
 }
 
+int SocketsUsers() {
+  std::lock_guard lock(startupMutex);
+  return startupCount;
+}
+
 void LanSetTimeout(std::uint32_t milliseconds) { lanReadTimeout.store(milliseconds); }
 std::uint32_t LanGetTimeout() { return lanReadTimeout.load(); }
 
 std::unique_ptr<Transport> LanConnect(const std::string& address, std::uint16_t port,
                                       std::string* error) {
+  const SocketsUser sockets;  // for the connection's set-up; the transport takes its own
+  if (!sockets.started()) {
+    if (error) *error = "the sockets layer could not be started";
+    return nullptr;
+  }
   SocketHandle socket = TcpConnect(address, port, kLanConnectTimeoutMs, error);
   if (socket == kNoSocket) return nullptr;
   return std::make_unique<LanTransport>(socket);

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <thread>
 
+#include "link/discovery.h"
 #include "link/instrument_link.h"
 #include "link/lan.h"
+#include "support/memory_transport.h"
 #include "support/tcp_peer.h"
 
 namespace parlex2 {
@@ -24,7 +26,6 @@ class LanLinkTest : public ::testing::Test {
     link_.settings.ipAddress = peer_.address();
     const std::uint16_t port = peer_.port();
     link_.SetTransportFactory([port](const ConnectionSettings& s, std::string* error) {
-      if (LanStartup() != 0) return std::unique_ptr<Transport>();
       return LanConnect(s.ipAddress, port, error);
     });
     ASSERT_EQ(link_.Open(), 0) << link_.LastError();
@@ -163,7 +164,6 @@ TEST_F(LanLinkTest, ALargeSendGoesOutWhole) {
 }
 
 TEST(LanConnect, RefusedOrUnusableAddressFails) {
-  ASSERT_EQ(LanStartup(), 0);
   std::uint16_t freePort;
   {
     TcpPeer closed("127.0.0.1");
@@ -174,7 +174,46 @@ TEST(LanConnect, RefusedOrUnusableAddressFails) {
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(LanConnect("999.1.1.1", kInstrumentPort, &error), nullptr);
   EXPECT_EQ(LanConnect("", kInstrumentPort, &error), nullptr);
-  LanCleanup();
+}
+
+// Two links and a discovery socket at once: each holds the sockets layer
+// until it ends, and closing a link that never took it releases nothing.
+TEST(SocketsLayer, EachUserHoldsItUntilItsOwnEnd) {
+  const int before = SocketsUsers();
+  TcpPeer peerA, peerB;
+  InstrumentLink a, b, serial;
+  for (auto [link, peer] : {std::pair{&a, &peerA}, std::pair{&b, &peerB}}) {
+    link->settings.interfaceKind = InterfaceKind::Lan;
+    const std::uint16_t port = peer->port();
+    link->SetTransportFactory([port](const ConnectionSettings&, std::string* error) {
+      return LanConnect("127.0.0.1", port, error);
+    });
+    ASSERT_EQ(link->Open(), 0) << link->LastError();
+    ASSERT_TRUE(peer->Accept());
+  }
+  EXPECT_EQ(SocketsUsers(), before + 2);
+
+  // A transport without a write count that is not a LAN one.
+  auto memory = std::make_shared<testing::MemoryPeer>();
+  memory->countWrites = false;
+  testing::UseMemoryPeer(serial, memory);
+  ASSERT_EQ(serial.Open(), 0);
+  serial.Close();
+  EXPECT_EQ(SocketsUsers(), before + 2);
+
+  {
+    auto enquiry = OpenEnquirySocket(0);  // set up, nothing sent
+    ASSERT_NE(enquiry, nullptr);
+    EXPECT_EQ(SocketsUsers(), before + 3);
+  }
+  a.Close();
+  a.Close();
+  EXPECT_EQ(SocketsUsers(), before + 1);
+  peerB.Send("still here\r\n");
+  char buffer[32];
+  EXPECT_EQ(b.ReadLine(buffer, sizeof buffer), 10);
+  b.Close();
+  EXPECT_EQ(SocketsUsers(), before);
 }
 
 }  // namespace
