@@ -83,34 +83,6 @@ TEST(IdentifySim, BootcodeInstrumentIsAskedNothingMore) {
   EXPECT_EQ(run.messages[0].text, "The connection was successful\nBootcode Instrument");
 }
 
-TEST(IdentifySim, UnknownModelAndReplyWithoutComma) {
-  auto run = IdentifyAgainst("127.0.0.53", {"--idn", "Veltmark,QQQ9,77,1.0"});
-  EXPECT_TRUE(run.result);
-  EXPECT_EQ(run.received, kWakeBytes + Lan("*IDN?\n"));
-  EXPECT_EQ(run.info.modelNumber, 0);
-  EXPECT_EQ(run.info.idnReply, "");
-  ASSERT_EQ(run.messages.size(), 1u);
-  EXPECT_EQ(run.messages[0].text, "The connection was successful\nUnknown Instrument");
-
-  run = IdentifyAgainst("127.0.0.53", {"--idn", "JUST A LINE"});
-  EXPECT_TRUE(run.result);
-  EXPECT_EQ(run.received, kWakeBytes + Lan("*IDN?\n"));
-  EXPECT_EQ(run.info.modelNumber, 0);
-  EXPECT_EQ(run.info.idnReply, "");
-  ASSERT_EQ(run.messages.size(), 1u);
-  EXPECT_EQ(run.messages[0].text, "The connection was successful\nUnknown Instrument");
-}
-
-TEST(IdentifySim, SilentInstrumentIsAskedFiveTimes) {
-  const auto run = IdentifyAgainst("127.0.0.54", {"--mode", "silent"});
-  EXPECT_FALSE(run.result);
-  std::string expected = kWakeBytes;
-  for (int i = 0; i < 5; ++i) expected += Lan("*IDN?\n");
-  EXPECT_EQ(run.received, expected);
-  ASSERT_EQ(run.messages.size(), 1u);
-  EXPECT_EQ(run.messages[0].text, "The connection failed");
-}
-
 using testing::RunCli;
 
 // Both streams of a command line run, standard error through a file.
