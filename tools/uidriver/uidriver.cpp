@@ -16,6 +16,13 @@
 //   uidriver send WINDOW ID [MARK]  send a command, wait for it to be done
 //   uidriver press WINDOW ID        click button ID (posted)
 //   uidriver type WINDOW ID TEXT    set the text of edit ID
+//   uidriver state WINDOW ID        control ID as "enabled|disabled
+//                                   visible|hidden x y w h" (client place)
+//   uidriver menu WINDOW ID         menu item ID as "enabled|grayed
+//                                   checked|unchecked"
+//   uidriver waittext WINDOW ID TEXT  wait until control ID's text holds TEXT
+//   uidriver clickline WINDOW ID N  click (down and up) on line N (from 0) of
+//                                   edit control ID, as a user's mouse would
 //   uidriver items WINDOW ID        the entries of list or combo box ID,
 //                                   one a line, the selected one marked '*'
 //   uidriver pick WINDOW ID N|TEXT  select a list or combo box entry and
@@ -535,6 +542,48 @@ int Run(const Args& args) {
                                SMTO_NORMAL, TimeoutMs(), &result)
                ? 0
                : Fail(L"cannot type into %ls", args[2]);
+  }
+  if (command == L"state") {
+    if (!control) return Fail(L"no control %ls", args[2]);
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    Print(std::wstring(IsWindowEnabled(control) ? L"enabled" : L"disabled") +
+          (IsWindowVisible(control) ? L" visible " : L" hidden ") + std::to_wstring(r.left) + L" " +
+          std::to_wstring(r.top) + L" " + std::to_wstring(r.right - r.left) + L" " +
+          std::to_wstring(r.bottom - r.top));
+    return 0;
+  }
+  if (command == L"menu") {
+    UINT state = GetMenuState(GetMenu(window), static_cast<UINT>(id), MF_BYCOMMAND);
+    if (state == static_cast<UINT>(-1)) return Fail(L"no menu item %ls", args[2]);
+    Print(std::wstring(state & (MF_GRAYED | MF_DISABLED) ? L"grayed" : L"enabled") +
+          (state & MF_CHECKED ? L" checked" : L" unchecked"));
+    return 0;
+  }
+  if (command == L"waittext") {
+    if (!control || !need(3)) return Usage();
+    DWORD start = GetTickCount();
+    while (TextOf(control).find(args[3]) == std::wstring::npos) {
+      if (GetTickCount() - start > TimeoutMs()) return Fail(L"no %ls in the text", args[3]);
+      Sleep(10);
+    }
+    return 0;
+  }
+  if (command == L"clickline") {
+    if (!control || !need(3)) return Usage();
+    DWORD_PTR first = 0;
+    DWORD_PTR position = 0;
+    if (!SendMessageTimeoutW(control, EM_LINEINDEX, Number(args[3]), 0, SMTO_NORMAL, TimeoutMs(),
+                             &first) ||
+        static_cast<LONG_PTR>(first) < 0 ||
+        !SendMessageTimeoutW(control, EM_POSFROMCHAR, first, 0, SMTO_NORMAL, TimeoutMs(),
+                             &position))
+      return Fail(L"no line %ls", args[3]);
+    LPARAM at = MAKELPARAM(LOWORD(position) + 3, HIWORD(position) + 3);
+    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(control, WM_LBUTTONUP, 0, at);
+    return 0;
   }
   if (command == L"items") return Items(window, id);
   if (command == L"pick") return need(3) ? Pick(window, id, args[3]) : Usage();
