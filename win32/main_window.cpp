@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <commctrl.h>
+#include <richedit.h>
 
 #include <memory>
 
@@ -109,6 +110,8 @@ LRESULT OnCreate(HWND window) {
     SendMessageA(GetDlgItem(window, row.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
 
+  // Kept to the end of the process: a modal dialog the shell opened may still
+  // return into it after the window has gone.
   g_shell = std::make_unique<MainWindowShell>(window, App().link, App().ui);
   Shell& shell = g_shell->shell();
   shell.SetReferenceSize(App().reference);
@@ -143,9 +146,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
       ShutDown(window);
       return 0;
-    case WM_NCDESTROY:
-      g_shell.reset();
-      break;
     case WM_PAINT:
       OnPaint(window);
       return 0;

@@ -16,6 +16,8 @@
 //   uidriver send WINDOW ID [MARK]  send a command, wait for it to be done
 //   uidriver press WINDOW ID        click button ID (posted)
 //   uidriver type WINDOW ID TEXT    set the text of edit ID
+//   uidriver focus WINDOW           the ID of the control with WINDOW's
+//                                   thread's keyboard focus (0: none)
 //   uidriver state WINDOW ID        control ID as "enabled|disabled
 //                                   visible|hidden x y w h" (client place)
 //   uidriver menu WINDOW ID         menu item ID as "enabled|grayed
@@ -510,6 +512,14 @@ int Run(const Args& args) {
   if (command == L"close") {
     PostMessageW(window, WM_CLOSE, 0, 0);
     return WaitGone(Hex(window));
+  }
+  if (command == L"focus") {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    Print(std::to_wstring(
+        GetGUIThreadInfo(thread, &info) && info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0));
+    return 0;
   }
   if (command == L"key") return need(2) ? PostKeys(window, Words(args, 2)) : Usage();
   if (command == L"input") return need(2) ? InputKeys(window, Words(args, 2)) : Usage();
