@@ -1,6 +1,5 @@
 #include "app/connection_defaults.h"
 
-
 namespace parlex2 {
 
 bool SettingsConnectionDefaults::Load(ConnectionSettings& settings) {

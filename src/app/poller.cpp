@@ -25,15 +25,17 @@ constexpr int kBytesPerClockCheck = 4096;
 }  // namespace
 
 void PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer, ShellState& state,
-                      ShellHost& host, std::uint64_t budgetMs) {
+                      ShellHost& host, std::uint64_t budgetMs, std::size_t byteLimit) {
   // Appending to an edit control costs a redraw and a scroll each time,
   // whatever the length: every complete line of this poll goes in one append.
   std::string shown;
   ReceivedLineAssembler::Line line;
   const std::uint64_t deadline = budgetMs == kNoPollBudget ? 0 : host.TickCount() + budgetMs;
   int untilClockCheck = kBytesPerClockCheck;
+  std::size_t bytesRead = 0;
   int c = link.ReadByte();
   while (c >= 0) {
+    ++bytesRead;
     if (lineBuffer.Feed(static_cast<unsigned char>(c), state.convertBinary, line)) {
       if (line.rawLength > 0) {
         shown += line.text;
@@ -41,6 +43,7 @@ void PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer, S
       }
       AddReceived(state.receivedCount, line.rawLength);
     }
+    if (byteLimit != 0 && bytesRead >= byteLimit) break;  // the rest waits in the link
     if (deadline != 0 && --untilClockCheck == 0) {
       untilClockCheck = kBytesPerClockCheck;
       if (host.TickCount() >= deadline) break;  // the rest waits in the link

@@ -3,6 +3,7 @@
 // the received characters for the script engine.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace parlex2 {
@@ -22,11 +23,13 @@ inline constexpr std::uint64_t kNoPollBudget = 0;
 // receivedCount. A partial line stays in `lineBuffer` for the next call.
 //
 // With a `budgetMs`, reading stops once that long has passed (by the host's
-// tick count) and the rest stays in the link for the next call: the pane's
-// one append per call then stays bounded however fast the instrument sends.
+// tick count), and with a `byteLimit` once that many bytes are read; the rest
+// stays in the link for the next call. The pane's one append per call then
+// stays bounded however fast the instrument sends.
 // On a read error the main window is asked to disconnect (ID_DISCONNECT with
 // mark 1), after the lines read before it are shown.
 void PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer, ShellState& state,
-                      ShellHost& host, std::uint64_t budgetMs = kNoPollBudget);
+                      ShellHost& host, std::uint64_t budgetMs = kNoPollBudget,
+                      std::size_t byteLimit = 0);
 
 }  // namespace parlex2

@@ -139,7 +139,7 @@ bool Shell::RunCommand(int id, int mark) {
 
 void Shell::Timer() {
   if (connected() && state_.pollingEnabled) {
-    PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs);
+    PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs, kPollByteLimit);
   }
   engine_.Tick();
 }

@@ -28,6 +28,10 @@ class InstrumentLink;
 // pane shows what was read; the rest waits in the link for the next message,
 // so the window keeps answering under a stream faster than the pane.
 inline constexpr std::uint64_t kPollBudgetMs = 40;
+// The most one timer message reads. An edit control's append costs more the
+// more it takes at once, so under a fast stream the pane keeps up best, and
+// the window keeps answering, with appends of a few thousand lines.
+inline constexpr std::size_t kPollByteLimit = 64 * 1024;
 
 inline constexpr char kCommsFailedMessage[] = "Comms Failed - the connection will be closed";
 inline constexpr char kReadFailedQuestion[] =
