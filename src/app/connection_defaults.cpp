@@ -1,5 +1,6 @@
 #include "app/connection_defaults.h"
 
+
 namespace parlex2 {
 
 bool SettingsConnectionDefaults::Load(ConnectionSettings& settings) {

@@ -59,8 +59,8 @@ bool CreateSettingsFileIfMissing(const SettingsFile& file, SettingsStore& store,
 void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings) {
   settings.interfaceKind =
       static_cast<InterfaceKind>(store.GetInt(kSectionConnect, kKeyInterface, 0));
-  settings.comPort = Truncated(store.GetString(kSectionConnect, kKeyComPort, "", kSettingsTextMax),
-                               kComPortNameLimit);
+  settings.comPort =
+      Truncated(store.GetString(kSectionConnect, kKeyComPort, "", kSettingsTextMax), kComPortNameLimit);
   settings.baudRate = static_cast<std::uint32_t>(store.GetInt(kSectionConnect, kKeyBaudRate, 0));
   settings.ipAddress =
       Truncated(store.GetString(kSectionConnect, kKeyIpAddr, "", kSettingsTextMax), kIpAddressMax);

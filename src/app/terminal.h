@@ -28,8 +28,8 @@ class ReceivedLineAssembler {
   static constexpr std::size_t kLineLimit = 20479;
 
   struct Line {
-    std::string text;           // converted, ready to show (without line end)
-    std::size_t rawLength = 0;  // bytes received for it, before conversion
+    std::string text;          // converted, ready to show (without line end)
+    std::size_t rawLength = 0; // bytes received for it, before conversion
   };
 
   // Takes one received byte. Returns true when it completed a line; `line`
