@@ -2,6 +2,7 @@
 // here, each with its handler; every other command goes to the shell's
 // table (connecting, the terminal, the script panel, the clock).
 #include "about_dialog.h"
+#include "comms_log_command.h"
 #include "main_window.h"
 #include "resource.h"
 
@@ -18,6 +19,7 @@ struct CommandRow {
 constexpr CommandRow kCommands[] = {
     {ID_ABOUT, OnAbout},
     {ID_UPGRADE_FIRMWARE, nullptr},
+    {ID_COMMS_LOG, OnCommsLog},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/terminal.h"
+#include "connect_dialog.h"
 #include "resource.h"
 
 namespace parlex2::win32 {
@@ -185,8 +186,6 @@ WindowSize MainWindowShell::ClientSize() {
   return {client.right, client.bottom};
 }
 
-void MainWindowShell::ShowConnectDialog() {
-  // TODO: the Connect dialog (ShowConnectDialog(window_) from connect_dialog.h).
-}
+void MainWindowShell::ShowConnectDialog() { win32::ShowConnectDialog(window_); }
 
 }  // namespace parlex2::win32

@@ -106,7 +106,7 @@ sim_pid=""
 sim_dir=""
 sim_addr=""
 
-start_sim() {  # SIM-ARGS...: a simulator serving TCP on a loopback address of its own
+sim_start() {  # SIM-ARGS...: a simulator serving TCP on a loopback address of its own
   [ -x "$sim" ] || { fail "no simulator at $sim"; return 1; }
   sim_dir=$(mktemp -d "$build/e2e-sim.XXXXXX")
   local try i
@@ -127,7 +127,7 @@ start_sim() {  # SIM-ARGS...: a simulator serving TCP on a loopback address of i
   return 1
 }
 
-start_sim_pty() {  # COMn SIM-ARGS...: a simulator on a pseudo-terminal mapped as COMn
+sim_start_pty() {  # COMn SIM-ARGS...: a simulator on a pseudo-terminal mapped as COMn
   [ -x "$sim" ] || { fail "no simulator at $sim"; return 1; }
   local port=$1 i
   shift
@@ -139,7 +139,7 @@ start_sim_pty() {  # COMn SIM-ARGS...: a simulator on a pseudo-terminal mapped a
   ln -sfn "$sim_dir/pty" "$WINEPREFIX/dosdevices/${port,,}"
 }
 
-stop_sim() {
+sim_stop() {
   if [ -n "$sim_pid" ]; then
     kill "$sim_pid" 2>/dev/null
     wait "$sim_pid" 2>/dev/null
@@ -151,7 +151,7 @@ stop_sim() {
 
 # What the simulator received, as text: every RX chunk's bytes in order, the
 # zero byte after each LAN write dropped.
-received() {
+sim_received() {
   local hex
   hex=$(awk '$2 == "RX" { for (i = 3; i <= NF && $i !~ /^\|/; i++) printf "\\x%s", $i }' \
     "$sim_dir/transcript")
@@ -180,9 +180,9 @@ wait_for() {  # WHAT COMMAND...: retries the command until it succeeds (10 s)
 title_has() { [[ "$(drive title "$main")" == *"$1"* ]]; }
 text_is() { [ "$(drive text "$main" "$1")" == "$2" ]; }
 pane_has() { [[ "$(drive text "$main" 18000)" == *"$1"* ]]; }
-received_has() {
+sim_received_has() {
   local r
-  r=$(received; echo .)  # the dot keeps the last line feed
+  r=$(sim_received; echo .)  # the dot keeps the last line feed
   [[ "${r%.}" == *"$1"* ]]
 }
 state_word() { drive state "$main" "$1" | awk -v n="$2" '{print $n}'; }
@@ -210,8 +210,10 @@ end_test() {
     UIDRIVER_TIMEOUT_MS=0 wine "$driver" close dialog=Parlex2 >/dev/null 2>&1
     quit_program
   fi
-  stop_sim
+  sim_stop
 }
+
+source "$(dirname "$0")/connect-tests.sh"
 
 # ---- tests -----------------------------------------------------------------
 
@@ -357,7 +359,7 @@ test_version_record_names_the_product() {
 }
 
 test_lan_connection_identifies_the_instrument_with_calibration_warning() {
-  start_sim --calstr "12_MAR_2023,OVL,10472" || return
+  sim_start --calstr "12_MAR_2023,OVL,10472" || return
   seed_connection 2 "$sim_addr"
   start_program || { end_test; return; }
   # Not connected: every control disabled, the script panel hidden.
@@ -379,14 +381,14 @@ test_lan_connection_identifies_the_instrument_with_calibration_warning() {
     "  >18 months since OVL Calibration  "; do
     grep -qxF -- "$line" <<<"${panel//$'\r'/$'\n'}" || fail "panel has no line '$line'"
   done
-  expect_eq "$(received; echo .)" $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\n.' "identification sent"
+  expect_eq "$(sim_received; echo .)" $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\n.' "identification sent"
   sleep 0.3
   screenshot main-connected
   end_test
 }
 
 test_terminal_sends_recalls_saves_and_converts() {
-  start_sim || return
+  sim_start || return
   seed_connection 2 "$sim_addr"
   connect_program "LAN,VXM66" || { end_test; return; }
   type_command "volt?"
@@ -397,7 +399,7 @@ test_terminal_sends_recalls_saves_and_converts() {
   ok "type" drive type "$main" 18002 "^c"
   ok "Send button" drive press "$main" 18003
   wait_for "echo of ^c" pane_has "> ^c"
-  wait_for "0x03 0x0A sent" received_has $'volt?\n\x03\n'
+  wait_for "0x03 0x0A sent" sim_received_has $'volt?\n\x03\n'
 
   # Up: the command before the last; Down goes round; a click recalls.
   ok "up" drive key "$main" up
@@ -450,7 +452,7 @@ test_terminal_sends_recalls_saves_and_converts() {
 
 test_read_failure_asks_and_yes_reconnects() {
   # Four identification lines, then the typed command: the link drops.
-  start_sim --drop-after 5 || return
+  sim_start --drop-after 5 || return
   seed_connection 2 "$sim_addr"
   connect_program "LAN,VXM66" || { end_test; return; }
   type_command "volt?"
@@ -461,14 +463,14 @@ test_read_failure_asks_and_yes_reconnects() {
   ok "Yes" drive press dialog=Parlex2 6
   ok "the question closes" drive gone dialog=Parlex2
   wait_for "controls enabled after reconnecting" state_is 18002 1 enabled
-  wait_for "identified again" received_has $'volt?\n\x14\x14^[*IDN?\n'
+  wait_for "identified again" sim_received_has $'volt?\n\x14\x14^[*IDN?\n'
   expect_eq "$(drive title "$main")" "Parlex2 v1_4     LAN,VXM66,10472,2.15" "title after reconnecting"
   [[ "$(drive text "$main" 18000)" == "> volt?"* ]] || fail "the pane lost what it held"
   end_test
 }
 
 test_set_date_time_sends_six_clock_commands() {
-  start_sim || return
+  sim_start || return
   seed_connection 2 "$sim_addr"
   connect_program "LAN,VXM66" || { end_test; return; }
   ok "type" drive type "$main" 18002 "x"
@@ -476,9 +478,9 @@ test_set_date_time_sends_six_clock_commands() {
   local day month year
   day=$(date +%d) month=$(printf '%02d' $(( 10#$(date +%m) - 1 ))) year=$(date +%y)
   ok "Set Date/Time" drive post "$main" 32775
-  wait_for "six clock commands" received_has "config,245,"
+  wait_for "six clock commands" sim_received_has "config,245,"
   local clock
-  clock=$(received | grep '^config,24')
+  clock=$(sim_received | grep '^config,24')
   [[ "$clock" =~ ^config,240,[0-2][0-9]$'\n'config,241,[0-5][0-9]$'\n'config,242,[0-5][0-9]$'\n'config,243,$day$'\n'config,244,$month$'\n'config,245,$year$ ]] ||
     fail "clock commands: $clock"
   wait_for "focus back in the command box" focus_is 18002
@@ -487,7 +489,7 @@ test_set_date_time_sends_six_clock_commands() {
 }
 
 test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
-  start_sim || return
+  sim_start || return
   seed_connection 2 "$sim_addr"
   printf '%s\r\n' '"volt?' '=stop,onfail' '=10' '=11' '=test,hi' '"curr?' '"temp?' \
     >"$WINEPREFIX/drive_c/e2e-script.txt"
@@ -518,12 +520,12 @@ test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
   wait_for "stopped by the failed test" text_is 18006 "Run"
   wait_for "reply shown" pane_has "1.234"
   expect_eq "$(drive items "$main" 18005 | grep '^\*')" '*"curr?' "next line selected"
-  received_has "curr?" && fail "the line after the failed test was sent"
+  sim_received_has "curr?" && fail "the line after the failed test was sent"
 
   ok "Step" drive press "$main" 18007
-  wait_for "one step" received_has $'curr?\n'
+  wait_for "one step" sim_received_has $'curr?\n'
   sleep 0.5
-  received_has "temp?" && fail "a step ran more than one line"
+  sim_received_has "temp?" && fail "a step ran more than one line"
   expect_eq "$(drive items "$main" 18005 | grep '^\*')" '*"temp?' "selection after the step"
 
   ok "Close" drive press "$main" 18008
@@ -535,12 +537,12 @@ test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
 }
 
 test_com_port_connection_to_the_simulators_pty() {
-  start_sim_pty COM9 || return
+  sim_start_pty COM9 || return
   seed_connection 1 COM9
   connect_program "USB,VXM66,10472,2.15" || { rm -f "$WINEPREFIX/dosdevices/com9"; end_test; return; }
   type_command "temp?"
   wait_for "reply over the COM port" pane_has $'> temp?\n23.5'
-  expect_eq "$(received; echo .)" $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\ntemp?\n.' "bytes on the port"
+  expect_eq "$(sim_received; echo .)" $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\ntemp?\n.' "bytes on the port"
   rm -f "$WINEPREFIX/dosdevices/com9"
   end_test
 }
@@ -577,9 +579,13 @@ tests=()
 for name in $(declare -F | awk '{print $3}' | grep '^test_'); do
   [[ -z "$pattern" || "$name" == *$pattern* ]] && tests+=("$name")
 done
-# In the order written above.
-mapfile -t tests < <(for t in "${tests[@]}"; do echo "$(grep -n "^$t()" "$0" | cut -d: -f1) $t"; done |
-  sort -n | cut -d' ' -f2)
+# In the order written: this file's first, then each sourced file's.
+shopt -s extdebug
+mapfile -t tests < <(for t in "${tests[@]}"; do
+  read -r _ line file <<<"$(declare -F "$t")"
+  echo "$([ "$file" -ef "$0" ] && echo 0 || echo 1) $file $line $t"
+done | sort -k1,1n -k2,2 -k3,3n | cut -d' ' -f4)
+shopt -u extdebug
 
 total=${#tests[@]}
 passed=0
