@@ -230,6 +230,10 @@ void Shell::Send() {
   if (text.size() > 256) text.resize(256);
   if (!connected() || text.empty()) return;
   if (parlex2::SendTypedCommand(link_, text)) {
+    // The message box's own loop goes on delivering timer messages: the
+    // poller must not meet the broken link meanwhile and ask its own
+    // read-failure question after this message.
+    state_.pollingEnabled = false;
     host_.Ui().ShowMessage(kCommsFailedMessage, kProductName, MessageIcon::Information,
                            MessageButtons::Ok);
     Disconnect(0);

@@ -210,6 +210,24 @@ TEST(ShellTerminal, SendEchoesStoresAndFailureDisconnects) {
   EXPECT_EQ(shell.ui.messages.size(), 1u);
 }
 
+// The "Comms Failed" message box keeps timer messages coming; the poller must
+// not find the broken link meanwhile and add the read-failure question.
+TEST(ShellTerminal, SendFailureAsksNothingMoreWhileItsMessageIsShown) {
+  FakeShell shell;
+  shell.peer->failWrites = true;
+  shell.peer->broken = true;
+  shell.ui.whileShown = [&] {
+    shell.ui.whileShown = nullptr;
+    shell.RunFor(50);
+  };
+  shell.window.texts[IDC_COMMAND] = "volt?";
+  shell.Press(IDC_SEND);
+  shell.HandlePosted();
+  ASSERT_EQ(shell.ui.messages.size(), 1u);
+  EXPECT_EQ(shell.ui.messages[0].text, kCommsFailedMessage);
+  EXPECT_FALSE(shell.link.info.connected);
+}
+
 TEST(ShellTerminal, HistoryKeepsTheLast50AndRecallTakesEchoLinesOnly) {
   CommandHistory history;
   EXPECT_FALSE(history.Previous());
