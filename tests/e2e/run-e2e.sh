@@ -543,6 +543,18 @@ test_com_port_connection_to_the_simulators_pty() {
   type_command "temp?"
   wait_for "reply over the COM port" pane_has $'> temp?\n23.5'
   expect_eq "$(sim_received; echo .)" $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\ntemp?\n.' "bytes on the port"
+  # The port goes away (the instrument unplugged): the question, and No
+  # leaves the window disconnected with the pane as it was.
+  sim_stop
+  if drive wait dialog=Parlex2 >/dev/null; then
+    ok "No" drive press dialog=Parlex2 7
+    ok "the question closes" drive gone dialog=Parlex2
+    wait_for "controls disabled" state_is 18002 1 disabled
+    expect_eq "$(drive text "$main" 18000)" $'> temp?\n23.5' "pane after the port went away"
+    expect_eq "$(drive text "$main" 18001)" "No connection" "panel after the port went away"
+  else
+    fail "no read-failure question when the port went away"
+  fi
   rm -f "$WINEPREFIX/dosdevices/com9"
   end_test
 }
