@@ -83,7 +83,7 @@ class Transcript {
 struct Peer {
   int fd = -1;
   bool isPty = false;
-  std::string out;            // accepted for sending, not yet written
+  std::string out;  // accepted for sending, not yet written
   bool closeWhenSent = false;
 };
 
@@ -128,8 +128,38 @@ class Simulator {
   int udpReply_ = -1;
   std::deque<Scheduled> scheduled_;
   Peer* streamPeer_ = nullptr;
-  std::uint64_t nextStreamMs_ = 0;
+  // The stream's pace: lines sent since it (re)started at streamStartMs_.
+  std::uint64_t streamStartMs_ = 0;
+  std::uint64_t streamSent_ = 0;
+  bool streamRunning_ = false;
+  void SendStreamLines();
 };
+
+// The stream keeps to its rate in whole batches (a rate above 1000 lines a
+// second is more than one line a millisecond), and holds back while the client
+// has not taken what was sent: a slow reader sets the pace, the simulator's
+// memory stays bounded.
+void Simulator::SendStreamLines() {
+  constexpr std::size_t kBacklogLimit = kOutputLimit / 2;  // a batch never overfills it
+  constexpr std::uint64_t kBatchLimit = 5000;
+  const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
+  const std::uint64_t now = NowMs();
+  if (!streamRunning_) {
+    streamRunning_ = true;
+    streamStartMs_ = now;
+    streamSent_ = 0;
+  }
+  if (streamPeer_->out.size() > kBacklogLimit) {
+    streamStartMs_ = now - streamSent_ * 1000 / rate;  // no burst to catch up with
+    return;
+  }
+  const std::uint64_t due = (now - streamStartMs_) * rate / 1000 + 1;
+  std::string batch;
+  for (std::uint64_t n = 0; streamSent_ < due && n < kBatchLimit; ++n, ++streamSent_) {
+    batch += instrument_.StreamLine();
+  }
+  if (!batch.empty()) Schedule(*streamPeer_, std::move(batch), false, 0);
+}
 
 bool Simulator::OpenTcp() {
   listener_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -340,8 +370,9 @@ void Simulator::AnswerDatagram(int fd, std::uint16_t port) {
   ssize_t count =
       recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
   if (count < 0) return;
-  std::string reply = DiscoveryReply(port, std::string_view(buffer, static_cast<std::size_t>(count)),
-                                     options_.instrument.idn, options_.tcpPort);
+  std::string reply =
+      DiscoveryReply(port, std::string_view(buffer, static_cast<std::size_t>(count)),
+                     options_.instrument.idn, options_.tcpPort);
   char text[INET_ADDRSTRLEN] = "?";
   inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
   transcript_.Event("udp " + std::to_string(port) + " enquiry of " + std::to_string(count) +
@@ -379,8 +410,6 @@ int Simulator::Run() {
   }
   std::cout << "ready" << std::endl;
 
-  const std::uint64_t streamPeriod =
-      options_.instrument.streamRate > 0 ? 1000u / options_.instrument.streamRate : 0;
   bool stopping = false;
   while (!stopping) {
     std::vector<pollfd> fds;
@@ -402,8 +431,14 @@ int Simulator::Run() {
       timeout = scheduled_.front().due > now ? static_cast<long>(scheduled_.front().due - now) : 0;
     }
     if (instrument_.Streaming() && streamPeer_) {
-      if (nextStreamMs_ < now) nextStreamMs_ = now;
-      long wait = static_cast<long>(nextStreamMs_ - now);
+      // The next line is due within a millisecond or two at any rate above
+      // 500 a second; slower rates wait for it.
+      const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
+      long wait = 1;
+      if (streamRunning_ && rate < 1000) {
+        const std::uint64_t next = streamStartMs_ + streamSent_ * 1000 / rate;
+        wait = next > now ? static_cast<long>(next - now) : 0;
+      }
       if (timeout < 0 || wait < timeout) timeout = wait;
     }
     if (poll(fds.data(), fds.size(), static_cast<int>(timeout)) < 0 && errno != EINTR) {
@@ -428,10 +463,10 @@ int Simulator::Run() {
       }
     }
     RunDue();
-    if (instrument_.Streaming() && streamPeer_ && NowMs() >= nextStreamMs_) {
-      nextStreamMs_ += streamPeriod;
-      std::string line = instrument_.StreamLine();
-      if (!line.empty()) Schedule(*streamPeer_, std::move(line), false, 0);
+    if (instrument_.Streaming() && streamPeer_) {
+      SendStreamLines();
+    } else {
+      streamRunning_ = false;
     }
   }
 

@@ -104,7 +104,7 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   app.add_option("--stream", instrument.streamRate,
                  "after \"stream on\", send a measurement line RATE times a second")
       ->type_name("RATE")
-      ->check(CLI::Range(1, 1000));
+      ->check(CLI::Range(1, 1000000));
   app.footer(
       "Commands: *IDN? calstr? calver? version?; config,240..245,VV (clock) and clock?; "
       "volt? curr? temp? meas? (text); bvolt? bcurr? btemp? bmeas? bin?0..bin?6 (4-byte "
