@@ -39,6 +39,9 @@ echo "== link benchmark (release build, loopback peer)"
 cmake --preset native-release >/dev/null
 cmake --build --preset native-release -j "$jobs" --target parlex2-bench-link
 build/native-release/bench/parlex2-bench-link || status=1
+echo "== upgrade benchmark (release build, LAN loopback and a 19200 baud pseudo-terminal)"
+cmake --build --preset native-release -j "$jobs" --target parlex2-bench-upgrade
+build/native-release/bench/parlex2-bench-upgrade || status=1
 
 if [ -x scripts/wine-tests.sh ]; then
   echo "== Windows build and tests under Wine"

@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +49,13 @@ void OnSignal(int) {
 std::uint64_t NowMs() {
   static const auto start = std::chrono::steady_clock::now();
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+}
+
+std::uint64_t NowUs() {
+  static const auto start = std::chrono::steady_clock::now();
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                         std::chrono::steady_clock::now() - start)
                                         .count());
 }
@@ -88,7 +97,7 @@ struct Peer {
 };
 
 struct Scheduled {
-  std::uint64_t due = 0;
+  std::uint64_t due = 0;  // microseconds
   Peer* peer = nullptr;
   std::string bytes;
   bool close = false;
@@ -112,6 +121,11 @@ class Simulator {
   void WriteTo(Peer& peer);
   void ClosePeer(Peer& peer, const char* why);
   void Schedule(Peer& peer, std::string bytes, bool close, std::uint64_t delay);
+  void ScheduleAt(Peer& peer, std::string bytes, bool close, std::uint64_t dueUs);
+  // Microseconds `count` bytes take on a line at the --baud rate.
+  std::uint64_t WireUs(std::size_t count) const {
+    return static_cast<std::uint64_t>(count) * 10000000u / static_cast<std::uint64_t>(options_.baud);
+  }
   void RunDue();
   void AnswerDatagram(int fd, std::uint16_t port);
   void WriteFlash();
@@ -133,6 +147,9 @@ class Simulator {
   std::uint64_t streamSent_ = 0;
   bool streamRunning_ = false;
   void SendStreamLines();
+  // With --baud: when the line in each direction is free again (microseconds).
+  std::uint64_t receiveBusyUntil_ = 0;
+  std::uint64_t sendBusyUntil_ = 0;
 };
 
 // The stream keeps to its rate in whole batches (a rate above 1000 lines a
@@ -315,18 +332,37 @@ void Simulator::ReadFrom(Peer& peer) {
     WriteFlash();
   }
   if (!reaction.send.empty() || reaction.close) {
-    Schedule(peer, std::move(reaction.send), reaction.close,
-             static_cast<std::uint64_t>(options_.delayMs));
+    if (options_.baud > 0) {
+      // The command arrives byte by byte; the reply starts after it (and the
+      // --delay) once the line is free, and is whole when its last byte is.
+      const std::uint64_t received = std::max(NowUs(), receiveBusyUntil_) + WireUs(bytes.size());
+      receiveBusyUntil_ = received;
+      const std::uint64_t start =
+          std::max(received + static_cast<std::uint64_t>(options_.delayMs) * 1000, sendBusyUntil_);
+      sendBusyUntil_ = start + WireUs(reaction.send.size());
+      ScheduleAt(peer, std::move(reaction.send), reaction.close, sendBusyUntil_);
+    } else {
+      Schedule(peer, std::move(reaction.send), reaction.close,
+               static_cast<std::uint64_t>(options_.delayMs));
+    }
   }
 }
 
 void Simulator::Schedule(Peer& peer, std::string bytes, bool close, std::uint64_t delay) {
-  scheduled_.push_back({NowMs() + delay, &peer, std::move(bytes), close});
+  ScheduleAt(peer, std::move(bytes), close, NowUs() + delay * 1000);
+}
+
+void Simulator::ScheduleAt(Peer& peer, std::string bytes, bool close, std::uint64_t dueUs) {
+  // Kept in order of due time (paced and unpaced replies never mix, so this
+  // is nearly always an append).
+  auto at = scheduled_.end();
+  while (at != scheduled_.begin() && std::prev(at)->due > dueUs) --at;
+  scheduled_.insert(at, {dueUs, &peer, std::move(bytes), close});
   RunDue();
 }
 
 void Simulator::RunDue() {
-  std::uint64_t now = NowMs();
+  std::uint64_t now = NowUs();
   while (!scheduled_.empty() && scheduled_.front().due <= now) {
     Scheduled item = std::move(scheduled_.front());
     scheduled_.pop_front();
@@ -426,22 +462,29 @@ int Simulator::Run() {
     for (auto& [fd, port] : udp_) fds.push_back({fd, POLLIN, 0});
 
     std::uint64_t now = NowMs();
-    long timeout = -1;
+    long long timeoutUs = -1;
     if (!scheduled_.empty()) {
-      timeout = scheduled_.front().due > now ? static_cast<long>(scheduled_.front().due - now) : 0;
+      const std::uint64_t nowUs = NowUs();
+      timeoutUs = scheduled_.front().due > nowUs
+                      ? static_cast<long long>(scheduled_.front().due - nowUs)
+                      : 0;
     }
     if (instrument_.Streaming() && streamPeer_) {
       // The next line is due within a millisecond or two at any rate above
       // 500 a second; slower rates wait for it.
       const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
-      long wait = 1;
+      long long wait = 1000;
       if (streamRunning_ && rate < 1000) {
         const std::uint64_t next = streamStartMs_ + streamSent_ * 1000 / rate;
-        wait = next > now ? static_cast<long>(next - now) : 0;
+        wait = next > now ? static_cast<long long>(next - now) * 1000 : 0;
       }
-      if (timeout < 0 || wait < timeout) timeout = wait;
+      if (timeoutUs < 0 || wait < timeoutUs) timeoutUs = wait;
     }
-    if (poll(fds.data(), fds.size(), static_cast<int>(timeout)) < 0 && errno != EINTR) {
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(timeoutUs / 1000000);
+    timeout.tv_nsec = static_cast<long>(timeoutUs % 1000000) * 1000;
+    if (ppoll(fds.data(), fds.size(), timeoutUs < 0 ? nullptr : &timeout, nullptr) < 0 &&
+        errno != EINTR) {
       std::cerr << ErrnoText("poll") << "\n";
       break;
     }
