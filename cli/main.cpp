@@ -36,8 +36,8 @@ void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std
 
 void PrintError(const std::string& message) { std::cerr << "parlex2: " << message << std::endl; }
 
-MessageAnswer TerminalUi::ShowMessage(std::string_view text, std::string_view caption, MessageIcon,
-                                      MessageButtons buttons, bool) {
+MessageAnswer TerminalUi::ShowMessage(std::string_view text, std::string_view caption,
+                                      MessageIcon, MessageButtons buttons, bool) {
   std::string flat(text);
   for (char& c : flat) {
     if (c == '\n') c = ' ';
@@ -106,17 +106,14 @@ int main(int argc, char** argv) {
                        "print the version (as the About box shows it) and exit");
   Context context;
   parlex2::CommsLog::SetUserInterface(&context.ui);
-  auto* lan =
-      app.add_option("--lan", context.connection.lan, "instrument's IPv4 address (TCP port 10001)");
+  auto* lan = app.add_option("--lan", context.connection.lan, "instrument's IPv4 address (TCP port 10001)");
 #ifdef _WIN32
   const char* portHelp = "COM port, e.g. COM7";
 #else
   const char* portHelp = "serial device, e.g. /dev/ttyUSB0";
 #endif
-  auto* usb = app.add_option("--usb", context.connection.usb,
-                             std::string("USB virtual ") + portHelp + " (19200 baud)");
-  auto* serial =
-      app.add_option("--serial", context.connection.serial, std::string("RS-232 ") + portHelp);
+  auto* usb = app.add_option("--usb", context.connection.usb, std::string("USB virtual ") + portHelp + " (19200 baud)");
+  auto* serial = app.add_option("--serial", context.connection.serial, std::string("RS-232 ") + portHelp);
   app.add_option("--baud", context.connection.baud, "baud rate for --serial (default 9600)")
       ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400}))
       ->needs(serial);
