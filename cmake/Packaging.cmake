@@ -27,7 +27,6 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Veltmark Parlex2 team <parlex2@veltmark.invalid>")
-  set(CPACK_STRIP_FILES ON)
 endif()
 
 set(CPACK_PACKAGE_NAME Parlex2)
@@ -39,5 +38,6 @@ set(CPACK_PACKAGE_DESCRIPTION
     "parlex2 connects one instrument over a serial port or TCP, identifies it, sends commands, \
 runs test scripts and sets its clock; parlex2-sim stands in for an instrument to try it without \
 hardware. Examples under /usr/share/doc/parlex2/examples.")
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 include(CPack)
