@@ -5,6 +5,8 @@
 #include <iterator>
 
 #include "about_dialog.h"
+#include "comms_log_command.h"
+#include "connect_dialog.h"
 #include "main_window.h"
 #include "resource.h"
 
@@ -12,6 +14,12 @@ namespace parlex2::win32 {
 namespace {
 
 void OnAbout(HWND window, int, LPARAM) { ShowAboutBox(window); }
+
+// The dialog alone, until the full connect sequence takes this row.
+void OnConfigureConnection(HWND window, int, LPARAM) {
+  ShowConnectDialog(window);
+  PostMessageA(window, WM_COMMAND, ID_CONNECTION_CHANGED, 0);
+}
 
 struct CommandRow {
   int id;
@@ -29,7 +37,7 @@ constexpr CommandRow kCommands[] = {
     {IDC_SEND, nullptr},
     {ID_RESULT_CLEAR, nullptr},
     {ID_CONVERT_BINARY, nullptr},
-    {ID_CONFIGURE_CONNECTION, nullptr},
+    {ID_CONFIGURE_CONNECTION, OnConfigureConnection},
     {ID_UPGRADE_FIRMWARE, nullptr},
     {ID_SET_DATE_TIME, nullptr},
     {ID_DISCONNECT, nullptr},
@@ -37,6 +45,7 @@ constexpr CommandRow kCommands[] = {
     {IDC_RUN, nullptr},
     {IDC_STEP, nullptr},
     {IDC_CLOSE, nullptr},
+    {ID_COMMS_LOG, OnCommsLog},
 };
 
 }  // namespace

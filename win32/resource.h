@@ -16,6 +16,24 @@
 #define IDC_ABOUT_PRODUCT 110
 #define IDC_ABOUT_VERSION 111
 
+// Connect dialog: interface, COM port, baud rate or IP address; Test,
+// Connect, Save as Default, and the LAN search.
+#define IDD_CONNECT 121
+#define IDC_CONNECT_NOW 112
+#define IDC_INTERFACE 113
+#define IDC_COM_PORT 114
+#define IDC_BAUD_RATE 115
+#define IDC_TEST 116
+#define IDC_IP_ADDRESS 117
+#define IDC_PORT_LABEL 118
+#define IDC_BAUD_LABEL 119
+#define IDC_SAVE_DEFAULT 120
+#define IDC_SEARCH_LAN 1006
+
+// "Please Choose Instrument": the instruments the LAN search found.
+#define IDD_CHOOSE_INSTRUMENT 153
+#define IDC_INSTRUMENT_LIST 1007
+
 // The main window's command, control and timer identifiers.
 #include "common/command_ids.h"
 

@@ -19,6 +19,7 @@
 #define ID_DISCONNECT 32776
 #define ID_SCRIPT 32777
 #define ID_CONVERT_BINARY 32778
+#define ID_COMMS_LOG 32779
 
 // Internal commands (never on the menu)
 #define ID_CONNECTION_CHANGED 122

@@ -94,6 +94,8 @@ seed_settings() {  # TEXT: the settings file as given (\n becomes CR LF)
 
 file_bytes() { od -An -c "$1" | tr -s ' \n' ' '; }
 
+source "$(dirname "$0")/connect-tests.sh"
+
 # ---- tests -----------------------------------------------------------------
 
 test_first_run_creates_settings_and_opens_at_reference_size() {

@@ -15,6 +15,7 @@
 #include "support/command_posix.h"
 #include "support/recording_ui.h"
 #include "support/simulator.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -132,9 +133,8 @@ TEST(IdentifySim, CommandLineIdentifyPrintsThePanel) {
 }
 
 TEST(IdentifySim, CommandLineSetsTheClockAndSavesTheDefault) {
-  char folder[] = "/tmp/parlex2-connect-XXXXXX";
-  ASSERT_TRUE(mkdtemp(folder));
-  setenv("XDG_CONFIG_HOME", folder, 1);
+  testing::TempFolder folder("parlex2-connect");
+  setenv("XDG_CONFIG_HOME", folder.Path().c_str(), 1);
   testing::Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.57:10001"}));
   EXPECT_EQ(RunCli("--lan 127.0.0.57 save-default").status, 0);
@@ -152,7 +152,6 @@ TEST(IdentifySim, CommandLineSetsTheClockAndSavesTheDefault) {
   char year[16];
   std::snprintf(year, sizeof year, "config,245,%02d\n", before.year % 100);
   EXPECT_NE(commands.find(year), std::string::npos) << commands;
-  std::system((std::string("rm -rf ") + folder).c_str());
   unsetenv("XDG_CONFIG_HOME");
 }
 

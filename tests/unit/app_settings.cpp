@@ -1,40 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "app/settings.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder per test, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    static std::atomic<int> counter{0};
-    path_ =
-        fs::temp_directory_path() /
-        ("parlex2-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + std::to_string(counter++) + "-" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  std::string Path() const { return path_.string(); }
-
- private:
-  fs::path path_;
-};
+using testing::TempFolder;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -76,7 +54,7 @@ TEST(SettingsFileTest, CreatedPadsTheTimeButNotTheDate) {
 TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
   TempFolder temp;
   SettingsFile file =
-      LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+      LocateSettingsFile(temp.Path().string(), static_cast<char>(fs::path::preferred_separator));
   IniFileStore store(file.path);
   ASSERT_FALSE(fs::exists(file.companyFolder));
 
@@ -92,7 +70,7 @@ TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
 TEST(SettingsFileTest, FirstRunWithExistingFoldersStillCreatesTheFile) {
   TempFolder temp;
   SettingsFile file =
-      LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+      LocateSettingsFile(temp.Path().string(), static_cast<char>(fs::path::preferred_separator));
   fs::create_directories(file.folder);
   IniFileStore store(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 7, 14, 12, 0, 0)));
@@ -104,7 +82,7 @@ TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
   // The "company folder" is a plain file, so no folder can be made below it.
   WriteAll(temp.File("Veltmark"), "not a folder");
   SettingsFile file =
-      LocateSettingsFile(temp.Path(), static_cast<char>(fs::path::preferred_separator));
+      LocateSettingsFile(temp.Path().string(), static_cast<char>(fs::path::preferred_separator));
   IniFileStore store(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 1, 1, 0, 0, 0)));
   EXPECT_FALSE(fs::exists(file.path));

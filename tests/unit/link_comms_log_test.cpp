@@ -8,6 +8,7 @@
 #include "link/comms_log.h"
 #include "support/fake_clock.h"
 #include "support/recording_ui.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -27,10 +28,7 @@ std::string ReadFile(const fs::path& path) {
 class CommsLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("parlex2-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = folder_.Path() / "logs";  // made by the tests that need it
     LocalTime t;
     t.hour = 9;
     t.minute = 5;
@@ -46,6 +44,7 @@ class CommsLogTest : public ::testing::Test {
     fs::permissions(dir_, fs::perms::owner_all, ec);
     fs::remove_all(dir_, ec);
   }
+  testing::TempFolder folder_{"parlex2-log"};
   testing::FakeClock clock_;
   fs::path dir_;
 };

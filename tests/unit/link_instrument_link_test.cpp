@@ -10,6 +10,7 @@
 #include "link/instrument_link.h"
 #include "support/fake_clock.h"
 #include "support/memory_transport.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -97,17 +98,13 @@ TEST(InstrumentLink, DrainDiscardsWhatWaitsAndWaitsOnlyWhenAsked) {
 class LinkLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    file_ = fs::temp_directory_path() /
-            ("parlex2-link-log-" + std::string(
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
-    fs::remove(file_);
+    file_ = folder_.Path() / "comms.log";
     CommsLog::SetLogPath(file_.string());
     if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
   }
   void TearDown() override {
     if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
     CommsLog::SetLogPath("");
-    fs::remove(file_);
   }
   // The log's entries without their time stamps.
   std::vector<std::string> Entries() {
@@ -125,6 +122,7 @@ class LinkLogTest : public ::testing::Test {
     std::snprintf(text, sizeof text, "%05llu", static_cast<unsigned long long>(n));
     return text;
   }
+  testing::TempFolder folder_{"parlex2-link-log"};
   fs::path file_;
 };
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "support/fake_shell.h"
+#include "support/temp_folder.h"
 
 namespace parlex2::testing {
 namespace {
@@ -139,10 +140,9 @@ TEST(ScriptCommands, BinconSetsTheSwitchThroughTheMenuCommand) {
 }
 
 TEST(ScriptCommands, PrintWritesThePaneWithCrLfLines) {
-  const auto dir = std::filesystem::temp_directory_path() / "parlex2_print_test";
-  std::filesystem::create_directories(dir);
+  TempFolder folder("parlex2-print");
+  const auto& dir = folder.Path();
   const auto file = dir / "results.txt";
-  std::filesystem::remove(file);
 
   FakeShell shell;
   shell.AppendText("one\r\ntwo\r\n");
@@ -162,7 +162,6 @@ TEST(ScriptCommands, PrintWritesThePaneWithCrLfLines) {
   EXPECT_EQ(shell.ResultsText(),
             "!!Invalid file location in script!!!!Invalid file location in script!!"
             "!!Invalid file location in script!!next\r\n");
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

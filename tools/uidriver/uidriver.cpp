@@ -26,6 +26,17 @@
 //   uidriver close WINDOW           post WM_CLOSE; wait until it is gone
 //   uidriver quit WINDOW            post WM_CLOSE; wait for the window's
 //                                   process to end; prints its exit code
+//   uidriver state WINDOW ID        control ID as "enabled|disabled
+//                                   visible|hidden x y w h" (client place)
+//   uidriver owner WINDOW           the owner window: "class title", or
+//                                   "none"
+//   uidriver address WINDOW ID IP   put IP (a.b.c.d, or "blank") into the
+//                                   IP address control ID
+//   uidriver rows WINDOW ID         the rows of list view ID, columns
+//                                   separated by a tab, the selected ones
+//                                   marked '*'
+//   uidriver select WINDOW ID ROW   select and focus row ROW of list view ID
+//   uidriver dblclick WINDOW ID ROW double-click row ROW of list view ID
 //   uidriver windows                every visible top-level window:
 //                                   "handle class title", one a line
 //   uidriver metrics                "screenW screenH frameW frameH"
@@ -38,7 +49,8 @@
 // success, 1 on failure or time-out (with a message on standard error), 2 for
 // bad usage.
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -368,6 +380,112 @@ int Pick(HWND window, int id, const std::wstring& entry) {
   return 0;
 }
 
+// Memory in another process, for the list view messages that pass a
+// structure by pointer.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HWND window, std::size_t size) : size_(size) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    process_ =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (process_)
+      address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  }
+  ~RemoteBuffer() {
+    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_) CloseHandle(process_);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+  bool ok() const { return address_ != nullptr; }
+  char* at(std::size_t offset) const { return static_cast<char*>(address_) + offset; }
+  bool Write(std::size_t offset, const void* data, std::size_t size) const {
+    return WriteProcessMemory(process_, at(offset), data, size, nullptr);
+  }
+  bool Read(std::size_t offset, void* data, std::size_t size) const {
+    return ReadProcessMemory(process_, at(offset), data, size, nullptr);
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  void* address_ = nullptr;
+  std::size_t size_;
+};
+
+std::wstring ListCell(HWND list, const RemoteBuffer& remote, int row, int column) {
+  constexpr std::size_t kTextAt = 512, kTextChars = 512;
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = reinterpret_cast<wchar_t*>(remote.at(kTextAt));
+  item.cchTextMax = kTextChars;
+  wchar_t empty = 0;
+  remote.Write(kTextAt, &empty, sizeof empty);
+  remote.Write(0, &item, sizeof item);
+  DWORD_PTR length = 0;
+  SendMessageTimeoutW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote.at(0)),
+                      SMTO_NORMAL, 2000, &length);
+  std::wstring text(kTextChars, L'\0');
+  remote.Read(kTextAt, text.data(), kTextChars * sizeof(wchar_t));
+  text.resize(wcsnlen(text.c_str(), kTextChars));
+  return text;
+}
+
+int Rows(HWND window, int id) {
+  HWND list = FindControl(window, id);
+  if (!list) return Fail(L"no control %ls", std::to_wstring(id));
+  RemoteBuffer remote(list, 2048);
+  if (!remote.ok()) return Fail(L"cannot reach the list's process");
+  HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+  const int columns = header ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 1;
+  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    const bool selected = SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_SELECTED) != 0;
+    std::wstring line = selected ? L"*" : L" ";
+    for (int column = 0; column < columns; ++column) {
+      if (column > 0) line += L'\t';
+      line += ListCell(list, remote, row, column);
+    }
+    Print(line);
+  }
+  return 0;
+}
+
+int SelectRow(HWND window, int id, int row) {
+  HWND list = FindControl(window, id);
+  if (!list) return Fail(L"no control %ls", std::to_wstring(id));
+  RemoteBuffer remote(list, sizeof(LVITEMW));
+  if (!remote.ok()) return Fail(L"cannot reach the list's process");
+  LVITEMW item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  remote.Write(0, &item, sizeof item);
+  DWORD_PTR done = 0;
+  SendMessageTimeoutW(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(remote.at(0)),
+                      SMTO_NORMAL, 2000, &done);
+  return done ? 0 : Fail(L"cannot select row %ls", std::to_wstring(row));
+}
+
+int DoubleClickRow(HWND window, int id, int row) {
+  HWND list = FindControl(window, id);
+  if (!list) return Fail(L"no control %ls", std::to_wstring(id));
+  RemoteBuffer remote(list, sizeof(RECT));
+  if (!remote.ok()) return Fail(L"cannot reach the list's process");
+  RECT bounds{};
+  bounds.left = LVIR_LABEL;
+  remote.Write(0, &bounds, sizeof bounds);
+  DWORD_PTR found = 0;
+  SendMessageTimeoutW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote.at(0)),
+                      SMTO_NORMAL, 2000, &found);
+  if (!found) return Fail(L"no row %ls", std::to_wstring(row));
+  remote.Read(0, &bounds, sizeof bounds);
+  const LPARAM at = MAKELPARAM((bounds.left + bounds.right) / 2, (bounds.top + bounds.bottom) / 2);
+  // Posted: a double-click that acts as OK ends a modal dialog.
+  PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+  PostMessageW(list, WM_LBUTTONUP, 0, at);
+  return 0;
+}
+
 BOOL CALLBACK ListChild(HWND child, LPARAM) {
   Print(std::to_wstring(GetDlgCtrlID(child)) + L" " + ClassOf(child) + L" " + TextOf(child));
   return TRUE;
@@ -504,6 +622,11 @@ int Run(const Args& args) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     return WaitGone(Hex(window));
   }
+  if (command == L"owner") {
+    HWND owner = GetWindow(window, GW_OWNER);
+    Print(owner ? ClassOf(owner) + L" " + TextOf(owner) : L"none");
+    return 0;
+  }
   if (command == L"key") return need(2) ? PostKeys(window, Words(args, 2)) : Usage();
   if (command == L"input") return need(2) ? InputKeys(window, Words(args, 2)) : Usage();
 
@@ -536,6 +659,35 @@ int Run(const Args& args) {
                ? 0
                : Fail(L"cannot type into %ls", args[2]);
   }
+  if (command == L"state") {
+    if (!control) return Fail(L"no control %ls", args[2]);
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    Print(std::wstring(IsWindowEnabled(control) ? L"enabled" : L"disabled") +
+          (IsWindowVisible(control) ? L" visible " : L" hidden ") + std::to_wstring(r.left) + L" " +
+          std::to_wstring(r.top) + L" " + std::to_wstring(r.right - r.left) + L" " +
+          std::to_wstring(r.bottom - r.top));
+    return 0;
+  }
+  if (command == L"address") {
+    if (!control || !need(3)) return Usage();
+    DWORD_PTR result;
+    if (args[3] == L"blank")
+      return SendMessageTimeoutW(control, IPM_CLEARADDRESS, 0, 0, SMTO_NORMAL, TimeoutMs(), &result)
+                 ? 0
+                 : Fail(L"cannot clear %ls", args[2]);
+    unsigned a, b, c, d;
+    if (swscanf(args[3].c_str(), L"%u.%u.%u.%u", &a, &b, &c, &d) != 4) return Usage();
+    return SendMessageTimeoutW(control, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d), SMTO_NORMAL,
+                               TimeoutMs(), &result)
+               ? 0
+               : Fail(L"cannot set %ls", args[2]);
+  }
+  if (command == L"rows") return Rows(window, id);
+  if (command == L"select") return need(3) ? SelectRow(window, id, Number(args[3])) : Usage();
+  if (command == L"dblclick")
+    return need(3) ? DoubleClickRow(window, id, Number(args[3])) : Usage();
   if (command == L"items") return Items(window, id);
   if (command == L"pick") return need(3) ? Pick(window, id, args[3]) : Usage();
   return Usage();
