@@ -1,34 +1,18 @@
-// parlex2-sim: serves the simulated instrument on a TCP port and/or a
-// pseudo-terminal, answers the discovery enquiries, keeps the transcript and
-// writes the flash. One poll loop moves the bytes; instrument.h does the rest.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
+#include "server.h"
 
-#include <cerrno>
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "discovery.h"
 #include "instrument.h"
-#include "options.h"
+#include "sim_io.h"
 #include "transcript.h"
 
 namespace parlex2::sim {
@@ -37,14 +21,6 @@ namespace {
 // Output waiting for a slow client beyond this is thrown away, so a client that
 // never reads cannot make the simulator grow without bound.
 constexpr std::size_t kOutputLimit = 1 << 20;
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  char byte = 1;
-  ssize_t ignored = write(signalPipe[1], &byte, 1);
-  (void)ignored;
-}
 
 std::uint64_t NowMs() {
   static const auto start = std::chrono::steady_clock::now();
@@ -59,10 +35,6 @@ std::uint64_t NowUs() {
                                         std::chrono::steady_clock::now() - start)
                                         .count());
 }
-
-void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
-
-std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 class Transcript {
  public:
@@ -90,7 +62,7 @@ class Transcript {
 
 // One client: the accepted TCP socket or the pty's master side.
 struct Peer {
-  int fd = -1;
+  IoHandle handle = kNoHandle;
   bool isPty = false;
   std::string out;  // accepted for sending, not yet written
   bool closeWhenSent = false;
@@ -113,9 +85,7 @@ class Simulator {
  private:
   bool OpenTcp();
   bool OpenPty();
-  void ClosePty();
-  bool OpenUdp(std::uint16_t port);
-  bool OpenUdpReply();
+  bool OpenDiscovery();
   void Accept();
   void ReadFrom(Peer& peer);
   void WriteTo(Peer& peer);
@@ -127,26 +97,26 @@ class Simulator {
     return static_cast<std::uint64_t>(count) * 10000000u / static_cast<std::uint64_t>(options_.baud);
   }
   void RunDue();
-  void AnswerDatagram(int fd, std::uint16_t port);
+  void SendStreamLines();
+  void AnswerDatagram(IoHandle socket, std::uint16_t port);
   void WriteFlash();
+  void CloseAll();
 
   SimOptions options_;
   Instrument instrument_;
   Transcript transcript_;
-  int listener_ = -1;
+  IoHandle listener_ = kNoHandle;
   Peer tcpClient_;
   Peer pty_;
-  int ptySlave_ = -1;  // held open so the master never sees a hang-up between clients
-  std::string ptyName_;
-  std::vector<std::pair<int, std::uint16_t>> udp_;
-  int udpReply_ = -1;
+  PseudoTerminal terminal_;
+  std::vector<std::pair<IoHandle, std::uint16_t>> udp_;
+  IoHandle udpReply_ = kNoHandle;
   std::deque<Scheduled> scheduled_;
   Peer* streamPeer_ = nullptr;
   // The stream's pace: lines sent since it (re)started at streamStartMs_.
   std::uint64_t streamStartMs_ = 0;
   std::uint64_t streamSent_ = 0;
   bool streamRunning_ = false;
-  void SendStreamLines();
   // With --baud: when the line in each direction is free again (microseconds).
   std::uint64_t receiveBusyUntil_ = 0;
   std::uint64_t sendBusyUntil_ = 0;
@@ -179,116 +149,54 @@ void Simulator::SendStreamLines() {
 }
 
 bool Simulator::OpenTcp() {
-  listener_ = socket(AF_INET, SOCK_STREAM, 0);
-  if (listener_ < 0) return std::cerr << ErrnoText("socket") << "\n", false;
-  int one = 1;
-  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(options_.tcpPort);
-  inet_pton(AF_INET, options_.tcpAddress.c_str(), &address.sin_addr);
-  if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-    std::cerr << ErrnoText(("bind " + options_.tcpAddress).c_str()) << "\n";
-    return false;
-  }
-  if (listen(listener_, 8) < 0) return std::cerr << ErrnoText("listen") << "\n", false;
-  socklen_t length = sizeof address;
-  getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-  options_.tcpPort = ntohs(address.sin_port);
-  SetNonBlocking(listener_);
+  std::string error;
+  listener_ = OpenListener(options_.tcpAddress, options_.tcpPort, error);
+  if (listener_ == kNoHandle) return std::cerr << error << "\n", false;
   std::cout << "tcp " << options_.tcpAddress << ":" << options_.tcpPort << std::endl;
   return true;
 }
 
 bool Simulator::OpenPty() {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) < 0 || unlockpt(master) < 0) {
-    std::cerr << ErrnoText("pseudo-terminal") << "\n";
-    if (master >= 0) close(master);
+  std::string error;
+  PseudoTerminal fresh;
+  if (!OpenPseudoTerminal(options_.ptyPath, fresh, error)) {
+    std::cerr << error << "\n";
+    ClosePseudoTerminal(fresh);
     return false;
   }
-  const char* name = ptsname(master);
-  ptyName_ = name ? name : "";
-  ptySlave_ = open(ptyName_.c_str(), O_RDWR | O_NOCTTY);
-  if (ptySlave_ >= 0) {
-    termios settings{};
-    tcgetattr(ptySlave_, &settings);
-    cfmakeraw(&settings);
-    cfsetspeed(&settings, B19200);
-    tcsetattr(ptySlave_, TCSANOW, &settings);
-  }
-  SetNonBlocking(master);
+  terminal_ = fresh;
   pty_ = Peer{};
-  pty_.fd = master;
+  pty_.handle = terminal_.master;
   pty_.isPty = true;
-  unlink(options_.ptyPath.c_str());
-  if (symlink(ptyName_.c_str(), options_.ptyPath.c_str()) < 0) {
-    std::cerr << ErrnoText(("symlink " + options_.ptyPath).c_str()) << "\n";
-    return false;
-  }
-  std::cout << "pty " << ptyName_ << " " << options_.ptyPath << std::endl;
-  transcript_.Event("pty " + ptyName_);
+  std::cout << "pty " << terminal_.name << " " << options_.ptyPath << std::endl;
+  transcript_.Event("pty " + terminal_.name);
   instrument_.NewConnection();
   return true;
 }
 
-void Simulator::ClosePty() {
-  if (pty_.fd >= 0) close(pty_.fd);
-  if (ptySlave_ >= 0) close(ptySlave_);
-  pty_ = Peer{};
-  ptySlave_ = -1;
-}
-
-bool Simulator::OpenUdp(std::uint16_t port) {
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return std::cerr << ErrnoText("udp socket") << "\n", false;
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  // Bound to the broadcast address, the socket sees the enquiries but never a
-  // unicast reply meant for a program on the same port of this host.
-  address.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-    std::cerr << ErrnoText(("bind udp " + std::to_string(port)).c_str()) << "\n";
-    close(fd);
-    return false;
+bool Simulator::OpenDiscovery() {
+  std::string error;
+  const std::string serveAddress = options_.tcp ? options_.tcpAddress : std::string();
+  for (std::uint16_t port : {kFirstEnquiryPort, kSecondEnquiryPort}) {
+    IoHandle socket = OpenEnquirySocket(port, serveAddress, error);
+    if (socket == kNoHandle) return std::cerr << error << "\n", false;
+    udp_.emplace_back(socket, port);
   }
-  SetNonBlocking(fd);
-  udp_.emplace_back(fd, port);
-  return true;
-}
-
-bool Simulator::OpenUdpReply() {
-  udpReply_ = socket(AF_INET, SOCK_DGRAM, 0);
-  if (udpReply_ < 0) return std::cerr << ErrnoText("udp socket") << "\n", false;
   // Replies come from the instrument's own address, which the search lists
   // and then connects to.
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  if (options_.tcp) inet_pton(AF_INET, options_.tcpAddress.c_str(), &address.sin_addr);
-  if (bind(udpReply_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-    std::cerr << ErrnoText("bind udp reply socket") << "\n";
-    return false;
-  }
+  udpReply_ = OpenReplySocket(serveAddress, error);
+  if (udpReply_ == kNoHandle) return std::cerr << error << "\n", false;
+  std::cout << "discovery " << kFirstEnquiryPort << " " << kSecondEnquiryPort << std::endl;
   return true;
 }
 
 void Simulator::Accept() {
-  sockaddr_in from{};
-  socklen_t length = sizeof from;
-  int fd = accept(listener_, reinterpret_cast<sockaddr*>(&from), &length);
-  if (fd < 0) return;
-  SetNonBlocking(fd);
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  std::string from;
+  IoHandle client = AcceptClient(listener_, from);
+  if (client == kNoHandle) return;
   tcpClient_ = Peer{};
-  tcpClient_.fd = fd;
-  char text[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-  transcript_.Event("client " + std::string(text) + ":" + std::to_string(ntohs(from.sin_port)));
+  tcpClient_.handle = client;
+  transcript_.Event("client " + from);
   instrument_.NewConnection();
 }
 
@@ -303,27 +211,25 @@ void Simulator::ClosePeer(Peer& peer, const char* why) {
     // A serial line cannot be closed; unplugging is the nearest thing: the
     // client's port fails, and PATH then leads to a fresh pseudo-terminal
     // (made before the old one goes, so it gets another name).
-    Peer old = pty_;
-    int oldSlave = ptySlave_;
+    PseudoTerminal old = terminal_;
     OpenPty();
-    close(old.fd);
-    if (oldSlave >= 0) close(oldSlave);
+    ClosePseudoTerminal(old);
     return;
   }
-  shutdown(peer.fd, SHUT_RDWR);
-  close(peer.fd);
+  CloseClient(peer.handle);
   peer = Peer{};
 }
 
 void Simulator::ReadFrom(Peer& peer) {
   char buffer[4096];
-  ssize_t count = read(peer.fd, buffer, sizeof buffer);
-  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return;
-  if (count <= 0) {
+  std::size_t count = 0;
+  IoResult result = ReadSome(peer.handle, peer.isPty, buffer, sizeof buffer, count);
+  if (result == IoResult::kWouldBlock) return;
+  if (result == IoResult::kClosed) {
     if (!peer.isPty) ClosePeer(peer, "client closed");
     return;
   }
-  std::string_view bytes(buffer, static_cast<std::size_t>(count));
+  std::string_view bytes(buffer, count);
   transcript_.Chunk(true, bytes);
   Instrument::Reaction reaction = instrument_.Receive(bytes);
   streamPeer_ = &peer;
@@ -367,7 +273,7 @@ void Simulator::RunDue() {
     Scheduled item = std::move(scheduled_.front());
     scheduled_.pop_front();
     Peer& peer = *item.peer;
-    if (peer.fd < 0) continue;
+    if (peer.handle == kNoHandle) continue;
     if (peer.out.size() + item.bytes.size() <= kOutputLimit) {
       peer.out += item.bytes;
     } else {
@@ -380,42 +286,29 @@ void Simulator::RunDue() {
 
 void Simulator::WriteTo(Peer& peer) {
   while (!peer.out.empty()) {
-    ssize_t count = write(peer.fd, peer.out.data(), peer.out.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    transcript_.Chunk(false, std::string_view(peer.out.data(), static_cast<std::size_t>(count)));
-    peer.out.erase(0, static_cast<std::size_t>(count));
+    std::size_t count = 0;
+    if (WriteSome(peer.handle, peer.isPty, peer.out.data(), peer.out.size(), count) !=
+        IoResult::kDone) {
+      break;
+    }
+    transcript_.Chunk(false, std::string_view(peer.out.data(), count));
+    peer.out.erase(0, count);
   }
   if (peer.out.empty() && peer.closeWhenSent) {
-    // Closing the master throws away what the client has not read yet, so
-    // give it a moment to take the last reply first.
-    // The bytes reach the slave's queue a little after the write.
-    for (int i = 0; peer.isPty && i < 100; ++i) {
-      usleep(5000);
-      int waiting = 0;
-      if (i >= 10 && (ioctl(ptySlave_, FIONREAD, &waiting) < 0 || waiting == 0)) break;
-    }
+    if (peer.isPty) LetPseudoTerminalDrain(terminal_);
     ClosePeer(peer, "dropped the connection");
   }
 }
 
-void Simulator::AnswerDatagram(int fd, std::uint16_t port) {
-  char buffer[2048];
-  sockaddr_in from{};
-  socklen_t length = sizeof from;
-  ssize_t count =
-      recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
-  if (count < 0) return;
+void Simulator::AnswerDatagram(IoHandle socket, std::uint16_t port) {
+  Datagram datagram;
+  if (!ReceiveDatagram(socket, datagram)) return;
   std::string reply =
-      DiscoveryReply(port, std::string_view(buffer, static_cast<std::size_t>(count)),
-                     options_.instrument.idn, options_.tcpPort);
-  char text[INET_ADDRSTRLEN] = "?";
-  inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-  transcript_.Event("udp " + std::to_string(port) + " enquiry of " + std::to_string(count) +
-                    " bytes from " + text + (reply.empty() ? ", ignored" : ", answered"));
-  if (!reply.empty()) {
-    sendto(udpReply_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), length);
-  }
+      DiscoveryReply(port, datagram.bytes, options_.instrument.idn, options_.tcpPort);
+  transcript_.Event("udp " + std::to_string(port) + " enquiry of " +
+                    std::to_string(datagram.bytes.size()) + " bytes from " +
+                    datagram.AddressText() + (reply.empty() ? ", ignored" : ", answered"));
+  if (!reply.empty()) SendDatagram(udpReply_, reply, datagram.address, datagram.port);
 }
 
 void Simulator::WriteFlash() {
@@ -430,38 +323,50 @@ void Simulator::WriteFlash() {
       return;
     }
   }
+  std::remove(options_.flashPath.c_str());  // rename does not replace on Windows
   std::rename(temporary.c_str(), options_.flashPath.c_str());
+}
+
+void Simulator::CloseAll() {
+  if (tcpClient_.handle != kNoHandle) CloseSocket(tcpClient_.handle);
+  CloseSocket(listener_);
+  for (auto& [socket, port] : udp_) CloseSocket(socket);
+  CloseSocket(udpReply_);
+  if (terminal_.master != kNoHandle) {
+    PseudoTerminal last = terminal_;
+    ClosePseudoTerminal(terminal_);
+    RemovePseudoTerminalLink(options_.ptyPath, last);
+  }
 }
 
 int Simulator::Run() {
   if (!transcript_.Open(options_.transcriptPath)) {
-    std::cerr << ErrnoText(("transcript " + options_.transcriptPath).c_str()) << "\n";
+    std::cerr << "transcript " << options_.transcriptPath << ": cannot open for writing\n";
     return 1;
   }
-  if (options_.tcp && !OpenTcp()) return 1;
-  if (!options_.ptyPath.empty() && !OpenPty()) return 1;
-  if (options_.discovery) {
-    if (!OpenUdp(kFirstEnquiryPort) || !OpenUdp(kSecondEnquiryPort) || !OpenUdpReply()) return 1;
-    std::cout << "discovery " << kFirstEnquiryPort << " " << kSecondEnquiryPort << std::endl;
+  if ((options_.tcp && !OpenTcp()) || (!options_.ptyPath.empty() && !OpenPty()) ||
+      (options_.discovery && !OpenDiscovery())) {
+    CloseAll();
+    return 1;
   }
   std::cout << "ready" << std::endl;
 
   bool stopping = false;
+  int status = 0;
   while (!stopping) {
-    std::vector<pollfd> fds;
-    fds.push_back({signalPipe[0], POLLIN, 0});
+    std::vector<Watch> watches;
+    watches.push_back({StopHandle()});
     auto watch = [&](Peer& peer) {
-      if (peer.fd >= 0) {
-        fds.push_back({peer.fd, static_cast<short>(POLLIN | (peer.out.empty() ? 0 : POLLOUT)), 0});
-      }
+      if (peer.handle != kNoHandle) watches.push_back({peer.handle, !peer.out.empty()});
     };
     watch(tcpClient_);
     watch(pty_);
     // One client at a time: the next waits in the backlog until this one goes.
-    if (listener_ >= 0 && tcpClient_.fd < 0) fds.push_back({listener_, POLLIN, 0});
-    for (auto& [fd, port] : udp_) fds.push_back({fd, POLLIN, 0});
+    if (listener_ != kNoHandle && tcpClient_.handle == kNoHandle) {
+      watches.push_back({listener_});
+    }
+    for (auto& [socket, port] : udp_) watches.push_back({socket});
 
-    std::uint64_t now = NowMs();
     long long timeoutUs = -1;
     if (!scheduled_.empty()) {
       const std::uint64_t nowUs = NowUs();
@@ -472,6 +377,7 @@ int Simulator::Run() {
     if (instrument_.Streaming() && streamPeer_) {
       // The next line is due within a millisecond or two at any rate above
       // 500 a second; slower rates wait for it.
+      const std::uint64_t now = NowMs();
       const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
       long long wait = 1000;
       if (streamRunning_ && rate < 1000) {
@@ -480,28 +386,26 @@ int Simulator::Run() {
       }
       if (timeoutUs < 0 || wait < timeoutUs) timeoutUs = wait;
     }
-    timespec timeout{};
-    timeout.tv_sec = static_cast<time_t>(timeoutUs / 1000000);
-    timeout.tv_nsec = static_cast<long>(timeoutUs % 1000000) * 1000;
-    if (ppoll(fds.data(), fds.size(), timeoutUs < 0 ? nullptr : &timeout, nullptr) < 0 &&
-        errno != EINTR) {
-      std::cerr << ErrnoText("poll") << "\n";
+    std::string error;
+    if (!WaitForHandles(watches, timeoutUs, error)) {
+      std::cerr << error << "\n";
+      status = 1;
       break;
     }
 
-    for (const pollfd& p : fds) {
-      if (!p.revents) continue;
-      if (p.fd == signalPipe[0]) {
+    for (const Watch& w : watches) {
+      if (!w.ready && !w.writable) continue;
+      if (w.handle == StopHandle()) {
         stopping = true;
-      } else if (p.fd == listener_) {
+      } else if (w.handle == listener_) {
         Accept();
-      } else if (p.fd == tcpClient_.fd || p.fd == pty_.fd) {
-        Peer& peer = p.fd == tcpClient_.fd ? tcpClient_ : pty_;
-        if (p.revents & POLLOUT) WriteTo(peer);
-        if (peer.fd == p.fd && (p.revents & (POLLIN | POLLHUP | POLLERR))) ReadFrom(peer);
+      } else if (w.handle == tcpClient_.handle || w.handle == pty_.handle) {
+        Peer& peer = w.handle == tcpClient_.handle ? tcpClient_ : pty_;
+        if (w.writable) WriteTo(peer);
+        if (peer.handle == w.handle && w.ready) ReadFrom(peer);
       } else {
-        for (auto& [fd, port] : udp_) {
-          if (fd == p.fd) AnswerDatagram(fd, port);
+        for (auto& [socket, port] : udp_) {
+          if (socket == w.handle) AnswerDatagram(socket, port);
         }
       }
     }
@@ -514,41 +418,18 @@ int Simulator::Run() {
   }
 
   transcript_.Event("stopped");
-  if (tcpClient_.fd >= 0) close(tcpClient_.fd);
-  if (listener_ >= 0) close(listener_);
-  for (auto& [fd, port] : udp_) close(fd);
-  if (udpReply_ >= 0) close(udpReply_);
-  if (pty_.fd >= 0) {
-    ClosePty();
-    char target[4096];
-    ssize_t length = readlink(options_.ptyPath.c_str(), target, sizeof target - 1);
-    if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == ptyName_) {
-      unlink(options_.ptyPath.c_str());
-    }
-  }
+  CloseAll();
   WriteFlash();
-  return 0;
+  return status;
 }
 
 }  // namespace
-}  // namespace parlex2::sim
 
-int main(int argc, char** argv) {
-  using namespace parlex2::sim;
+int RunSimulator(SimOptions options) {
   NowMs();  // the transcript's times count from here
-  SimOptions options;
-  int exitCode = ParseSimOptions(argc, argv, options, std::cout, std::cerr);
-  if (exitCode >= 0) return exitCode;
-
-  if (pipe(signalPipe) < 0) return 1;
-  SetNonBlocking(signalPipe[1]);
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
+  NowUs();
   Simulator simulator(std::move(options));
   return simulator.Run();
 }
+
+}  // namespace parlex2::sim
