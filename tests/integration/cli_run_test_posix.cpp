@@ -13,6 +13,7 @@
 #include "support/command_posix.h"
 #include "support/simulator.h"
 #include "support/tcp_peer.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -21,12 +22,6 @@ using testing::RunCli;
 
 class CliRunTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        std::filesystem::temp_directory_path() / ("parlex2_cli_run_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Script(const std::string& name, const std::string& text) {
     const auto path = dir_ / name;
     std::ofstream(path, std::ios::binary) << text;
@@ -38,7 +33,8 @@ class CliRunTest : public ::testing::Test {
     out << in.rdbuf();
     return out.str();
   }
-  std::filesystem::path dir_;
+  testing::TempFolder folder_{"parlex2-cli-run"};
+  const std::filesystem::path& dir_ = folder_.Path();
 };
 
 TEST_F(CliRunTest, RunsAScriptToItsEndWithTheProgramsOutput) {

@@ -1,5 +1,3 @@
-#include "simulator.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -17,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "simulator.h"
 
 namespace parlex2::testing {
 
@@ -55,8 +55,8 @@ bool Simulator::Start(const std::vector<std::string>& options, std::string* erro
   };
   if (Running()) return fail("already running");
   if (directory_.empty()) {
-    char pattern[] = "/tmp/parlex2-sim-XXXXXX";
-    if (!mkdtemp(pattern)) return fail("mkdtemp failed");
+    std::string pattern = (std::filesystem::temp_directory_path() / "parlex2-sim-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return fail("mkdtemp failed");
     directory_ = pattern;
   }
   std::vector<std::string> args = {program_};
@@ -137,8 +137,7 @@ bool Simulator::Stop(int signal) {
     waitpid(pid_, &status, 0);
   }
   pid_ = -1;
-  return done > 0 && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
+  return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string Simulator::TranscriptText() const { return ReadWholeFile(TranscriptPath()); }

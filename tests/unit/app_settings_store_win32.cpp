@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/settings.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -26,21 +27,11 @@ std::string ReadAll(const fs::path& path) {
 class StoreParity : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("parlex2-parity-" +
-               std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    profilePath_ = (folder_ / "profile.ini").string();
-    iniPath_ = (folder_ / "portable.ini").string();
+    profilePath_ = folder_.File("profile.ini");
+    iniPath_ = folder_.File("portable.ini");
     profile_ = OpenSettingsStore(profilePath_);
     portable_ = std::make_unique<IniFileStore>(iniPath_);
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
   void Seed(const std::string& text) {
     std::ofstream(profilePath_, std::ios::binary) << text;
     std::ofstream(iniPath_, std::ios::binary) << text;
@@ -53,7 +44,7 @@ class StoreParity : public ::testing::Test {
 
   void ExpectSameFiles() { EXPECT_EQ(ReadAll(iniPath_), ReadAll(profilePath_)); }
 
-  fs::path folder_;
+  testing::TempFolder folder_{"parlex2-parity"};  // first, so it goes last
   std::string profilePath_;
   std::string iniPath_;
   std::unique_ptr<SettingsStore> profile_;

@@ -12,6 +12,7 @@
 #include "support/fake_clock.h"
 #include "support/memory_transport.h"
 #include "support/recording_ui.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -27,14 +28,13 @@ class IdentifyTest : public ::testing::Test {
     link.settings.interfaceKind = InterfaceKind::Usb;
     link.settings.comPort = "COM3";
     testing::UseMemoryPeer(link, peer);
-    logPath = ::testing::TempDir() + "identify_test_log.txt";
-    std::remove(logPath.c_str());
+    logPath = folder.File("comms.log");
     CommsLog::SetLogPath(logPath);
     if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
   }
   void TearDown() override {
     if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
-    std::remove(logPath.c_str());
+    CommsLog::SetLogPath("");
   }
 
   void Answer(std::string idn, std::string calstr = "", std::string calver = "",
@@ -54,6 +54,7 @@ class IdentifyTest : public ::testing::Test {
     return text.str();
   }
 
+  testing::TempFolder folder{"parlex2-identify"};
   testing::FakeClock clock;
   testing::RecordingUi ui;
   std::shared_ptr<MemoryPeer> peer;

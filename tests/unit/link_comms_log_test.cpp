@@ -10,14 +10,16 @@
 #include "link/comms_log.h"
 #include "support/fake_clock.h"
 #include "support/recording_ui.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
+// Opened by its 8-bit name, as the log opens it.
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   std::string s = text.str();
@@ -29,10 +31,7 @@ std::string ReadFile(const fs::path& path) {
 class CommsLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("parlex2-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = folder_.Path() / "logs";  // made by the tests that need it
     LocalTime t;
     t.hour = 9;
     t.minute = 5;
@@ -48,13 +47,16 @@ class CommsLogTest : public ::testing::Test {
     fs::permissions(dir_, fs::perms::owner_all, ec);
     fs::remove_all(dir_, ec);
   }
+  testing::TempFolder folder_{"parlex2-log"};
   testing::FakeClock clock_;
   fs::path dir_;
 };
 
 TEST_F(CommsLogTest, FirstEntryCreatesDirectoriesHeaderAndEntry) {
-  const fs::path file = dir_ / "a" / "b" / "comms.log";
-  CommsLog::SetLogPath(file.string());
+  // Folder and file names beyond ASCII (as UTF-8, and as two Latin letters in
+  // a Windows code page): the test for the file and its opening must agree.
+  const std::string file = dir_.string() + "/a/Me\xc3\x9f-\xc3\xa9/comms-\xc3\xa9.log";
+  CommsLog::SetLogPath(file);
   CommsLog::ToggleLogging();
   ASSERT_TRUE(CommsLog::IsLoggingEnabled());
   CommsLog::Write("***\tCONNECTING\t***\n");

@@ -10,6 +10,7 @@
 #include "link/instrument_link.h"
 #include "support/fake_clock.h"
 #include "support/memory_transport.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -49,6 +50,7 @@ TEST(InstrumentLink, OpenWakesTheInstrumentAndDiscardsItsChatter) {
 }
 
 TEST(InstrumentLink, OpenFailsForNoInterfaceAndClosedLinkRefusesIo) {
+  FakeClock clock;
   InstrumentLink link;
   link.settings.interfaceKind = InterfaceKind::None;
   EXPECT_EQ(link.Open(), -1);
@@ -58,7 +60,9 @@ TEST(InstrumentLink, OpenFailsForNoInterfaceAndClosedLinkRefusesIo) {
   char buffer[8];
   EXPECT_EQ(link.ReadLine(buffer, sizeof buffer), -1);
   EXPECT_STREQ(buffer, "");
+  const std::uint64_t before = clock.TickMs();
   link.Drain(100);
+  EXPECT_EQ(clock.TickMs(), before);  // nothing to wait for
 }
 
 TEST(InstrumentLink, ReadLineReplacesABinaryReplyByItsText) {
@@ -85,8 +89,10 @@ TEST(InstrumentLink, DrainDiscardsWhatWaitsAndWaitsOnlyWhenAsked) {
   t.link.Drain(0);
   EXPECT_TRUE(t.peer->pending.empty());
   EXPECT_EQ(t.clock.Slept(), before);
+  // Nothing arrives: the drain ends just past its time, not later.
   t.link.Drain(300);
-  EXPECT_GE(t.clock.Slept() - before, 300u);
+  EXPECT_GT(t.clock.Slept() - before, 300u);
+  EXPECT_LE(t.clock.Slept() - before, 310u);
   // A broken link ends the drain at once.
   t.peer->broken = true;
   const auto beforeBroken = t.clock.Slept();
@@ -97,17 +103,13 @@ TEST(InstrumentLink, DrainDiscardsWhatWaitsAndWaitsOnlyWhenAsked) {
 class LinkLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    file_ = fs::temp_directory_path() /
-            ("parlex2-link-log-" + std::string(
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".log");
-    fs::remove(file_);
+    file_ = folder_.Path() / "comms.log";
     CommsLog::SetLogPath(file_.string());
     if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
   }
   void TearDown() override {
     if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
     CommsLog::SetLogPath("");
-    fs::remove(file_);
   }
   // The log's entries without their time stamps.
   std::vector<std::string> Entries() {
@@ -125,6 +127,7 @@ class LinkLogTest : public ::testing::Test {
     std::snprintf(text, sizeof text, "%05llu", static_cast<unsigned long long>(n));
     return text;
   }
+  testing::TempFolder folder_{"parlex2-link-log"};
   fs::path file_;
 };
 
@@ -142,7 +145,10 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
   t.link.Send("volt?\n");
   t.link.info.idnReply = "Veltmark,M200,,2.01";  // a serial number field, empty
   t.link.Send("x\n");
-  EXPECT_EQ(ExchangeCounter(), first + 5);
+  const std::string longSerial(123, '7');  // the longest a 127-character reply holds
+  t.link.info.idnReply = "V,M," + longSerial;
+  t.link.Send("y\n");
+  EXPECT_EQ(ExchangeCounter(), first + 6);
   const std::vector<std::string> expected = {
       "LOG FILE OPENED",  // header's last line, checked loosely below
       "(" + Number(first) + ") [serial:unknown] >>\t\\024",
@@ -151,6 +157,7 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
       "(" + Number(first + 3) + ") [serial:1234]>>\t\\024",
       "(" + Number(first + 4) + ") [serial:1234]>>\tvolt?",
       "(" + Number(first + 5) + ") [serial:]>>\tx",
+      "(" + Number(first + 6) + ") [serial:" + longSerial + "]>>\ty",
   };
   auto entries = Entries();
   ASSERT_EQ(entries.size(), expected.size());

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "support/fake_shell.h"
+#include "support/temp_folder.h"
 
 namespace parlex2::testing {
 namespace {
@@ -23,20 +24,13 @@ std::vector<std::string> ListOf(const std::string& text, ScriptScan* scanOut = n
 
 class ScriptFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("parlex2_script_file_" +
-            std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Write(const std::string& name, const std::string& content) {
     const auto path = dir_ / name;
     std::ofstream(path, std::ios::binary) << content;
     return path.string();
   }
-  std::filesystem::path dir_;
+  TempFolder folder_{"parlex2-script-file"};
+  const std::filesystem::path& dir_ = folder_.Path();
 };
 
 TEST(ScriptScanTest, ListLinesAndCounts) {

@@ -96,6 +96,7 @@ class CheckingPane final : public ShellHost {
     lines = n;
   }
   std::string ResultsText() override { return {}; }
+  void ClearResults() override {}
   void ClearScriptList() override {}
   void AddScriptLine(std::string_view) override {}
   int ScriptLineCount() override { return 0; }

@@ -1,6 +1,7 @@
 // parlex2-sim as a process: its endpoints, a firmware upgrade driven byte for
 // byte, its fault options, its clean exit and its files. Each test listens on
 // an address of its own so that suites can run side by side.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -11,7 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +20,7 @@
 #include "sim/instrument.h"
 #include "sim/intel_hex.h"
 #include "support/simulator.h"
+#include "support/temp_folder.h"
 
 namespace parlex2::testing {
 namespace {
@@ -60,9 +61,9 @@ TEST(SimProcess, AnswersIdentificationOverTcpAndLeavesCompleteFilesOnSigterm) {
 
 TEST(SimProcess, IdentityOptionsAndBootcodeMode) {
   Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.2"), "--idn", "Maker,J7B733,5,1",
-                         "--calstr", "default_calibration", "--calver", "01_APR_2024",
-                         "--version", "J7B,A,100"}));
+  ASSERT_TRUE(
+      sim.Start({"--tcp", Endpoint("127.0.42.2"), "--idn", "Maker,J7B733,5,1", "--calstr",
+                 "default_calibration", "--calver", "01_APR_2024", "--version", "J7B,A,100"}));
   SimClient client = SimClient::ConnectTcp("127.0.42.2", 10001);
   client.Send("*IDN?\ncalstr?\ncalver?\nversion?\n");
   EXPECT_EQ(client.ReadLine(2000), "Maker,J7B733,5,1");
@@ -163,9 +164,8 @@ TEST(SimProcess, TwoSectorUpgradeWritesExactlyTheFirmwareFiles) {
 
 TEST(SimProcess, ServesAPseudoTerminalThroughASymbolicLink) {
   Simulator sim(PARLEX2_SIM_PATH);
-  std::string dir = std::filesystem::temp_directory_path() / ("parlex2-pty-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  std::string path = dir + "/com7";
+  testing::TempFolder folder("parlex2-pty");
+  std::string path = folder.File("com7");
   ASSERT_TRUE(sim.Start({"--pty", path, "--drop-after", "2"}));
   ASSERT_EQ(sim.Banner().size(), 1u);
   EXPECT_EQ(sim.Banner()[0].rfind("pty /dev/pts/", 0), 0u) << sim.Banner()[0];
@@ -186,7 +186,6 @@ TEST(SimProcess, ServesAPseudoTerminalThroughASymbolicLink) {
   EXPECT_EQ(again.ReadLine(2000), "23.5");
   ASSERT_TRUE(sim.Stop());
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
-  std::filesystem::remove_all(dir);
 }
 
 TEST(SimProcessFaults, DelayHoldsEveryReply) {
@@ -231,8 +230,8 @@ TEST(SimProcessFaults, MuteAfterStopsAnsweringForGood) {
 
 TEST(SimProcessFaults, RefuseRecordOkCaseAndNoise) {
   Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.8"), "--refuse-record", "2:3",
-                         "--ok-case", "upper", "--noise"}));
+  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.8"), "--refuse-record", "2:3", "--ok-case",
+                         "upper", "--noise"}));
   SimClient client = SimClient::ConnectTcp("127.0.42.8", 10001);
   const std::string noise(sim::kNoise, sim::kNoiseLength);
   client.Send(Lan("*IDN?\n"));
@@ -250,8 +249,8 @@ TEST(SimProcessFaults, RefuseRecordOkCaseAndNoise) {
   EXPECT_EQ(exchange(first), "OK");
   for (int i = 0; i < 3; ++i) {
     std::string reply = exchange(second);
-    EXPECT_TRUE(reply.size() < 2 || (reply.substr(reply.size() - 2) != "OK" &&
-                                     reply.substr(reply.size() - 2) != "ok"))
+    EXPECT_TRUE(reply.size() < 2 ||
+                (reply.substr(reply.size() - 2) != "OK" && reply.substr(reply.size() - 2) != "ok"))
         << reply;
   }
   EXPECT_EQ(exchange(second), "OK");
@@ -289,9 +288,11 @@ TEST(SimProcess, HelpNamesEveryOptionAndBadOptionsAreRefused) {
         "--ok-case", "--noise", "--stream"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
-  for (std::vector<std::string> bad :
-       {std::vector<std::string>{"--tcp", "127.0.42.10:99999"}, {"--mode", "loud"},
-        {"--refuse-record", "3"}, {"--ok-case", "lower-ish"}, {"--bogus"}}) {
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--tcp", "127.0.42.10:99999"},
+                                       {"--mode", "loud"},
+                                       {"--refuse-record", "3"},
+                                       {"--ok-case", "lower-ish"},
+                                       {"--bogus"}}) {
     Simulator sim(PARLEX2_SIM_PATH);
     EXPECT_FALSE(sim.Start(bad)) << bad[0];
   }
@@ -362,8 +363,7 @@ TEST(SimProcess, AnswersBothDiscoveryEnquiriesInsideANetworkNamespace) {
     result += "first " + std::to_string(first.size()) + " " + first.substr(0, 1) + " " +
               (first.find("/10001") != std::string::npos ? "port" : "noport") + "\n";
     result += "second " + std::to_string(second.size()) + " " +
-              std::to_string(second.size() > 3 ? static_cast<unsigned char>(second[3]) : 0) +
-              "\n";
+              std::to_string(second.size() > 3 ? static_cast<unsigned char>(second[3]) : 0) + "\n";
     result += "wrong " + std::to_string(wrong.size()) + "\n";
     say(result);
   }

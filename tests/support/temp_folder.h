@@ -1,0 +1,60 @@
+// A fresh, empty folder under the system's temporary folder, removed with
+// everything in it when the object goes. ctest runs test cases as separate
+// processes side by side, and other builds on the machine run the same cases,
+// so the name carries the process id, a per-process counter and a random part,
+// and the folder is made with create_directory, which fails rather than share
+// a folder that already exists.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#ifdef _WIN32
+#include <process.h>
+#define PARLEX2_TEST_GETPID _getpid
+#else
+#include <unistd.h>
+#define PARLEX2_TEST_GETPID getpid
+#endif
+
+namespace parlex2::testing {
+
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& prefix = "parlex2-test") {
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const std::filesystem::path candidate =
+          base / (prefix + "-" + std::to_string(PARLEX2_TEST_GETPID()) + "-" +
+                  std::to_string(counter++) + "-" + std::to_string(random() % 1000000));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) {
+        path_ = candidate;
+        return;
+      }
+    }
+    throw std::runtime_error("cannot make a temporary folder in " + base.string());
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace parlex2::testing
+
+#undef PARLEX2_TEST_GETPID
