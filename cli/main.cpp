@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "common/debug_output.h"
+#include "common/product.h"
 #include "connect/identify.h"
 #include "link/comms_log.h"
 
@@ -111,6 +112,8 @@ int main(int argc, char** argv) {
   using namespace parlex2::cli;
   CLI::App app{"parlex2: talk to a measuring instrument over a COM port or the LAN"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", parlex2::VersionLine("parlex2"),
+                       "print the version (as the About box shows it) and exit");
   Context context;
   parlex2::CommsLog::SetUserInterface(&context.ui);
   parlex2::SetDebugOutputSink(DropTrace);
@@ -143,6 +146,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     PrintError(std::string(e.what()) + " (see --help)");

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/comms_log_switch.h"
 #include "common/clock.h"
+#include "comms_log_command.h"
 #include "link/comms_log.h"
 #include "main_window.h"
 #include "resource.h"
@@ -38,9 +40,15 @@ Application& App() {
 WindowSize ScreenSize() { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
 
 int RunApplication(HINSTANCE instance, int showCommand) {
-  if (ParseCommandLine(ProgramArguments()).removeDebugFile) std::remove(kDebugFilePath);
-
+  const CommandLineOptions options = ParseCommandLine(ProgramArguments());
+  if (options.removeDebugFile) std::remove(kDebugFilePath);
   Application& app = App();
+  if (options.commsLogFile && !StartCommsLogFile(*options.commsLogFile)) {
+    // The same words as for a log file that cannot be created; said before the
+    // window opens, so the user knows the run is not being logged.
+    app.ui.ShowMessage("Error opening comms log for writing\nComms Logging disabled", "Error",
+                       MessageIcon::None, MessageButtons::Ok, false);
+  }
   RegisterMainWindowClass(instance);
   app.instance = instance;
   InitSettings(app);
@@ -53,6 +61,7 @@ int RunApplication(HINSTANCE instance, int showCommand) {
   if (!app.mainWindow) return 0;
   app.ui.SetOwner(app.mainWindow);
   CommsLog::SetUserInterface(&app.ui);
+  ShowCommsLogState(app.mainWindow);
   ShowWindow(app.mainWindow, showCommand);
   UpdateWindow(app.mainWindow);
 

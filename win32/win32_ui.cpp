@@ -9,29 +9,42 @@ namespace {
 
 UINT IconFlag(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::Information: return MB_ICONINFORMATION;
-    case MessageIcon::Warning: return MB_ICONWARNING;
-    case MessageIcon::Error: return MB_ICONERROR;
-    case MessageIcon::Question: return MB_ICONQUESTION;
-    default: return 0;
+    case MessageIcon::Information:
+      return MB_ICONINFORMATION;
+    case MessageIcon::Warning:
+      return MB_ICONWARNING;
+    case MessageIcon::Error:
+      return MB_ICONERROR;
+    case MessageIcon::Question:
+      return MB_ICONQUESTION;
+    default:
+      return 0;
   }
 }
 
 UINT ButtonFlag(MessageButtons buttons) {
   switch (buttons) {
-    case MessageButtons::OkCancel: return MB_OKCANCEL;
-    case MessageButtons::YesNo: return MB_YESNO;
-    case MessageButtons::YesNoCancel: return MB_YESNOCANCEL;
-    default: return MB_OK;
+    case MessageButtons::OkCancel:
+      return MB_OKCANCEL;
+    case MessageButtons::YesNo:
+      return MB_YESNO;
+    case MessageButtons::YesNoCancel:
+      return MB_YESNOCANCEL;
+    default:
+      return MB_OK;
   }
 }
 
 MessageAnswer Answer(int result) {
   switch (result) {
-    case IDYES: return MessageAnswer::Yes;
-    case IDNO: return MessageAnswer::No;
-    case IDCANCEL: return MessageAnswer::Cancel;
-    default: return MessageAnswer::Ok;
+    case IDYES:
+      return MessageAnswer::Yes;
+    case IDNO:
+      return MessageAnswer::No;
+    case IDCANCEL:
+      return MessageAnswer::Cancel;
+    default:
+      return MessageAnswer::Ok;
   }
 }
 
@@ -41,7 +54,7 @@ MessageAnswer Win32Ui::ShowMessage(std::string_view text, std::string_view capti
                                    MessageIcon icon, MessageButtons buttons, bool owned) {
   const std::string body(text);
   const std::string title(caption);
-  return Answer(MessageBoxA(owned ? owner_ : nullptr, body.c_str(), title.c_str(),
+  return Answer(MessageBoxA(owned ? Owner() : nullptr, body.c_str(), title.c_str(),
                             IconFlag(icon) | ButtonFlag(buttons)));
 }
 
@@ -52,7 +65,8 @@ void Win32Ui::BeginWait() {
 
 void Win32Ui::EndWait() {
   if (waitDepth_ == 0) return;
-  if (--waitDepth_ == 0) SetCursor(restoreCursor_ ? restoreCursor_ : LoadCursor(nullptr, IDC_ARROW));
+  if (--waitDepth_ == 0)
+    SetCursor(restoreCursor_ ? restoreCursor_ : LoadCursor(nullptr, IDC_ARROW));
 }
 
 std::optional<std::string> Win32Ui::RunFileDialog(const FileDialogOptions& options, bool save) {
@@ -61,19 +75,26 @@ std::optional<std::string> Win32Ui::RunFileDialog(const FileDialogOptions& optio
   filter.push_back('\0');
   filter += options.filterPattern;
   filter.push_back('\0');
+  for (const auto& [name, pattern] : options.moreFilters) {
+    filter += name;
+    filter.push_back('\0');
+    filter += pattern;
+    filter.push_back('\0');
+  }
   filter.push_back('\0');
   char name[MAX_PATH] = {};
   options.initialName.copy(name, MAX_PATH - 1);
 
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
-  dialog.hwndOwner = owner_;
+  dialog.hwndOwner = Owner();
   dialog.lpstrFilter = options.filterName.empty() ? nullptr : filter.c_str();
   dialog.nFilterIndex = 1;
   dialog.lpstrFile = name;
   dialog.nMaxFile = MAX_PATH;
   dialog.lpstrTitle = options.title.empty() ? nullptr : options.title.c_str();
-  dialog.lpstrDefExt = options.defaultExtension.empty() ? nullptr : options.defaultExtension.c_str();
+  dialog.lpstrDefExt =
+      options.defaultExtension.empty() ? nullptr : options.defaultExtension.c_str();
   dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
   if (save) {
     if (options.confirmOverwrite) dialog.Flags |= OFN_OVERWRITEPROMPT;

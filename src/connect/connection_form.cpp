@@ -42,6 +42,37 @@ ConnectionForm FormFromSettings(const ConnectionSettings& settings,
   return form;
 }
 
+std::optional<IpAddressFields> ParseIpAddress(std::string_view text) {
+  IpAddressFields fields{};
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) {
+      if (pos >= text.size() || text[pos] != '.') return std::nullopt;
+      ++pos;
+    }
+    int value = 0;
+    std::size_t digits = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 4) {
+      value = value * 10 + (text[pos] - '0');
+      ++pos;
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return std::nullopt;
+    fields[i] = static_cast<std::uint8_t>(value);
+  }
+  if (pos != text.size()) return std::nullopt;
+  return fields;
+}
+
+std::string IpAddressText(const IpAddressFields& fields) {
+  std::string text;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) text += '.';
+    text += std::to_string(fields[i]);
+  }
+  return text;
+}
+
 void ReadDialogIntoLink(const ConnectionForm& form, ConnectionSettings& settings) {
   if (form.interfaceIndex >= 0 &&
       form.interfaceIndex < static_cast<int>(std::size(kInterfaceNames))) {

@@ -6,9 +6,12 @@
 // Everything runs on the UI thread inside the modal dialog.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/instrument_link.h"
@@ -44,6 +47,14 @@ ConnectionFormLayout LayoutForInterface(int interfaceIndex);
 // ports found. A saved port or rate the lists do not hold stays unselected.
 ConnectionForm FormFromSettings(const ConnectionSettings& settings,
                                 const std::vector<std::string>& comPorts);
+
+// The four fields of a dotted IPv4 address ("10.0.0.7"), as the address
+// control takes them; nullopt for any other text, which leaves it blank.
+using IpAddressFields = std::array<std::uint8_t, 4>;
+std::optional<IpAddressFields> ParseIpAddress(std::string_view text);
+// The address control's text: blank fields read as 0, so a blank control is
+// "0.0.0.0".
+std::string IpAddressText(const IpAddressFields& fields);
 
 // The COM ports present, in the order the list shows them. Windows: COM1 to
 // COM254 that open, or that exist but are in use. Elsewhere: the serial

@@ -111,7 +111,7 @@ void ScriptEngine::StopRequest(StopReason reason) {
   stopReason_ = std::max(stopReason_, reason);
   if (stopPosted_) return;
   stopPosted_ = true;
-  host_.PostCommand(IDC_RUN);
+  host_.PostCommand(IDC_RUN, MARK_STOP_IF_RUNNING);
 }
 
 }  // namespace parlex2

@@ -109,6 +109,25 @@ class RecordingDefaults : public ConnectionDefaults {
   std::optional<ConnectionSettings> saved;
 };
 
+TEST(ConnectionForm, AddressControlFieldsRoundTripAndBadTextLeavesItBlank) {
+  const auto fields = ParseIpAddress("10.0.255.7");
+  ASSERT_TRUE(fields);
+  EXPECT_EQ(IpAddressText(*fields), "10.0.255.7");
+  EXPECT_EQ(IpAddressText(IpAddressFields{}), "0.0.0.0");
+  // A blank control read back is stored as no address at all.
+  ConnectionSettings settings;
+  settings.ipAddress = "10.0.0.1";
+  ConnectionForm form;
+  form.ipText = IpAddressText(IpAddressFields{});
+  ReadDialogIntoLink(form, settings);
+  EXPECT_EQ(settings.ipAddress, "");
+
+  for (const char* bad : {"", "10.0.0", "10.0.0.256", "10.0.0.1.", "10..0.1", "a.b.c.d",
+                          "10.0.0.1x", " 10.0.0.1", "0010.0.0.1", "10.0.0.-1", "1.2.3.4.5"}) {
+    EXPECT_FALSE(ParseIpAddress(bad)) << bad;
+  }
+}
+
 TEST(ConnectionForm, TestLeavesSettingsInTheLinkAndClosesConnectKeepsItOpen) {
   testing::FakeClock clock;
   testing::RecordingUi ui;

@@ -262,3 +262,27 @@ TEST(ScriptRunner, PostedCommandsActBeforeTheNextLine) {
 
 }  // namespace
 }  // namespace parlex2::testing
+
+namespace parlex2::testing {
+namespace {
+
+// The user's Stop and the engine's own stop at the end of the script reach the
+// window together: the run must end stopped, not start again from line 1.
+TEST(ScriptRunner, UsersStopAndEndOfScriptStopTogetherLeaveTheRunStopped) {
+  FakeShell shell;
+  shell.Load({"\"a", "=10"});
+  shell.Press(IDC_RUN);
+  shell.RunFor(250);  // the first line has run; the last is due at the next tick
+  EXPECT_EQ(shell.Sent(), std::vector<std::string>{"a"});
+  shell.clock.Advance(1);
+  shell.engine.Tick();   // the last line runs and asks for the stop
+  shell.Press(IDC_RUN);  // the user's Stop, handled before the posted stop
+  shell.HandlePosted();
+  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
+  shell.RunFor(2000);
+  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
+  EXPECT_EQ(shell.Sent(), std::vector<std::string>{"a"});
+}
+
+}  // namespace
+}  // namespace parlex2::testing

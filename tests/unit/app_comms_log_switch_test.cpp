@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/comms_log_switch.h"
+#include "link/comms_log.h"
+#include "support/recording_ui.h"
+
+namespace parlex2 {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CommsLogSwitchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ =
+        fs::temp_directory_path() /
+        ("parlex2-logswitch-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+  }
+  void TearDown() override {
+    if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
+    CommsLog::SetLogPath("");
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  fs::path dir_;
+  testing::RecordingUi ui_;
+};
+
+TEST_F(CommsLogSwitchTest, MenuAsksForTheFileTurnsOnThenOffAndOffersTheLastFile) {
+  // Cancelled: stays off, nothing chosen.
+  ui_.files.push_back(std::nullopt);
+  EXPECT_FALSE(ToggleCommsLogFile(ui_));
+  EXPECT_FALSE(CommsLog::IsLoggingEnabled());
+  ASSERT_EQ(ui_.saveDialogs.size(), 1u);
+  EXPECT_EQ(ui_.saveDialogs[0].defaultExtension, "log");
+  EXPECT_EQ(ui_.saveDialogs[0].filterPattern, "*.log");
+  // The log is appended to, so choosing an existing file is no overwrite.
+  EXPECT_FALSE(ui_.saveDialogs[0].confirmOverwrite);
+
+  const std::string file = (dir_ / "logs" / "bench.log").string();
+  ui_.files.push_back(file);
+  EXPECT_TRUE(ToggleCommsLogFile(ui_));
+  EXPECT_TRUE(CommsLog::IsLoggingEnabled());
+  EXPECT_EQ(CommsLog::GetLogPath(), file);
+  CommsLog::Write("***\tCONNECTING\t***\n");
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("LOG FILE OPENED"), std::string::npos);
+  EXPECT_NE(text.str().find("CONNECTING"), std::string::npos);
+
+  // On: the next choice turns it off without asking.
+  EXPECT_FALSE(ToggleCommsLogFile(ui_));
+  EXPECT_FALSE(CommsLog::IsLoggingEnabled());
+  EXPECT_EQ(ui_.saveDialogs.size(), 2u);
+
+  // Off again: the dialog offers the last file.
+  ui_.files.push_back(std::nullopt);
+  EXPECT_FALSE(ToggleCommsLogFile(ui_));
+  ASSERT_EQ(ui_.saveDialogs.size(), 3u);
+  EXPECT_EQ(ui_.saveDialogs[2].initialName, file);
+}
+
+TEST_F(CommsLogSwitchTest, CommandLineStartRefusesAPathTheLogWouldCut) {
+  EXPECT_FALSE(StartCommsLogFile(""));
+  EXPECT_FALSE(StartCommsLogFile(std::string(kCommsLogPathMax + 1, 'a')));
+  EXPECT_FALSE(CommsLog::IsLoggingEnabled());
+  EXPECT_EQ(CommsLog::GetLogPath(), "");
+
+  const std::string longest(kCommsLogPathMax, 'b');
+  EXPECT_TRUE(StartCommsLogFile(longest));
+  EXPECT_EQ(CommsLog::GetLogPath(), longest);
+  // Starting again keeps it on (it is not a toggle) and moves to the new file.
+  EXPECT_TRUE(StartCommsLogFile("c.log"));
+  EXPECT_TRUE(CommsLog::IsLoggingEnabled());
+  EXPECT_EQ(CommsLog::GetLogPath(), "c.log");
+}
+
+}  // namespace
+}  // namespace parlex2
