@@ -123,6 +123,10 @@ bool ConnectFromForm(UserInterface& ui, const ConnectionForm& form, InstrumentLi
   if (link.settings.interfaceKind != InterfaceKind::None && !ValidateLink(ui, link.settings)) {
     return false;
   }
+  // An earlier attempt may have left the link open. Going straight on is
+  // right only when the form still names that place; otherwise the instrument
+  // asked would not be the one chosen.
+  if (link.portOpen() && !link.OpenTo(link.settings)) link.Close();
   link.info.connected = ConnectAndIdentify(ui, link, true);
   return link.info.connected;
 }

@@ -85,7 +85,8 @@ void TestConnection(UserInterface& ui, const ConnectionForm& form, InstrumentLin
 
 // The Connect button: clears the previous identity, reads the form, checks it
 // and connects. True when the instrument answered: the dialog ends. The link
-// may stay open on failure; a later Open goes straight on.
+// may stay open on failure; a later Connect to the same place goes straight
+// on, one to another place closes it first.
 bool ConnectFromForm(UserInterface& ui, const ConnectionForm& form, InstrumentLink& link);
 
 // "Save as Default": reads the form into the link and saves its settings.

@@ -21,7 +21,7 @@ namespace parlex2 {
 // Stored as this number in the settings file.
 enum class InterfaceKind : int { None = 0, Usb = 1, Lan = 2, Serial = 3 };
 
-inline constexpr std::size_t kComPortMax = 6;     // "COM254"
+inline constexpr std::size_t kComPortMax = 6;  // "COM254"
 // The longest port name kept: a COM name on Windows, a device path such as
 // /dev/ttyUSB0 elsewhere.
 #ifdef _WIN32
@@ -76,6 +76,9 @@ class InstrumentLink {
   InstrumentInfo info;
 
   bool portOpen() const { return transport_ != nullptr; }
+  // True when the link is open to the place `other` names: the same interface
+  // and COM port and rate, or the same IP address.
+  bool OpenTo(const ConnectionSettings& other) const;
 
   // Opens the transport, sends the wake byte and discards what answers within
   // 100 ms. 0 on success (also when already open), -1 on failure.
@@ -125,6 +128,7 @@ class InstrumentLink {
   void LogExchange(const char* direction, std::string_view text, bool addLineFeed);
 
   std::unique_ptr<Transport> transport_;
+  ConnectionSettings openedWith_;  // the settings of the open transport
   TransportFactory factory_;
   std::string lastError_;
 };
