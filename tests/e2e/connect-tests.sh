@@ -57,11 +57,12 @@ start_sim() {  # OPTIONS...: a simulator with a transcript; sets sim_out
   return 1
 }
 
-start_lan_sim() {  # a simulator on a free loopback address; sets sim_ip
-  local tries
+start_lan_sim() {  # [OPTIONS...]: a simulator on a free loopback address; sets sim_ip
+  local tries before=${sim_ip:-}
   for tries in 1 2 3 4 5; do
     sim_ip=127.0.0.$((20 + RANDOM % 200))
-    start_sim --tcp "$sim_ip:10001" 2>/dev/null && return 0
+    [ "$sim_ip" != "$before" ] || continue
+    start_sim --tcp "$sim_ip:10001" "$@" 2>/dev/null && return 0
   done
   return 1
 }
@@ -185,6 +186,15 @@ test_lan_test_connect_and_save_as_default() {
   sleep 0.3
   expect_eq "$(ini_value Interface) $(ini_value IPAddr)" "2 $sim_ip" "saved LAN connection"
 
+  # A silent instrument leaves the link open; the next Connect, to another
+  # address, must ask the instrument there.
+  local ip=$sim_ip
+  start_lan_sim --mode silent || { quit_program; stop_sims; return; }
+  ok "silent address" drive address "$connect" 117 "$sim_ip"
+  ok "Connect" drive press "$connect" 112
+  expect_message "Test Connection" "The connection failed" "Connect to a silent instrument"
+  sim_ip=$ip
+  ok "address" drive address "$connect" 117 "$sim_ip"
   ok "Connect" drive press "$connect" 112
   expect_message "Test Connection" $'The connection was successful\n'"$sim_idn" "Connect"
   ok "Connect closes the dialog" drive gone "$connect"
