@@ -80,7 +80,8 @@ class ConnectionDefaults {
 };
 
 // The Test button: reads and checks the form, connects and identifies with the
-// result shown, then closes the link. The tested settings stay in the link.
+// result shown, then closes the link. The tested settings stay in the link. A
+// link left open by a failed Connect to another place is closed first.
 void TestConnection(UserInterface& ui, const ConnectionForm& form, InstrumentLink& link);
 
 // The Connect button: clears the previous identity, reads the form, checks it

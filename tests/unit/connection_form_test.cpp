@@ -162,7 +162,7 @@ TEST(ConnectionForm, TestLeavesSettingsInTheLinkAndClosesConnectKeepsItOpen) {
   EXPECT_EQ(defaults.saved->comPort, "COM5");
 }
 
-TEST(ConnectionForm, ConnectAfterAFailureGoesOnOnlyToTheSamePlace) {
+TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
   testing::FakeClock clock;
   testing::RecordingUi ui;
   auto silent = std::make_shared<MemoryPeer>();
@@ -192,13 +192,18 @@ TEST(ConnectionForm, ConnectAfterAFailureGoesOnOnlyToTheSamePlace) {
   ASSERT_EQ(opened.size(), 2u);
   EXPECT_EQ(opened[1].baudRate, 38400u);
 
-  // The user turns to the LAN: the instrument there is the one identified.
+  // The user turns to the LAN: Test and Connect ask the instrument there.
   form.interfaceIndex = 1;
   form.ipText = "10.0.0.9";
-  EXPECT_TRUE(ConnectFromForm(ui, form, link));
+  TestConnection(ui, form, link);
   ASSERT_EQ(opened.size(), 3u);
-  EXPECT_EQ(opened[2].interfaceKind, InterfaceKind::Lan);
   EXPECT_EQ(opened[2].ipAddress, "10.0.0.9");
+  EXPECT_EQ(ui.messages.back().text, "The connection was successful\nM,VXM26,5,1");
+  EXPECT_FALSE(link.portOpen());
+  EXPECT_TRUE(ConnectFromForm(ui, form, link));
+  ASSERT_EQ(opened.size(), 4u);
+  EXPECT_EQ(opened[3].interfaceKind, InterfaceKind::Lan);
+  EXPECT_EQ(opened[3].ipAddress, "10.0.0.9");
   EXPECT_EQ(link.info.idnReply, "M,VXM26,5,1");
   EXPECT_TRUE(link.OpenTo(link.settings));
 }
