@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test of Parlex2 on a Debian 12 machine: installs what is missing,
 # builds natively (with AddressSanitizer and UBSan) and runs the unit and
-# integration suites, then cross-builds the Windows programs and runs the core
-# suite and the end-to-end tests under Wine. Exits non-zero when any test fails
-# or when no test ran.
+# integration suites, then builds the release packages and tests them
+# installed, then cross-builds the Windows programs and runs the core and
+# integration suites, the end-to-end tests and the zip's install test under
+# Wine. Exits non-zero when any test fails or when no test ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -35,10 +36,20 @@ echo "== native tests"
 ctest --preset native -j "$jobs" 2>&1 | tee build/native/ctest.log || status=1
 count build/native/ctest.log
 
-echo "== link benchmark (release build, loopback peer)"
+echo "== release build and .deb (the link benchmark is part of it)"
+t0=$(date +%s)
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release -j "$jobs" --target parlex2-bench-link
+cmake --build --preset native-release -j "$jobs" --target package
+echo "release build and package: $(( $(date +%s) - t0 )) s"
+echo "== link benchmark (loopback peer)"
 build/native-release/bench/parlex2-bench-link || status=1
+echo "== upgrade benchmark (LAN loopback and a 19200 baud pseudo-terminal)"
+build/native-release/bench/parlex2-bench-upgrade || status=1
+echo "== .deb install tests"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native-release/CMakeCache.txt)
+scripts/package-tests.sh deb "build/native-release/packages/parlex2_${version}_amd64.deb" 2>&1 |
+  tee build/native-release/ctest-package.log || status=1
+count build/native-release/ctest-package.log
 
 if [ -x scripts/wine-tests.sh ]; then
   echo "== Windows build and tests under Wine"

@@ -35,6 +35,8 @@ inline constexpr std::size_t kCalReplyMax = 255;
 inline constexpr std::size_t kVersionReplyMax = 127;
 inline constexpr std::uint32_t kUsbBaudRate = 19200;
 inline constexpr std::uint32_t kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400};
+// No serial line runs faster; a larger stored rate is damage, not a choice.
+inline constexpr std::uint32_t kHighestBaudRate = 4000000;
 
 inline constexpr char kWakeByte = 0x14;  // DC4: wakes the instrument's command interpreter
 

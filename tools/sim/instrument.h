@@ -88,10 +88,10 @@ struct InstrumentConfig {
   Personality personality = Personality::kNormal;
   std::string ok = "ok";                // the boot loader's and config's success
   std::vector<RecordRefusal> refusals;  // --refuse-record
-  int dropAfter = 0;    // close each connection after this many lines; 0 never
-  int muteAfter = -1;   // answer this many lines in all, then nothing; -1 always
+  int dropAfter = 0;                    // close each connection after this many lines; 0 never
+  int muteAfter = -1;                   // answer this many lines in all, then nothing; -1 always
   bool noise = false;
-  int streamRate = 0;   // lines a second after "stream on"; 0: no streaming
+  int streamRate = 0;  // lines a second after "stream on"; 0: no streaming
 };
 
 class Instrument {
