@@ -105,6 +105,18 @@ cd_state() {  # WINDOW ID
   esac
 }
 
+# After the dialog's Connect the main window carries on: title, controls.
+cd_expect_connected() {  # TITLE-SUFFIX
+  local i title
+  for i in $(seq 1 200); do
+    title=$(drive title "$main")
+    [ "$title" == "Parlex2 v1_4     $1" ] && break
+    sleep 0.05
+  done
+  expect_eq "$title" "Parlex2 v1_4     $1" "title after Connect"
+  expect_eq "$(drive state "$main" 18002 | cut -d' ' -f1)" enabled "command box after Connect"
+}
+
 cd_ini_value() { sed -n "s/^$1=\(.*\)\r$/\1/p" "$ini"; }
 
 # ---- tests -----------------------------------------------------------------
@@ -148,8 +160,12 @@ test_connect_dialog_at_start_switches_its_form_and_cancel_changes_nothing() {
   ok "Cancel closes the dialog" drive gone "$cd_connect"
   expect_eq "$(drive title "$main")" "Parlex2 v1_4" "title after Cancel"
   grep -q '^\[Connect\]' "$ini" && fail "Cancel saved the connection"
+  local id
+  for id in 18000 18002 18003; do
+    expect_eq "$(drive state "$main" $id | cut -d' ' -f1)" disabled "control $id after Cancel"
+  done
   # The Instrument items stay grey: only a picture shows a menu of another
-  # process.
+  # process under Wine.
   ok "keys" drive input "$main" alt+i
   sleep 0.3
   screenshot menu-instrument-after-cancel
@@ -198,6 +214,7 @@ test_lan_test_connect_and_save_as_default() {
   ok "Connect" drive press "$cd_connect" 112
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect"
   ok "Connect closes the dialog" drive gone "$cd_connect"
+  cd_expect_connected "LAN,${cd_idn#*,}"
   quit_program
   cd_stop_sims
   # Test, then Connect: each woke the instrument and identified it.
@@ -229,6 +246,7 @@ test_com_port_form_connects_through_a_mapped_pty() {
   ok "Connect" drive press "$cd_connect" 112
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect over COM9"
   ok "Connect closes the dialog" drive gone "$cd_connect"
+  cd_expect_connected "SER,${cd_idn#*,}"
   quit_program
   rm -f "$WINEPREFIX/dosdevices/com9"
   cd_stop_sims
@@ -437,6 +455,7 @@ cd_lan_search_steps() {
   cd_expect_message "Test Connection" $'The connection was successful\nVeltmark,ZQM44,20001,3.01' \
     "Connect to the chosen instrument"
   ok "Connect closes the dialog" drive gone "$cd_connect"
+  cd_expect_connected "LAN,ZQM44,20001,3.01"
 
   # One instrument serving another port: only the second enquiry takes it and
   # the probe is refused. One row, selected; a double-click chooses it.
