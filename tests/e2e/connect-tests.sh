@@ -59,6 +59,7 @@ cd_start_sim() {  # OPTIONS...: a simulator with a transcript; sets cd_sim_out
 
 cd_start_lan_sim() {  # [OPTIONS...]: a simulator on a free loopback address; sets cd_sim_ip
   local tries before=${cd_sim_ip:-}
+  [ -x "$cd_sim_exe" ] || { fail "no simulator at $cd_sim_exe (build the native parlex2-sim)"; return 1; }
   for tries in 1 2 3 4 5; do
     cd_sim_ip=127.0.0.$((20 + RANDOM % 200))
     [ "$cd_sim_ip" != "$before" ] || continue
@@ -335,6 +336,29 @@ test_comms_log_from_the_command_line_and_the_menu() {
   ok "Connect dialog after the message" drive wait "$cd_connect"
   ok "Cancel" drive press "$cd_connect" 2
   quit_program
+
+  # A file that cannot be made (its folder is a file): the first entry says
+  # so, once, and logging is off; the menu's check mark follows.
+  cd_start_lan_sim || return
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='"$cd_sim_ip"
+  start_at_connect_dialog -log 'C:\windows\win.ini\comms.log' || { cd_stop_sims; return; }
+  ok "Connect" drive press "$cd_connect" 112
+  if drive wait dialog=Error >/dev/null; then
+    expect_eq "$(drive text dialog=Error 65535)" $'Error opening comms log for writing\nComms Logging disabled' \
+      "log file that cannot be made"
+    expect_eq "$(drive owner dialog=Error)" none "owner of the log's message"
+    ok "OK" drive press dialog=Error 1
+  else
+    fail "no message for a log file that cannot be made"
+  fi
+  cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect with the log off"
+  drive windows | grep -q ' Error$' && fail "the log's message came twice"
+  ok "keys" drive input "$main" alt+c
+  sleep 0.3
+  screenshot menu-configure-comms-log-after-error
+  ok "keys" drive input "$main" esc esc
+  quit_program
+  cd_stop_sims
   rm -rf "$logdir"
 }
 
