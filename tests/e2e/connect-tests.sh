@@ -188,6 +188,8 @@ test_lan_test_connect_and_save_as_default() {
   ok "Connect" drive press "$connect" 112
   expect_message "Test Connection" $'The connection was successful\n'"$sim_idn" "Connect"
   ok "Connect closes the dialog" drive gone "$connect"
+  sleep 0.3
+  screenshot main-window-connected
   quit_program
   stop_sims
   # Test, then Connect: each woke the instrument and identified it.
