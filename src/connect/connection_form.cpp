@@ -81,7 +81,7 @@ void ReadDialogIntoLink(const ConnectionForm& form, ConnectionSettings& settings
   if (form.comPort) settings.comPort = Truncated(*form.comPort, kComPortNameLimit);
   if (form.baudText)
     settings.baudRate = static_cast<std::uint32_t>(std::max(0, AtoI(*form.baudText)));
-  if (settings.interfaceKind == InterfaceKind::Usb) settings.baudRate = kUsbBaudRate;
+  settings.baudRate = settings.LineBaudRate();  // shown and saved as the line runs
   const std::string ip = Truncated(form.ipText, kIpTextReadMax);
   settings.ipAddress = ip == kBlankIpAddress ? std::string() : Truncated(ip, kIpAddressMax);
 }

@@ -25,7 +25,7 @@ std::unique_ptr<Transport> OpenRealTransport(const ConnectionSettings& settings,
   switch (settings.interfaceKind) {
     case InterfaceKind::Usb:
     case InterfaceKind::Serial:
-      return OpenSerialTransport(settings.comPort, settings.baudRate, error);
+      return OpenSerialTransport(settings.comPort, settings.LineBaudRate(), error);
     case InterfaceKind::Lan:
       return LanConnect(settings.ipAddress, kInstrumentPort, error);
     default:

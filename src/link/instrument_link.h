@@ -47,6 +47,12 @@ struct ConnectionSettings {
   std::string comPort;    // COM7 on Windows (at most 6), a device path elsewhere
   std::string ipAddress;  // dotted IPv4, at most 15; empty when none
   std::uint32_t baudRate = 0;
+
+  // The speed the COM port runs at: a USB connection always at 19200,
+  // whatever baudRate holds; a serial one at baudRate.
+  std::uint32_t LineBaudRate() const {
+    return interfaceKind == InterfaceKind::Usb ? kUsbBaudRate : baudRate;
+  }
 };
 
 // What identification found out. Kept across Close.
@@ -74,7 +80,14 @@ class InstrumentLink {
   InstrumentLink(const InstrumentLink&) = delete;
   InstrumentLink& operator=(const InstrumentLink&) = delete;
 
+  // Written by the settings loader and the connection form while the link is
+  // closed (a change takes effect at the next Open), and read by the link
+  // itself while it is open.
   ConnectionSettings settings;
+  // Written by identification (and the callers of connect-and-identify) on
+  // the thread that owns the link; the link reads the serial number from it
+  // for every exchange line, so the upgrade worker's thread must not be
+  // running while anyone else writes it.
   InstrumentInfo info;
 
   bool portOpen() const { return transport_ != nullptr; }
