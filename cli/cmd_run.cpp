@@ -8,13 +8,12 @@
 #include <string>
 
 #include "app/poller.h"
-#include "app/script_shell.h"
+#include "app/shell.h"
 #include "app/terminal.h"
 #include "cli/cli.h"
 #include "cli/console_shell_host.h"
 #include "common/clock.h"
 #include "common/command_ids.h"
-#include "common/product.h"
 #include "script/script_engine.h"
 #include "script/script_file.h"
 
@@ -34,23 +33,25 @@ struct RunOptions {
 class HeadlessRun {
  public:
   HeadlessRun(Context& ctx, InstrumentLink& link)
-      : link_(link), host_(link, ctx.ui, std::cout), engine_(host_, state_) {}
+      : link_(link), host_(link, ctx.ui, std::cout), shell_(link, host_, window_) {}
 
   // The script-file test and the list, as the Script menu item loads them.
   bool Load(const std::string& path) {
-    engine_.scriptPath = path;
+    shell_.engine().scriptPath = path;
     return LoadScriptFile(host_, path, true);
   }
 
   int Run(bool interactive) {
-    state_.pollingEnabled = true;
-    state_.scriptState = kScriptStopped;
-    ToggleRun(state_);  // the Run button
+    ShellState& state = shell_.state();
+    link_.info.connected = true;
+    state.pollingEnabled = true;
+    state.scriptState = kScriptStopped;
+    shell_.RunCommand(IDC_RUN, 0);  // the Run button
     for (;;) {
-      TimerMessage();
-      const StopReason reason = engine_.lastStopReason();
+      shell_.Timer();
+      const StopReason reason = shell_.engine().lastStopReason();
       HandlePosted();
-      if (state_.scriptState != kScriptRunning) {
+      if (state.scriptState != kScriptRunning) {
         switch (reason) {
           case StopReason::SendFailed:
             return kExitSendFailed;
@@ -58,10 +59,10 @@ class HeadlessRun {
             return kExitTestFailed;
           case StopReason::EndOfScript:
             FinishLastLine();
-            return engine_.calculator().failCount > 0 ? kExitTestFailed : kExitOk;
+            return shell_.engine().calculator().failCount > 0 ? kExitTestFailed : kExitOk;
           case StopReason::Wait:
             if (interactive && !AskToContinue()) return kExitAbandoned;
-            ToggleRun(state_);
+            shell_.RunCommand(IDC_RUN, 0);
             break;
           case StopReason::None:
             return kExitOk;  // nothing here stops a run otherwise
@@ -72,56 +73,25 @@ class HeadlessRun {
   }
 
  private:
-  void TimerMessage() {
-    if (link_.portOpen() && state_.pollingEnabled) {
-      PollReceivedData(link_, lineBuffer_, state_, host_);
-    }
-    engine_.Tick();
-  }
-
+  // The commands the script and the poller posted, handled as the main
+  // window handles them (a read failure closes the link; the question's
+  // default answer keeps it closed, so the script's next send fails).
   void HandlePosted() {
-    while (auto command = host_.TakePosted()) {
-      switch (command->id) {
-        case IDC_RUN:
-          ToggleRun(state_);
-          break;
-        case ID_RESULT_CLEAR:
-          host_.ClearResults();
-          break;
-        case ID_CONVERT_BINARY:
-          ToggleConvertBinary(state_);
-          break;
-        case ID_DISCONNECT:
-          Disconnect(command->mark);
-          break;
-        default:
-          break;
-      }
-    }
-  }
-
-  // The read failed: the link closes, and the script's next send fails.
-  void Disconnect(int mark) {
-    link_.Close();
-    state_.pollingEnabled = false;
-    if (mark != 0) {
-      host_.Ui().ShowMessage(
-          "A problem has occurred trying to read data from the instrument. Would you like to "
-          "attempt to re-establish communications?",
-          kProductName, MessageIcon::Warning, MessageButtons::YesNo);
-    }
+    while (auto command = host_.TakePosted()) shell_.RunCommand(command->id, command->mark);
   }
 
   // The last line's replies still arrive: go on polling until its due time,
   // or 250 ms after a reply to its query has begun.
   void FinishLastLine() {
     Clock& clock = GetClock();
-    std::uint64_t until = engine_.nextLineDue();
+    ScriptEngine& engine = shell_.engine();
+    ShellState& state = shell_.state();
+    std::uint64_t until = engine.nextLineDue();
     bool replySeen = false;
-    while (clock.TickMs() < until && link_.portOpen() && state_.pollingEnabled) {
-      PollReceivedData(link_, lineBuffer_, state_, host_);
+    while (clock.TickMs() < until && link_.portOpen() && state.pollingEnabled) {
+      PollReceivedData(link_, shell_.lineBuffer(), state, host_);
       HandlePosted();
-      if (!replySeen && engine_.awaitingReply() && state_.receivedCount > 0) {
+      if (!replySeen && engine.awaitingReply() && state.receivedCount > 0) {
         replySeen = true;
         until = std::min(until, clock.TickMs() + kAfterReplyDelayMs);
       }
@@ -139,9 +109,8 @@ class HeadlessRun {
 
   InstrumentLink& link_;
   ConsoleShellHost host_;
-  ShellState state_;
-  ScriptEngine engine_;
-  ReceivedLineAssembler lineBuffer_;
+  ShellWindow window_;  // no window: the shell's window calls do nothing
+  Shell shell_;
 };
 
 int RunScriptFile(Context& ctx, const RunOptions& options) {

@@ -12,12 +12,12 @@ to=docs/screenshots
 mkdir -p "$to"
 # The README's pictures: the end-to-end tests' name for each.
 pictures=(
-  main-window-connected  # the main window connected to the simulator
+  main-connected         # the main window connected to the simulator
   connect-dialog-lan     # the Connect dialog, LAN chosen
   choose-instrument      # the LAN search's Please Choose Instrument list
   script-panel           # the main window running a script
-  upgrade-files-list     # the upgrade's Firmware Files List
-  upgrade-progress       # the upgrade's progress dialog
+  firmware-list          # the upgrade's Firmware Files List
+  upgrade-finished       # the upgrade's progress dialog, finished
   about-box              # the About box
 )
 missing=0

@@ -59,11 +59,26 @@ fi
 wine_env_start_server
 
 if [ -n "$sim" ]; then
-  "$sim" --tcp 127.0.0.1:10001 >"$work/sim.log" 2>&1 &
-  sim_pid=$!
-  for i in $(seq 1 100); do grep -q ready "$work/sim.log" 2>/dev/null && break; sleep 0.05; done
-  grep -q ready "$work/sim.log" || { cat "$work/sim.log"; echo "the simulator did not start" >&2; exit 1; }
-  echo "Simulator on 127.0.0.1:10001"
+  # 127.0.0.1, or when another program serves port 10001 there, another
+  # loopback address, which the settings file's LAN address then follows
+  # (only while it names a loopback address: a real instrument's stays).
+  addr=127.0.0.1
+  for try in 1 2 3 4 5 6; do
+    "$sim" --tcp "$addr:10001" >"$work/sim.log" 2>&1 &
+    sim_pid=$!
+    for i in $(seq 1 100); do
+      grep -q ready "$work/sim.log" 2>/dev/null && break
+      kill -0 "$sim_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    grep -q ready "$work/sim.log" && break
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+    addr="127.$((RANDOM % 200 + 30)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1))"
+  done
+  [ -n "$sim_pid" ] || { cat "$work/sim.log"; echo "the simulator did not start" >&2; exit 1; }
+  sed -i "s/^IPAddr=127\.[0-9.]*\r\?$/IPAddr=$addr\r/" "$ini"
+  echo "Simulator on $addr:10001"
 fi
 
 if [ -z "$headless" ]; then
@@ -72,8 +87,22 @@ else
   shots=$root/build/windows/screenshots
   mkdir -p "$shots"
   wine "$driver" start "$exe" "$@" >"$work/start.log" 2>&1 || { cat "$work/start.log"; exit 1; }
-  sleep 1  # let the window and any dialog it opens paint
+  # As a user would: Connect in the dialog that opens at start (LAN, the
+  # simulator's address), then a typed command.
+  if wine "$driver" wait dialog=Connect >/dev/null 2>&1; then
+    wine "$driver" press dialog=Connect 112 >/dev/null 2>&1 || true
+    wine "$driver" gone dialog=Connect >/dev/null 2>&1 || true
+  fi
+  for i in $(seq 1 300); do
+    title=$(wine "$driver" title class=OVParlexWClass 2>/dev/null | tr -d '\r')
+    [[ "$title" == *LAN,* ]] && break
+    sleep 0.1
+  done
+  wine "$driver" type class=OVParlexWClass 18002 'volt?' >/dev/null 2>&1 || true
+  wine "$driver" key class=OVParlexWClass enter >/dev/null 2>&1 || true
+  UIDRIVER_TIMEOUT_MS=20000 wine "$driver" waittext class=OVParlexWClass 18000 1.234 >/dev/null 2>&1 || true
+  sleep 0.5  # let the window paint
   import -display "$DISPLAY" -window root "$shots/run.png"
-  echo "No DISPLAY: Parlex2.exe ran under Xvfb; screenshot: $shots/run.png"
+  echo "No DISPLAY: Parlex2.exe ran under Xvfb, titled \"$title\"; screenshot: $shots/run.png"
   wine "$driver" quit class=OVParlexWClass >/dev/null 2>&1 || true
 fi

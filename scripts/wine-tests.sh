@@ -9,16 +9,26 @@
 # build/windows/ctest-package.log (the release zip's install test);
 # screenshots: build/windows/screenshots/.
 #
+#   scripts/wine-tests.sh [--e2e-only] [PATTERN]
+# PATTERN picks the end-to-end tests whose names hold it; --e2e-only skips the
+# core suites (for quick rounds on the window).
+#
 # The core suites find a null-modem pair of COM ports in the prefix:
 #   PARLEX2_TEST_COM_PORT       COM7, one end
 #   PARLEX2_TEST_COM_PEER_PORT  COM8, the other end (a test may open both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+e2e_only=""
+if [ "${1:-}" = --e2e-only ]; then e2e_only=1; shift; fi
+e2e_pattern=${1:-}
 root=$PWD
 build=$root/build/windows
 
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j 2
+# The end-to-end tests talk to the instrument simulator, a native program.
+cmake --preset native >/dev/null
+cmake --build --preset native -j 2 --target parlex2-sim
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/parlex2-wine.XXXXXX")
 socat_pid=""
@@ -49,15 +59,17 @@ export PARLEX2_TEST_COM_PORT=COM7 PARLEX2_TEST_COM_PEER_PORT=COM8
 wine_env_start_server
 
 status=0
-echo "== core suites under Wine"
-t0=$(date +%s)
-ctest --preset windows 2>&1 | tee "$build/ctest-core.log" || status=1
-echo "core suites: $(( $(date +%s) - t0 )) s"
+if [ -z "$e2e_only" ]; then
+  echo "== core suites under Wine"
+  t0=$(date +%s)
+  ctest --preset windows 2>&1 | tee "$build/ctest-core.log" || status=1
+  echo "core suites: $(( $(date +%s) - t0 )) s"
+fi
 
 if [ -x tests/e2e/run-e2e.sh ]; then
   echo "== end-to-end tests under Wine"
   t0=$(date +%s)
-  tests/e2e/run-e2e.sh "$build" 2>&1 | tee "$build/ctest-e2e.log" || status=1
+  tests/e2e/run-e2e.sh "$build" "$e2e_pattern" 2>&1 | tee "$build/ctest-e2e.log" || status=1
   echo "end-to-end tests: $(( $(date +%s) - t0 )) s"
 fi
 

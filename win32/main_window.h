@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "app/settings.h"
+#include "app/shell.h"
 
 namespace parlex2::win32 {
 
@@ -17,16 +18,19 @@ bool RegisterMainWindowClass(HINSTANCE instance);
 // titled with the base title. Null on failure.
 HWND CreateMainWindow(HINSTANCE instance, WindowSize size);
 
+// The main window's shell while the window exists, else null.
+Shell* MainShell();
+
 // Stops the poll timer if it runs (at shutdown).
 void StopPollTimer(HWND window);
 
-// One command of the main window. `mark` is the command message's second
-// parameter: ID_CONFIGURE_CONNECTION and ID_DISCONNECT look at it (1: posted
-// by the program itself after a read failure), the others ignore it.
-using CommandHandler = void (*)(HWND window, int id, LPARAM mark);
+// A command only the window carries out (a dialog of its own). `param` is the
+// command message's second parameter.
+using CommandHandler = void (*)(HWND window, int id, LPARAM param);
 
-// Runs command `id` through the command table (main_window_commands.cpp).
+// Runs command `id`: the window's own commands (main_window_commands.cpp),
+// then the shell's table, which tells a posted mark from a control's handle.
 // False when `id` is not a command of the main window.
-bool RunCommand(HWND window, int id, LPARAM mark);
+bool RunCommand(HWND window, int id, LPARAM param);
 
 }  // namespace parlex2::win32

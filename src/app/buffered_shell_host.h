@@ -22,8 +22,7 @@ class BufferedShellHost : public ShellHost {
  public:
   void AppendText(std::string_view text) override { results_.append(text); }
   std::string ResultsText() override { return results_; }
-  // ID_RESULT_CLEAR.
-  void ClearResults() { results_.clear(); }
+  void ClearResults() override { results_.clear(); }
 
   void ClearScriptList() override {
     lines_.clear();

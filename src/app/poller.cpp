@@ -1,6 +1,7 @@
 #include "app/poller.h"
 
 #include <climits>
+#include <string>
 
 #include "app/terminal.h"
 #include "common/command_ids.h"
@@ -18,20 +19,39 @@ void AddReceived(int& count, std::size_t length) {
   count = sum > INT_MAX ? INT_MAX : static_cast<int>(sum);
 }
 
+// Bytes read between two looks at the clock.
+constexpr int kBytesPerClockCheck = 4096;
+
 }  // namespace
 
 void PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer, ShellState& state,
-                      ShellHost& host) {
+                      ShellHost& host, std::uint64_t budgetMs, std::size_t byteLimit) {
+  // Appending to an edit control costs a redraw and a scroll each time,
+  // whatever the length: every complete line of this poll goes in one append.
+  std::string shown;
   ReceivedLineAssembler::Line line;
+  const std::uint64_t deadline = budgetMs == kNoPollBudget ? 0 : host.TickCount() + budgetMs;
+  int untilClockCheck = kBytesPerClockCheck;
+  std::size_t bytesRead = 0;
   int c = link.ReadByte();
   while (c >= 0) {
+    ++bytesRead;
     if (lineBuffer.Feed(static_cast<unsigned char>(c), state.convertBinary, line)) {
-      if (line.rawLength > 0) host.AppendText(line.text + "\r\n");
+      if (line.rawLength > 0) {
+        shown += line.text;
+        shown += "\r\n";
+      }
       AddReceived(state.receivedCount, line.rawLength);
+    }
+    if (byteLimit != 0 && bytesRead >= byteLimit) break;  // the rest waits in the link
+    if (deadline != 0 && --untilClockCheck == 0) {
+      untilClockCheck = kBytesPerClockCheck;
+      if (host.TickCount() >= deadline) break;  // the rest waits in the link
     }
     c = link.ReadByte();
   }
-  if (c == -1) host.PostCommand(ID_DISCONNECT, 1);
+  if (!shown.empty()) host.AppendText(shown);
+  if (c == -1) host.PostCommand(ID_DISCONNECT, MARK_READ_FAILED);
 }
 
 }  // namespace parlex2

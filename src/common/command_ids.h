@@ -38,6 +38,16 @@
 #define IDC_STEP 18007
 #define IDC_CLOSE 18008
 
+// Marks (the second parameter) of commands the program posts to itself.
+// ID_CONFIGURE_CONNECTION: re-establish with the link's settings, no dialog.
+// ID_DISCONNECT: a read failed, ask whether to reconnect.
+#define MARK_RECONNECT 1
+#define MARK_READ_FAILED 1
+// IDC_RUN from the script engine: stop the run if it still runs. The button
+// itself toggles (its notification carries no mark), so a user's Stop and the
+// engine's end-of-script stop arriving together cannot restart the script.
+#define MARK_STOP_IF_RUNNING 1
+
 // The one window timer: polling and the script's tick, every millisecond.
 #define ID_POLL_TIMER 1117
 

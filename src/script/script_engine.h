@@ -8,8 +8,9 @@
 // characters in ShellState::receivedCount, which the runner watches.
 //
 // Everything runs on the UI thread: Tick once per timer message, after the
-// poller. A stop is asked for by posting IDC_RUN, which the main window handles
-// (toggling scriptState from running to stopped) before the next tick.
+// poller. A stop is asked for by posting IDC_RUN with MARK_STOP_IF_RUNNING,
+// which the main window handles (a running script stops, anything else stays
+// as it is) before the next tick.
 #pragma once
 
 #include <cstdint>
@@ -42,9 +43,10 @@ class ScriptEngine {
   // failed.
   bool ExecuteScriptLine(int& index, int count);
 
-  // Asks the main window to stop the run (posts IDC_RUN), only while running.
-  // However many lines of one tick ask, one stop is posted: the window toggles
-  // on IDC_RUN, so a second post would restart the run.
+  // Asks the main window to stop the run (posts IDC_RUN marked "stop if
+  // running"), only while running; one post per tick however many lines ask.
+  // The mark keeps the request from toggling: a user's Stop handled first
+  // must not turn it into a restart.
   void StopRequest(StopReason reason);
 
   // The wait for a reply of a query or a "#reply" line.
@@ -72,6 +74,7 @@ class ScriptEngine {
   int stepDelay_ = kDefaultStepDelayMs;
   std::uint64_t nextLineDue_ = 0;
   bool awaitingReply_ = false;
+  bool replySeen_ = false;  // a reply line came since the wait began
   bool stopPosted_ = false;
   StopReason stopReason_ = StopReason::None;
 };

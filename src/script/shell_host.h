@@ -26,6 +26,8 @@ class ShellHost {
   virtual void AppendText(std::string_view text) = 0;
   // The pane's whole text.
   virtual std::string ResultsText() = 0;
+  // Empties the pane (ID_RESULT_CLEAR).
+  virtual void ClearResults() = 0;
 
   // Script list. Lines keep their order; the selection is the index of the
   // next line to run, -1 when no line is selected.

@@ -87,6 +87,10 @@ screenshot() {  # NAME: the main window's area of the screen
     fail "no screenshot $1"
 }
 
+screenshot_screen() {  # NAME: the whole screen (a message box may stand beyond the window)
+  import -display "$DISPLAY" -window root "$shots/$1.png" 2>/dev/null || fail "no screenshot $1"
+}
+
 seed_settings() {  # TEXT: the settings file as given (\n becomes CR LF)
   mkdir -p "$(dirname "$ini")"
   printf '%s' "$1" | sed 's/$/\r/' >"$ini"
@@ -94,7 +98,123 @@ seed_settings() {  # TEXT: the settings file as given (\n becomes CR LF)
 
 file_bytes() { od -An -c "$1" | tr -s ' \n' ' '; }
 
+# ---- the simulator and a connected window ----------------------------------
+
+# The instrument simulator, a native program (scripts/wine-tests.sh builds it).
+sim=${PARLEX2_SIM:-$(cd "$build/../native/tools/sim" 2>/dev/null && pwd)/parlex2-sim}
+sim_pid=""
+sim_dir=""
+sim_addr=""
+
+sim_start() {  # SIM-ARGS...: a simulator serving TCP on a loopback address of its own
+  [ -x "$sim" ] || { fail "no simulator at $sim"; return 1; }
+  sim_dir=$(mktemp -d "$build/e2e-sim.XXXXXX")
+  local try i
+  for try in 1 2 3 4 5; do
+    # Other programs on this machine may serve 127.0.0.1:10001 already.
+    sim_addr="127.$((RANDOM % 200 + 30)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1))"
+    "$sim" --tcp "$sim_addr:10001" --transcript "$sim_dir/transcript" "$@" >"$sim_dir/log" 2>&1 &
+    sim_pid=$!
+    for i in $(seq 1 200); do
+      grep -q ready "$sim_dir/log" 2>/dev/null && return 0
+      kill -0 "$sim_pid" 2>/dev/null || break
+      sleep 0.02
+    done
+    kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null
+    sim_pid=""
+  done
+  fail "the simulator did not start: $(cat "$sim_dir/log")"
+  return 1
+}
+
+sim_start_pty() {  # COMn SIM-ARGS...: a simulator on a pseudo-terminal mapped as COMn
+  [ -x "$sim" ] || { fail "no simulator at $sim"; return 1; }
+  local port=$1 i
+  shift
+  sim_dir=$(mktemp -d "$build/e2e-sim.XXXXXX")
+  "$sim" --pty "$sim_dir/pty" --transcript "$sim_dir/transcript" "$@" >"$sim_dir/log" 2>&1 &
+  sim_pid=$!
+  for i in $(seq 1 200); do [ -e "$sim_dir/pty" ] && grep -q ready "$sim_dir/log" 2>/dev/null && break; sleep 0.02; done
+  [ -e "$sim_dir/pty" ] || { fail "the simulator made no pty: $(cat "$sim_dir/log")"; return 1; }
+  ln -sfn "$sim_dir/pty" "$WINEPREFIX/dosdevices/${port,,}"
+}
+
+sim_stop() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+  fi
+  sim_pid=""
+  [ -n "$sim_dir" ] && rm -rf "$sim_dir"
+  sim_dir=""
+}
+
+# What the simulator received, as text: every RX chunk's bytes in order, the
+# zero byte after each LAN write dropped.
+sim_received() {
+  local hex
+  hex=$(awk '$2 == "RX" { for (i = 3; i <= NF && $i !~ /^\|/; i++) printf "\\x%s", $i }' \
+    "$sim_dir/transcript")
+  printf "$hex" | tr -d '\000'
+}
+
+seed_connection() {  # KIND ADDRESS-OR-PORT: the settings file's "Connect" section
+  if [ "$1" = 2 ]; then
+    seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nComPort=\nBaudRate=0\nIPAddr='"$2"
+  else
+    seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface='"$1"$'\nComPort='"$2"$'\nBaudRate=19200\nIPAddr='
+  fi
+}
+
+wait_for() {  # WHAT COMMAND...: retries the command until it succeeds (10 s)
+  local what=$1 i
+  shift
+  for i in $(seq 1 200); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.05
+  done
+  fail "$what"
+  return 1
+}
+
+title_has() { [[ "$(drive title "$main")" == *"$1"* ]]; }
+text_is() { [ "$(drive text "$main" "$1")" == "$2" ]; }
+pane_has() { [[ "$(drive text "$main" 18000)" == *"$1"* ]]; }
+sim_received_has() {
+  local r
+  r=$(sim_received; echo .)  # the dot keeps the last line feed
+  [[ "${r%.}" == *"$1"* ]]
+}
+state_word() { drive state "$main" "$1" | awk -v n="$2" '{print $n}'; }
+state_is() { [ "$(state_word "$1" "$2")" == "$3" ]; }  # ID FIELD VALUE
+focus_is() { [ "$(drive focus "$main")" == "$1" ]; }
+
+# Starts the program on the seeded settings and reconnects with them, as the
+# read-failure question's Yes does (the Connect dialog's own tests drive it).
+connect_program() {  # TITLE-PART
+  start_program || return 1
+  drive post "$main" 32771 1 >/dev/null
+  wait_for "connected (title with $1)" title_has "$1" || return 1
+  wait_for "controls enabled" state_is 18002 1 enabled
+}
+
+type_command() {  # TEXT: typed into the command box and sent with Enter
+  ok "type" drive type "$main" 18002 "$1"
+  ok "enter" drive key "$main" enter
+}
+
+# Ends the test's program and simulator whatever happened.
+end_test() {
+  if UIDRIVER_TIMEOUT_MS=0 wine "$driver" wait "$main" >/dev/null 2>&1; then
+    # A message box left open would keep the window from closing.
+    UIDRIVER_TIMEOUT_MS=0 wine "$driver" close dialog=Parlex2 >/dev/null 2>&1
+    quit_program
+  fi
+  sim_stop
+}
+
 source "$(dirname "$0")/connect-tests.sh"
+source "$(dirname "$0")/upgrade-tests.sh"
 
 # ---- tests -----------------------------------------------------------------
 
@@ -217,17 +337,6 @@ test_menu_shows_initial_item_states() {
   quit_program
 }
 
-test_commands_not_yet_built_do_nothing() {
-  start_program || return
-  local id
-  for id in 122 123 124 126 127 129 18003 32773 32778 32771 32774 32775 32776 32777 18006 18007 18008; do
-    ok "post $id" drive post "$main" "$id"
-  done
-  ok "main window" drive send "$main" 123
-  expect_eq "$(drive title "$main")" "Parlex2 v1_4" "title after the commands"
-  quit_program
-}
-
 test_debug_argument_removes_only_with_d1() {
   local dbg="$WINEPREFIX/drive_c/tmp/parlex2.dbg"
   mkdir -p "$(dirname "$dbg")"
@@ -250,15 +359,246 @@ test_version_record_names_the_product() {
   expect_eq "$(drive version "$exe" FileVersion)" "1.4.16.0" "FileVersion"
 }
 
+test_lan_connection_identifies_the_instrument_with_calibration_warning() {
+  sim_start --calstr "12_MAR_2023,OVL,10472" || return
+  seed_connection 2 "$sim_addr"
+  start_program || { end_test; return; }
+  # Not connected: every control disabled, the script panel hidden.
+  expect_eq "$(drive state "$main" 18002 | cut -d' ' -f1-2)" "disabled visible" "command box at start"
+  expect_eq "$(drive state "$main" 18005 | cut -d' ' -f1-2)" "disabled hidden" "script list at start"
+  expect_eq "$(drive text "$main" 18001)" "No connection" "panel at start"
+  drive post "$main" 32771 1 >/dev/null
+  wait_for "connected" title_has "LAN," || { end_test; return; }
+  expect_eq "$(drive title "$main")" "Parlex2 v1_4     LAN,VXM66,10472,2.15" "title"
+  local id
+  for id in 18000 18001 18002 18003; do
+    wait_for "control $id enabled" state_is $id 1 enabled
+  done
+  expect_eq "$(drive focus "$main")" 18002 "focus after connecting"
+  local panel
+  panel=$(drive text "$main" 18001)
+  for line in "Connection Info." "  Interface:  LAN" "  Address:  $sim_addr" "  Model:  VXM66" \
+    "  Serial No:  10472" "  Type:  STD" "  BOOT release:  12" "    02 OCT 2026" "    12 MAR 2023" \
+    "  >18 months since OVL Calibration  "; do
+    grep -qxF -- "$line" <<<"${panel//$'\r'/$'\n'}" || fail "panel has no line '$line'"
+  done
+  expect_eq "$(sim_received; echo .)" $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\n.' "identification sent"
+  sleep 0.3
+  screenshot main-connected
+  end_test
+}
+
+test_terminal_sends_recalls_saves_and_converts() {
+  sim_start || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+  type_command "volt?"
+  wait_for "reply to volt?" pane_has $'1.234'
+  expect_eq "$(drive text "$main" 18000)" $'> volt?\n1.234' "pane after volt?"
+  wait_for "command kept and selected" focus_is 18002
+  # ^c goes out as the one control character and a line feed.
+  ok "type" drive type "$main" 18002 "^c"
+  ok "Send button" drive press "$main" 18003
+  wait_for "echo of ^c" pane_has "> ^c"
+  wait_for "0x03 0x0A sent" sim_received_has $'volt?\n\x03\n'
+
+  # Up: the command before the last; Down goes round; a click recalls.
+  ok "up" drive key "$main" up
+  wait_for "Up recalls volt?" text_is 18002 "volt?"
+  ok "down" drive key "$main" down
+  wait_for "Down recalls ^c" text_is 18002 "^c"
+  ok "type" drive type "$main" 18002 "other"
+  ok "click" drive clickline "$main" 18000 0
+  wait_for "a click on '> volt?' recalls it" text_is 18002 "volt?"
+  ok "type" drive type "$main" 18002 "other"
+  ok "click" drive clickline "$main" 18000 1
+  sleep 0.3
+  expect_eq "$(drive text "$main" 18002)" "other" "a click on a reply line changes nothing"
+
+  # Save to File: the pane's lines, each ending CR LF.
+  local saved="$WINEPREFIX/drive_c/e2e-results.txt"
+  rm -f "$saved"
+  ok "save" drive post "$main" 129
+  ok "save dialog" drive wait "dialog=Save As"
+  ok "file name" drive type "dialog=Save As" 1148 'C:\e2e-results.txt'
+  ok "Save" drive press "dialog=Save As" 1
+  ok "save dialog closes" drive gone "dialog=Save As"
+  wait_for "saved file" test -s "$saved"
+  local pane
+  pane=$(drive text "$main" 18000)
+  printf '%s\n' "$pane" | sed 's/$/\r/' >"$saved.want"
+  expect_eq "$(file_bytes "$saved")" "$(file_bytes "$saved.want")" "saved file"
+  rm -f "$saved" "$saved.want"
+
+  # Convert Binary: on at start, a binary reply shown as text; off, raw.
+  ok "clear" drive post "$main" 32773
+  wait_for "pane cleared" text_is 18000 ""
+  type_command "bvolt?"
+  wait_for "binary reply" pane_has $'bvolt?\n'
+  sleep 0.3
+  local converted raw
+  converted=$(drive text "$main" 18000 | sed -n 2p)
+  [[ "$converted" =~ ^[[:print:]]+$ ]] || fail "converted reply '$converted' is not plain text"
+  ok "convert off" drive post "$main" 32778
+  ok "clear" drive post "$main" 32773
+  wait_for "pane cleared" text_is 18000 ""
+  type_command "bvolt?"
+  wait_for "binary reply" pane_has $'bvolt?\n'
+  sleep 0.3
+  raw=$(drive text "$main" 18000 | sed -n 2p)
+  [ -n "$raw" ] && [ "$raw" != "$converted" ] && ! [[ "$raw" =~ ^[[:print:]]+$ ]] ||
+    fail "with conversion off the reply '$raw' should be the raw bytes"
+  end_test
+}
+
+test_read_failure_asks_and_yes_reconnects() {
+  # Four identification lines, then the typed command: the link drops.
+  sim_start --drop-after 5 || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+  type_command "volt?"
+  ok "the question" drive wait dialog=Parlex2
+  expect_eq "$(drive text dialog=Parlex2 0xFFFF)" "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" "question"
+  expect_eq "$(state_word 18002 1)" disabled "command box while asking"
+  screenshot_screen read-failure-question
+  ok "Yes" drive press dialog=Parlex2 6
+  ok "the question closes" drive gone dialog=Parlex2
+  wait_for "controls enabled after reconnecting" state_is 18002 1 enabled
+  wait_for "identified again" sim_received_has $'volt?\n\x14\x14^[*IDN?\n'
+  expect_eq "$(drive title "$main")" "Parlex2 v1_4     LAN,VXM66,10472,2.15" "title after reconnecting"
+  [[ "$(drive text "$main" 18000)" == "> volt?"* ]] || fail "the pane lost what it held"
+  end_test
+}
+
+test_set_date_time_sends_six_clock_commands() {
+  sim_start || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+  ok "type" drive type "$main" 18002 "x"
+  ok "focus elsewhere" drive clickline "$main" 18000 0
+  local day month year
+  day=$(date +%d) month=$(printf '%02d' $(( 10#$(date +%m) - 1 ))) year=$(date +%y)
+  ok "Set Date/Time" drive post "$main" 32775
+  wait_for "six clock commands" sim_received_has "config,245,"
+  local clock
+  clock=$(sim_received | grep '^config,24')
+  [[ "$clock" =~ ^config,240,[0-2][0-9]$'\n'config,241,[0-5][0-9]$'\n'config,242,[0-5][0-9]$'\n'config,243,$day$'\n'config,244,$month$'\n'config,245,$year$ ]] ||
+    fail "clock commands: $clock"
+  wait_for "focus back in the command box" focus_is 18002
+  wait_for "the instrument's answers" pane_has $'ok\nok\nok\nok\nok\nok'
+  end_test
+}
+
+test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
+  sim_start || return
+  seed_connection 2 "$sim_addr"
+  printf '%s\r\n' '"volt?' '=stop,onfail' '=10' '=11' '=test,hi' '"curr?' '"temp?' \
+    >"$WINEPREFIX/drive_c/e2e-script.txt"
+  connect_program "LAN,VXM66" || { end_test; return; }
+  local client size reference dy
+  client=$(drive client "$main")
+  size=$(window_size)
+  reference=$(reference_size)
+  dy=$((${size#*x} - ${reference#*x}))
+  ok "Script" drive post "$main" 32777
+  ok "open dialog" drive wait "dialog=Select Script File"
+  ok "file name" drive type "dialog=Select Script File" 1148 'C:\e2e-script.txt'
+  ok "Open" drive press "dialog=Select Script File" 1
+  ok "open dialog closes" drive gone "dialog=Select Script File"
+  wait_for "script panel shown" state_is 18005 2 visible
+  expect_eq "$(state_word 18002 2)" hidden "command box with a script"
+  expect_eq "$(drive items "$main" 18005 | grep -c '')" 7 "script lines"
+  expect_eq "$(state_word 18000 6)" $((384 + dy)) "results pane height with a script"
+  expect_eq "$(state_word 18008 4)" $((${client#* } - 24 - 82)) "Close button's place"
+  expect_eq "$(state_word 18007 4)" $((${client#* } - 24 - 108)) "Step button's place"
+  expect_eq "$(state_word 18006 4)" $((${client#* } - 24 - 134)) "Run button's place"
+  sleep 0.2
+  screenshot script-panel
+
+  ok "Run" drive press "$main" 18006
+  wait_for "running" text_is 18006 "Stop"
+  expect_eq "$(state_word 18007 1)" disabled "Step while running"
+  wait_for "stopped by the failed test" text_is 18006 "Run"
+  wait_for "reply shown" pane_has "1.234"
+  expect_eq "$(drive items "$main" 18005 | grep '^\*')" '*"curr?' "next line selected"
+  sim_received_has "curr?" && fail "the line after the failed test was sent"
+
+  ok "Step" drive press "$main" 18007
+  wait_for "one step" sim_received_has $'curr?\n'
+  sleep 0.5
+  sim_received_has "temp?" && fail "a step ran more than one line"
+  expect_eq "$(drive items "$main" 18005 | grep '^\*')" '*"temp?' "selection after the step"
+
+  ok "Close" drive press "$main" 18008
+  wait_for "command box back" state_is 18002 2 visible
+  expect_eq "$(state_word 18005 2)" hidden "script list after Close"
+  expect_eq "$(state_word 18000 6)" $((514 + dy)) "results pane height after Close"
+  rm -f "$WINEPREFIX/drive_c/e2e-script.txt"
+  end_test
+}
+
+test_com_port_connection_to_the_simulators_pty() {
+  sim_start_pty COM9 || return
+  seed_connection 1 COM9
+  connect_program "USB,VXM66,10472,2.15" || { rm -f "$WINEPREFIX/dosdevices/com9"; end_test; return; }
+  type_command "temp?"
+  wait_for "reply over the COM port" pane_has $'> temp?\n23.5'
+  expect_eq "$(sim_received; echo .)" $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\ntemp?\n.' "bytes on the port"
+  # The port goes away (the instrument unplugged): the question, and No
+  # leaves the window disconnected with the pane as it was.
+  sim_stop
+  if drive wait dialog=Parlex2 >/dev/null; then
+    ok "No" drive press dialog=Parlex2 7
+    ok "the question closes" drive gone dialog=Parlex2
+    wait_for "controls disabled" state_is 18002 1 disabled
+    expect_eq "$(drive text "$main" 18000)" $'> temp?\n23.5' "pane after the port went away"
+    expect_eq "$(drive text "$main" 18001)" "No connection" "panel after the port went away"
+  else
+    fail "no read-failure question when the port went away"
+  fi
+  rm -f "$WINEPREFIX/dosdevices/com9"
+  end_test
+}
+
+test_half_size_keeps_anchored_controls_in_place() {
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025'
+  local reference rw rh
+  reference=$(reference_size)
+  rw=${reference%x*} rh=${reference#*x}
+  start_program || return
+  ok "resize" drive resize "$main" 100 100
+  local client cw ch
+  client=$(drive client "$main")
+  cw=${client% *} ch=${client#* }
+  expect_eq "$(drive state "$main" 18000 | cut -d' ' -f3-)" \
+    "6 6 $((648 + rw / 2 - rw)) $((514 + rh / 2 - rh))" "results pane at half size"
+  expect_eq "$(drive state "$main" 18001 | cut -d' ' -f3-)" \
+    "$((cw - 138 - 6)) 6 138 $((514 + rh / 2 - rh))" "panel at half size"
+  expect_eq "$(drive state "$main" 18002 | cut -d' ' -f3-)" \
+    "6 $((ch - 24 - 6)) $((706 + rw / 2 - rw)) 24" "command box at half size"
+  expect_eq "$(drive state "$main" 18003 | cut -d' ' -f3-)" \
+    "$((cw - 75 - 6)) $((ch - 24 - 6)) 75 24" "Send button at half size"
+  local before
+  before=$(drive state "$main" 18003)
+  ok "minimise" drive show "$main" min
+  ok "restore" drive show "$main" restore
+  expect_eq "$(drive state "$main" 18003)" "$before" "Send button after minimise and restore"
+  quit_program
+}
+
 # ---- runner ----------------------------------------------------------------
 
 tests=()
 for name in $(declare -F | awk '{print $3}' | grep '^test_'); do
   [[ -z "$pattern" || "$name" == *$pattern* ]] && tests+=("$name")
 done
-# In the order written above.
-mapfile -t tests < <(for t in "${tests[@]}"; do echo "$(grep -n "^$t()" "$0" | cut -d: -f1) $t"; done |
-  sort -n | cut -d' ' -f2)
+# In the order written: this file's first, then each sourced file's.
+shopt -s extdebug
+mapfile -t tests < <(for t in "${tests[@]}"; do
+  read -r _ line file <<<"$(declare -F "$t")"
+  echo "$([ "$file" -ef "$0" ] && echo 0 || echo 1) $file $line $t"
+done | sort -k1,1n -k2,2 -k3,3n | cut -d' ' -f4)
+shopt -u extdebug
 
 total=${#tests[@]}
 passed=0

@@ -1,16 +1,19 @@
-// A main window for script tests: the buffered results pane and script list,
-// a link onto an in-memory instrument, a fake clock, and the timer message of
-// the real window (poll, tick, then the posted commands, as a Windows message
-// queue orders them).
+// A main window for shell and script tests: the buffered results pane and
+// script list, a window that records what the shell did to its controls,
+// title and menu, a link onto an in-memory instrument, a fake clock, and the
+// timer message of the real window (poll, tick, then the posted commands, as
+// a Windows message queue orders them), all through the program's Shell.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/buffered_shell_host.h"
-#include "app/poller.h"
 #include "app/script_shell.h"
+#include "app/shell.h"
+#include "app/shell_window.h"
 #include "app/terminal.h"
 #include "common/command_ids.h"
 #include "fake_clock.h"
@@ -21,27 +24,83 @@
 
 namespace parlex2::testing {
 
+// What the shell did to the window, as the window would show it.
+class RecordingWindow : public ShellWindow {
+ public:
+  std::map<int, bool> enabled, shown, menuEnabled, menuChecked;
+  std::map<int, std::string> texts;
+  std::map<int, ControlRect> rects;
+  std::vector<InfoSpan> panel;
+  std::string title;
+  std::vector<std::string> calls;  // focus, dialog and layout calls, in order
+  WindowSize outer{808, 608};
+  WindowSize client{800, 554};
+  std::optional<std::size_t> caretLineStart;
+  std::intptr_t controlHandle = 0x5150;  // the one "handle" a notification carries
+  std::function<void()> connectDialog;   // what the Connect dialog does
+
+  void EnableControl(int id, bool on) override { enabled[id] = on; }
+  void ShowControl(int id, bool on) override { shown[id] = on; }
+  void SetControlText(int id, std::string_view text) override { texts[id] = std::string(text); }
+  std::string ControlText(int id) override { return texts[id]; }
+  void MoveControl(int id, const ControlRect& rect, bool) override { rects[id] = rect; }
+  void FocusCommandBox(bool selectAll) override {
+    calls.push_back(selectAll ? "focus+select" : "focus");
+  }
+  bool IsControlHandle(std::intptr_t param) override { return param == controlHandle; }
+  std::optional<std::size_t> ResultsCaretLineStart() override { return caretLineStart; }
+  void ShowInfoPanel(const std::vector<InfoSpan>& spans) override { panel = spans; }
+  void SetTitle(std::string_view text) override { title = std::string(text); }
+  void SetMenuItemEnabled(int id, bool on) override { menuEnabled[id] = on; }
+  void SetMenuItemChecked(int id, bool on) override { menuChecked[id] = on; }
+  WindowSize OuterSize() override { return outer; }
+  WindowSize ClientSize() override { return client; }
+  void ShowConnectDialog() override {
+    calls.push_back("connect dialog");
+    if (connectDialog) connectDialog();
+  }
+};
+
 class FakeShell final : public BufferedShellHost {
  public:
-  FakeShell() : peer(std::make_shared<MemoryPeer>()), engine(*this, state) {
+  FakeShell()
+      : peer(std::make_shared<MemoryPeer>()),
+        core(link, *this, window),
+        state(core.state()),
+        engine(core.engine()),
+        lineBuffer(core.lineBuffer()) {
     UseMemoryPeer(link, peer);
     link.settings.interfaceKind = InterfaceKind::Lan;
     link.settings.ipAddress = "127.0.0.1";
     link.Open();
+    link.info.connected = true;
     peer->written.clear();  // the wake byte
     state.pollingEnabled = true;
+    core.SetReferenceSize({808, 608});
   }
 
   FakeClock clock;
   RecordingUi ui;
+  RecordingWindow window;
   std::shared_ptr<MemoryPeer> peer;
   InstrumentLink link;
-  ShellState state;
-  ReceivedLineAssembler lineBuffer;
-  ScriptEngine engine;
+  Shell core;
+  ShellState& state;
+  ScriptEngine& engine;
+  ReceivedLineAssembler& lineBuffer;
   int beeps = 0;
+  int appends = 0;                     // calls of AppendText
+  std::uint64_t tickStep = 0;          // ms the clock moves on each look at it
   std::vector<PostedCommand> handled;  // posted commands, in the order handled
 
+  void AppendText(std::string_view text) override {
+    ++appends;
+    BufferedShellHost::AppendText(text);
+  }
+  std::uint64_t TickCount() override {
+    clock.Advance(tickStep);
+    return clock.TickMs();
+  }
   void Beep() override { ++beeps; }
   bool SendTypedCommand(std::string_view text) override {
     return parlex2::SendTypedCommand(link, text);
@@ -57,40 +116,19 @@ class FakeShell final : public BufferedShellHost {
 
   // One timer message of the main window, then the commands it posted.
   void Timer() {
-    if (link.portOpen() && state.pollingEnabled) PollReceivedData(link, lineBuffer, state, *this);
-    engine.Tick();
+    core.Timer();
     HandlePosted();
   }
 
   void HandlePosted() {
     while (auto command = TakePosted()) {
       handled.push_back(*command);
-      Press(command->id);
+      core.RunCommand(command->id, command->mark);
     }
   }
 
-  // A command as the main window handles it.
-  void Press(int id) {
-    switch (id) {
-      case IDC_RUN:
-        ToggleRun(state);
-        break;
-      case IDC_STEP:
-        RequestStep(state);
-        break;
-      case IDC_CLOSE:
-        CloseScript(state);
-        break;
-      case ID_RESULT_CLEAR:
-        ClearResults();
-        break;
-      case ID_CONVERT_BINARY:
-        ToggleConvertBinary(state);
-        break;
-      default:
-        break;
-    }
-  }
+  // A menu item chosen or a button pressed by the user.
+  void Press(int id) { core.Command(id, window.controlHandle); }
 
   // Timer messages every `period` ms for `milliseconds`.
   void RunFor(std::uint64_t milliseconds, std::uint64_t period = 1) {

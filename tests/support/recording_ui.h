@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ class RecordingUi : public UserInterface {
   MessageAnswer ShowMessage(std::string_view text, std::string_view caption, MessageIcon icon,
                             MessageButtons buttons, bool owned) override {
     messages.push_back({std::string(text), std::string(caption), icon, buttons, owned});
+    if (whileShown) whileShown();
     if (!answers.empty()) {
       MessageAnswer answer = answers.front();
       answers.pop_front();
@@ -32,7 +34,10 @@ class RecordingUi : public UserInterface {
                ? MessageAnswer::Yes
                : MessageAnswer::Ok;
   }
-  void BeginWait() override { ++waitDepth; ++waitCount; }
+  void BeginWait() override {
+    ++waitDepth;
+    ++waitCount;
+  }
   void EndWait() override { --waitDepth; }
   std::optional<std::string> ChooseFileToOpen(const FileDialogOptions& options) override {
     openDialogs.push_back(options);
@@ -44,6 +49,8 @@ class RecordingUi : public UserInterface {
   }
 
   std::vector<ShownMessage> messages;
+  // Runs while a message is shown, as a modal loop runs other messages.
+  std::function<void()> whileShown;
   std::deque<MessageAnswer> answers;
   std::deque<std::optional<std::string>> files;
   std::vector<FileDialogOptions> openDialogs, saveDialogs;

@@ -1,4 +1,5 @@
-// The received-data poller and the script panel's commands.
+// The received-data poller, and through it the received-line assembler:
+// line ends, binary values, long lines.
 #include <gtest/gtest.h>
 
 #include "app/poller.h"
@@ -75,6 +76,35 @@ TEST(Poller, ReadErrorAsksForADisconnectWithMarkOne) {
   EXPECT_EQ(posted->id, ID_DISCONNECT);
   EXPECT_EQ(posted->mark, 1);
   EXPECT_EQ(shell.ResultsText(), "");
+}
+
+// An edit control redraws and scrolls on every append, so a poll shows all
+// its complete lines in one append. Under a budget it stops reading when the
+// time is up and leaves the rest in the link: nothing lost or reordered.
+TEST(Poller, OneAppendPerPollAndABudgetLeavesTheRestInTheLink) {
+  FakeShell shell;
+  std::string sent;
+  for (int i = 0; i < 40000; ++i) sent += "line " + std::to_string(i) + " 0123456789012345\n";
+  shell.peer->Queue(sent);
+  shell.tickStep = 1;  // each look at the clock finds a millisecond gone
+  PollReceivedData(shell.link, shell.lineBuffer, shell.state, shell, 10);
+  EXPECT_EQ(shell.appends, 1);
+  EXPECT_FALSE(shell.peer->pending.empty());
+  const std::size_t firstPoll = shell.ResultsText().size();
+  EXPECT_GT(firstPoll, 0u);
+  EXPECT_LT(firstPoll, sent.size() / 2);
+
+  int polls = 1;
+  while (!shell.peer->pending.empty() && polls < 1000) {
+    PollReceivedData(shell.link, shell.lineBuffer, shell.state, shell, 10);
+    ++polls;
+  }
+  EXPECT_EQ(shell.appends, polls);
+  std::string shown;
+  for (char c : shell.ResultsText()) {
+    if (c != '\r') shown += c;
+  }
+  EXPECT_EQ(shown, sent);
 }
 
 }  // namespace

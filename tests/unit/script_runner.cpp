@@ -99,7 +99,7 @@ TEST(ScriptRunner, QueryWaitsForItsReplyOrTimesOut) {
   }
 }
 
-TEST(ScriptRunner, EveryFurtherReplyLineMovesTheNextLineOn) {
+TEST(ScriptRunner, EveryFurtherReplyLineMovesTheNextLineOnEvenOfOneCharacter) {
   FakeShell shell;
   SendLog log;
   log.Attach(shell);
@@ -108,12 +108,11 @@ TEST(ScriptRunner, EveryFurtherReplyLineMovesTheNextLineOn) {
   shell.RunFor(10);
   shell.peer->Queue("first\r\n");
   shell.RunFor(200);
-  shell.peer->Queue("x\r\n");  // the count goes from -1 to 0: not a new reply
-  shell.RunFor(10);
-  shell.peer->Queue("second\r\n");  // -1 + 6: the time moves on again
-  const std::uint64_t secondSeen = shell.clock.TickMs() + 1;
+  shell.peer->Queue("x\r\n");  // one character is a reply like any other
+  const std::uint64_t lastSeen = shell.clock.TickMs() + 1;
   shell.RunUntilStopped();
-  EXPECT_EQ(log.At("next"), secondSeen + 250);
+  EXPECT_EQ(log.At("next"), lastSeen + 250);
+  EXPECT_EQ(shell.ResultsText(), "> dump?\r\nfirst\r\nx\r\n> next\r\n");  // no TIMEOUT
 }
 
 TEST(ScriptRunner, StepsRunOneLineEachAndIgnoreTheDueTime) {
@@ -259,6 +258,30 @@ TEST(ScriptRunner, PostedCommandsActBeforeTheNextLine) {
   shell.Press(IDC_RUN);
   shell.RunUntilStopped();
   EXPECT_EQ(shell.ResultsText(), "> b\r\n");
+}
+
+}  // namespace
+}  // namespace parlex2::testing
+
+namespace parlex2::testing {
+namespace {
+
+// The user's Stop and the engine's own stop at the end of the script reach the
+// window together: the run must end stopped, not start again from line 1.
+TEST(ScriptRunner, UsersStopAndEndOfScriptStopTogetherLeaveTheRunStopped) {
+  FakeShell shell;
+  shell.Load({"\"a", "=10"});
+  shell.Press(IDC_RUN);
+  shell.RunFor(250);  // the first line has run; the last is due at the next tick
+  EXPECT_EQ(shell.Sent(), std::vector<std::string>{"a"});
+  shell.clock.Advance(1);
+  shell.engine.Tick();   // the last line runs and asks for the stop
+  shell.Press(IDC_RUN);  // the user's Stop, handled before the posted stop
+  shell.HandlePosted();
+  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
+  shell.RunFor(2000);
+  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
+  EXPECT_EQ(shell.Sent(), std::vector<std::string>{"a"});
 }
 
 }  // namespace

@@ -95,6 +95,12 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   app.add_option("--delay", options.delayMs, "wait MS before every reply")
       ->type_name("MS")
       ->check(CLI::Range(0, 600000));
+  app.add_option("--baud", options.baud,
+                 "pace the bytes both ways as a serial line at RATE bits a second would (10 bits "
+                 "a byte): replies leave only when the command has fully arrived and each byte "
+                 "takes its time")
+      ->type_name("RATE")
+      ->check(CLI::Range(300, 4000000));
   app.add_option("--refuse-record", refusals,
                  "answer the N-th record of a boot session K times with a refusal (repeatable)")
       ->type_name("N:K");
@@ -114,7 +120,7 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   app.add_option("--stream", instrument.streamRate,
                  "after \"stream on\", send a measurement line RATE times a second")
       ->type_name("RATE")
-      ->check(CLI::Range(1, 1000));
+      ->check(CLI::Range(1, 1000000));
   app.footer(
       "Commands: *IDN? calstr? calver? version?; config,240..245,VV (clock) and clock?; "
       "volt? curr? temp? meas? (text); bvolt? bcurr? btemp? bmeas? bin?0..bin?6 (4-byte "

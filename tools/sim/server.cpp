@@ -1,9 +1,11 @@
 #include "server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -23,6 +25,13 @@ constexpr std::size_t kOutputLimit = 1 << 20;
 std::uint64_t NowMs() {
   static const auto start = std::chrono::steady_clock::now();
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+}
+
+std::uint64_t NowUs() {
+  static const auto start = std::chrono::steady_clock::now();
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                         std::chrono::steady_clock::now() - start)
                                         .count());
 }
@@ -51,6 +60,9 @@ class Transcript {
   std::FILE* file_ = nullptr;
 };
 
+// Bytes of soak stream kept waiting in a client's output.
+constexpr std::size_t kSoakFill = 64 * 1024;
+
 // One client: the accepted TCP socket or the pty's master side.
 struct Peer {
   IoHandle handle = kNoHandle;
@@ -60,7 +72,7 @@ struct Peer {
 };
 
 struct Scheduled {
-  std::uint64_t due = 0;
+  std::uint64_t due = 0;  // microseconds
   Peer* peer = nullptr;
   std::string bytes;
   bool close = false;
@@ -82,7 +94,13 @@ class Simulator {
   void WriteTo(Peer& peer);
   void ClosePeer(Peer& peer, const char* why);
   void Schedule(Peer& peer, std::string bytes, bool close, std::uint64_t delay);
+  void ScheduleAt(Peer& peer, std::string bytes, bool close, std::uint64_t dueUs);
+  // Microseconds `count` bytes take on a line at the --baud rate.
+  std::uint64_t WireUs(std::size_t count) const {
+    return static_cast<std::uint64_t>(count) * 10000000u / static_cast<std::uint64_t>(options_.baud);
+  }
   void RunDue();
+  void SendStreamLines();
   void AnswerDatagram(IoHandle socket, std::uint16_t port);
   void WriteFlash();
   void CloseAll();
@@ -98,8 +116,40 @@ class Simulator {
   IoHandle udpReply_ = kNoHandle;
   std::deque<Scheduled> scheduled_;
   Peer* streamPeer_ = nullptr;
-  std::uint64_t nextStreamMs_ = 0;
+  // The stream's pace: lines sent since it (re)started at streamStartMs_.
+  std::uint64_t streamStartMs_ = 0;
+  std::uint64_t streamSent_ = 0;
+  bool streamRunning_ = false;
+  // With --baud: when the line in each direction is free again (microseconds).
+  std::uint64_t receiveBusyUntil_ = 0;
+  std::uint64_t sendBusyUntil_ = 0;
 };
+
+// The stream keeps to its rate in whole batches (a rate above 1000 lines a
+// second is more than one line a millisecond), and holds back while the client
+// has not taken what was sent: a slow reader sets the pace, the simulator's
+// memory stays bounded.
+void Simulator::SendStreamLines() {
+  constexpr std::size_t kBacklogLimit = kOutputLimit / 2;  // a batch never overfills it
+  constexpr std::uint64_t kBatchLimit = 5000;
+  const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
+  const std::uint64_t now = NowMs();
+  if (!streamRunning_) {
+    streamRunning_ = true;
+    streamStartMs_ = now;
+    streamSent_ = 0;
+  }
+  if (streamPeer_->out.size() > kBacklogLimit) {
+    streamStartMs_ = now - streamSent_ * 1000 / rate;  // no burst to catch up with
+    return;
+  }
+  const std::uint64_t due = (now - streamStartMs_) * rate / 1000 + 1;
+  std::string batch;
+  for (std::uint64_t n = 0; streamSent_ < due && n < kBatchLimit; ++n, ++streamSent_) {
+    batch += instrument_.StreamLine();
+  }
+  if (!batch.empty()) Schedule(*streamPeer_, std::move(batch), false, 0);
+}
 
 bool Simulator::OpenTcp() {
   std::string error;
@@ -191,18 +241,37 @@ void Simulator::ReadFrom(Peer& peer) {
     WriteFlash();
   }
   if (!reaction.send.empty() || reaction.close) {
-    Schedule(peer, std::move(reaction.send), reaction.close,
-             static_cast<std::uint64_t>(options_.delayMs));
+    if (options_.baud > 0) {
+      // The command arrives byte by byte; the reply starts after it (and the
+      // --delay) once the line is free, and is whole when its last byte is.
+      const std::uint64_t received = std::max(NowUs(), receiveBusyUntil_) + WireUs(bytes.size());
+      receiveBusyUntil_ = received;
+      const std::uint64_t start =
+          std::max(received + static_cast<std::uint64_t>(options_.delayMs) * 1000, sendBusyUntil_);
+      sendBusyUntil_ = start + WireUs(reaction.send.size());
+      ScheduleAt(peer, std::move(reaction.send), reaction.close, sendBusyUntil_);
+    } else {
+      Schedule(peer, std::move(reaction.send), reaction.close,
+               static_cast<std::uint64_t>(options_.delayMs));
+    }
   }
 }
 
 void Simulator::Schedule(Peer& peer, std::string bytes, bool close, std::uint64_t delay) {
-  scheduled_.push_back({NowMs() + delay, &peer, std::move(bytes), close});
+  ScheduleAt(peer, std::move(bytes), close, NowUs() + delay * 1000);
+}
+
+void Simulator::ScheduleAt(Peer& peer, std::string bytes, bool close, std::uint64_t dueUs) {
+  // Kept in order of due time (paced and unpaced replies never mix, so this
+  // is nearly always an append).
+  auto at = scheduled_.end();
+  while (at != scheduled_.begin() && std::prev(at)->due > dueUs) --at;
+  scheduled_.insert(at, {dueUs, &peer, std::move(bytes), close});
   RunDue();
 }
 
 void Simulator::RunDue() {
-  std::uint64_t now = NowMs();
+  std::uint64_t now = NowUs();
   while (!scheduled_.empty() && scheduled_.front().due <= now) {
     Scheduled item = std::move(scheduled_.front());
     scheduled_.pop_front();
@@ -285,15 +354,18 @@ int Simulator::Run() {
   }
   std::cout << "ready" << std::endl;
 
-  const std::uint64_t streamPeriod =
-      options_.instrument.streamRate > 0 ? 1000u / options_.instrument.streamRate : 0;
   bool stopping = false;
   int status = 0;
   while (!stopping) {
     std::vector<Watch> watches;
     watches.push_back({StopHandle()});
     auto watch = [&](Peer& peer) {
-      if (peer.handle != kNoHandle) watches.push_back({peer.handle, !peer.out.empty()});
+      // A soaking client is watched for room even with nothing queued, so
+      // the soak stream is topped up as soon as the last of it has gone.
+      const bool soaking = &peer == streamPeer_ && instrument_.Soak().Active();
+      if (peer.handle != kNoHandle) {
+        watches.push_back({peer.handle, !peer.out.empty() || soaking});
+      }
     };
     watch(tcpClient_);
     watch(pty_);
@@ -303,18 +375,27 @@ int Simulator::Run() {
     }
     for (auto& [socket, port] : udp_) watches.push_back({socket});
 
-    std::uint64_t now = NowMs();
-    long timeout = -1;
+    long long timeoutUs = -1;
     if (!scheduled_.empty()) {
-      timeout = scheduled_.front().due > now ? static_cast<long>(scheduled_.front().due - now) : 0;
+      const std::uint64_t nowUs = NowUs();
+      timeoutUs = scheduled_.front().due > nowUs
+                      ? static_cast<long long>(scheduled_.front().due - nowUs)
+                      : 0;
     }
     if (instrument_.Streaming() && streamPeer_) {
-      if (nextStreamMs_ < now) nextStreamMs_ = now;
-      long wait = static_cast<long>(nextStreamMs_ - now);
-      if (timeout < 0 || wait < timeout) timeout = wait;
+      // The next line is due within a millisecond or two at any rate above
+      // 500 a second; slower rates wait for it.
+      const std::uint64_t now = NowMs();
+      const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
+      long long wait = 1000;
+      if (streamRunning_ && rate < 1000) {
+        const std::uint64_t next = streamStartMs_ + streamSent_ * 1000 / rate;
+        wait = next > now ? static_cast<long long>(next - now) * 1000 : 0;
+      }
+      if (timeoutUs < 0 || wait < timeoutUs) timeoutUs = wait;
     }
     std::string error;
-    if (!WaitForHandles(watches, timeout, error)) {
+    if (!WaitForHandles(watches, timeoutUs, error)) {
       std::cerr << error << "\n";
       status = 1;
       break;
@@ -337,10 +418,18 @@ int Simulator::Run() {
       }
     }
     RunDue();
-    if (instrument_.Streaming() && streamPeer_ && NowMs() >= nextStreamMs_) {
-      nextStreamMs_ += streamPeriod;
-      std::string line = instrument_.StreamLine();
-      if (!line.empty()) Schedule(*streamPeer_, std::move(line), false, 0);
+    // The soak stream keeps the client's output topped up, as fast as the
+    // client reads: straight to the output, with no delay or line pacing
+    // (run a soak without --transcript, which would hold every byte).
+    if (instrument_.Soak().Active() && streamPeer_ && streamPeer_->handle != kNoHandle &&
+        streamPeer_->out.size() < kSoakFill) {
+      instrument_.Soak().Fill(streamPeer_->out, 2 * kSoakFill);
+      WriteTo(*streamPeer_);
+    }
+    if (instrument_.Streaming() && streamPeer_) {
+      SendStreamLines();
+    } else {
+      streamRunning_ = false;
     }
   }
 
@@ -354,6 +443,7 @@ int Simulator::Run() {
 
 int RunSimulator(SimOptions options) {
   NowMs();  // the transcript's times count from here
+  NowUs();
   Simulator simulator(std::move(options));
   return simulator.Run();
 }

@@ -70,9 +70,10 @@ struct Watch {
   bool ready = false;     // out: readable, closed or failed
   bool writable = false;  // out
 };
-// Waits until a handle is ready or `timeoutMs` passes (-1: no limit). False on
-// a failure of the wait itself (an interrupted wait is no failure).
-bool WaitForHandles(std::vector<Watch>& watches, long timeoutMs, std::string& error);
+// Waits until a handle is ready or `timeoutUs` microseconds pass (-1: no
+// limit; the --baud pacing needs finer steps than milliseconds). False on a
+// failure of the wait itself (an interrupted wait is no failure).
+bool WaitForHandles(std::vector<Watch>& watches, long long timeoutUs, std::string& error);
 
 // A pseudo-terminal whose slave side a COM port of a Wine prefix (or any
 // serial program) opens through the symbolic link `linkPath`. The slave is

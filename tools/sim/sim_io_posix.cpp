@@ -194,14 +194,17 @@ void CloseSocket(IoHandle socket) {
   if (socket != kNoHandle) close(static_cast<int>(socket));
 }
 
-bool WaitForHandles(std::vector<Watch>& watches, long timeoutMs, std::string& error) {
+bool WaitForHandles(std::vector<Watch>& watches, long long timeoutUs, std::string& error) {
   std::vector<pollfd> fds;
   fds.reserve(watches.size());
   for (const Watch& w : watches) {
     fds.push_back(
         {static_cast<int>(w.handle), static_cast<short>(POLLIN | (w.write ? POLLOUT : 0)), 0});
   }
-  if (poll(fds.data(), fds.size(), static_cast<int>(timeoutMs)) < 0) {
+  timespec limit{};
+  limit.tv_sec = static_cast<time_t>(timeoutUs / 1000000);
+  limit.tv_nsec = static_cast<long>(timeoutUs % 1000000) * 1000;
+  if (ppoll(fds.data(), fds.size(), timeoutUs < 0 ? nullptr : &limit, nullptr) < 0) {
     if (errno == EINTR) return true;
     error = ErrnoText("poll");
     return false;

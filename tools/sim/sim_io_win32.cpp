@@ -228,7 +228,7 @@ void CloseSocket(IoHandle socket) {
   if (socket != kNoHandle) closesocket(static_cast<SOCKET>(socket));
 }
 
-bool WaitForHandles(std::vector<Watch>& watches, long timeoutMs, std::string& error) {
+bool WaitForHandles(std::vector<Watch>& watches, long long timeoutUs, std::string& error) {
   fd_set readable;
   fd_set writable;
   fd_set failed;
@@ -241,9 +241,9 @@ bool WaitForHandles(std::vector<Watch>& watches, long timeoutMs, std::string& er
     if (w.write) FD_SET(static_cast<SOCKET>(w.handle), &writable);
   }
   timeval limit{};
-  limit.tv_sec = timeoutMs / 1000;
-  limit.tv_usec = (timeoutMs % 1000) * 1000;
-  if (select(0, &readable, &writable, &failed, timeoutMs < 0 ? nullptr : &limit) == SOCKET_ERROR) {
+  limit.tv_sec = static_cast<long>(timeoutUs / 1000000);
+  limit.tv_usec = static_cast<long>(timeoutUs % 1000000);
+  if (select(0, &readable, &writable, &failed, timeoutUs < 0 ? nullptr : &limit) == SOCKET_ERROR) {
     error = SocketError("select");
     return false;
   }

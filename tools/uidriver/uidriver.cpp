@@ -16,6 +16,26 @@
 //   uidriver send WINDOW ID [MARK]  send a command, wait for it to be done
 //   uidriver press WINDOW ID        click button ID (posted)
 //   uidriver type WINDOW ID TEXT    set the text of edit ID
+//   uidriver focus WINDOW           the ID of the control with WINDOW's
+//                                   thread's keyboard focus (0: none)
+//   uidriver state WINDOW ID        control ID as "enabled|disabled
+//                                   visible|hidden x y w h" (client place)
+//   uidriver waittext WINDOW ID TEXT  wait until control ID's text holds TEXT
+//   uidriver clickline WINDOW ID N  click (down and up) on line N (from 0) of
+//                                   edit control ID, as a user's mouse would
+//   uidriver probe WINDOW ID N...   while edit control ID fills, asks it for
+//                                   its line count with a sent message every
+//                                   few ms; for each N, once N lines are
+//                                   held, prints "N lines/s longest-ms": the
+//                                   rate since the previous N and the longest
+//                                   the window took to answer meanwhile
+//   uidriver verifystream WINDOW ID  checks that the "stream,N,..." lines of
+//                                   edit control ID run 1, 2, 3... without a
+//                                   gap; prints their count
+//   uidriver editbaseline           a bare visible edit control of the
+//                                   results pane's size and font, appended to
+//                                   line by line, then 1000 lines at a time:
+//                                   prints "per-line lines/s batch lines/s"
 //   uidriver items WINDOW ID        the entries of list or combo box ID,
 //                                   one a line, the selected one marked '*'
 //   uidriver pick WINDOW ID N|TEXT  select a list or combo box entry and
@@ -26,8 +46,6 @@
 //   uidriver close WINDOW           post WM_CLOSE; wait until it is gone
 //   uidriver quit WINDOW            post WM_CLOSE; wait for the window's
 //                                   process to end; prints its exit code
-//   uidriver state WINDOW ID        control ID as "enabled|disabled
-//                                   visible|hidden x y w h" (client place)
 //   uidriver owner WINDOW           the owner window: "class title", or
 //                                   "none"
 //   uidriver address WINDOW ID IP   put IP (a.b.c.d, or "blank") into the
@@ -53,6 +71,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -94,14 +113,14 @@ std::wstring ClassOf(HWND window) {
 }
 
 // The text of any window, also of another process's controls.
-std::wstring TextOf(HWND window) {
+std::wstring TextOf(HWND window, UINT timeoutMs = 2000) {
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &length))
     return L"";
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
   SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
-                      SMTO_ABORTIFHUNG, 2000, &copied);
+                      SMTO_ABORTIFHUNG, timeoutMs, &copied);
   text.resize(copied);
   return text;
 }
@@ -536,6 +555,135 @@ int Version(const std::wstring& file, const std::wstring& key) {
   return 0;
 }
 
+double Seconds() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+int Probe(HWND window, int id, const std::vector<long>& targets) {
+  HWND control = FindControl(window, id);
+  if (!control) return Fail(L"no control %ls", std::to_wstring(id));
+  double bandStart = Seconds();
+  double lastProgress = bandStart;
+  long bandFrom = 0;
+  long last = -1;
+  double longest = 0.0;
+  std::size_t next = 0;
+  while (next < targets.size()) {
+    DWORD_PTR count = 0;
+    const double asked = Seconds();
+    if (!SendMessageTimeoutW(control, EM_GETLINECOUNT, 0, 0, SMTO_NORMAL, 30000, &count))
+      return Fail(L"the window did not answer for 30 s");
+    const double answered = Seconds();
+    longest = std::max(longest, answered - asked);
+    // The last line is the empty one after the final line end.
+    const long lines = static_cast<long>(count) - 1;
+    if (lines != last) lastProgress = answered;
+    last = lines;
+    if (answered - lastProgress > 30.0)
+      return Fail(L"no new line for 30 s at %ls", std::to_wstring(lines));
+    while (next < targets.size() && lines >= targets[next]) {
+      wchar_t row[128];
+      swprintf(row, 128, L"%ld %.0f %.1f", targets[next],
+               static_cast<double>(targets[next] - bandFrom) / (answered - bandStart),
+               longest * 1000.0);
+      Print(row);
+      bandFrom = targets[next];
+      bandStart = answered;
+      longest = 0.0;
+      ++next;
+    }
+    Sleep(5);
+  }
+  return 0;
+}
+
+int VerifyStream(HWND window, int id) {
+  HWND control = FindControl(window, id);
+  if (!control) return Fail(L"no control %ls", std::to_wstring(id));
+  const std::wstring text = TextOf(control, 120000);
+  long expected = 0;
+  long count = 0;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find(L"\r\n", at);
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring line = text.substr(at, end - at);
+    at = end + 2;
+    if (line.rfind(L"stream,", 0) != 0) continue;
+    const long n = wcstol(line.c_str() + 7, nullptr, 10);
+    if (expected == 0) expected = 1;  // the stream counts from 1
+    if (n != expected || line.substr(line.find(L',', 7)) != L",1.234")
+      return Fail(L"line out of order or changed: %ls", line);
+    ++expected;
+    ++count;
+  }
+  Print(std::to_wstring(count));
+  return 0;
+}
+
+LRESULT CALLBACK BaselineProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void Pump() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+int EditBaseline() {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = BaselineProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"Parlex2EditBaseline";
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  RegisterClassW(&windowClass);
+  HWND window =
+      CreateWindowExW(0, windowClass.lpszClassName, L"baseline", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                      0, 0, 700, 600, nullptr, nullptr, windowClass.hInstance, nullptr);
+  HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"",
+                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
+                                  ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                              6, 6, 648, 514, window, nullptr, windowClass.hInstance, nullptr);
+  SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
+  SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
+  Pump();
+  auto append = [&](const std::wstring& text) {
+    const LRESULT end = GetWindowTextLengthW(edit);
+    SendMessageW(edit, EM_SETSEL, end, end);
+    SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    Pump();
+  };
+  const std::wstring line = L"stream,123456,1.234 0123456789\r\n";  // 30 characters
+  long lines = 0;
+  double start = Seconds();
+  while (Seconds() - start < 2.0) {
+    append(line);
+    ++lines;
+  }
+  const double perLine = lines / (Seconds() - start);
+  SetWindowTextW(edit, L"");
+  std::wstring batch;
+  for (int i = 0; i < 1000; ++i) batch += line;
+  start = Seconds();
+  for (int i = 0; i < 10; ++i) append(batch);
+  const double batched = 10000.0 / (Seconds() - start);
+  DestroyWindow(window);
+  wchar_t row[64];
+  swprintf(row, 64, L"%.0f %.0f", perLine, batched);
+  Print(row);
+  return 0;
+}
+
 int Usage() {
   fwprintf(stderr, L"usage: uidriver COMMAND [ARGS...]  (see the head of uidriver.cpp)\n");
   return 2;
@@ -559,6 +707,7 @@ int Run(const Args& args) {
     return 0;
   }
   if (command == L"version") return need(2) ? Version(args[1], args[2]) : Usage();
+  if (command == L"editbaseline") return EditBaseline();
 
   if (!need(1) || !ValidSpec(args[1])) return Usage();
   if (command == L"gone") return WaitGone(args[1]);
@@ -622,6 +771,14 @@ int Run(const Args& args) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     return WaitGone(Hex(window));
   }
+  if (command == L"focus") {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    Print(std::to_wstring(
+        GetGUIThreadInfo(thread, &info) && info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0));
+    return 0;
+  }
   if (command == L"owner") {
     HWND owner = GetWindow(window, GW_OWNER);
     Print(owner ? ClassOf(owner) + L" " + TextOf(owner) : L"none");
@@ -670,6 +827,30 @@ int Run(const Args& args) {
           std::to_wstring(r.bottom - r.top));
     return 0;
   }
+  if (command == L"waittext") {
+    if (!control || !need(3)) return Usage();
+    DWORD start = GetTickCount();
+    while (TextOf(control).find(args[3]) == std::wstring::npos) {
+      if (GetTickCount() - start > TimeoutMs()) return Fail(L"no %ls in the text", args[3]);
+      Sleep(10);
+    }
+    return 0;
+  }
+  if (command == L"clickline") {
+    if (!control || !need(3)) return Usage();
+    DWORD_PTR first = 0;
+    DWORD_PTR position = 0;
+    if (!SendMessageTimeoutW(control, EM_LINEINDEX, Number(args[3]), 0, SMTO_NORMAL, TimeoutMs(),
+                             &first) ||
+        static_cast<LONG_PTR>(first) < 0 ||
+        !SendMessageTimeoutW(control, EM_POSFROMCHAR, first, 0, SMTO_NORMAL, TimeoutMs(),
+                             &position))
+      return Fail(L"no line %ls", args[3]);
+    LPARAM at = MAKELPARAM(LOWORD(position) + 3, HIWORD(position) + 3);
+    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(control, WM_LBUTTONUP, 0, at);
+    return 0;
+  }
   if (command == L"address") {
     if (!control || !need(3)) return Usage();
     DWORD_PTR result;
@@ -689,6 +870,14 @@ int Run(const Args& args) {
   if (command == L"dblclick")
     return need(3) ? DoubleClickRow(window, id, Number(args[3])) : Usage();
   if (command == L"items") return Items(window, id);
+  if (command == L"verifystream") return VerifyStream(window, id);
+  if (command == L"probe") {
+    if (!need(3)) return Usage();
+    std::vector<long> targets;
+    for (std::size_t i = 3; i < args.size(); ++i)
+      targets.push_back(wcstol(args[i].c_str(), nullptr, 10));
+    return Probe(window, id, targets);
+  }
   if (command == L"pick") return need(3) ? Pick(window, id, args[3]) : Usage();
   return Usage();
 }

@@ -1,0 +1,124 @@
+// The main window's logic, whatever shows it: the command table (connect and
+// disconnect sequences, terminal, script panel, clock command), the timer's
+// work, the title, the menu states and the layout pass. The Windows main
+// window binds its controls and messages to it, the command line runs scripts
+// through it without a window, and tests drive it on fakes.
+//
+// It owns the shell's shared state, the received-line buffer, the command
+// history and the script engine; the link, the results pane and script list
+// (ShellHost) and the window (ShellWindow) are the caller's. UI thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/command_history.h"
+#include "app/settings.h"
+#include "app/shell_window.h"
+#include "app/terminal.h"
+#include "common/shell_state.h"
+#include "script/script_engine.h"
+#include "script/shell_host.h"
+
+namespace parlex2 {
+
+class InstrumentLink;
+
+// How long one timer message may spend reading received data before the
+// pane shows what was read; the rest waits in the link for the next message,
+// so the window keeps answering under a stream faster than the pane.
+inline constexpr std::uint64_t kPollBudgetMs = 40;
+// The most one timer message reads. An edit control's append costs more the
+// more it takes at once, so under a fast stream the pane keeps up best, and
+// the window keeps answering, with appends of a few thousand lines.
+inline constexpr std::size_t kPollByteLimit = 64 * 1024;
+
+inline constexpr char kCommsFailedMessage[] = "Comms Failed - the connection will be closed";
+inline constexpr char kReadFailedQuestion[] =
+    "A problem has occurred trying to read data from the instrument. Would you like to attempt "
+    "to re-establish communications?";
+inline constexpr char kNoSaveFileMessage[] = "Unable to create text file";
+
+// The title of a connected window: the base title, five blanks, "LAN", "USB"
+// or "SER", then ",Bootcode Instrument" for a boot-code instrument, the
+// *IDN? reply from its first comma on, or ",Unknown Connection" when the
+// reply is empty or holds no comma (nothing in it names a model or serial).
+std::string ConnectedTitle(const InstrumentLink& link);
+
+// Writes the results pane's text to `path` with every carriage return
+// removed and each line ended the platform's text-file way. False when the
+// file could not be written.
+bool WriteResultsFile(const std::string& path, const std::string& text);
+
+class Shell {
+ public:
+  Shell(InstrumentLink& link, ShellHost& host, ShellWindow& window);
+
+  // Creation: every control disabled, the terminal's controls shown and the
+  // script panel's hidden.
+  void InitControls();
+  // The end of creation: the Connect dialog asked for (ID_CONFIGURE_CONNECTION
+  // posted with no mark), the information panel filled.
+  void FinishCreation();
+
+  // A command message: `id` and its second parameter. A child control's
+  // notification carries the control's handle there, which is no mark. False
+  // for an ID the shell has no handler for.
+  bool Command(int id, std::intptr_t param);
+  // A command with its mark, as posted by the program itself.
+  bool RunCommand(int id, int mark);
+
+  // The window timer: received data while connected and polling, then the
+  // script engine's tick.
+  void Timer();
+
+  // One layout pass for the window's current size (not while minimised).
+  void Layout();
+
+  void SetReferenceSize(WindowSize reference) { reference_ = reference; }
+  WindowSize referenceSize() const { return reference_; }
+
+  InstrumentLink& link() { return link_; }
+  ShellState& state() { return state_; }
+  ScriptEngine& engine() { return engine_; }
+  CommandHistory& history() { return history_; }
+  ReceivedLineAssembler& lineBuffer() { return lineBuffer_; }
+  bool connected() const;
+
+  // The sequences, also run directly by other commands.
+  void Connect(int mark);
+  void Disconnect(int mark);
+  void RefreshInfoPanel();
+
+ private:
+  void ConnectionChanged();
+  void FocusCommand();
+  void RecallLine();
+  void HistoryPrevious();
+  void HistoryNext();
+  void ShowRecalled(const std::optional<std::string>& text);
+  void SaveResults();
+  void Send();
+  void ClearResults();
+  void ConvertBinary();
+  void SetDateTime();
+  void OpenScriptFile();
+  void RunOrStop(int mark);
+  void Step();
+  void CloseScriptPanel();
+  void UpdateScriptButtons();
+  void SwitchScriptPanel();
+  void EnableAllControls(bool enabled);
+  void EnableInstrumentMenu(bool enabled);
+
+  InstrumentLink& link_;
+  ShellHost& host_;
+  ShellWindow& window_;
+  ShellState state_;
+  ReceivedLineAssembler lineBuffer_;
+  CommandHistory history_;
+  ScriptEngine engine_;
+  WindowSize reference_;
+};
+
+}  // namespace parlex2

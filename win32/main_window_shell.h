@@ -1,0 +1,60 @@
+// The shell's reach into the main window: the results pane, script list and
+// posted commands (ShellHost) and the controls, menu, title and dialogs
+// (ShellWindow) on the real window. It owns the window's Shell. UI thread only.
+#pragma once
+
+#include <windows.h>
+
+#include "app/shell.h"
+#include "common/ui.h"
+#include "link/instrument_link.h"
+
+namespace parlex2::win32 {
+
+class MainWindowShell final : public ShellHost, public ShellWindow {
+ public:
+  MainWindowShell(HWND window, InstrumentLink& link, UserInterface& ui);
+
+  Shell& shell() { return shell_; }
+  HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+  // ShellHost
+  void AppendText(std::string_view text) override;
+  std::string ResultsText() override;
+  void ClearResults() override;
+  void ClearScriptList() override;
+  void AddScriptLine(std::string_view line) override;
+  int ScriptLineCount() override;
+  std::string ScriptLine(int index) override;
+  int ScriptSelection() override;
+  void SelectScriptLine(int index) override;
+  void PostCommand(int id, int mark) override;
+  void Beep() override;
+  bool SendTypedCommand(std::string_view text) override;
+  UserInterface& Ui() override { return ui_; }
+
+  // ShellWindow
+  void EnableControl(int id, bool enabled) override;
+  void ShowControl(int id, bool shown) override;
+  void SetControlText(int id, std::string_view text) override;
+  std::string ControlText(int id) override;
+  void MoveControl(int id, const ControlRect& rect, bool anchored) override;
+  void FocusCommandBox(bool selectAll) override;
+  bool IsControlHandle(std::intptr_t param) override;
+  std::optional<std::size_t> ResultsCaretLineStart() override;
+  void ShowInfoPanel(const std::vector<InfoSpan>& spans) override;
+  void SetTitle(std::string_view title) override;
+  void SetMenuItemEnabled(int id, bool enabled) override;
+  void SetMenuItemChecked(int id, bool checked) override;
+  WindowSize OuterSize() override;
+  WindowSize ClientSize() override;
+  void ShowConnectDialog() override;
+
+ private:
+  HWND window_;
+  InstrumentLink& link_;
+  UserInterface& ui_;
+  Shell shell_;
+};
+
+}  // namespace parlex2::win32
