@@ -10,6 +10,7 @@ if(WIN32)
   install(TARGETS Parlex2 parlex2 parlex2-sim RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${quickstart} DESTINATION .)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/screenshots DESTINATION docs)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
 else()
@@ -17,6 +18,8 @@ else()
   install(TARGETS parlex2 parlex2-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/parlex2)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${quickstart} DESTINATION ${doc})
+  # The README's pictures, where its links look for them.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/screenshots DESTINATION ${doc}/docs)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${doc}/examples
           PATTERN "*.sh" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
                                      GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -67,7 +67,7 @@ if [ "$mode" = deb ]; then
   check "deb: holds the programs, README, quick start, examples" \
     test -x "$bin/parlex2" -a -x "$bin/parlex2-sim" -a -f "$doc/README.md" \
     -a -f "$doc/QUICKSTART.txt" -a -f "$doc/examples/identify.txt" \
-    -a -f "$doc/examples/firmware/demo.upg"
+    -a -f "$doc/examples/firmware/demo.upg" -a -f "$doc/docs/screenshots/main-connected.png"
   check "deb: control names the project's version" \
     contains "Version: $(sed -n 's/^project(Parlex2 VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")" \
     dpkg-deb -f "$package"
@@ -89,7 +89,7 @@ elif [ "$mode" = zip ]; then
   check "zip: holds the programs, README, quick start, examples" \
     test -f "$dir/Parlex2.exe" -a -f "$dir/parlex2.exe" -a -f "$dir/parlex2-sim.exe" \
     -a -f "$dir/README.md" -a -f "$dir/QUICKSTART.txt" -a -f "$dir/examples/identify.txt" \
-    -a -f "$dir/examples/firmware/A1_DEMO.HEX"
+    -a -f "$dir/examples/firmware/A1_DEMO.HEX" -a -f "$dir/docs/screenshots/main-connected.png"
   check "zip: programs need no MinGW DLLs" \
     bash -c "! x86_64-w64-mingw32-objdump -p '$dir'/*.exe | grep 'DLL Name' | grep -qi -e libstdc -e libgcc -e winpthread"
   check "zip: parlex2-sim.exe --version" contains "parlex2-sim Parlex2 $version" wine "$dir/parlex2-sim.exe" --version

@@ -1,6 +1,7 @@
 // The examples a user starts from: every script in examples/ runs against the
-// simulator through parlex2 run with the exit status its comments promise,
-// and the demo firmware set is what its recorded srec_cat command makes.
+// simulator through parlex2 run with the exit status its comments promise;
+// the demo firmware set is what its recorded srec_cat command makes, and
+// parlex2 upgrade writes it into the simulator by either route.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -162,6 +163,60 @@ TEST_F(ExamplesTest, DemoFirmwareSetIsWhatItsRecordedCommandMakes) {
     if (line.rfind("LOAD", 0) == 0 || line.rfind("load", 0) == 0) loads.push_back(line);
   }
   EXPECT_EQ(loads, (std::vector<std::string>{"LOAD,0,A1_DEMO.HEX", "LOAD,2,DSP_DEMO.HEX"}));
+}
+
+// Each route of the firmware upgrade writes exactly the demo files into the
+// simulator's flash: the descriptor (TARGET, WARNING, two LOAD lines) on the
+// VXM66, and the main hex file with its companions on an instrument that
+// answers only from its boot code, the one the main-hex route suits.
+struct UpgradeCase {
+  const char* file;
+  std::string address;  // the simulator's, on port 10001
+  std::vector<std::string> simOptions;
+  std::map<int, const char*> sectors;  // sector: file written into it
+};
+
+void ExpectUpgradeWrites(const UpgradeCase& c, const fs::path& workDir) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  std::vector<std::string> options = {"--tcp", c.address + ":10001"};
+  options.insert(options.end(), c.simOptions.begin(), c.simOptions.end());
+  ASSERT_TRUE(sim.Start(options, &error)) << error;
+  const fs::path firmware = kExamples / "firmware";
+  const auto run =
+      RunCommand("cd '" + workDir.string() + "' && " + PARLEX2_PATH + " --lan " + c.address +
+                 " upgrade --yes '" + (firmware / c.file).string() + "' </dev/null 2>&1");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Finished"), std::string::npos) << run.out;
+  ASSERT_TRUE(sim.Stop());
+  const auto flash = sim.ReadFlash();
+  ASSERT_TRUE(flash);
+  for (int sector = 0; sector < sim::Flash::kSectorCount; ++sector) {
+    SCOPED_TRACE("sector " + std::to_string(sector));
+    const auto it = c.sectors.find(sector);
+    if (it == c.sectors.end()) {
+      EXPECT_EQ(flash->At(sector).erases, 0);
+      EXPECT_TRUE(flash->At(sector).bytes.empty());
+      continue;
+    }
+    std::map<std::uint32_t, std::uint8_t> image;
+    ASSERT_TRUE(sim::HexFileImage(ReadFile(firmware / it->second), image));
+    EXPECT_EQ(flash->At(sector).erases, 1);
+    EXPECT_EQ(flash->At(sector).bytes, image) << it->second;
+  }
+}
+
+TEST_F(ExamplesTest, DemoDescriptorUpgradesTheSimulatedInstrument) {
+  ExpectUpgradeWrites({"demo.upg", "127.0.47.2", {}, {{0, "A1_DEMO.HEX"}, {2, "DSP_DEMO.HEX"}}},
+                      dir_);
+}
+
+TEST_F(ExamplesTest, DemoMainHexSetUpgradesABootcodeInstrument) {
+  ExpectUpgradeWrites({"A1_DEMO.HEX",
+                       "127.0.47.3",
+                       {"--mode", "bootcode"},
+                       {{0, "A1_DEMO.HEX"}, {1, "FPG_DEMO.HEX"}, {2, "DSP_DEMO.HEX"}}},
+                      dir_);
 }
 
 }  // namespace
