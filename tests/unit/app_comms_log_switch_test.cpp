@@ -7,6 +7,7 @@
 #include "app/comms_log_switch.h"
 #include "link/comms_log.h"
 #include "support/recording_ui.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -15,20 +16,12 @@ namespace fs = std::filesystem;
 
 class CommsLogSwitchTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() /
-        ("parlex2-logswitch-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-  }
   void TearDown() override {
     if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
     CommsLog::SetLogPath("");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
-  fs::path dir_;
+  testing::TempFolder folder_{"parlex2-logswitch"};
+  const fs::path& dir_ = folder_.Path();
   testing::RecordingUi ui_;
 };
 
