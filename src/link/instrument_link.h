@@ -91,6 +91,9 @@ class InstrumentLink {
   InstrumentInfo info;
 
   bool portOpen() const { return transport_ != nullptr; }
+  // True when the link is open to the place `other` names: the same interface
+  // and COM port and rate, or the same IP address.
+  bool OpenTo(const ConnectionSettings& other) const;
 
   // Opens the transport, sends the wake byte and discards what answers within
   // 100 ms. 0 on success (also when already open), -1 on failure.
@@ -140,6 +143,7 @@ class InstrumentLink {
   void LogExchange(const char* direction, std::string_view text, bool addLineFeed);
 
   std::unique_ptr<Transport> transport_;
+  ConnectionSettings openedWith_;  // the settings of the open transport
   TransportFactory factory_;
   std::string lastError_;
 };

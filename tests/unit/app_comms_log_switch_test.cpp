@@ -12,8 +12,7 @@
 namespace parlex2 {
 namespace {
 
-namespace fs = std::filesystem;
-
+// Leaves the process-wide log as every test finds it: off, no path.
 class CommsLogSwitchTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -21,7 +20,6 @@ class CommsLogSwitchTest : public ::testing::Test {
     CommsLog::SetLogPath("");
   }
   testing::TempFolder folder_{"parlex2-logswitch"};
-  const fs::path& dir_ = folder_.Path();
   testing::RecordingUi ui_;
 };
 
@@ -36,7 +34,7 @@ TEST_F(CommsLogSwitchTest, MenuAsksForTheFileTurnsOnThenOffAndOffersTheLastFile)
   // The log is appended to, so choosing an existing file is no overwrite.
   EXPECT_FALSE(ui_.saveDialogs[0].confirmOverwrite);
 
-  const std::string file = (dir_ / "logs" / "bench.log").string();
+  const std::string file = (folder_.Path() / "logs" / "bench.log").string();
   ui_.files.push_back(file);
   EXPECT_TRUE(ToggleCommsLogFile(ui_));
   EXPECT_TRUE(CommsLog::IsLoggingEnabled());
