@@ -173,7 +173,6 @@ double WorkerLanRate(const Firmware& firmware, int records) {
   link.settings.ipAddress = "127.0.0.1";
   const std::uint16_t port = peer.port();
   link.SetTransportFactory([port](const parlex2::ConnectionSettings& s, std::string* error) {
-    parlex2::LanStartup();
     return parlex2::LanConnect(s.ipAddress, port, error);
   });
   if (link.Open() != 0) return 0;

@@ -33,7 +33,8 @@ class UdpEnquirySocket final : public EnquirySocket {
     return UdpReceiveFromNow(socket_, buffer, capacity, received, sender);
   }
 
-  SocketsUser sockets_;  // first in, last out: taken before the socket is made
+ private:
+  SocketsUser sockets_;  // let go only after the destructor has closed the socket
   SocketHandle socket_;
 };
 

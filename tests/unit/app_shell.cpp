@@ -11,6 +11,7 @@
 #include "common/product.h"
 #include "connect/identify.h"
 #include "support/fake_shell.h"
+#include "support/temp_folder.h"
 
 namespace parlex2::testing {
 namespace {
@@ -258,11 +259,8 @@ TEST(ShellTerminal, SaveAndClearAndConvertBinary) {
   EXPECT_EQ(shell.ui.saveDialogs[0].filterPattern, "*.txt");
   EXPECT_TRUE(shell.ui.saveDialogs[0].confirmOverwrite);
 
-  const auto dir =
-      std::filesystem::temp_directory_path() /
-      ("parlex2-shell-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-       std::to_string(reinterpret_cast<std::uintptr_t>(&shell)));
-  std::filesystem::create_directories(dir);
+  TempFolder folder("parlex2-shell");
+  const auto& dir = folder.Path();
   const std::string path = (dir / "out.txt").string();
   shell.ui.files.push_back(path);
   shell.Press(ID_RESULT_SAVE);
@@ -277,6 +275,7 @@ TEST(ShellTerminal, SaveAndClearAndConvertBinary) {
 #else
   EXPECT_EQ(saved.str(), "> a\n1.0\n\n");
 #endif
+  in.close();  // Windows removes no open file
   std::filesystem::remove_all(dir);
   EXPECT_FALSE(WriteResultsFile((dir / "missing" / "x.txt").string(), "x"));
 
@@ -313,9 +312,8 @@ TEST(ShellCommands, MarksAreToldApartFromAButtonsHandle) {
 
 TEST(ShellCommands, ScriptPanelSwitchesAndCloses) {
   FakeShell shell;
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("parlex2-panel-" + std::to_string(reinterpret_cast<std::uintptr_t>(&shell)));
-  std::filesystem::create_directories(dir);
+  TempFolder folder("parlex2-panel");
+  const auto& dir = folder.Path();
   const std::string path = (dir / "s.txt").string();
   std::ofstream(path) << "\"volt?\n#pause\n";
   shell.ui.files.push_back(path);
@@ -336,7 +334,6 @@ TEST(ShellCommands, ScriptPanelSwitchesAndCloses) {
   EXPECT_FALSE(shell.window.shown[IDC_SCRIPT_LIST]);
   EXPECT_EQ(shell.window.rects[IDC_RESULTS].height, 514);
   EXPECT_EQ(shell.ScriptLineCount(), 2);  // the list keeps its lines
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
