@@ -1,5 +1,6 @@
 #include "app/shell.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -139,7 +140,15 @@ bool Shell::RunCommand(int id, int mark) {
 
 void Shell::Timer() {
   if (connected() && state_.pollingEnabled) {
-    PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs, kPollByteLimit);
+    const std::uint64_t start = host_.TickCount();
+    const std::size_t read =
+        PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs, pollByteLimit_);
+    const std::uint64_t took = host_.TickCount() - start;
+    if (took > kPollTargetMs) {
+      pollByteLimit_ = std::max(kPollByteLimitMin, pollByteLimit_ / 2);
+    } else if (read >= pollByteLimit_ && took < kPollTargetMs / 2) {
+      pollByteLimit_ = std::min(kPollByteLimitMax, pollByteLimit_ * 2);
+    }
   }
   engine_.Tick();
 }

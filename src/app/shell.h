@@ -28,10 +28,15 @@ class InstrumentLink;
 // pane shows what was read; the rest waits in the link for the next message,
 // so the window keeps answering under a stream faster than the pane.
 inline constexpr std::uint64_t kPollBudgetMs = 40;
-// The most one timer message reads. An edit control's append costs more the
-// more it takes at once, so under a fast stream the pane keeps up best, and
-// the window keeps answering, with appends of a few thousand lines.
-inline constexpr std::size_t kPollByteLimit = 64 * 1024;
+// The most one timer message reads adapts to what the pane's append costs:
+// an edit control's append takes longer the more it takes at once, so the
+// limit halves after a poll that took longer than kPollTargetMs and doubles
+// while a backlog is read well within it. The window keeps answering between
+// appends, and a fast stream is shown in batches as large as that allows.
+inline constexpr std::uint64_t kPollTargetMs = 50;
+inline constexpr std::size_t kPollByteLimitMin = 2 * 1024;
+inline constexpr std::size_t kPollByteLimitMax = 256 * 1024;
+inline constexpr std::size_t kPollByteLimitStart = 16 * 1024;
 
 inline constexpr char kCommsFailedMessage[] = "Comms Failed - the connection will be closed";
 inline constexpr char kReadFailedQuestion[] =
@@ -119,6 +124,10 @@ class Shell {
   CommandHistory history_;
   ScriptEngine engine_;
   WindowSize reference_;
+  std::size_t pollByteLimit_ = kPollByteLimitStart;
+
+ public:
+  std::size_t pollByteLimit() const { return pollByteLimit_; }
 };
 
 }  // namespace parlex2
