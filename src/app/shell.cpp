@@ -46,6 +46,10 @@ std::string ConnectedTitle(const InstrumentLink& link) {
   return title;
 }
 
+std::size_t PollByteLimit(std::size_t paneLength) {
+  return std::clamp(paneLength / kPaneShareOfPoll, kPollByteLimitMin, kPollByteLimitMax);
+}
+
 bool WriteResultsFile(const std::string& path, const std::string& text) {
   std::string lines;
   lines.reserve(text.size());
@@ -140,15 +144,8 @@ bool Shell::RunCommand(int id, int mark) {
 
 void Shell::Timer() {
   if (connected() && state_.pollingEnabled) {
-    const std::uint64_t start = host_.TickCount();
-    const std::size_t read =
-        PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs, pollByteLimit_);
-    const std::uint64_t took = host_.TickCount() - start;
-    if (took > kPollTargetMs) {
-      pollByteLimit_ = std::max(kPollByteLimitMin, pollByteLimit_ / 2);
-    } else if (read >= pollByteLimit_ && took < kPollTargetMs / 2) {
-      pollByteLimit_ = std::min(kPollByteLimitMax, pollByteLimit_ * 2);
-    }
+    PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs,
+                     PollByteLimit(host_.ResultsLength()));
   }
   engine_.Tick();
 }

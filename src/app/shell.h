@@ -28,15 +28,17 @@ class InstrumentLink;
 // pane shows what was read; the rest waits in the link for the next message,
 // so the window keeps answering under a stream faster than the pane.
 inline constexpr std::uint64_t kPollBudgetMs = 40;
-// The most one timer message reads adapts to what the pane's append costs:
-// an edit control's append takes longer the more it takes at once, so the
-// limit halves after a poll that took longer than kPollTargetMs and doubles
-// while a backlog is read well within it. The window keeps answering between
-// appends, and a fast stream is shown in batches as large as that allows.
-inline constexpr std::uint64_t kPollTargetMs = 50;
-inline constexpr std::size_t kPollByteLimitMin = 2 * 1024;
-inline constexpr std::size_t kPollByteLimitMax = 256 * 1024;
-inline constexpr std::size_t kPollByteLimitStart = 16 * 1024;
+// The most one timer message reads grows with the results pane: an edit
+// control's append costs a part that grows with the text it holds and a part
+// that grows with the text added. Batches of about a sixteenth of the pane
+// keep the two in step, so under a stream faster than the pane the window
+// answers between appends of bounded cost and a full pane still keeps up.
+inline constexpr std::size_t kPollByteLimitMin = 16 * 1024;
+inline constexpr std::size_t kPollByteLimitMax = 1024 * 1024;
+inline constexpr std::size_t kPaneShareOfPoll = 16;
+
+// The read limit of one poll for a pane holding `paneLength` characters.
+std::size_t PollByteLimit(std::size_t paneLength);
 
 inline constexpr char kCommsFailedMessage[] = "Comms Failed - the connection will be closed";
 inline constexpr char kReadFailedQuestion[] =
@@ -124,10 +126,6 @@ class Shell {
   CommandHistory history_;
   ScriptEngine engine_;
   WindowSize reference_;
-  std::size_t pollByteLimit_ = kPollByteLimitStart;
-
- public:
-  std::size_t pollByteLimit() const { return pollByteLimit_; }
 };
 
 }  // namespace parlex2
