@@ -111,7 +111,6 @@ parlex2::InstrumentLink* OpenLink(parlex2::InstrumentLink& link, std::uint16_t p
   link.settings.interfaceKind = parlex2::InterfaceKind::Lan;
   link.settings.ipAddress = "127.0.0.1";
   link.SetTransportFactory([port](const parlex2::ConnectionSettings& s, std::string* error) {
-    parlex2::LanStartup();
     return parlex2::LanConnect(s.ipAddress, port, error);
   });
   return link.Open() == 0 ? &link : nullptr;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -24,7 +23,8 @@ struct ConnectionOptions {
   std::string usb;     // --usb PORT
   std::string serial;  // --serial PORT
   std::uint32_t baud = 0;
-  std::string log;     // --log FILE: comms log on, to this file
+  std::string log;       // --log FILE: comms log on, to this file
+  bool verbose = false;  // -v: the connection trace on standard error
 
   bool Given() const { return !lan.empty() || !usb.empty() || !serial.empty(); }
 };
@@ -46,7 +46,8 @@ struct Context {
   // connection is used when a loader was registered (see SetDefaultConnectionLoader).
   // False, with a one-line reason in `error`, when there is nothing to connect to.
   bool ConfigureLink(InstrumentLink& link, std::string& error) const;
-  // Switches the comms log to --log FILE when it was given.
+  // Sends the connection trace to standard error with -v (else nowhere) and
+  // switches the comms log to --log FILE when it was given.
   void ApplyLog() const;
 
   // ConfigureLink and ApplyLog: kExitOk, or kExitUsage after printing why.

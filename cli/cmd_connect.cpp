@@ -80,10 +80,7 @@ int RunSaveDefault(Context& ctx) {
     PrintError(error);
     return kExitUsage;
   }
-  const SettingsFile file = DefaultSettingsFile();
-  auto store = OpenSettingsStore(file.path);
-  CreateSettingsFileIfMissing(file, *store, GetClock().Now());
-  SettingsConnectionDefaults(*store).Save(link.settings);
+  SettingsConnectionDefaults(*OpenDefaultSettings(GetClock().Now())).Save(link.settings);
   return kExitOk;
 }
 
@@ -105,7 +102,7 @@ const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
       ->callback([&ctx] { ctx.exitCode = RunIdentify(ctx); });
   app.add_subcommand("find", "find instruments on this subnet and ask each who it is")
       ->callback([&ctx] { ctx.exitCode = RunFind(ctx); });
-  app.add_subcommand("set-clock", "set the instrument's clock from this computer's")
+  app.add_subcommand("set-clock", "set the instrument's clock from this computer's local time")
       ->callback([&ctx] { ctx.exitCode = RunSetClock(ctx); });
   app.add_subcommand("save-default",
                      "save the connection options as the default (as \"Save as Default\" does)")

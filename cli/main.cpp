@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "common/debug_output.h"
+#include "common/product.h"
 #include "connect/identify.h"
 #include "link/comms_log.h"
 
@@ -20,6 +22,14 @@ DefaultConnectionLoader& Loader() {
   return loader;
 }
 
+// The connection trace: on standard error with -v, otherwise nowhere (it is
+// written to the --log file all the same).
+void TraceToStandardError(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+void DropTrace(std::string_view) {}
+
 }  // namespace
 
 bool RegisterCommand(CommandSetup setup) {
@@ -35,8 +45,8 @@ void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std
 
 void PrintError(const std::string& message) { std::cerr << "parlex2: " << message << std::endl; }
 
-MessageAnswer TerminalUi::ShowMessage(std::string_view text, std::string_view caption,
-                                      MessageIcon, MessageButtons buttons, bool) {
+MessageAnswer TerminalUi::ShowMessage(std::string_view text, std::string_view caption, MessageIcon,
+                                      MessageButtons buttons, bool) {
   std::string flat(text);
   for (char& c : flat) {
     if (c == '\n') c = ' ';
@@ -61,7 +71,7 @@ bool Context::ConfigureLink(InstrumentLink& link, std::string& error) const {
   } else if (!connection.usb.empty()) {
     s.interfaceKind = InterfaceKind::Usb;
     s.comPort = connection.usb;
-    s.baudRate = kUsbBaudRate;
+    s.baudRate = s.LineBaudRate();  // saved as the line runs, as the dialog saves it
   } else if (!connection.serial.empty()) {
     s.interfaceKind = InterfaceKind::Serial;
     s.comPort = connection.serial;
@@ -74,6 +84,7 @@ bool Context::ConfigureLink(InstrumentLink& link, std::string& error) const {
 }
 
 void Context::ApplyLog() const {
+  SetDebugOutputSink(connection.verbose ? TraceToStandardError : DropTrace);
   if (connection.log.empty()) return;
   CommsLog::SetLogPath(connection.log);
   if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
@@ -101,22 +112,33 @@ int main(int argc, char** argv) {
   using namespace parlex2::cli;
   CLI::App app{"parlex2: talk to a measuring instrument over a COM port or the LAN"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", parlex2::VersionLine("parlex2"),
+                       "print the version (as the About box shows it) and exit");
   Context context;
   parlex2::CommsLog::SetUserInterface(&context.ui);
-  auto* lan = app.add_option("--lan", context.connection.lan, "instrument's IPv4 address (TCP port 10001)");
+  parlex2::SetDebugOutputSink(DropTrace);
+  auto* lan =
+      app.add_option("--lan", context.connection.lan, "instrument's IPv4 address (TCP port 10001)")
+          ->type_name("ADDRESS");
 #ifdef _WIN32
   const char* portHelp = "COM port, e.g. COM7";
 #else
   const char* portHelp = "serial device, e.g. /dev/ttyUSB0";
 #endif
-  auto* usb = app.add_option("--usb", context.connection.usb, std::string("USB virtual ") + portHelp + " (19200 baud)");
-  auto* serial = app.add_option("--serial", context.connection.serial, std::string("RS-232 ") + portHelp);
+  auto* usb = app.add_option("--usb", context.connection.usb,
+                             std::string("USB virtual ") + portHelp + " (19200 baud)")
+                  ->type_name("PORT");
+  auto* serial =
+      app.add_option("--serial", context.connection.serial, std::string("RS-232 ") + portHelp)
+          ->type_name("PORT");
   app.add_option("--baud", context.connection.baud, "baud rate for --serial (default 9600)")
       ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400}))
       ->needs(serial);
   lan->excludes(usb)->excludes(serial);
   usb->excludes(serial);
-  app.add_option("--log", context.connection.log, "write the comms log to FILE");
+  app.add_option("--log", context.connection.log, "write the comms log to FILE")->type_name("FILE");
+  app.add_flag("-v,--verbose", context.connection.verbose,
+               "print the time-stamped connection trace on standard error");
 
   AddRegisteredCommands(app, context);
   try {
@@ -124,6 +146,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     PrintError(std::string(e.what()) + " (see --help)");

@@ -28,3 +28,23 @@ function(parlex2_static_runtime target)
     target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
   endif()
 endfunction()
+
+# parlex2_use_cli11(TARGET): the command-line parser, Debian's header-only
+# CLI11. The cross build must not see the rest of /usr/include, so it reaches
+# the headers through a folder of the build tree holding only them.
+function(parlex2_use_cli11 target)
+  find_path(CLI11_HEADERS CLI/CLI.hpp PATHS /usr/include /usr/local/include NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT CLI11_HEADERS)
+    message(FATAL_ERROR "CLI11 headers not found (Debian package libcli11-dev)")
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    set(cli11_dir ${CMAKE_BINARY_DIR}/cli11)
+    if(NOT EXISTS ${cli11_dir}/CLI)
+      file(MAKE_DIRECTORY ${cli11_dir})
+      file(CREATE_LINK ${CLI11_HEADERS}/CLI ${cli11_dir}/CLI SYMBOLIC)
+    endif()
+  else()
+    set(cli11_dir ${CLI11_HEADERS})
+  endif()
+  target_include_directories(${target} PRIVATE ${cli11_dir})
+endfunction()

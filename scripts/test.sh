@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Runs every test of Parlex2 on a Debian 12 machine: installs what is missing,
 # builds natively (with AddressSanitizer and UBSan) and runs the unit and
-# integration suites, then cross-builds the Windows programs and runs the core
-# suite and the end-to-end tests under Wine. Exits non-zero when any test fails
-# or when no test ran.
+# integration suites, runs every fuzz target briefly and the threaded suites
+# under ThreadSanitizer, then builds the release packages and tests them
+# installed, then cross-builds the Windows programs and runs the core and
+# integration suites, the end-to-end tests and the zip's install test under
+# Wine, and ends with the static checks. Exits non-zero when any test fails or
+# when no test ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -35,10 +38,32 @@ echo "== native tests"
 ctest --preset native -j "$jobs" 2>&1 | tee build/native/ctest.log || status=1
 count build/native/ctest.log
 
-echo "== link benchmark (release build, loopback peer)"
+echo "== fuzzing (every target for a short while)"
+scripts/fuzz.sh "${PARLEX2_FUZZ_SECONDS:-15}" || status=1
+
+echo "== ThreadSanitizer (the suites that run threads)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target parlex2_unit_tests parlex2_integration_tests
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build/tsan/tests/parlex2_unit_tests --gtest_filter='CommsLog*:LanLink*:LanConnect*:UpgradeWorker*:UpgradeCommand*' || status=1
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build/tsan/tests/parlex2_integration_tests \
+  --gtest_filter='SimProcess*:Cli*:IdentifySim*:Soak*:UpgradeSim*' || status=1
+
+echo "== release build and .deb (the link benchmark is part of it)"
+t0=$(date +%s)
 cmake --preset native-release >/dev/null
-cmake --build --preset native-release -j "$jobs" --target parlex2-bench-link
+cmake --build --preset native-release -j "$jobs" --target package
+echo "release build and package: $(( $(date +%s) - t0 )) s"
+echo "== link benchmark (loopback peer)"
 build/native-release/bench/parlex2-bench-link || status=1
+echo "== upgrade benchmark (LAN loopback and a 19200 baud pseudo-terminal)"
+build/native-release/bench/parlex2-bench-upgrade || status=1
+echo "== .deb install tests"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/native-release/CMakeCache.txt)
+scripts/package-tests.sh deb "build/native-release/packages/parlex2_${version}_amd64.deb" 2>&1 |
+  tee build/native-release/ctest-package.log || status=1
+count build/native-release/ctest-package.log
 
 if [ -x scripts/wine-tests.sh ]; then
   echo "== Windows build and tests under Wine"
@@ -47,6 +72,9 @@ if [ -x scripts/wine-tests.sh ]; then
     [ -f "$log" ] && count "$log"
   done
 fi
+
+echo "== static checks (cppcheck, clang-tidy)"
+scripts/static-checks.sh || status=1
 
 echo
 echo "Parlex2: $passed passed, $failed failed"

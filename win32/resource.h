@@ -34,6 +34,24 @@
 #define IDD_CHOOSE_INSTRUMENT 153
 #define IDC_INSTRUMENT_LIST 1007
 
+// "Firmware Files List": the Proposed Operation, accepted or cancelled.
+#define IDD_FIRMWARE_FILES 151
+#define IDC_FILES_ACCEPT 1000
+#define IDC_FILES_TEXT 1001
+
+// "Upgrade Firmware": the worker's status, progress and log. The worker's
+// reports arrive as these commands (the text ones carry a heap copy that the
+// dialog frees).
+#define IDD_UPGRADE_PROGRESS 152
+#define IDC_UPG_START 1002
+#define IDC_UPG_LOG 1003
+#define IDC_UPG_PROGRESS 1004
+#define IDC_UPG_STATUS 1005
+#define ID_UPG_FINISHED 125
+#define ID_UPG_PROGRESS 126
+#define ID_UPG_STATUS 127
+#define ID_UPG_LOG 128
+
 // The main window's command, control and timer identifiers.
 #include "common/command_ids.h"
 

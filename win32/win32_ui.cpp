@@ -75,6 +75,12 @@ std::optional<std::string> Win32Ui::RunFileDialog(const FileDialogOptions& optio
   filter.push_back('\0');
   filter += options.filterPattern;
   filter.push_back('\0');
+  for (const auto& [name, pattern] : options.moreFilters) {
+    filter += name;
+    filter.push_back('\0');
+    filter += pattern;
+    filter.push_back('\0');
+  }
   filter.push_back('\0');
   char name[MAX_PATH] = {};
   options.initialName.copy(name, MAX_PATH - 1);

@@ -56,12 +56,29 @@ bool CreateSettingsFileIfMissing(const SettingsFile& file, SettingsStore& store,
   return true;
 }
 
+std::unique_ptr<SettingsStore> OpenDefaultSettings(const LocalTime& now) {
+  const SettingsFile file = DefaultSettingsFile();
+  SetSettingsIniPath(file.path);
+  std::unique_ptr<SettingsStore> store = OpenSettingsStore(file.path);
+  CreateSettingsFileIfMissing(file, *store, now);
+  return store;
+}
+
 void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings) {
-  settings.interfaceKind =
-      static_cast<InterfaceKind>(store.GetInt(kSectionConnect, kKeyInterface, 0));
-  settings.comPort =
-      Truncated(store.GetString(kSectionConnect, kKeyComPort, "", kSettingsTextMax), kComPortNameLimit);
-  settings.baudRate = static_cast<std::uint32_t>(store.GetInt(kSectionConnect, kKeyBaudRate, 0));
+  // The file is the user's to edit: a number that names no interface means
+  // none, and a baud rate that is not positive or past any serial line's
+  // speed is no rate at all. A rate outside the dialog's list is kept, as a
+  // user may have written it for an adapter that supports it.
+  const int kind = store.GetInt(kSectionConnect, kKeyInterface, 0);
+  settings.interfaceKind = kind >= static_cast<int>(InterfaceKind::None) &&
+                                   kind <= static_cast<int>(InterfaceKind::Serial)
+                               ? static_cast<InterfaceKind>(kind)
+                               : InterfaceKind::None;
+  settings.comPort = Truncated(store.GetString(kSectionConnect, kKeyComPort, "", kSettingsTextMax),
+                               kComPortNameLimit);
+  const int baud = store.GetInt(kSectionConnect, kKeyBaudRate, 0);
+  settings.baudRate =
+      baud > 0 && baud <= static_cast<int>(kHighestBaudRate) ? static_cast<std::uint32_t>(baud) : 0;
   settings.ipAddress =
       Truncated(store.GetString(kSectionConnect, kKeyIpAddr, "", kSettingsTextMax), kIpAddressMax);
 }

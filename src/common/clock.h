@@ -9,9 +9,9 @@ namespace parlex2 {
 
 struct LocalTime {
   int year = 1970;
-  int month = 1;       // 1..12
-  int day = 1;         // 1..31
-  int dayOfWeek = 4;   // 0 = Sunday .. 6 = Saturday
+  int month = 1;      // 1..12
+  int day = 1;        // 1..31
+  int dayOfWeek = 4;  // 0 = Sunday .. 6 = Saturday
   int hour = 0;
   int minute = 0;
   int second = 0;
@@ -36,5 +36,11 @@ void SetClock(Clock* clock);
 
 // The real clock of the operating system.
 Clock& SystemClock();
+
+// `milliseconds` for a system call that takes a signed int, where a negative
+// value would mean "wait for ever": large values stop at the largest int.
+inline int WaitMsForSystem(std::uint64_t milliseconds) {
+  return milliseconds > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(milliseconds);
+}
 
 }  // namespace parlex2

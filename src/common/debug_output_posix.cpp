@@ -4,7 +4,7 @@
 
 namespace parlex2 {
 
-void DebugOutput(std::string_view text) {
+void SystemDebugOutput(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
 }

@@ -6,7 +6,7 @@
 
 namespace parlex2 {
 
-void DebugOutput(std::string_view text) {
+void SystemDebugOutput(std::string_view text) {
   std::string copy(text);
   OutputDebugStringA(copy.c_str());
 }

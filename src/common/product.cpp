@@ -12,4 +12,8 @@ const std::string& BaseTitle() {
   return title;
 }
 
+std::string VersionLine(const char* program) {
+  return std::string(program) + " " + kProductName + " " + kVersionString;
+}
+
 }  // namespace parlex2

@@ -18,7 +18,8 @@ inline constexpr int kScriptStep = 3;     // the next tick runs exactly one line
 struct ShellState {
   int scriptState = kScriptNone;
   // Characters of received lines shown by the poller. The script engine sets
-  // it to 0 when it starts waiting for a reply and to -1 once it has seen one.
+  // it to 0 when it starts waiting for a reply and again each time it has
+  // seen a reply line (keeping apart that one was seen).
   int receivedCount = 0;
   bool convertBinary = true;    // the "Convert Binary" menu item, checked at start
   bool pollingEnabled = false;  // the poller may read the link

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace parlex2 {
 
@@ -21,6 +23,8 @@ struct FileDialogOptions {
   std::string title;          // empty: the system's default title
   std::string filterName;     // e.g. "Text File *.txt"
   std::string filterPattern;  // e.g. "*.txt"
+  // Further filters after the first, as name and pattern.
+  std::vector<std::pair<std::string, std::string>> moreFilters;
   std::string defaultExtension;
   std::string initialName;
   bool confirmOverwrite = false;

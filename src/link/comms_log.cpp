@@ -1,9 +1,12 @@
 #include "link/comms_log.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
-#include <system_error>
+#ifdef _WIN32
+#include <direct.h>
+#endif
 
 #include "common/clock.h"
 #include "common/debug_output.h"
@@ -27,18 +30,28 @@ LogState& State() {
   return state;
 }
 
+// The path is the program's 8-bit text and goes to the C library's narrow
+// calls at every step (the test for the file, its folders, the file itself),
+// so on Windows all of them read it in the same code page: a name beyond
+// ASCII that one step understood differently would switch logging off.
 bool FileExists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::exists(std::filesystem::u8path(path), ec);
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+void MakeDirectory(const std::string& path) {
+#ifdef _WIN32
+  _mkdir(path.c_str());
+#else
+  mkdir(path.c_str(), 0777);
+#endif
 }
 
 // Creates each leading part of `path` that ends at a path separator, from the
 // root down; parts that exist already are fine.
 void CreateDirectoriesAlong(const std::string& path) {
   for (std::size_t i = 1; i < path.size(); ++i) {
-    if (path[i] != '\\' && path[i] != '/') continue;
-    std::error_code ec;
-    std::filesystem::create_directory(std::filesystem::u8path(path.substr(0, i)), ec);
+    if (path[i] == '\\' || path[i] == '/') MakeDirectory(path.substr(0, i));
   }
 }
 
@@ -70,9 +83,10 @@ void CommsLog::Write(std::string_view text) {
     const std::string& path = state.logPath;
     if (!FileExists(path)) {
       char header[256];
-      std::snprintf(header, sizeof header,
-                    "%s %s CommsLog\nSoftware Version %s_%s (build %s)\n%s***\tLOG FILE OPENED\t***\n",
-                    kCompanyWord, kProductName, kVersionMajor, kVersionMinor, kVersionBuild, stamp);
+      std::snprintf(
+          header, sizeof header,
+          "%s %s CommsLog\nSoftware Version %s_%s (build %s)\n%s***\tLOG FILE OPENED\t***\n",
+          kCompanyWord, kProductName, kVersionMajor, kVersionMinor, kVersionBuild, stamp);
       CreateDirectoriesAlong(path);
       AppendToFile(path, header);
     }

@@ -17,16 +17,36 @@ constexpr std::uint32_t kLookIntervalMs = 100;
 constexpr std::size_t kReplyBufferSize = 1024;
 constexpr std::size_t kLargestRequest = 1500;
 
+class UdpEnquirySocket final : public EnquirySocket {
+ public:
+  explicit UdpEnquirySocket(SocketHandle socket) : socket_(socket) {}
+  ~UdpEnquirySocket() override { SocketClose(socket_); }
+
+  bool WaitWritable(std::uint32_t timeoutMs) override {
+    return SocketWaitWritable(socket_, timeoutMs);
+  }
+  void SendTo(const std::string& address, std::uint16_t port, std::string_view data) override {
+    UdpSendTo(socket_, address, port, data.data(), data.size());
+  }
+  DatagramStatus ReceiveNow(char* buffer, std::size_t capacity, std::size_t& received,
+                            std::string& sender) override {
+    return UdpReceiveFromNow(socket_, buffer, capacity, received, sender);
+  }
+
+  SocketsUser sockets_;  // first in, last out: taken before the socket is made
+  SocketHandle socket_;
+};
+
 // Waits for the socket to take the request, giving up when the wall clock's
 // second has moved on, then sends it.
-void SendRequest(SocketHandle socket, std::uint16_t port, std::string_view request) {
+void SendRequest(EnquirySocket& socket, std::uint16_t port, std::string_view request) {
   if (request.size() > kLargestRequest) return;
   Clock& clock = GetClock();
   const int startSecond = clock.Now().second;
   const std::uint64_t startTick = clock.TickMs();
   for (;;) {
-    if (SocketWaitWritable(socket, 10)) {
-      UdpSendTo(socket, kBroadcastAddress, port, request.data(), request.size());
+    if (socket.WaitWritable(10)) {
+      socket.SendTo(kBroadcastAddress, port, request);
       return;
     }
     // The tick bound keeps a clock that stands still from holding us here.
@@ -60,48 +80,61 @@ bool AddFoundAddress(std::vector<FoundInstrument>& entries, std::size_t capacity
   return true;
 }
 
+std::unique_ptr<EnquirySocket> OpenEnquirySocket(std::uint16_t localPort) {
+  SocketsUser sockets;  // holds the layer while the socket is made
+  if (!sockets.started()) return nullptr;
+  const SocketHandle socket = UdpOpenBroadcast(localPort, nullptr);
+  if (socket == kNoSocket) return nullptr;
+  auto enquiry = std::make_unique<UdpEnquirySocket>(socket);
+  std::string hostName, ownAddress;
+  if (!LookUpOwnAddress(hostName, ownAddress)) return nullptr;
+  return enquiry;
+}
+
 std::vector<FoundInstrument> UdpEnquiry(std::size_t capacity, std::uint16_t localPort,
                                         std::uint16_t destinationPort, std::string_view request,
-                                        const ReplyTest& accept) {
+                                        const ReplyTest& accept, const EnquirySocketOpener& open) {
   std::vector<FoundInstrument> entries;
-  if (capacity == 0 || !SocketsStartup()) return entries;
-  const SocketHandle socket = UdpOpenBroadcast(localPort, nullptr);
-  std::string hostName, ownAddress;
-  if (socket != kNoSocket && LookUpOwnAddress(hostName, ownAddress)) {
-    Clock& clock = GetClock();
-    std::vector<char> reply(kReplyBufferSize);
-    for (int pass = 0; pass < kPasses; ++pass) {
-      SendRequest(socket, destinationPort, request);
-      const std::uint64_t start = clock.TickMs();
+  if (capacity == 0) return entries;
+  const std::unique_ptr<EnquirySocket> socket = open(localPort);
+  if (!socket) return entries;
+  Clock& clock = GetClock();
+  std::vector<char> reply(kReplyBufferSize);
+  auto passOver = [&clock](std::uint64_t start) { return clock.TickMs() - start >= kPassMs; };
+  for (int pass = 0; pass < kPasses; ++pass) {
+    SendRequest(*socket, destinationPort, request);
+    const std::uint64_t start = clock.TickMs();
+    for (;;) {
+      // Every datagram waiting now: many instruments answer at once, and
+      // refused or oversized datagrams must not use up the looks. A flood
+      // cannot hold the pass open past its time.
       for (;;) {
         std::size_t received = 0;
         std::string sender;
-        DatagramStatus status;
-        do {
-          std::fill(reply.begin(), reply.end(), '\0');
-          status = UdpReceiveFromNow(socket, reply.data(), reply.size(), received, sender);
-          // A flood of oversized datagrams must not hold the pass open.
-        } while (status == DatagramStatus::Oversized && clock.TickMs() - start < kPassMs);
+        std::fill(reply.begin(), reply.end(), '\0');
+        const DatagramStatus status =
+            socket->ReceiveNow(reply.data(), reply.size(), received, sender);
+        if (status == DatagramStatus::NothingWaiting || status == DatagramStatus::Error) break;
         if (status == DatagramStatus::Received &&
             accept(std::string_view(reply.data(), received))) {
           AddFoundAddress(entries, capacity, sender);
         }
-        if (clock.TickMs() - start >= kPassMs) break;
-        clock.SleepMs(kLookIntervalMs);
+        if (passOver(start)) break;
       }
+      if (passOver(start)) break;
+      clock.SleepMs(kLookIntervalMs);
     }
   }
-  SocketClose(socket);
-  SocketsCleanup();
   return entries;
 }
 
-int LanFindInstruments(std::vector<FoundInstrument>& list, std::size_t capacity) {
+int LanFindInstruments(std::vector<FoundInstrument>& list, std::size_t capacity,
+                       const EnquirySocketOpener& open) {
   list = UdpEnquiry(capacity, kFirstEnquiryLocalPort, kFirstEnquiryPort, kFirstEnquiryRequest,
-                    AcceptFirstEnquiryReply);
+                    AcceptFirstEnquiryReply, open);
   if (list.size() < capacity) {
     auto second = UdpEnquiry(capacity - list.size(), kSecondEnquiryLocalPort, kSecondEnquiryPort,
-                             kSecondEnquiryRequest, AcceptSecondEnquiryReply);
+                             kSecondEnquiryRequest, AcceptSecondEnquiryReply, open);
     list.insert(list.end(), second.begin(), second.end());
   }
   return static_cast<int>(list.size());

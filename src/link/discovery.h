@@ -8,9 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "link/sockets.h"
 
 namespace parlex2 {
 
@@ -45,18 +48,40 @@ using ReplyTest = std::function<bool(std::string_view reply)>;
 bool AddFoundAddress(std::vector<FoundInstrument>& entries, std::size_t capacity,
                      const std::string& address);
 
+// The datagram socket of one enquiry, bound to its local port with broadcast
+// enabled. The real one holds the sockets layer while it lives; tests stand
+// in a fake that answers from a list.
+class EnquirySocket {
+ public:
+  virtual ~EnquirySocket() = default;
+  // Waits at most `timeoutMs` for the socket to take a datagram.
+  virtual bool WaitWritable(std::uint32_t timeoutMs) = 0;
+  virtual void SendTo(const std::string& address, std::uint16_t port, std::string_view data) = 0;
+  // The next waiting datagram, as UdpReceiveFromNow.
+  virtual DatagramStatus ReceiveNow(char* buffer, std::size_t capacity, std::size_t& received,
+                                    std::string& sender) = 0;
+};
+
+// Opens the socket of an enquiry on `localPort`; null when it cannot be set
+// up (no sockets layer, no socket, no port, no own address).
+using EnquirySocketOpener = std::function<std::unique_ptr<EnquirySocket>(std::uint16_t localPort)>;
+std::unique_ptr<EnquirySocket> OpenEnquirySocket(std::uint16_t localPort);
+
 // One enquiry: broadcasts `request` from `localPort` to `destinationPort`
 // three times, collecting for about 300 ms after each the senders of replies
-// that pass `accept`. Returns the addresses found (at most `capacity`, no
-// address twice); none when the socket cannot be set up.
+// that pass `accept`; every datagram waiting is taken at each look. Returns
+// the addresses found (at most `capacity`, no address twice); none when the
+// socket cannot be set up.
 std::vector<FoundInstrument> UdpEnquiry(std::size_t capacity, std::uint16_t localPort,
                                         std::uint16_t destinationPort, std::string_view request,
-                                        const ReplyTest& accept);
+                                        const ReplyTest& accept,
+                                        const EnquirySocketOpener& open = OpenEnquirySocket);
 
 // Runs the first enquiry, then the second into what room is left, and puts
 // what they found into `list` (at most `capacity` entries). An instrument that
 // answers both enquiries is listed twice. Returns the number of entries.
 int LanFindInstruments(std::vector<FoundInstrument>& list,
-                       std::size_t capacity = kFoundListCapacity);
+                       std::size_t capacity = kFoundListCapacity,
+                       const EnquirySocketOpener& open = OpenEnquirySocket);
 
 }  // namespace parlex2

@@ -25,15 +25,9 @@ std::unique_ptr<Transport> OpenRealTransport(const ConnectionSettings& settings,
   switch (settings.interfaceKind) {
     case InterfaceKind::Usb:
     case InterfaceKind::Serial:
-      return OpenSerialTransport(settings.comPort, settings.baudRate, error);
+      return OpenSerialTransport(settings.comPort, settings.LineBaudRate(), error);
     case InterfaceKind::Lan:
-      if (LanStartup() != 0) {
-        if (error) *error = "the sockets layer could not be started";
-        return nullptr;
-      }
-      if (auto transport = LanConnect(settings.ipAddress, kInstrumentPort, error)) return transport;
-      LanCleanup();
-      return nullptr;
+      return LanConnect(settings.ipAddress, kInstrumentPort, error);
     default:
       if (error) *error = "no interface is configured";
       return nullptr;
@@ -55,8 +49,10 @@ void InstrumentLink::SetTransportFactory(TransportFactory factory) {
 int InstrumentLink::Open() {
   if (transport_) return 0;
   lastError_.clear();
-  transport_ = factory_ ? factory_(settings, &lastError_) : OpenRealTransport(settings, &lastError_);
+  transport_ =
+      factory_ ? factory_(settings, &lastError_) : OpenRealTransport(settings, &lastError_);
   if (!transport_) return -1;
+  openedWith_ = settings;
   // Wake the command interpreter, then throw away whatever the instrument had
   // queued or answers to the wake byte.
   const std::uint64_t start = GetClock().TickMs();
@@ -65,11 +61,14 @@ int InstrumentLink::Open() {
   return 0;
 }
 
+bool InstrumentLink::OpenTo(const ConnectionSettings& other) const {
+  if (!transport_ || openedWith_.interfaceKind != other.interfaceKind) return false;
+  if (other.interfaceKind == InterfaceKind::Lan) return openedWith_.ipAddress == other.ipAddress;
+  return openedWith_.comPort == other.comPort && openedWith_.baudRate == other.baudRate;
+}
+
 void InstrumentLink::Close() {
-  if (!transport_) return;
-  const bool lan = !transport_->WriteReturnsCount();
-  transport_.reset();
-  if (lan) LanCleanup();
+  transport_.reset();  // a LAN transport lets go of the sockets layer itself
 }
 
 std::optional<std::string> InstrumentLink::SerialNumber() const {
@@ -79,19 +78,16 @@ std::optional<std::string> InstrumentLink::SerialNumber() const {
 }
 
 void InstrumentLink::LogExchange(const char* direction, std::string_view text, bool addLineFeed) {
-  const std::uint64_t number = ++exchangeCounter;
+  const std::uint64_t exchange = ++exchangeCounter;
   if (!CommsLog::IsLoggingEnabled()) return;
   try {
     const std::optional<std::string> serial = SerialNumber();
-    char head[160];
-    if (serial) {
-      std::snprintf(head, sizeof head, "(%05llu) [serial:%.100s]%s\t",
-                    static_cast<unsigned long long>(number), serial->c_str(), direction);
-    } else {
-      std::snprintf(head, sizeof head, "(%05llu) [serial:unknown] %s\t",
-                    static_cast<unsigned long long>(number), direction);
-    }
-    std::string entry(head);
+    char number[32];
+    std::snprintf(number, sizeof number, "(%05llu) ", static_cast<unsigned long long>(exchange));
+    std::string entry(number);
+    entry += serial ? "[serial:" + *serial + "]" : std::string("[serial:unknown] ");
+    entry += direction;
+    entry += '\t';
     if (text.size() == 1 && text[0] == kWakeByte) {
       entry += "\\024\n";
     } else {
@@ -130,7 +126,8 @@ int InstrumentLink::ReadLine(char* buffer, std::size_t size) {
   const auto first = static_cast<unsigned char>(buffer[0]);
   if (first >= 0x80) {
     unsigned char value[4] = {first, 0, 0, 0};
-    for (std::size_t i = 1; i < 4 && i < size; ++i) value[i] = static_cast<unsigned char>(buffer[i]);
+    for (std::size_t i = 1; i < 4 && i < size; ++i)
+      value[i] = static_cast<unsigned char>(buffer[i]);
     std::string text;
     BinaryValueToText(value, &text);
     std::memset(buffer, 0, size);
@@ -152,7 +149,7 @@ void InstrumentLink::DrainSince(std::uint64_t start, std::uint32_t milliseconds)
     if (c == -1 || milliseconds == 0) return;
     const std::uint64_t elapsed = GetClock().TickMs() - start;
     if (elapsed > milliseconds) return;
-    transport_->WaitReadable(static_cast<std::uint32_t>(milliseconds + 1 - elapsed));
+    transport_->WaitReadable(static_cast<std::uint32_t>(std::uint64_t{milliseconds} + 1 - elapsed));
   }
 }
 

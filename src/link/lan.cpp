@@ -45,24 +45,31 @@ class LanTransport final : public Transport {
     return byte;
   }
 
+  // The time-out restarts after every byte, so a slow reply still comes
+  // whole; the whole call ends at twice the time-out all the same, so a peer
+  // that keeps sending without a line feed cannot hold the caller.
   int ReadLine(char* buffer, std::size_t size) override {
     std::memset(buffer, 0, size);
+    Clock& clock = GetClock();
+    const std::uint64_t timeout = lanReadTimeout.load();
+    const std::uint64_t callStart = clock.TickMs();
     std::size_t stored = 0;
     bool waiting = false;
     std::uint64_t waitStart = 0;
     for (;;) {
       const int c = ReadByte();
       if (c == -1) return -1;  // the peer has gone: no line will complete
+      const std::uint64_t now = clock.TickMs();
+      if (now - callStart > 2 * timeout) return -1;
       if (c == -2) {
-        const std::uint64_t now = GetClock().TickMs();
         if (!waiting) {
           waiting = true;
           waitStart = now;
         }
-        const std::uint64_t timeout = lanReadTimeout.load();
         const std::uint64_t elapsed = now - waitStart;
         if (elapsed >= timeout) return -1;
-        SocketWaitReadable(socket_, static_cast<std::uint32_t>(timeout - elapsed));
+        SocketWaitReadable(socket_, static_cast<std::uint32_t>(std::min(
+                                        timeout - elapsed, 2 * timeout - (now - callStart))));
         continue;
       }
       waiting = false;
@@ -103,6 +110,7 @@ class LanTransport final : public Transport {
     }
   }
 
+  SocketsUser sockets_;  // first in, last out: the socket closes before the layer goes
   SocketHandle socket_;
   std::vector<unsigned char> ring_;
   std::size_t rxCount_ = 0;
@@ -126,11 +134,21 @@ void LanCleanup() {
   if (--startupCount == 0) SocketsCleanup();
 }
 
+int SocketsUsers() {
+  std::lock_guard lock(startupMutex);
+  return startupCount;
+}
+
 void LanSetTimeout(std::uint32_t milliseconds) { lanReadTimeout.store(milliseconds); }
 std::uint32_t LanGetTimeout() { return lanReadTimeout.load(); }
 
 std::unique_ptr<Transport> LanConnect(const std::string& address, std::uint16_t port,
                                       std::string* error) {
+  const SocketsUser sockets;  // for the connection's set-up; the transport takes its own
+  if (!sockets.started()) {
+    if (error) *error = "the sockets layer could not be started";
+    return nullptr;
+  }
   SocketHandle socket = TcpConnect(address, port, kLanConnectTimeoutMs, error);
   if (socket == kNoSocket) return nullptr;
   return std::make_unique<LanTransport>(socket);

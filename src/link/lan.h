@@ -17,17 +17,38 @@ inline constexpr std::uint32_t kLanConnectTimeoutMs = 2000;
 inline constexpr std::uint32_t kDefaultReadTimeoutMs = 5000;
 
 // Starts the sockets layer once for the process (Winsock 2.2; nothing to do on
-// POSIX). 0 on success, -1 on failure.
+// POSIX) and counts its users. 0 on success, -1 on failure.
 int LanStartup();
-// Releases what LanStartup started.
+// Lets go of one LanStartup; the layer is released when the last user goes.
 void LanCleanup();
+// How many users hold the sockets layer now.
+int SocketsUsers();
+
+// Holds the sockets layer for as long as it lives. Each user of sockets (a
+// TCP connection to an instrument, one discovery enquiry) owns one, so no
+// user's end can release the layer under another.
+class SocketsUser {
+ public:
+  SocketsUser() : started_(LanStartup() == 0) {}
+  ~SocketsUser() {
+    if (started_) LanCleanup();
+  }
+  SocketsUser(const SocketsUser&) = delete;
+  SocketsUser& operator=(const SocketsUser&) = delete;
+
+  bool started() const { return started_; }
+
+ private:
+  bool started_;
+};
 
 // The program-wide time-out of LanReadLine in milliseconds (5000 at start).
 void LanSetTimeout(std::uint32_t milliseconds);
 std::uint32_t LanGetTimeout();
 
-// Connects to `address` (dotted IPv4) on `port` within 2 seconds. Null on
-// failure. Tests pass another port; the program always uses 10001.
+// Connects to `address` (dotted IPv4) on `port` within 2 seconds; the
+// transport holds the sockets layer until it is destroyed. Null on failure.
+// Tests pass another port; the program always uses 10001.
 std::unique_ptr<Transport> LanConnect(const std::string& address,
                                       std::uint16_t port = kInstrumentPort,
                                       std::string* error = nullptr);

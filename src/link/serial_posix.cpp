@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/clock.h"
 #include "link/lan.h"
 #include "link/transport.h"
 
@@ -19,15 +20,32 @@ namespace {
 
 bool BaudConstant(std::uint32_t baudRate, speed_t& speed) {
   switch (baudRate) {
-    case 1200: speed = B1200; return true;
-    case 2400: speed = B2400; return true;
-    case 4800: speed = B4800; return true;
-    case 9600: speed = B9600; return true;
-    case 19200: speed = B19200; return true;
-    case 38400: speed = B38400; return true;
-    case 57600: speed = B57600; return true;
-    case 115200: speed = B115200; return true;
-    default: return false;
+    case 1200:
+      speed = B1200;
+      return true;
+    case 2400:
+      speed = B2400;
+      return true;
+    case 4800:
+      speed = B4800;
+      return true;
+    case 9600:
+      speed = B9600;
+      return true;
+    case 19200:
+      speed = B19200;
+      return true;
+    case 38400:
+      speed = B38400;
+      return true;
+    case 57600:
+      speed = B57600;
+      return true;
+    case 115200:
+      speed = B115200;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -53,6 +71,9 @@ class SerialTransport final : public Transport {
     return static_cast<int>(done);
   }
 
+  // Stops after size - 1 bytes, so an instrument that keeps sending cannot
+  // hold the caller longer than one time-out per byte of the buffer; a
+  // shorter bound would cut ordinary replies at the lowest baud rates.
   int ReadLine(char* buffer, std::size_t size) override {
     std::memset(buffer, 0, size);
     std::size_t stored = 0;
@@ -81,7 +102,7 @@ class SerialTransport final : public Transport {
   void WaitReadable(std::uint32_t milliseconds) override {
     if (broken_) return;
     pollfd p{fd_, POLLIN, 0};
-    poll(&p, 1, static_cast<int>(milliseconds));
+    poll(&p, 1, WaitMsForSystem(milliseconds));
   }
 
   void SetReadTimeout(std::uint32_t milliseconds) override { readTimeout_ = milliseconds; }
@@ -106,7 +127,7 @@ class SerialTransport final : public Transport {
     pollfd p{fd_, POLLIN, 0};
     int ready;
     do {
-      ready = poll(&p, 1, static_cast<int>(milliseconds));
+      ready = poll(&p, 1, WaitMsForSystem(milliseconds));
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0) return -1;
     int c = TakeByte(p.revents);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/clock.h"
 #include "link/sockets.h"
 
 namespace parlex2 {
@@ -51,7 +52,7 @@ SocketHandle TcpConnect(const std::string& address, std::uint16_t port, std::uin
     pollfd p{fd, POLLOUT, 0};
     int ready;
     do {
-      ready = poll(&p, 1, static_cast<int>(timeoutMs));
+      ready = poll(&p, 1, WaitMsForSystem(timeoutMs));
     } while (ready < 0 && errno == EINTR);
     int soError = 0;
     socklen_t length = sizeof soError;
@@ -103,7 +104,7 @@ ReceiveStatus SocketReceiveNow(SocketHandle socket, char* buffer, std::size_t ca
 
 bool SocketWaitReadable(SocketHandle socket, std::uint32_t timeoutMs) {
   pollfd p{static_cast<int>(socket), POLLIN, 0};
-  int ready = poll(&p, 1, static_cast<int>(timeoutMs));
+  int ready = poll(&p, 1, WaitMsForSystem(timeoutMs));
   return ready > 0;
 }
 
@@ -131,7 +132,7 @@ SocketHandle UdpOpenBroadcast(std::uint16_t localPort, std::string* error) {
 
 bool SocketWaitWritable(SocketHandle socket, std::uint32_t timeoutMs) {
   pollfd p{static_cast<int>(socket), POLLOUT, 0};
-  return poll(&p, 1, static_cast<int>(timeoutMs)) > 0 && (p.revents & POLLOUT);
+  return poll(&p, 1, WaitMsForSystem(timeoutMs)) > 0 && (p.revents & POLLOUT);
 }
 
 bool UdpSendTo(SocketHandle socket, const std::string& address, std::uint16_t port,

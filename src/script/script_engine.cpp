@@ -24,14 +24,17 @@ void ScriptEngine::Tick() {
 
   if (state_.scriptState == kScriptRunning && host_.TickCount() < nextLineDue_) {
     if (awaitingReply_ && state_.receivedCount > 0) {
-      // A reply has begun: go on shortly, however long the time-out was.
+      // A reply line came: go on shortly, however long the time-out was. The
+      // count starts again so that every further line, however short, moves
+      // the due time on once more.
       nextLineDue_ = host_.TickCount() + kAfterReplyDelayMs;
-      state_.receivedCount = -1;
+      replySeen_ = true;
+      state_.receivedCount = 0;
     }
     return;
   }
 
-  if (awaitingReply_ && state_.receivedCount == 0) host_.AppendText("TIMEOUT\r\n");
+  if (awaitingReply_ && !replySeen_ && state_.receivedCount == 0) host_.AppendText("TIMEOUT\r\n");
   awaitingReply_ = false;
 
   const bool sendFailed = ExecuteScriptLine(index, count);
@@ -99,6 +102,7 @@ bool ScriptEngine::RunSendLine(const std::string& line, int& index, int count, i
 
 void ScriptEngine::StartReplyWait() {
   awaitingReply_ = true;
+  replySeen_ = false;
   state_.receivedCount = 0;
 }
 

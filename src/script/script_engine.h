@@ -74,6 +74,7 @@ class ScriptEngine {
   int stepDelay_ = kDefaultStepDelayMs;
   std::uint64_t nextLineDue_ = 0;
   bool awaitingReply_ = false;
+  bool replySeen_ = false;  // a reply line came since the wait began
   bool stopPosted_ = false;
   StopReason stopReason_ = StopReason::None;
 };

@@ -212,5 +212,23 @@ TEST_F(DiscoveryNetns, FindsProbesAndReportsEachAddress) {
   EXPECT_EQ(asked, 2u);
 }
 
+TEST_F(DiscoveryNetns, EveryInstrumentOfAFullBenchIsListed) {
+  // More instruments than an enquiry has looks, all answering at once. They
+  // serve port 10002: the first enquiry refuses their replies, the second
+  // takes them, and each probe is refused at once.
+  std::vector<std::string> expected;
+  for (int i = 10; i < 24; ++i) {
+    const std::string address = "10.77.0." + std::to_string(i);
+    ASSERT_TRUE(pair_->AddInstrumentAddress(address));
+    StartInstrument({"--tcp", address + ":10002"});
+    expected.push_back(address + "\tConnection Failed 1");
+  }
+  const auto run = Find();
+  EXPECT_EQ(run.status, 0);
+  auto lines = Lines(run.out);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, expected) << run.out;
+}
+
 }  // namespace
 }  // namespace parlex2

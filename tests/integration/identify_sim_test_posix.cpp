@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "common/clock.h"
@@ -81,55 +83,54 @@ TEST(IdentifySim, BootcodeInstrumentIsAskedNothingMore) {
   EXPECT_EQ(run.messages[0].text, "The connection was successful\nBootcode Instrument");
 }
 
-TEST(IdentifySim, UnknownModelAndReplyWithoutComma) {
-  auto run = IdentifyAgainst("127.0.0.53", {"--idn", "Veltmark,QQQ9,77,1.0"});
-  EXPECT_TRUE(run.result);
-  EXPECT_EQ(run.received, kWakeBytes + Lan("*IDN?\n"));
-  EXPECT_EQ(run.info.modelNumber, 0);
-  EXPECT_EQ(run.info.idnReply, "");
-  ASSERT_EQ(run.messages.size(), 1u);
-  EXPECT_EQ(run.messages[0].text, "The connection was successful\nUnknown Instrument");
-
-  run = IdentifyAgainst("127.0.0.53", {"--idn", "JUST A LINE"});
-  EXPECT_TRUE(run.result);
-  EXPECT_EQ(run.received, kWakeBytes + Lan("*IDN?\n"));
-  EXPECT_EQ(run.info.modelNumber, 0);
-  EXPECT_EQ(run.info.idnReply, "");
-  ASSERT_EQ(run.messages.size(), 1u);
-  EXPECT_EQ(run.messages[0].text, "The connection was successful\nUnknown Instrument");
-}
-
-TEST(IdentifySim, SilentInstrumentIsAskedFiveTimes) {
-  const auto run = IdentifyAgainst("127.0.0.54", {"--mode", "silent"});
-  EXPECT_FALSE(run.result);
-  std::string expected = kWakeBytes;
-  for (int i = 0; i < 5; ++i) expected += Lan("*IDN?\n");
-  EXPECT_EQ(run.received, expected);
-  ASSERT_EQ(run.messages.size(), 1u);
-  EXPECT_EQ(run.messages[0].text, "The connection failed");
-}
-
 using testing::RunCli;
 
-TEST(IdentifySim, CommandLineIdentifyPrintsThePanel) {
+// Both streams of a command line run, standard error through a file.
+struct CliOutput {
+  int status;
+  std::string out, err;
+};
+CliOutput RunCliBoth(const std::string& arguments) {
+  testing::TempFolder folder("parlex2-cli-err");
+  const std::string errFile = folder.File("err.txt");
+  const auto run = testing::RunCommand(std::string(PARLEX2_PATH) + " " + arguments + " 2>" +
+                                       errFile + " </dev/null");
+  std::ifstream in(errFile, std::ios::binary);
+  std::stringstream err;
+  err << in.rdbuf();
+  return {run.status, run.out, err.str()};
+}
+
+TEST(IdentifySim, CommandLineIdentifyPrintsThePanelAndTheResultOnly) {
   testing::Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.55:10001", "--calstr", "12_MAR_2023,OVL"}));
-  const auto run = RunCli("--lan 127.0.0.55 identify");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.out.find("Connection Info.\n\n  Interface:  LAN\n  Address:  127.0.0.55\n"),
-            std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("  Model:  VXM66\n  Serial No:  10472\n  Type:  STD\n"), std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("    02 OCT 2026\n"), std::string::npos);
-  // March 2023 is long past 18 months on any day this test runs.
-  EXPECT_NE(run.out.find("WARNING:  >18 months since OVL Calibration  \n"), std::string::npos)
-      << run.out;
+  // Calibration dates long past, so the panel reads the same on any day.
+  ASSERT_TRUE(sim.Start(
+      {"--tcp", "127.0.0.55:10001", "--calstr", "12_MAR_2023,OVL", "--calver", "01_JAN_2023"}));
+  const auto plain = RunCliBoth("--lan 127.0.0.55 identify");
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.out,
+            "Connection Info.\n\n  Interface:  LAN\n  Address:  127.0.0.55\n\n\n"
+            "Instrument Info. \n\n  Model:  VXM66\n  Serial No:  10472\n  Type:  STD\n"
+            "  Main release:  215\n  FPGA release:  31\n  DSP release:  46\n  BOOT release:  12\n\n"
+            "  Last local calibration:  \n    01 JAN 2023\n\n"
+            "  Last OVL calibration:  \n    12 MAR 2023\n\n"
+            "WARNING:  >18 months since OVL Calibration  \n");
+  EXPECT_EQ(plain.err,
+            "Test Connection: The connection was successful Veltmark,VXM66,10472,2.15\n");
+
+  // -v adds the time-stamped trace on standard error, before the result.
+  const auto verbose = RunCliBoth("-v --lan 127.0.0.55 identify");
+  EXPECT_EQ(verbose.out, plain.out);
+  EXPECT_NE(verbose.err.find("]\x20***\tCONNECTING\t***\n"), std::string::npos) << verbose.err;
+  const std::size_t result = verbose.err.find("Test Connection:");
+  ASSERT_NE(result, std::string::npos) << verbose.err;
+  EXPECT_EQ(verbose.err.substr(result), plain.err);
   ASSERT_TRUE(sim.Stop());
 
-  const auto nobody = RunCli("--lan 127.0.0.56 identify");  // nothing listens there
+  const auto nobody = RunCliBoth("--lan 127.0.0.56 identify");  // nothing listens there
   EXPECT_EQ(nobody.status, 1);
   EXPECT_EQ(nobody.out, "No connection\n");
+  EXPECT_EQ(nobody.err, "Test Connection: Failed to connect to IP address 127.0.0.56\n");
 }
 
 TEST(IdentifySim, CommandLineSetsTheClockAndSavesTheDefault) {

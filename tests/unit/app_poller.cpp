@@ -1,4 +1,5 @@
-// The received-data poller and the script panel's commands.
+// The received-data poller, and through it the received-line assembler:
+// line ends, binary values, long lines.
 #include <gtest/gtest.h>
 
 #include "app/poller.h"

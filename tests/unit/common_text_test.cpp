@@ -3,6 +3,7 @@
 #include <climits>
 #include <sstream>
 
+#include "common/clock.h"
 #include "common/product.h"
 #include "common/text.h"
 
@@ -12,7 +13,8 @@ namespace {
 using Fields = std::vector<std::string>;
 
 TEST(SplitText, KeepsInnerEmptyFieldsButNoTrailingOne) {
-  EXPECT_EQ(SplitText("Veltmark,M200,1234,2.01", ','), (Fields{"Veltmark", "M200", "1234", "2.01"}));
+  EXPECT_EQ(SplitText("Veltmark,M200,1234,2.01", ','),
+            (Fields{"Veltmark", "M200", "1234", "2.01"}));
   EXPECT_EQ(SplitText("a,,b,", ','), (Fields{"a", "", "b"}));
   EXPECT_EQ(SplitText(",a", ','), (Fields{"", "a"}));
   EXPECT_EQ(SplitText(",", ','), (Fields{""}));
@@ -74,11 +76,21 @@ TEST(AtoF, ReadsTheLeadingNumber) {
   EXPECT_DOUBLE_EQ(AtoF(" 1.5e3V"), 1500.0);
   EXPECT_DOUBLE_EQ(AtoF("-0.25"), -0.25);
   EXPECT_DOUBLE_EQ(AtoF("volts"), 0.0);
-  EXPECT_DOUBLE_EQ(AtoF(std::string("7\0" "8", 3)), 7.0);
+  EXPECT_DOUBLE_EQ(AtoF(std::string("7\0"
+                                    "8",
+                                    3)),
+                   7.0);
 }
 
 TEST(Product, BaseTitleIsNameAndVersionUpToItsFirstBlank) {
   EXPECT_EQ(BaseTitle(), "Parlex2 v1_4");
+}
+
+TEST(WaitMsForSystem, LargeWaitsStayPositiveForSystemCalls) {
+  // A poll time-out that turns negative waits for ever.
+  EXPECT_EQ(WaitMsForSystem(5000), 5000);
+  EXPECT_EQ(WaitMsForSystem(0x80000000u), 0x7FFFFFFF);
+  EXPECT_EQ(WaitMsForSystem(~std::uint64_t{0}), 0x7FFFFFFF);
 }
 
 }  // namespace

@@ -50,6 +50,7 @@ TEST(InstrumentLink, OpenWakesTheInstrumentAndDiscardsItsChatter) {
 }
 
 TEST(InstrumentLink, OpenFailsForNoInterfaceAndClosedLinkRefusesIo) {
+  FakeClock clock;
   InstrumentLink link;
   link.settings.interfaceKind = InterfaceKind::None;
   EXPECT_EQ(link.Open(), -1);
@@ -59,7 +60,9 @@ TEST(InstrumentLink, OpenFailsForNoInterfaceAndClosedLinkRefusesIo) {
   char buffer[8];
   EXPECT_EQ(link.ReadLine(buffer, sizeof buffer), -1);
   EXPECT_STREQ(buffer, "");
+  const std::uint64_t before = clock.TickMs();
   link.Drain(100);
+  EXPECT_EQ(clock.TickMs(), before);  // nothing to wait for
 }
 
 TEST(InstrumentLink, ReadLineReplacesABinaryReplyByItsText) {
@@ -86,8 +89,10 @@ TEST(InstrumentLink, DrainDiscardsWhatWaitsAndWaitsOnlyWhenAsked) {
   t.link.Drain(0);
   EXPECT_TRUE(t.peer->pending.empty());
   EXPECT_EQ(t.clock.Slept(), before);
+  // Nothing arrives: the drain ends just past its time, not later.
   t.link.Drain(300);
-  EXPECT_GE(t.clock.Slept() - before, 300u);
+  EXPECT_GT(t.clock.Slept() - before, 300u);
+  EXPECT_LE(t.clock.Slept() - before, 310u);
   // A broken link ends the drain at once.
   t.peer->broken = true;
   const auto beforeBroken = t.clock.Slept();
@@ -140,7 +145,10 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
   t.link.Send("volt?\n");
   t.link.info.idnReply = "Veltmark,M200,,2.01";  // a serial number field, empty
   t.link.Send("x\n");
-  EXPECT_EQ(ExchangeCounter(), first + 5);
+  const std::string longSerial(123, '7');  // the longest a 127-character reply holds
+  t.link.info.idnReply = "V,M," + longSerial;
+  t.link.Send("y\n");
+  EXPECT_EQ(ExchangeCounter(), first + 6);
   const std::vector<std::string> expected = {
       "LOG FILE OPENED",  // header's last line, checked loosely below
       "(" + Number(first) + ") [serial:unknown] >>\t\\024",
@@ -149,6 +157,7 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
       "(" + Number(first + 3) + ") [serial:1234]>>\t\\024",
       "(" + Number(first + 4) + ") [serial:1234]>>\tvolt?",
       "(" + Number(first + 5) + ") [serial:]>>\tx",
+      "(" + Number(first + 6) + ") [serial:" + longSerial + "]>>\ty",
   };
   auto entries = Entries();
   ASSERT_EQ(entries.size(), expected.size());

@@ -1,12 +1,15 @@
 // The link over TCP against a loopback peer standing in for the instrument.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+#include "link/discovery.h"
 #include "link/instrument_link.h"
 #include "link/lan.h"
+#include "support/memory_transport.h"
 #include "support/tcp_peer.h"
 
 namespace parlex2 {
@@ -23,7 +26,6 @@ class LanLinkTest : public ::testing::Test {
     link_.settings.ipAddress = peer_.address();
     const std::uint16_t port = peer_.port();
     link_.SetTransportFactory([port](const ConnectionSettings& s, std::string* error) {
-      if (LanStartup() != 0) return std::unique_ptr<Transport>();
       return LanConnect(s.ipAddress, port, error);
     });
     ASSERT_EQ(link_.Open(), 0) << link_.LastError();
@@ -36,8 +38,9 @@ class LanLinkTest : public ::testing::Test {
     LanSetTimeout(kDefaultReadTimeoutMs);
   }
   static std::int64_t MsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
   }
   TcpPeer peer_{"127.0.0.1"};
   InstrumentLink link_;
@@ -49,7 +52,11 @@ TEST_F(LanLinkTest, SendAddsTheTerminatingZeroByte) {
 }
 
 TEST_F(LanLinkTest, ReadLineDropsCarriageReturnsAndKeepsToTheBuffer) {
-  peer_.Send("OK\r\n" "plain\n" "lfcr\n\r" + std::string(300, 'x') + "\r\nafter\n");
+  peer_.Send(
+      "OK\r\n"
+      "plain\n"
+      "lfcr\n\r" +
+      std::string(300, 'x') + "\r\nafter\n");
   char buffer[256];
   EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 2);
   EXPECT_STREQ(buffer, "OK");
@@ -74,16 +81,36 @@ TEST_F(LanLinkTest, ReadLineTimesOutWithWhatItHadAndTheTimeOutRestartsPerByte) {
   EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), -1);
   EXPECT_STREQ(buffer, "par");
   EXPECT_GE(MsSince(start), 290);
-  // Bytes every 150 ms keep a 300 ms time-out from running out.
+  // Bytes every 120 ms keep a 300 ms time-out from running out.
   std::thread trickle([this] {
-    for (char c : std::string("slow\n")) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    for (char c : std::string("ok\n")) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(120));
       peer_.Send(std::string(1, c));
     }
   });
-  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 4);
-  EXPECT_STREQ(buffer, "slow");
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 2);
+  EXPECT_STREQ(buffer, "ok");
   trickle.join();
+}
+
+TEST_F(LanLinkTest, APeerThatNeverEndsItsLineHoldsReadLineForTwiceTheTimeOutAtMost) {
+  LanSetTimeout(200);
+  std::atomic<bool> stop{false};
+  std::thread chatter([&] {
+    const auto start = std::chrono::steady_clock::now();
+    while (!stop && MsSince(start) < 5000 && peer_.Send("xxxxxxxx")) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  char buffer[64];
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), -1);
+  const auto took = MsSince(start);
+  stop = true;
+  chatter.join();
+  EXPECT_GE(took, 390);
+  EXPECT_LT(took, 2000);
+  EXPECT_EQ(std::string(buffer), std::string(63, 'x'));
 }
 
 TEST_F(LanLinkTest, ABurstLargerThanTheRingArrivesWholeAndInOrder) {
@@ -123,7 +150,9 @@ TEST_F(LanLinkTest, APeerThatResetIsABrokenLink) {
   peer_.Reset();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(link_.ReadByte(), -1);
-  link_.Drain(1000);  // ends at once on the broken link
+  const auto start = std::chrono::steady_clock::now();
+  link_.Drain(1000);
+  EXPECT_LT(MsSince(start), 500);  // ends at once on the broken link
 }
 
 TEST_F(LanLinkTest, ALargeSendGoesOutWhole) {
@@ -137,7 +166,6 @@ TEST_F(LanLinkTest, ALargeSendGoesOutWhole) {
 }
 
 TEST(LanConnect, RefusedOrUnusableAddressFails) {
-  ASSERT_EQ(LanStartup(), 0);
   std::uint16_t freePort;
   {
     TcpPeer closed("127.0.0.1");
@@ -148,7 +176,46 @@ TEST(LanConnect, RefusedOrUnusableAddressFails) {
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(LanConnect("999.1.1.1", kInstrumentPort, &error), nullptr);
   EXPECT_EQ(LanConnect("", kInstrumentPort, &error), nullptr);
-  LanCleanup();
+}
+
+// Two links and a discovery socket at once: each holds the sockets layer
+// until it ends, and closing a link that never took it releases nothing.
+TEST(SocketsLayer, EachUserHoldsItUntilItsOwnEnd) {
+  const int before = SocketsUsers();
+  TcpPeer peerA, peerB;
+  InstrumentLink a, b, serial;
+  for (auto [link, peer] : {std::pair{&a, &peerA}, std::pair{&b, &peerB}}) {
+    link->settings.interfaceKind = InterfaceKind::Lan;
+    const std::uint16_t port = peer->port();
+    link->SetTransportFactory([port](const ConnectionSettings&, std::string* error) {
+      return LanConnect("127.0.0.1", port, error);
+    });
+    ASSERT_EQ(link->Open(), 0) << link->LastError();
+    ASSERT_TRUE(peer->Accept());
+  }
+  EXPECT_EQ(SocketsUsers(), before + 2);
+
+  // A transport without a write count that is not a LAN one.
+  auto memory = std::make_shared<testing::MemoryPeer>();
+  memory->countWrites = false;
+  testing::UseMemoryPeer(serial, memory);
+  ASSERT_EQ(serial.Open(), 0);
+  serial.Close();
+  EXPECT_EQ(SocketsUsers(), before + 2);
+
+  {
+    auto enquiry = OpenEnquirySocket(0);  // set up, nothing sent
+    ASSERT_NE(enquiry, nullptr);
+    EXPECT_EQ(SocketsUsers(), before + 3);
+  }
+  a.Close();
+  a.Close();
+  EXPECT_EQ(SocketsUsers(), before + 1);
+  peerB.Send("still here\r\n");
+  char buffer[32];
+  EXPECT_EQ(b.ReadLine(buffer, sizeof buffer), 10);
+  b.Close();
+  EXPECT_EQ(SocketsUsers(), before);
 }
 
 }  // namespace

@@ -17,13 +17,20 @@ int HexDigit(char c) {
 
 const char* HexErrorText(HexError error) {
   switch (error) {
-    case HexError::kNone: return "no error";
-    case HexError::kNoColon: return "not a record";
-    case HexError::kBadDigit: return "bad digit";
-    case HexError::kBadLength: return "bad length";
-    case HexError::kBadChecksum: return "checksum error";
-    case HexError::kBadType: return "bad record type";
-    case HexError::kBadAddressRecord: return "bad address record";
+    case HexError::kNone:
+      return "no error";
+    case HexError::kNoColon:
+      return "not a record";
+    case HexError::kBadDigit:
+      return "bad digit";
+    case HexError::kBadLength:
+      return "bad length";
+    case HexError::kBadChecksum:
+      return "checksum error";
+    case HexError::kBadType:
+      return "bad record type";
+    case HexError::kBadAddressRecord:
+      return "bad address record";
   }
   return "error";
 }
@@ -98,8 +105,8 @@ std::string MakeHexRecord(std::uint8_t type, std::uint16_t offset, std::string_v
 
 void HexAddressBase::Apply(const HexRecord& record) {
   if (record.data.size() != 2) return;
-  std::uint32_t value = static_cast<std::uint8_t>(record.data[0]) << 8 |
-                        static_cast<std::uint8_t>(record.data[1]);
+  std::uint32_t value =
+      static_cast<std::uint8_t>(record.data[0]) << 8 | static_cast<std::uint8_t>(record.data[1]);
   if (record.type == static_cast<std::uint8_t>(HexRecordType::kExtendedSegmentAddress)) {
     base_ = value << 4;
   } else if (record.type == static_cast<std::uint8_t>(HexRecordType::kExtendedLinearAddress)) {

@@ -28,11 +28,11 @@ struct HexRecord {
 
 enum class HexError {
   kNone,
-  kNoColon,      // the line does not begin with ':'
-  kBadDigit,     // a character that is not a hexadecimal digit, or an odd count
-  kBadLength,    // the length field disagrees with the bytes present
-  kBadChecksum,  // the bytes do not sum to zero
-  kBadType,      // a record type the loader does not know
+  kNoColon,           // the line does not begin with ':'
+  kBadDigit,          // a character that is not a hexadecimal digit, or an odd count
+  kBadLength,         // the length field disagrees with the bytes present
+  kBadChecksum,       // the bytes do not sum to zero
+  kBadType,           // a record type the loader does not know
   kBadAddressRecord,  // an extended or start address record with the wrong length
 };
 

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/product.h"
+
 namespace parlex2::sim {
 
 namespace {
@@ -32,7 +34,8 @@ bool ParseTcpEndpoint(const std::string& text, std::string& address, std::uint16
   std::size_t start = 0;
   while (true) {
     std::size_t dot = host.find('.', start);
-    std::string part = host.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    std::string part =
+        host.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
     long value = 0;
     if (!ReadNumber(part, 3, value) || value > 255) return false;
     ++parts;
@@ -69,7 +72,14 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   app.add_option("--idn", instrument.idn, "reply to *IDN?")->capture_default_str();
   app.add_option("--calstr", instrument.calstr, "reply to calstr?")->capture_default_str();
   app.add_option("--calver", instrument.calver, "reply to calver?")->capture_default_str();
-  app.add_option("--version", instrument.version, "reply to version?")->capture_default_str();
+  // Bare, --version prints the program's version, as every program does; with
+  // a value it sets the instrument's reply.
+  std::vector<std::string> versionReply;
+  auto* version = app.add_option("--version", versionReply,
+                                 "reply to version? (default \"" + instrument.version +
+                                     "\"); alone: print this program's version and exit")
+                      ->expected(0, 1)
+                      ->type_name("[TEXT]");
   app.add_option("--mode", mode,
                  "normal; bootcode (answers *IDN? with the bootcode signature and nothing "
                  "else; the boot loader works); silent (answers nothing)")
@@ -85,6 +95,12 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   app.add_option("--delay", options.delayMs, "wait MS before every reply")
       ->type_name("MS")
       ->check(CLI::Range(0, 600000));
+  app.add_option("--baud", options.baud,
+                 "pace the bytes both ways as a serial line at RATE bits a second would (10 bits "
+                 "a byte): replies leave only when the command has fully arrived and each byte "
+                 "takes its time")
+      ->type_name("RATE")
+      ->check(CLI::Range(300, 4000000));
   app.add_option("--refuse-record", refusals,
                  "answer the N-th record of a boot session K times with a refusal (repeatable)")
       ->type_name("N:K");
@@ -117,6 +133,13 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
     return app.exit(e, out, err);
   }
 
+  if (version->count() > 0) {
+    if (versionReply.empty() || versionReply.front().empty()) {
+      out << VersionLine("parlex2-sim") << "\n";
+      return 0;
+    }
+    instrument.version = versionReply.front();
+  }
   if (!tcp.empty()) {
     if (!ParseTcpEndpoint(tcp, options.tcpAddress, options.tcpPort)) {
       err << "--tcp: not an IPv4 ADDRESS[:PORT]: " << tcp << "\n";

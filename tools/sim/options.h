@@ -21,6 +21,9 @@ struct SimOptions {
   std::string transcriptPath;
   std::string flashPath;
   int delayMs = 0;
+  // Bytes in both directions take the time a serial line at this rate needs
+  // (10 bits a byte); 0 passes them on at once.
+  int baud = 0;
   InstrumentConfig instrument;
 };
 

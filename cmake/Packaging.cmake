@@ -1,0 +1,43 @@
+# Release packages, made with `cmake --build --preset windows --target package`
+# (a zip to unpack anywhere on Windows) and
+# `cmake --build --preset native-release --target package` (a .deb). The
+# version is the project's, the same the programs show.
+set(quickstart ${CMAKE_BINARY_DIR}/QUICKSTART.txt)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/QUICKSTART.txt.in ${quickstart} @ONLY NEWLINE_STYLE CRLF)
+
+if(WIN32)
+  # Everything in the zip's one folder: the programs beside their help.
+  install(TARGETS Parlex2 parlex2 parlex2-sim RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${quickstart} DESTINATION .)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_SYSTEM_NAME win64)
+else()
+  include(GNUInstallDirs)
+  install(TARGETS parlex2 parlex2-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/parlex2)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${quickstart} DESTINATION ${doc})
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${doc}/examples
+          PATTERN "*.sh" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                                     GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_PACKAGE_NAME parlex2)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Veltmark Parlex2 team <parlex2@veltmark.invalid>")
+endif()
+
+set(CPACK_PACKAGE_NAME Parlex2)
+set(CPACK_PACKAGE_VENDOR Veltmark)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Communications utility for Veltmark measuring instruments, with an instrument simulator")
+set(CPACK_PACKAGE_DESCRIPTION
+    "parlex2 connects one instrument over a serial port or TCP, identifies it, sends commands, \
+runs test scripts and sets its clock; parlex2-sim stands in for an instrument to try it without \
+hardware. Examples under /usr/share/doc/parlex2/examples.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+include(CPack)

@@ -1,0 +1,76 @@
+// The files of an upgrade as the user is asked to accept them: the main-hex
+// route that makes a load table from file names, and the "Proposed Operation"
+// list (rich text for the window, plain text for the command line).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "upgrade/upgrade_descriptor.h"
+
+namespace parlex2 {
+
+class UserInterface;
+
+// A main hex file is named letter, letter or digit, underscore, anything:
+// A1_V2.HEX. Beside it lie DSP_V2.HEX (sector 2) and, unless the name begins
+// with SQ or PC, FPG_V2.HEX (sector 1); the main file goes to sector 0, last.
+// Fills `table` and returns the entries made (2 or 3); a missing file sets
+// `acceptBlocked`. Returns -1, after telling the user, when the name is no
+// main hex file name.
+int PrepareMainHexUpgrade(UserInterface& ui, const std::string& mainHexPath, FileFinder& finder,
+                          LoadTable& table, std::size_t capacity, bool& acceptBlocked);
+
+// The instrument's serial number for serial ranges: field 2 of the *IDN?
+// reply read as a number; nothing when the reply has no such field or it
+// holds no digits (then no entry is hidden).
+std::optional<long long> InstrumentSerialNumber(std::string_view idnReply);
+
+struct FirmwareListRow {
+  int number = 0;  // counted from 1 in table order; hidden entries use theirs up
+  int sector = 0;
+  bool found = false;
+  std::string name;  // lower case, as the worker reports it
+  std::string date;  // "dd/mm/yy hh:mm" or "--/--/--"
+};
+
+struct FirmwareListSector {
+  int sector = 0;
+  bool allowed = true;  // false: out of range for the family, or no access code
+};
+
+struct FirmwareList {
+  std::string instrument;  // the whole *IDN? reply
+  std::string target;      // the target model; empty for the main-hex route
+  std::vector<FirmwareListSector> eraseSectors;
+  std::vector<FirmwareListRow> rows;
+};
+
+// Works out the list for the first `count` entries of `table`: entries hidden
+// by their serial range are left out, every other entry is marked `listed`
+// and its name lower-cased in place. A missing file or a sector that cannot
+// be written sets `acceptBlocked`.
+FirmwareList BuildFirmwareList(LoadTable& table, int count, std::string_view idnReply,
+                               std::string_view targetModel, bool& acceptBlocked);
+
+// The list as the rich-text document the list dialog shows. Texts from the
+// instrument and the files are escaped, so none can break the document.
+std::string FirmwareListRtf(const FirmwareList& list);
+
+// The same as plain text; `colour` marks what cannot be accepted in red with
+// terminal escapes, otherwise it is marked in words.
+std::string FirmwareListText(const FirmwareList& list, bool colour);
+
+// BuildFirmwareList and FirmwareListRtf in one; nothing when memory ran out.
+std::optional<std::string> BuildFirmwareFileList(LoadTable& table, int count,
+                                                 std::string_view idnReply,
+                                                 std::string_view targetModel, bool& acceptBlocked);
+
+// `text` made safe inside a rich-text document: backslash and braces escaped,
+// control characters and bytes above 0x7F written as \'hh.
+std::string RtfEscape(std::string_view text);
+
+}  // namespace parlex2

@@ -1,0 +1,168 @@
+// The examples a user starts from: every script in examples/ runs against the
+// simulator through parlex2 run with the exit status its comments promise,
+// and the demo firmware set is what its recorded srec_cat command makes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/intel_hex.h"
+#include "support/command_posix.h"
+#include "support/simulator.h"
+
+namespace parlex2 {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::RunCommand;
+
+const fs::path kExamples = PARLEX2_EXAMPLES_DIR;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class ExamplesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("parlex2_examples_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+struct ScriptCase {
+  const char* file;
+  int status;
+  std::vector<std::string> shown;     // lines the output holds, in this order
+  std::vector<std::string> notShown;  // texts it must not hold
+};
+
+TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsExitStatus) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.47.1:10001"}, &error)) << error;
+
+  // A comment line that began with #, = or a quote would run as a command:
+  // no example may show the defaults of a bare #wait or #print, or a TIMEOUT.
+  const std::vector<std::string> strays = {"TIMEOUT", "!!Invalid file location", "! Press Close",
+                                           "ERROR"};
+  const std::vector<ScriptCase> cases = {
+      {"identify.txt",
+       0,
+       {"--- identity ---",
+        "> *IDN?",
+        "Veltmark,VXM66,10472,2.15",
+        "> version?",
+        "VXM66,STD,215,31,46,12",
+        "> calstr?",
+        "14_SEP_2026,OVL,10472",
+        "> calver?",
+        "02_OCT_2026",
+        "> volt?",
+        "1.234",
+        "> curr?",
+        "-0.0125",
+        "> temp?",
+        "23.5",
+        "> meas?",
+        "1.234,-0.0125,23.5",
+        "> bvolt?",
+        "1.23400E0",
+        "done"},
+       {}},
+      {"limit_test.txt",
+       3,
+       {"band test passed", "hi test passed", "Ambient 19.5 C must not be below 20 C"},
+       {"not reached", "> volt?"}},
+      {"reply_wait_print.txt",
+       0,
+       {"> *IDN?", "Veltmark,VXM66,10472,2.15", "> volt?", "1.234",
+        "Connect the probe to the reference output, then press Run", "> meas?",
+        "1.234,-0.0125,23.5", "saved to results.txt"},
+       {}},
+  };
+  for (const ScriptCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    const auto run =
+        RunCommand("cd '" + dir_.string() + "' && " + PARLEX2_PATH + " --lan 127.0.47.1 run '" +
+                   (kExamples / c.file).string() + "' </dev/null 2>&1");
+    EXPECT_EQ(run.status, c.status) << run.out;
+    std::size_t at = 0;
+    for (const std::string& line : c.shown) {
+      const std::size_t found = run.out.find(line + "\n", at);
+      EXPECT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << run.out;
+      if (found != std::string::npos) at = found + line.size();
+    }
+    for (const std::string& text : c.notShown) {
+      EXPECT_EQ(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+    }
+    for (const std::string& text : strays) {
+      EXPECT_EQ(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+    }
+  }
+
+  // #time lines, and #print's file in the working folder: the pane's lines
+  // with CR LF ends, up to the line before the #print.
+  const std::string printed = ReadFile(dir_ / "results.txt");
+  EXPECT_EQ(printed.rfind("time: ", 0), 0u) << printed;
+  EXPECT_NE(printed.find("\r\n> meas?\r\n1.234,-0.0125,23.5\r\ntime: "), std::string::npos)
+      << printed;
+  EXPECT_EQ(printed.find("saved to results.txt"), std::string::npos);
+  EXPECT_EQ(printed.find("\n\n"), std::string::npos);
+  ASSERT_TRUE(sim.Stop());
+}
+
+TEST_F(ExamplesTest, DemoFirmwareSetIsWhatItsRecordedCommandMakes) {
+  const fs::path firmware = kExamples / "firmware";
+  const auto made = RunCommand("'" + (firmware / "make-demo-firmware.sh").string() + "' '" +
+                               dir_.string() + "' 2>&1");
+  ASSERT_EQ(made.status, 0) << made.out;
+
+  // Main file (sector 0), DSP (2) and FPG (1) companions by name, and the
+  // descriptor's two LOAD lines naming files that lie beside it.
+  const std::map<std::string, std::pair<std::size_t, std::string>> files = {
+      {"A1_DEMO.HEX", {1024, "VXM66 demo main firmware"}},
+      {"DSP_DEMO.HEX", {512, "VXM66 demo DSP code"}},
+      {"FPG_DEMO.HEX", {256, "VXM66 demo FPGA image"}},
+  };
+  for (const auto& [name, expected] : files) {
+    SCOPED_TRACE(name);
+    const std::string committed = ReadFile(firmware / name);
+    EXPECT_EQ(ReadFile(dir_ / name), committed) << "the committed file is not the command's";
+    std::map<std::uint32_t, std::uint8_t> image;
+    int badLine = 0;
+    ASSERT_TRUE(sim::HexFileImage(committed, image, &badLine)) << "line " << badLine;
+    ASSERT_EQ(image.size(), expected.first);
+    EXPECT_EQ(image.begin()->first, 0u);
+    EXPECT_EQ(image.rbegin()->first, expected.first - 1);
+    std::string start;
+    for (auto it = image.begin(); start.size() < expected.second.size(); ++it) {
+      start += static_cast<char>(it->second);
+    }
+    EXPECT_EQ(start, expected.second);
+    EXPECT_EQ(committed.substr(committed.size() - 12), ":00000001FF\n");
+  }
+
+  std::istringstream descriptor(ReadFile(firmware / "demo.upg"));
+  std::vector<std::string> loads;
+  for (std::string line; std::getline(descriptor, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("LOAD", 0) == 0 || line.rfind("load", 0) == 0) loads.push_back(line);
+  }
+  EXPECT_EQ(loads, (std::vector<std::string>{"LOAD,0,A1_DEMO.HEX", "LOAD,2,DSP_DEMO.HEX"}));
+}
+
+}  // namespace
+}  // namespace parlex2

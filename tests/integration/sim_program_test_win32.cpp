@@ -1,0 +1,228 @@
+// parlex2-sim.exe and parlex2.exe as Windows programs: the simulator serves
+// the instrument over Winsock to the program's own link, answers discovery
+// enquiries sent to it directly (never broadcast here: under Wine the
+// sockets are the host's), refuses what Windows lacks, and both programs
+// print the About box's version. Each test serves on an address of its own.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "common/product.h"
+#include "connect/identify.h"
+#include "link/instrument_link.h"
+#include "support/recording_ui.h"
+
+namespace parlex2 {
+namespace {
+
+// A cross build names the programs by their Linux paths, which Wine shows on
+// drive Z:.
+std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+// A program started with its standard output (and error) on a pipe.
+class Program {
+ public:
+  explicit Program(const std::string& commandLine) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&read_, &writeEnd, &inherit, 0)) return;
+    SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    std::string line = commandLine;
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &info_)) {
+      CloseHandle(info_.hThread);
+    } else {
+      info_.hProcess = nullptr;
+    }
+    CloseHandle(writeEnd);
+  }
+  ~Program() {
+    if (info_.hProcess) {
+      TerminateProcess(info_.hProcess, 9);
+      WaitForSingleObject(info_.hProcess, 5000);
+      CloseHandle(info_.hProcess);
+    }
+    if (read_) CloseHandle(read_);
+  }
+  bool Started() const { return info_.hProcess != nullptr; }
+
+  // Reads output until `text` has appeared or `timeoutMs` passed.
+  bool WaitFor(const std::string& text, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (out_.find(text) == std::string::npos) {
+      DWORD waiting = 0;
+      if (!PeekNamedPipe(read_, nullptr, 0, nullptr, &waiting, nullptr)) return false;
+      if (waiting == 0) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        Sleep(5);
+        continue;
+      }
+      char buffer[512];
+      DWORD got = 0;
+      if (!ReadFile(read_, buffer, sizeof buffer, &got, nullptr) || got == 0) return false;
+      Append(buffer, got);
+    }
+    return true;
+  }
+  // Waits for the exit and returns the status, -1 after `timeoutMs`; the rest
+  // of the output is read.
+  int Finish(int timeoutMs) {
+    if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    char buffer[512];
+    DWORD got = 0;
+    while (ReadFile(read_, buffer, sizeof buffer, &got, nullptr) && got > 0) Append(buffer, got);
+    return static_cast<int>(code);
+  }
+  // What it printed, its console's CR LF line ends read as LF.
+  const std::string& Output() const { return out_; }
+
+ private:
+  void Append(const char* bytes, DWORD count) {
+    for (DWORD i = 0; i < count; ++i) {
+      if (bytes[i] != '\r') out_ += bytes[i];
+    }
+  }
+
+  HANDLE read_ = nullptr;
+  PROCESS_INFORMATION info_{};
+  std::string out_;
+};
+
+std::string Simulator() { return "\"" + WindowsPath(PARLEX2_SIM_PATH) + "\""; }
+
+class UdpClient {
+ public:
+  UdpClient() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  }
+  ~UdpClient() {
+    closesocket(socket_);
+    WSACleanup();
+  }
+  // Sends `request` to `address`:`port` and returns the reply within
+  // `timeoutMs` (empty when none came), with the sender's address.
+  std::string Ask(const char* address, std::uint16_t port, const std::string& request,
+                  std::string& from, int timeoutMs = 1000) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    sendto(socket_, request.data(), static_cast<int>(request.size()), 0,
+           reinterpret_cast<sockaddr*>(&to), sizeof to);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket_, &readable);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    if (select(0, &readable, nullptr, nullptr, &limit) != 1) return {};
+    char buffer[1024];
+    sockaddr_in sender{};
+    int length = sizeof sender;
+    int count =
+        recvfrom(socket_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &length);
+    if (count <= 0) return {};
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &sender.sin_addr, text, sizeof text);
+    from = text;
+    return std::string(buffer, static_cast<std::size_t>(count));
+  }
+
+ private:
+  SOCKET socket_ = INVALID_SOCKET;
+};
+
+TEST(SimProgramWin32, ServesTheProgramsLinkOverWinsockAndAnswersEnquiriesSentToIt) {
+  Program sim(Simulator() + " --tcp 127.0.48.1:10001 --discovery --idn Veltmark,VXM66,777,2.16");
+  ASSERT_TRUE(sim.Started());
+  ASSERT_TRUE(sim.WaitFor("ready\n", 10000)) << sim.Output();
+  EXPECT_EQ(sim.Output(), "tcp 127.0.48.1:10001\ndiscovery 65535 30718\nready\n");
+
+  // The program's own connect-and-identify, twice: one client at a time, any
+  // number in turn.
+  for (int round = 0; round < 2; ++round) {
+    InstrumentLink link;
+    link.settings.interfaceKind = InterfaceKind::Lan;
+    link.settings.ipAddress = "127.0.48.1";
+    testing::RecordingUi ui;
+    ASSERT_TRUE(ConnectAndIdentify(ui, link, false)) << link.LastError();
+    EXPECT_EQ(link.info.idnReply, "Veltmark,VXM66,777,2.16");
+    EXPECT_EQ(link.info.versionReply, "VXM66,STD,215,31,46,12");
+    ASSERT_GE(link.Send("volt?\n"), 0);
+    char line[256];
+    EXPECT_GT(link.ReadLine(line, sizeof line), 0);
+    EXPECT_STREQ(line, "1.234");
+    link.Close();
+  }
+
+  UdpClient udp;
+  std::string from;
+  const std::string first = udp.Ask("127.0.48.1", 65535, "X", from);
+  ASSERT_GE(first.size(), 26u);
+  EXPECT_EQ(first[0], 'A');
+  EXPECT_NE(first.find("/10001"), std::string::npos) << first;
+  // Windows sends the reply from the served address. Wine binds a UDP socket
+  // given an interface's address to that interface's device and any address,
+  // so there it leaves from the route's source, 127.0.0.1 on loopback.
+  EXPECT_EQ(from.rfind("127.", 0), 0u) << from;
+  const std::string second = udp.Ask("127.0.48.1", 30718, std::string("\0\0\0\xF6", 4), from);
+  ASSERT_EQ(second.size(), 30u);
+  EXPECT_EQ(static_cast<unsigned char>(second[3]), 0xF7);
+  // Anything else is no enquiry and gets no answer; the simulator goes on.
+  EXPECT_EQ(udp.Ask("127.0.48.1", 65535, "Y", from, 300), "");
+  EXPECT_EQ(udp.Ask("127.0.48.1", 30718, std::string(3000, 'X'), from, 300), "");
+  EXPECT_GE(udp.Ask("127.0.48.1", 65535, "X", from).size(), 26u);
+}
+
+TEST(SimProgramWin32, RefusesWhatWindowsLacksAndAnAddressInUse) {
+  Program pty(Simulator() + " --pty COM9");
+  ASSERT_TRUE(pty.Started());
+  EXPECT_EQ(pty.Finish(10000), 1);
+  EXPECT_NE(pty.Output().find("no pseudo-terminals on Windows"), std::string::npos) << pty.Output();
+
+  Program first(Simulator() + " --tcp 127.0.48.2:10001");
+  ASSERT_TRUE(first.WaitFor("ready\n", 10000)) << first.Output();
+  Program second(Simulator() + " --tcp 127.0.48.2:10001");
+  EXPECT_EQ(second.Finish(10000), 1);
+  EXPECT_NE(second.Output().find("bind 127.0.48.2"), std::string::npos) << second.Output();
+  EXPECT_EQ(second.Output().find("ready"), std::string::npos);
+}
+
+TEST(SimProgramWin32, BothProgramsPrintTheAboutBoxVersion) {
+  const std::pair<const char*, std::string> programs[] = {
+      {"parlex2-sim", Simulator()},
+      {"parlex2", "\"" + WindowsPath(PARLEX2_PATH) + "\""},
+  };
+  for (const auto& [name, command] : programs) {
+    Program program(command + " --version");
+    ASSERT_TRUE(program.Started()) << name;
+    EXPECT_EQ(program.Finish(10000), 0) << name;
+    EXPECT_EQ(program.Output(), std::string(name) + " Parlex2 " + kVersionString + "\n");
+  }
+}
+
+}  // namespace
+}  // namespace parlex2

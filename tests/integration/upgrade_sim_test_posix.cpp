@@ -1,0 +1,324 @@
+// The firmware upgrade against parlex2-sim: `parlex2 upgrade` over TCP and
+// over the simulator's pseudo-terminal, with firmware files made by srec_cat
+// from random data (extended linear address records included), and the
+// simulator's flash compared with what the files hold.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "common/shell_state.h"
+#include "connect/identify.h"
+#include "link/instrument_link.h"
+#include "sim/intel_hex.h"
+#include "support/command_posix.h"
+#include "support/recording_ui.h"
+#include "support/simulator.h"
+#include "support/upgrade_support.h"
+#include "upgrade/upgrade_command.h"
+
+namespace parlex2 {
+namespace {
+
+using testing::RunCommand;
+using testing::ScratchDir;
+using testing::Simulator;
+
+using Image = std::map<std::uint32_t, std::uint8_t>;
+
+// Writes `size` random bytes and has srec_cat make an Intel HEX file of them
+// at `offset` (above 64 KiB it writes extended linear address records).
+std::string MakeHex(const ScratchDir& dir, const std::string& name, std::size_t size,
+                    std::uint32_t offset, std::uint32_t seed, bool crlf = false) {
+  std::mt19937 random(seed);
+  std::string bytes;
+  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<char>(random()));
+  const std::string bin = dir.Write(name + ".bin", bytes);
+  const std::string hex = dir.Prefix() + name;
+  const auto run =
+      RunCommand("srec_cat '" + bin + "' -binary -offset " + std::to_string(offset) + " -o '" +
+                 hex + "' -intel" + (crlf ? " -line-termination=crlf" : "") + " 2>&1");
+  EXPECT_EQ(run.status, 0) << "srec_cat (Debian package srecord): " << run.out;
+  return hex;
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+Image ImageOf(std::initializer_list<std::string> paths) {
+  Image image;
+  for (const std::string& path : paths) {
+    std::string text = FileText(path);
+    for (std::size_t at; (at = text.find('\r')) != std::string::npos;) text.erase(at, 1);
+    EXPECT_TRUE(sim::HexFileImage(text, image)) << path;
+  }
+  return image;
+}
+
+struct CliRun {
+  int status = -1;
+  std::string out;  // standard output and error together
+};
+
+CliRun Upgrade(const std::string& connection, const std::string& arguments,
+               const std::string& input = "") {
+  std::string command =
+      std::string(PARLEX2_PATH) + " " + connection + " upgrade " + arguments + " 2>&1";
+  command = input.empty() ? command + " </dev/null" : "printf '" + input + "' | " + command;
+  const auto run = RunCommand(command);
+  return {run.status, run.out};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class UpgradeSimTest : public ::testing::Test {
+ protected:
+  // Starts the simulator on its own loopback address with `options`.
+  void Start(const std::string& address, std::vector<std::string> options = {}) {
+    address_ = address;
+    options.insert(options.begin(), {"--tcp", address + ":10001"});
+    std::string error;
+    ASSERT_TRUE(sim_.Start(options, &error)) << error;
+  }
+  std::string Lan() const { return "--lan " + address_; }
+  sim::Flash StopAndReadFlash() {
+    EXPECT_TRUE(sim_.Stop());
+    auto flash = sim_.ReadFlash();
+    EXPECT_TRUE(flash);
+    return flash ? *flash : sim::Flash{};
+  }
+  std::string Descriptor(const std::string& text, const std::string& name = "set.upg") {
+    return dir_.Write(name, text);
+  }
+
+  Simulator sim_{PARLEX2_SIM_PATH};
+  ScratchDir dir_;
+  std::string address_;
+};
+
+TEST_F(UpgradeSimTest, TwoSectorDescriptorOverTcpWritesTheFilesData) {
+  Start("127.0.11.1");
+  const std::string main = MakeHex(dir_, "main.hex", 3000, 0x10000, 1);
+  const std::string dsp = MakeHex(dir_, "dsp.hex", 1200, 0x28000, 2, true);
+  // Written on Windows: CR LF lines, names in another case than on disk.
+  const std::string set = Descriptor("TARGET,VXM66\r\nLOAD,0,MAIN.HEX\r\nLOAD,2,Dsp.hex\r\n");
+  const CliRun run = Upgrade(Lan(), "--yes '" + set + "'");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Erase Sectors: 0, 2,")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Firmware sent OK"));
+  EXPECT_TRUE(Contains(FileText(main), ":02000004")) << "no extended linear address record";
+  const sim::Flash flash = StopAndReadFlash();
+  EXPECT_EQ(flash.At(0).erases, 1);
+  EXPECT_EQ(flash.At(2).erases, 1);
+  EXPECT_EQ(flash.At(0).bytes, ImageOf({main}));
+  EXPECT_EQ(flash.At(2).bytes, ImageOf({dsp}));
+  EXPECT_TRUE(flash.At(1).bytes.empty());
+}
+
+TEST_F(UpgradeSimTest, MainHexOverThePseudoTerminalToABootcodeInstrument) {
+  const std::string port = dir_.Prefix() + "com7";
+  std::string error;
+  ASSERT_TRUE(sim_.Start({"--pty", port, "--mode", "bootcode", "--ok-case", "mixed"}, &error))
+      << error;
+  const std::string dsp = MakeHex(dir_, "DSP_V2.HEX", 900, 0x30000, 3);
+  const std::string fpg = MakeHex(dir_, "FPG_V2.HEX", 700, 0x40000, 4);
+  const std::string main = MakeHex(dir_, "A1_V2.HEX", 1500, 0x10000, 5);
+  const CliRun run = Upgrade("--usb " + port, "--yes '" + main + "'");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Instrument: VXMBOOT:    32 32 32 32")) << run.out;
+  const sim::Flash flash = StopAndReadFlash();
+  EXPECT_EQ(flash.At(2).bytes, ImageOf({dsp}));
+  EXPECT_EQ(flash.At(1).bytes, ImageOf({fpg}));
+  EXPECT_EQ(flash.At(0).bytes, ImageOf({main}));
+}
+
+TEST_F(UpgradeSimTest, OverEntriesAndSerialRangesDecideWhatIsWritten) {
+  Start("127.0.11.2", {"--idn", "Veltmark,VXM66,150,2.15", "--ok-case", "upper"});
+  const std::string base = MakeHex(dir_, "base.hex", 800, 0x10000, 6);
+  const std::string patch = MakeHex(dir_, "patch.hex", 300, 0x20000, 7);
+  MakeHex(dir_, "old.hex", 300, 0x10000, 8);
+  const std::string set = Descriptor(
+      "TARGET,VXM66\nLOAD,0,base.hex\nOVER,3,patch.hex\n"
+      "SERIAL,1,100,200\nLOAD,4,patch.hex\nSERIAL,1,300,0\nLOAD,0,old.hex\n");
+  const CliRun list = Upgrade(Lan(), "--list '" + set + "'");
+  EXPECT_EQ(list.status, 0) << list.out;
+  EXPECT_TRUE(Contains(list.out, "Erase Sectors: 0, 3, 4,")) << list.out;
+  EXPECT_TRUE(Contains(list.out, "3    4      patch.hex")) << list.out;
+  EXPECT_FALSE(Contains(list.out, "old.hex")) << list.out;  // serial 150 is not 300 or more
+  const CliRun run = Upgrade(Lan(), "'" + set + "'", "y\\ny\\n");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Skipping sector 3"));
+  const sim::Flash flash = StopAndReadFlash();
+  EXPECT_EQ(flash.At(0).bytes, ImageOf({base}));  // old.hex stayed out
+  EXPECT_EQ(flash.At(3).erases, 0);
+  EXPECT_EQ(flash.At(3).bytes, ImageOf({patch}));
+  EXPECT_EQ(flash.At(4).erases, 1);
+}
+
+TEST_F(UpgradeSimTest, RecordRefusedThreeTimesIsAcceptedTheFourthTime) {
+  Start("127.0.11.3", {"--refuse-record", "5:3"});
+  const std::string main = MakeHex(dir_, "main.hex", 500, 0, 9);
+  const CliRun run =
+      Upgrade(Lan(), "--yes '" + Descriptor("TARGET,VXM66\nLOAD,1,main.hex\n") + "'");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(StopAndReadFlash().At(1).bytes, ImageOf({main}));
+}
+
+TEST_F(UpgradeSimTest, RecordRefusedFourTimesFailsTheFile) {
+  Start("127.0.11.4", {"--refuse-record", "5:4"});
+  MakeHex(dir_, "main.hex", 500, 0, 10);
+  const CliRun run =
+      Upgrade(Lan(), "--yes '" + Descriptor("TARGET,VXM66\nLOAD,1,Main.hex\n") + "'");
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_TRUE(Contains(run.out, "ERROR: Failed to send file main.hex")) << run.out;
+  EXPECT_FALSE(Contains(run.out, "Firmware sent OK"));
+  const sim::Flash flash = StopAndReadFlash();
+  EXPECT_EQ(flash.At(1).erases, 1);  // erased, then left as the failure found it
+}
+
+TEST_F(UpgradeSimTest, InstrumentFallingSilentFailsTheUpgrade) {
+  // Three identifications answer 4 lines each; then the boot access code,
+  // a sector code, the erase, a sector code and one record.
+  Start("127.0.11.5", {"--mute-after", "17"});
+  MakeHex(dir_, "main.hex", 600, 0, 11);
+  const CliRun run =
+      Upgrade(Lan(), "--yes '" + Descriptor("TARGET,VXM66\nLOAD,0,main.hex\n") + "'");
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_TRUE(Contains(run.out, "All sectors erased OK")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "ERROR: Failed to send file main.hex")) << run.out;
+  EXPECT_TRUE(sim_.Stop());
+  // The unanswered record went out four times and the instrument was never
+  // restarted.
+  const std::string received = sim_.Received();
+  EXPECT_EQ(received.find('\x15'), std::string::npos);
+  const std::size_t last = received.rfind(':');
+  ASSERT_NE(last, std::string::npos);
+  const std::string record = received.substr(last, received.find('\n', last) - last + 1);
+  std::size_t sends = 0;
+  for (std::size_t at = received.find(record); at != std::string::npos;
+       at = received.find(record, at + 1)) {
+    ++sends;
+  }
+  EXPECT_EQ(sends, 4u) << record;
+}
+
+TEST_F(UpgradeSimTest, BootAccessUnansweredTwiceStopsBeforeAnyErase) {
+  Start("127.0.11.6", {"--mute-after", "12"});
+  MakeHex(dir_, "main.hex", 300, 0, 12);
+  const CliRun run =
+      Upgrade(Lan(), "--yes '" + Descriptor("TARGET,VXM66\nLOAD,0,main.hex\n") + "'");
+  EXPECT_EQ(run.status, 1) << run.out;
+  EXPECT_TRUE(Contains(run.out, "ERROR: Instrument failed to initialise")) << run.out;
+  const sim::Flash flash = StopAndReadFlash();
+  EXPECT_EQ(flash.At(0).erases, 0);
+}
+
+TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
+  Start("127.0.11.7", {"--version", "VXM66,150,31"});
+  MakeHex(dir_, "main.hex", 200, 0, 13);
+  struct Case {
+    std::string descriptor;
+    std::string input;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"TARGET,VXM26\nLOAD,0,main.hex\n", "", 3,
+       "Parlex2: The upgrade file is for a VXM26. You are connected to a VXM66"},
+      {"TARGET,VXM66,200,gteq,x\nLOAD,0,main.hex\n", "", 3,
+       "Parlex2: The connected instrument is incompatible with the selected firmware"},
+      {"TARGET,VXM66\nTARGET,VXM66,200\nLOAD,0,main.hex\n", "", 3,
+       "Parlex2: Error reading firmware, unable to determine firmware target"},
+      {"TARGET,VXM66\nLOAD,0,missing.hex\n", "y\\n", 3, "The upgrade cannot be accepted"},
+      {"TARGET,VXM66\nLOAD,9,main.hex\n", "y\\n", 3, "9 (cannot be written)"},
+      {"TARGET,VXM66\nLOAD,0,main.hex\n", "n\\n", 3, "Accept the proposed operation? [y/N]"},
+      {"TARGET,VXM66\nWARNING,Mains power needed\nLOAD,0,main.hex\n", "", 3,
+       "Firmware Warning: Mains power needed"},
+      {"TARGET,VXM66\n", "", 3,
+       "Upgrade Firmware: No valid load lines found in the upgrade descriptor file"},
+  };
+  for (const Case& c : cases) {
+    const CliRun run = Upgrade(Lan(), "'" + Descriptor(c.descriptor) + "'", c.input);
+    EXPECT_EQ(run.status, c.status) << c.descriptor << run.out;
+    EXPECT_TRUE(Contains(run.out, c.message)) << c.descriptor << run.out;
+  }
+  EXPECT_TRUE(Contains(Upgrade(Lan(), "'" + dir_.Prefix() + "main.hex'").out,
+                       "Please choose the main hex file for the Instrument to upgrade"));
+  EXPECT_EQ(Upgrade(Lan(), "").status, 2);
+  EXPECT_EQ(Upgrade(Lan(), "'" + dir_.Prefix() + "none.upg'").status, 2);
+  EXPECT_EQ(Upgrade(Lan(), "'" + dir_.Prefix() + "'").status, 2);
+  const sim::Flash flash = StopAndReadFlash();
+  for (int s = 0; s < sim::Flash::kSectorCount; ++s) EXPECT_EQ(flash.At(s).erases, 0) << s;
+  // Nothing but identification reached the instrument.
+  EXPECT_EQ(sim_.Received().find('\x19'), std::string::npos);
+}
+
+TEST_F(UpgradeSimTest, NoInstrumentIsReportedAsNotFound) {
+  Start("127.0.11.8", {"--mode", "silent"});
+  MakeHex(dir_, "main.hex", 200, 0, 14);
+  const std::string set = Descriptor("TARGET,VXM66\nLOAD,0,main.hex\n");
+  const CliRun declined = Upgrade(Lan(), "'" + set + "'");
+  EXPECT_EQ(declined.status, 1) << declined.out;
+  EXPECT_TRUE(Contains(declined.out, "No instrument was detected.")) << declined.out;
+  const CliRun yes = Upgrade(Lan(), "--yes '" + set + "'");
+  EXPECT_EQ(yes.status, 1) << yes.out;
+  EXPECT_TRUE(Contains(yes.out, "No instrument could be identified")) << yes.out;
+  // Nobody listens here at all.
+  EXPECT_EQ(Upgrade("--lan 127.0.11.9", "--yes '" + set + "'").status, 1);
+}
+
+// In process: the link the window keeps is usable once the upgrade is over.
+class LanFrontEnd final : public UpgradeFrontEnd {
+ public:
+  explicit LanFrontEnd(InstrumentLink& link) : link_(link) {}
+  bool ShowFirmwareList(const FirmwareList&, const std::string&, bool blocked) override {
+    return !blocked;
+  }
+  void RunProgress(UpgradeDescriptor& descriptor) override {
+    UpgradeWorkerThread worker;
+    ASSERT_TRUE(worker.Start(descriptor, link_, progress, SystemClock()));
+    worker.Join();
+    ReopenLinkAfterUpgrade(descriptor, link_);
+  }
+  testing::RecordingProgress progress;
+
+ private:
+  InstrumentLink& link_;
+};
+
+TEST_F(UpgradeSimTest, LanLinkIsUsableAfterASuccessfulUpgrade) {
+  Start("127.0.11.10");
+  const std::string main = MakeHex(dir_, "main.hex", 400, 0x10000, 15);
+  const std::string set = Descriptor("TARGET,VXM66\nLOAD,0,main.hex\n");
+  InstrumentLink link;
+  link.settings.interfaceKind = InterfaceKind::Lan;
+  link.settings.ipAddress = address_;
+  testing::RecordingUi ui;
+  link.info.connected = ConnectAndIdentify(ui, link, false);
+  ASSERT_TRUE(link.info.connected);
+  ShellState state;
+  state.pollingEnabled = true;
+  LanFrontEnd frontEnd(link);
+  UpgradeCommandContext context{ui, frontEnd, link, state, SystemClock(), SystemFileFinder(), set};
+  EXPECT_EQ(RunUpgradeCommand(context).outcome, UpgradeOutcome::Succeeded);
+  EXPECT_TRUE(state.pollingEnabled);
+  ASSERT_TRUE(link.portOpen());
+  link.Send("*IDN?\n");
+  char reply[128] = {};
+  EXPECT_GT(link.ReadLine(reply, sizeof reply), 0);
+  EXPECT_STREQ(reply, "Veltmark,VXM66,10472,2.15");
+  link.Close();
+  EXPECT_EQ(StopAndReadFlash().At(0).bytes, ImageOf({main}));
+}
+
+}  // namespace
+}  // namespace parlex2

@@ -1,0 +1,352 @@
+// The upgrade command from file choice to the worker, against the simulator's
+// instrument in process: every refusal, the checks as tables, and the link
+// left to the command alone.
+#include "upgrade/upgrade_command.h"
+
+#include <gtest/gtest.h>
+
+#include "common/shell_state.h"
+#include "sim/intel_hex.h"
+#include "support/fake_clock.h"
+#include "support/recording_ui.h"
+#include "support/upgrade_support.h"
+
+namespace parlex2 {
+namespace {
+
+using testing::FakeClock;
+using testing::RecordingProgress;
+using testing::RecordingUi;
+using testing::ScratchDir;
+using testing::SimulatedInstrument;
+
+class FakeFrontEnd final : public UpgradeFrontEnd {
+ public:
+  FakeFrontEnd(InstrumentLink& link, ShellState& state, Clock& clock)
+      : link_(link), state_(state), clock_(clock) {}
+  bool ShowFirmwareList(const FirmwareList& shown, const std::string& rtf, bool blocked) override {
+    list = shown;
+    listRtf = rtf;
+    listBlocked = blocked;
+    ++lists;
+    pollingDuringList = state_.pollingEnabled;
+    return accept;
+  }
+  void RunProgress(UpgradeDescriptor& descriptor) override {
+    ++progressRuns;
+    UpgradeWorkerThread worker;
+    ASSERT_TRUE(worker.Start(descriptor, link_, progress, clock_));
+    worker.Join();
+    ReopenLinkAfterUpgrade(descriptor, link_);
+  }
+
+  bool accept = true;
+  int lists = 0;
+  int progressRuns = 0;
+  FirmwareList list;
+  std::string listRtf;
+  bool listBlocked = false;
+  bool pollingDuringList = true;
+  RecordingProgress progress;
+
+ private:
+  InstrumentLink& link_;
+  ShellState& state_;
+  Clock& clock_;
+};
+
+std::string SmallHex(int seed) {
+  return sim::MakeHexRecord(0, static_cast<std::uint16_t>(seed * 16),
+                            std::string(16, static_cast<char>(seed))) +
+         "\n" + sim::MakeHexRecord(1, 0, "") + "\n";
+}
+
+class UpgradeCommandTest : public ::testing::Test {
+ protected:
+  void Connect(sim::InstrumentConfig config, InterfaceKind kind = InterfaceKind::Usb,
+               bool connected = true) {
+    device_ = std::make_unique<SimulatedInstrument>(std::move(config));
+    device_->Attach(link_);
+    link_.settings.interfaceKind = kind;
+    link_.info.connected = connected;
+    if (connected) link_.Open();
+    state_.pollingEnabled = true;
+  }
+  static sim::InstrumentConfig Instrument(const char* idn, const char* version = "VXM66,150,1") {
+    sim::InstrumentConfig config;
+    config.idn = idn;
+    config.version = version;
+    return config;
+  }
+
+  std::string Descriptor(const std::string& text, const std::string& name = "set.upg") {
+    for (const char* file : {"a.hex", "b.hex", "c.hex", "d.hex"})
+      dir_.Write(file, SmallHex(file[0] - 'a' + 1));
+    return dir_.Write(name, text);
+  }
+
+  UpgradeResult Run(const std::optional<std::string>& path) {
+    ui_.files.push_back(path);
+    UpgradeCommandContext context{ui_,    frontEnd_,          link_,       state_,
+                                  clock_, SystemFileFinder(), std::nullopt};
+    UpgradeResult result = RunUpgradeCommand(context);
+    EXPECT_TRUE(state_.pollingEnabled) << "polling not restored";
+    return result;
+  }
+
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : ui_.messages) texts.push_back(m.text);
+    return texts;
+  }
+
+  FakeClock clock_;
+  InstrumentLink link_;
+  ShellState state_;
+  RecordingUi ui_;
+  FakeFrontEnd frontEnd_{link_, state_, clock_};
+  ScratchDir dir_;
+  std::unique_ptr<SimulatedInstrument> device_;
+};
+
+TEST_F(UpgradeCommandTest, AcceptedDescriptorIsWrittenWithPollingOffThroughout) {
+  Connect(Instrument("Veltmark,VXM66,10472,2.15"));
+  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex\nLOAD,2,B.HEX\n");
+  const UpgradeResult result = Run(path);
+  EXPECT_EQ(result.outcome, UpgradeOutcome::Succeeded);
+  EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+  EXPECT_FALSE(frontEnd_.pollingDuringList);
+  EXPECT_FALSE(frontEnd_.listBlocked);
+  ASSERT_EQ(frontEnd_.list.rows.size(), 2u);
+  EXPECT_EQ(frontEnd_.list.rows[1].name, "b.hex");
+  EXPECT_EQ(device_->instrument->GetFlash().At(2).erases, 1);
+  EXPECT_EQ(ui_.openDialogs.size(), 1u);
+  EXPECT_EQ(ui_.openDialogs[0].title, "Select Firmware Upgrade File");
+  EXPECT_EQ(ui_.openDialogs[0].filterName, "Upgrade Descriptor");
+  EXPECT_EQ(ui_.openDialogs[0].filterPattern, "*.up*");
+  ASSERT_EQ(ui_.openDialogs[0].moreFilters.size(), 1u);
+  EXPECT_EQ(ui_.openDialogs[0].moreFilters[0].second, "*.hex");
+  EXPECT_EQ(ui_.waitDepth, 0);
+  EXPECT_TRUE(link_.info.connected);
+}
+
+TEST_F(UpgradeCommandTest, ModelAndVersionChecksDecideAsTheirTablesSay) {
+  struct Case {
+    const char* idn;
+    const char* version;
+    const char* descriptor;
+    const char* message;  // "" when the list is reached
+  };
+  const char* mismatch =
+      "The upgrade file is for a VXM26. You are connected to a VXM66\n\nPlease ensure the firmware "
+      "file name and target instrument model match before continuing\n";
+  const Case cases[] = {
+      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66\nLOAD,0,a.hex", ""},
+      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM26\nLOAD,0,a.hex", mismatch},
+      {"Veltmark,J7B39,1,1", "V,150", "TARGET,J7Bxx\nLOAD,0,a.hex", ""},
+      {"Veltmark,J7B733,1,1", "V,150", "TARGET,J7Bxx\nLOAD,0,a.hex", ""},
+      {"Veltmark,VXM66,1,1", "V,150", "TARGET,J7Bxx\nLOAD,0,a.hex",
+       "The upgrade file is for a J7Bxx. You are connected to a VXM66\n\nPlease ensure the "
+       "firmware file name and target instrument model match before continuing\n"},
+      {"Veltmark,HLTB63,1,1", "V,150", "TARGET,HLTB26\nLOAD,0,a.hex", ""},
+      {"Veltmark,VXM66,1,1", "V,150", "LOAD,0,a.hex",
+       "The upgrade file is for a Unknown Model. You are connected to a VXM66\n\nPlease ensure "
+       "the firmware file name and target instrument model match before continuing\n"},
+      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex",
+       "The connected instrument is incompatible with the selected firmware"},
+      {"Veltmark,VXM66,1,1", "V,250", "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex", ""},
+      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66\nTARGET,VXM66,200\nLOAD,0,a.hex",
+       "Error reading firmware, unable to determine firmware target"},
+      {"Veltmark,VXM66,1,1", "V150", "TARGET,VXM66,200,lt,x\nLOAD,0,a.hex",
+       "Error communicating with instrument, unable to determine instrument internal version"},
+      {"Veltmark,VXM66,1,1", "V,150",
+       "TARGET,VXM66,200,gt,x\nLOAD,0,a.hex\nTARGET,VXM66,150,eq,x\nLOAD,1,b.hex", ""},
+      {"Veltmark,VXM66,1,1", "V,150",
+       "TARGET,VXM66,200,gt,x\nLOAD,0,a.hex\nTARGET,VXM66,150,x,x\nLOAD,1,b.hex",
+       "Error reading firmware, unable to determine firmware target"},
+  };
+  for (const Case& c : cases) {
+    ui_.messages.clear();
+    frontEnd_.lists = 0;
+    frontEnd_.accept = false;
+    Connect(Instrument(c.idn, c.version));
+    const UpgradeResult result = Run(Descriptor(c.descriptor));
+    if (*c.message) {
+      ASSERT_EQ(ui_.messages.size(), 1u) << c.descriptor;
+      EXPECT_EQ(ui_.messages[0].text, c.message) << c.descriptor;
+      EXPECT_EQ(ui_.messages[0].caption, "Parlex2");
+      EXPECT_EQ(frontEnd_.lists, 0) << c.descriptor;
+    } else {
+      EXPECT_TRUE(ui_.messages.empty()) << c.descriptor << ": " << ui_.messages[0].text;
+      EXPECT_EQ(frontEnd_.lists, 1) << c.descriptor;
+      EXPECT_EQ(result.reason, RefusalReason::ListDeclined);
+    }
+    EXPECT_EQ(result.outcome, UpgradeOutcome::Refused);
+  }
+}
+
+TEST_F(UpgradeCommandTest, SelectedTableIsListedWithItsOwnEntryCount) {
+  Connect(Instrument("Veltmark,VXM66,1,1", "V,250"));
+  frontEnd_.accept = false;
+  Run(
+      Descriptor("TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex\n"
+                 "TARGET,VXM66,200,lt,x\nLOAD,3,d.hex\n"));
+  ASSERT_EQ(frontEnd_.list.rows.size(), 3u);
+  EXPECT_EQ(frontEnd_.list.rows[2].name, "c.hex");
+  // The other way round: the second table with one entry, not three rows.
+  Connect(Instrument("Veltmark,VXM66,1,1", "V,150"));
+  Run(
+      Descriptor("TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex\n"
+                 "TARGET,VXM66,200,lt,x\nLOAD,3,d.hex\n"));
+  ASSERT_EQ(frontEnd_.list.rows.size(), 1u);
+  EXPECT_EQ(frontEnd_.list.rows[0].name, "d.hex");
+}
+
+TEST_F(UpgradeCommandTest, RefusalsBeforeTheListSendNothingButIdentification) {
+  const auto onlyIdentification = [&] {
+    for (char c : device_->peer->written) {
+      if (c == 0x19) return false;  // the boot loader's wake byte
+    }
+    return true;
+  };
+  // Extension routes: UPG read, upz not.
+  Connect(Instrument("Veltmark,VXM66,1,1"));
+  frontEnd_.accept = false;
+  Run(Descriptor("TARGET,VXM66\nLOAD,0,a.hex", "SET.UPG"));
+  EXPECT_EQ(frontEnd_.lists, 1);
+  Run(Descriptor("TARGET,VXM66\nLOAD,0,a.hex", "set.upz"));
+  EXPECT_EQ(Texts().back(), "No valid load lines found in the upgrade descriptor file");
+
+  // Fifty entries end silently.
+  std::string fifty = "TARGET,VXM66\n";
+  for (int i = 0; i < 50; ++i) fifty += "LOAD,0,a.hex\n";
+  ui_.messages.clear();
+  EXPECT_EQ(Run(Descriptor(fifty)).reason, RefusalReason::TooManyEntries);
+  EXPECT_TRUE(ui_.messages.empty());
+
+  // The warning: Cancel ends the command before the list.
+  ui_.answers = {MessageAnswer::Cancel};
+  frontEnd_.lists = 0;
+  EXPECT_EQ(Run(Descriptor("TARGET,VXM66\nWARNING,Read the notes first\nLOAD,0,a.hex")).reason,
+            RefusalReason::WarningDeclined);
+  EXPECT_EQ(ui_.messages.back().caption, "Firmware Warning");
+  EXPECT_EQ(ui_.messages.back().text, "Read the notes first");
+  EXPECT_EQ(frontEnd_.lists, 0);
+
+  // A blocked list cannot be accepted, whatever the front end answers.
+  frontEnd_.accept = true;
+  EXPECT_EQ(Run(Descriptor("TARGET,VXM66\nLOAD,0,a.hex\nLOAD,1,gone.hex")).reason,
+            RefusalReason::ListBlocked);
+  EXPECT_TRUE(frontEnd_.listBlocked);
+  EXPECT_EQ(frontEnd_.progressRuns, 0);
+
+  // Main hex: a wrong name, then a name with missing companions.
+  ui_.messages.clear();
+  EXPECT_EQ(Run(dir_.Write("main.hex", SmallHex(1))).reason, RefusalReason::NotMainHex);
+  EXPECT_EQ(Texts().back(), "Please choose the main hex file for the Instrument to upgrade");
+  // An ordinary instrument: the main-hex route has no target model.
+  EXPECT_EQ(Run(dir_.Write("A1_V2.hex", SmallHex(1))).reason, RefusalReason::ModelMismatch);
+  EXPECT_TRUE(onlyIdentification());
+
+  // The file dialog cancelled: nothing at all.
+  device_->peer->written.clear();
+  EXPECT_EQ(Run(std::nullopt).outcome, UpgradeOutcome::Cancelled);
+  EXPECT_EQ(device_->peer->written, "");
+}
+
+TEST_F(UpgradeCommandTest, BootcodeInstrumentTakesMainHexWithoutChecks) {
+  sim::InstrumentConfig config;
+  config.personality = sim::Personality::kBootcode;
+  Connect(config);
+  dir_.Write("DSP_V2.HEX", SmallHex(2));
+  dir_.Write("FPG_V2.HEX", SmallHex(3));
+  const UpgradeResult result = Run(dir_.Write("A1_V2.HEX", SmallHex(4)));
+  EXPECT_EQ(result.outcome, UpgradeOutcome::Succeeded);
+  EXPECT_EQ(frontEnd_.list.rows.size(), 3u);
+  EXPECT_EQ(frontEnd_.list.target, "");
+  const auto& flash = device_->instrument->GetFlash();
+  EXPECT_EQ(flash.At(0).erases, 1);
+  EXPECT_EQ(flash.At(1).erases, 1);
+  EXPECT_EQ(flash.At(2).erases, 1);
+}
+
+TEST_F(UpgradeCommandTest, InstrumentDetectionAndTheQuestion) {
+  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex");
+  // Not connected, the user says No: nothing read, no list.
+  Connect(Instrument("Veltmark,VXM66,1,1"), InterfaceKind::Usb, false);
+  ui_.answers = {MessageAnswer::No};
+  EXPECT_EQ(Run(path).outcome, UpgradeOutcome::NoInstrument);
+  EXPECT_EQ(Texts(), std::vector<std::string>{kNoInstrumentQuestion});
+  EXPECT_EQ(frontEnd_.lists, 0);
+
+  // Yes, and an ordinary instrument answers: not detected, so the model
+  // check names both models.
+  Connect(Instrument("Veltmark,VXM66,1,1"), InterfaceKind::Usb, false);
+  ui_.messages.clear();
+  ui_.answers = {MessageAnswer::Yes};
+  EXPECT_EQ(Run(path).reason, RefusalReason::ModelMismatch);
+  ASSERT_EQ(ui_.messages.size(), 2u);
+  EXPECT_EQ(ui_.messages[1].text.substr(0, 62),
+            "The upgrade file is for a VXM66. You are connected to a VXM66\n");
+
+  // Yes, and nobody answers: said plainly instead of "no load lines".
+  sim::InstrumentConfig silent;
+  silent.personality = sim::Personality::kSilent;
+  Connect(silent, InterfaceKind::Usb, false);
+  ui_.messages.clear();
+  ui_.answers = {MessageAnswer::Yes};
+  EXPECT_EQ(Run(path).outcome, UpgradeOutcome::NoInstrument);
+  EXPECT_EQ(Texts(), (std::vector<std::string>{kNoInstrumentQuestion, kNoInstrumentAfterAll}));
+
+  // A serial-only model over the LAN: refused after one more identification.
+  Connect(Instrument("Veltmark,ZQM7133,1,1"), InterfaceKind::Lan);
+  ui_.messages.clear();
+  device_->peer->written.clear();
+  EXPECT_EQ(Run(path).reason, RefusalReason::LanSerialOnly);
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>{
+                "ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a serial "
+                "connection"});
+  std::size_t idns = 0;
+  for (std::size_t at = device_->peer->written.find("*IDN?"); at != std::string::npos;
+       at = device_->peer->written.find("*IDN?", at + 1)) {
+    ++idns;
+  }
+  EXPECT_EQ(idns, 2u);
+}
+
+TEST_F(UpgradeCommandTest, ScriptRunningOrSteppingRefusesTheCommand) {
+  Connect(Instrument("Veltmark,VXM66,1,1"));
+  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex");
+  for (int scriptState : {kScriptRunning, kScriptStep}) {
+    state_.scriptState = scriptState;
+    device_->peer->written.clear();
+    ui_.messages.clear();
+    EXPECT_EQ(Run(path).reason, RefusalReason::ScriptRunning);
+    EXPECT_EQ(Texts(), std::vector<std::string>{kScriptRunningMessage});
+    EXPECT_EQ(device_->peer->written, "");
+    EXPECT_TRUE(ui_.openDialogs.empty());
+    EXPECT_EQ(state_.scriptState, scriptState);
+  }
+  // A stopped script does not stand in the way.
+  state_.scriptState = kScriptStopped;
+  frontEnd_.accept = false;
+  Run(path);
+  EXPECT_EQ(frontEnd_.lists, 1);
+}
+
+TEST_F(UpgradeCommandTest, LanLinkIsOpenedAgainAfterASuccessfulUpgrade) {
+  Connect(Instrument("Veltmark,VXM66,10472,2.15"), InterfaceKind::Lan);
+  int opens = 0;
+  auto peer = device_->peer;
+  link_.SetTransportFactory([&opens, peer](const ConnectionSettings&, std::string*) {
+    ++opens;
+    return std::make_unique<testing::MemoryTransport>(peer);
+  });
+  EXPECT_EQ(Run(Descriptor("TARGET,VXM66\nLOAD,0,a.hex")).outcome, UpgradeOutcome::Succeeded);
+  EXPECT_EQ(opens, 3);  // two identifications and the reopening
+  EXPECT_TRUE(link_.portOpen());
+}
+
+}  // namespace
+}  // namespace parlex2

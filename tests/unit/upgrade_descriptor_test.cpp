@@ -1,0 +1,297 @@
+// Reading upgrade descriptors: keywords, fields, families, serial ranges, the
+// two conditional tables, and input that makes no sense.
+#include "upgrade/upgrade_descriptor.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/upgrade_support.h"
+
+namespace parlex2 {
+namespace {
+
+using testing::ListFinder;
+
+#ifdef _WIN32
+constexpr char kDir[] = "C:\\fw\\";
+#else
+constexpr char kDir[] = "/fw/";
+#endif
+
+struct Parsed {
+  int result = 0;
+  UpgradeDescriptor d;
+  LoadTable tables[2];
+  bool blocked = false;
+};
+
+std::unique_ptr<Parsed> Parse(const std::string& text, ListFinder& finder) {
+  auto p = std::make_unique<Parsed>();
+  p->result = ParseUpgradeDescriptorText(text, std::string(kDir) + "set.upg", finder, p->tables,
+                                         kLoadTableCapacity, p->d, p->blocked);
+  return p;
+}
+
+std::unique_ptr<Parsed> Parse(const std::string& text) {
+  ListFinder finder;
+  for (const char* name : {"a.hex", "b.hex", "c.hex", "d.hex"})
+    finder.Add(std::string(kDir) + name);
+  return Parse(text, finder);
+}
+
+TEST(UpgradeDescriptor, KeywordsAreRecognisedOnlyAtTheStartInOneOfTwoSpellings) {
+  struct Case {
+    const char* line;
+    int entries;  // entries read from the line
+  };
+  const Case cases[] = {
+      {"LOAD,0,a.hex", 1},
+      {"load,0,a.hex", 1},
+      {"LOADER,0,a.hex", 1},     // a prefix is enough
+      {"Load,0,a.hex", 0},       // mixed case is no keyword
+      {" LOAD,0,a.hex", 0},      // not in column 1
+      {"; LOAD,0,a.hex", 0},     // a comment
+      {"load,0,a.hex LOAD", 0},  // the upper-case spelling decides when present
+      {"OVER,0,a.hex", 1},
+      {"over,0,a.hex", 1},
+      {"LOAD", 0},        // no comma
+      {"LOAD,   ", 0},    // no sector
+      {"LOAD,3", 0},      // no file name
+      {"LOAD,3, \t", 0},  // blank file name
+      {"", 0},
+  };
+  for (const Case& c : cases) {
+    auto p = Parse(c.line);
+    EXPECT_EQ(p->result, c.entries) << c.line;
+  }
+  // Lower-case target with the upper-case word further on is no TARGET line.
+  auto p = Parse("target,VXM66 TARGET\nLOAD,0,a.hex");
+  EXPECT_EQ(p->d.targetModel, "");
+}
+
+TEST(UpgradeDescriptor, EntryFieldsKeepTheRestOfTheLineAsTheFileName) {
+  auto p = Parse("LOAD, 3 ,\tb.hex \nOVER,\t2,a.hex\nLOAD,1,missing.hex");
+  ASSERT_EQ(p->result, 3);
+  const LoadEntry& load = p->tables[0].entries[0];
+  EXPECT_EQ(load.sector, 3);
+  EXPECT_EQ(load.fileInfo.name, "b.hex ");  // trailing blank kept, so not found
+  EXPECT_FALSE(load.found);
+  EXPECT_FALSE(load.over);
+  EXPECT_EQ(load.path, std::string(kDir) + "b.hex ");
+  const LoadEntry& over = p->tables[0].entries[1];
+  EXPECT_TRUE(over.over);
+  EXPECT_TRUE(over.found);
+  EXPECT_EQ(over.sector, 2);
+  EXPECT_EQ(over.path, std::string(kDir) + "a.hex");
+  EXPECT_EQ(p->tables[0].entries[2].fileInfo.name, "missing.hex");
+  EXPECT_FALSE(p->tables[0].entries[2].found);
+  // A missing file does not block here; the list does that.
+  EXPECT_FALSE(p->blocked);
+}
+
+TEST(UpgradeDescriptor, TargetLinesSetModelConditionAndFamily) {
+  auto p = Parse("TARGET, VXM86 xx ,1 2 3, GTEQ ,ignored\nLOAD,15,a.hex");
+  EXPECT_EQ(p->d.targetModel, "VXM86xx");
+  EXPECT_EQ(p->d.versionReference[0], 123);
+  EXPECT_EQ(p->d.versionTest[0], VersionTest::GreaterOrEqual);
+  EXPECT_FALSE(p->blocked);  // sector 15 is allowed for the VXM86 family
+
+  struct Case {
+    const char* text;
+    VersionTest test;
+    bool blocked;
+  };
+  const Case cases[] = {
+      {"TARGET,VXM66\nLOAD,7,a.hex", VersionTest::NoCondition, false},
+      {"TARGET,VXM66\nLOAD,8,a.hex", VersionTest::NoCondition, true},
+      {"TARGET,J7B39\nLOAD,8,a.hex", VersionTest::NoCondition, false},
+      {"LOAD,8,a.hex\nTARGET,J7B39", VersionTest::NoCondition, true},  // family unknown yet
+      {"TARGET,VXM66\nLOAD,15,a.hex", VersionTest::NoCondition, true},
+      {"TARGET,VXM86\nLOAD,-1,a.hex", VersionTest::NoCondition, true},
+      {"TARGET,VXM66,200\nLOAD,0,a.hex", VersionTest::Unusable, false},
+      {"TARGET\nLOAD,0,a.hex", VersionTest::Unusable, false},
+      {"TARGET,VXM66,200,about\nLOAD,0,a.hex", VersionTest::Unusable, false},
+      {"target,VXM66,200,lt\nLOAD,0,a.hex", VersionTest::Less, false},
+      {"TARGET,VXM66,200,Gt,\nLOAD,0,a.hex", VersionTest::Greater, false},
+      {"TARGET,VXM66,200,lteq\nLOAD,0,a.hex", VersionTest::LessOrEqual, false},
+      {"TARGET,VXM66,200,EQ\nLOAD,0,a.hex", VersionTest::Equal, false},
+  };
+  for (const Case& c : cases) {
+    auto q = Parse(c.text);
+    EXPECT_EQ(q->d.versionTest[0], c.test) << c.text;
+    EXPECT_EQ(q->blocked, c.blocked) << c.text;
+    EXPECT_EQ(q->result, 1) << c.text;
+  }
+  // A model name longer than the record holds is cut, never overrun.
+  auto longName = Parse("TARGET,VXM86ABCDEFGHIJKLMNOPQRSTUVWXYZ\nLOAD,15,a.hex");
+  EXPECT_EQ(longName->d.targetModel, "VXM86ABCDEFGHIJKLMNO");
+  EXPECT_FALSE(longName->blocked);
+}
+
+TEST(UpgradeDescriptor, SerialRangesAttachToTheNextCountEntries) {
+  auto p = Parse("SERIAL,2,100,200\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex");
+  ASSERT_EQ(p->result, 3);
+  EXPECT_EQ(p->tables[0].entries[0].serialLow, 100);
+  EXPECT_EQ(p->tables[0].entries[1].serialHigh, 200);
+  EXPECT_EQ(p->tables[0].entries[2].serialLow, 0);
+  EXPECT_EQ(p->tables[0].entries[2].serialHigh, 0);
+
+  for (const char* cancelling :
+       {"SERIAL,0,1,2", "SERIAL,10,1,2", "SERIAL,1,-5,2", "SERIAL,1,5", "serial,1,5,6x"}) {
+    auto q = Parse(std::string("SERIAL,3,100,200\nLOAD,0,a.hex\n") + cancelling + "\nLOAD,1,b.hex");
+    EXPECT_EQ(q->tables[0].entries[0].serialLow, 100) << cancelling;
+    // The lower-case spelling is no SERIAL line, so the old range goes on.
+    const bool lowerCase = cancelling[0] == 's';
+    EXPECT_EQ(q->tables[0].entries[1].serialLow, lowerCase ? 100 : 0) << cancelling;
+  }
+}
+
+TEST(UpgradeDescriptor, SecondConditionStartsTheSecondTableAndAThirdIsIgnored) {
+  auto p = Parse(
+      "TARGET,VXM66,200,gteq\nWARNING,first\nLOAD,0,a.hex\nLOAD,1,b.hex\n"
+      "TARGET,VXM66,200,lt\nWARNING,second\nLOAD,2,c.hex\n"
+      "TARGET,VXM99,5,eq\nLOAD,3,d.hex");
+  EXPECT_EQ(p->d.entryCount[0], 2);
+  EXPECT_EQ(p->d.entryCount[1], 2);
+  EXPECT_EQ(p->result, 2);  // the count of the table current at the end
+  EXPECT_EQ(p->d.versionTest[1], VersionTest::Less);
+  EXPECT_EQ(p->d.warningText[0], "first");
+  EXPECT_EQ(p->d.warningText[1], "second");
+  EXPECT_EQ(p->d.targetModel, "VXM66");  // the third TARGET line changed nothing
+  EXPECT_EQ(p->tables[1].entries[1].sector, 3);
+
+  // With the first file missing the second condition replaces the first.
+  auto q = Parse("TARGET,VXM66,200,gteq\nLOAD,0,x.hex\nTARGET,VXM66,100,lt\nLOAD,1,a.hex");
+  EXPECT_EQ(q->d.entryCount[1], 0);
+  EXPECT_EQ(q->result, 2);
+  EXPECT_EQ(q->d.versionTest[0], VersionTest::Less);
+}
+
+TEST(UpgradeDescriptor, ReadingStopsAtFiftyEntries) {
+  std::string text;
+  for (int i = 0; i < 60; ++i) text += "LOAD,0,a.hex\n";
+  text += "TARGET,VXM66\n";
+  auto p = Parse(text);
+  EXPECT_EQ(p->result, 50);
+  EXPECT_EQ(p->d.targetModel, "");  // nothing after the 51st entry line is read
+  EXPECT_EQ(Parse("TARGET,VXM66\n; nothing to load\n")->result, 0);
+}
+
+TEST(UpgradeDescriptor, HostileInputIsReadWithoutHarm) {
+  // Long lines come in pieces of 259 characters; only a piece that begins
+  // with a keyword counts.
+  const std::string longName(600, 'n');
+  auto p = Parse("LOAD,4," + longName + "\nWARNING," + std::string(400, 'w') + "\n");
+  ASSERT_EQ(p->result, 1);
+  EXPECT_EQ(p->tables[0].entries[0].fileInfo.name.size(), 259u - 7u);
+  EXPECT_EQ(p->d.warningText[0].size(), 259u - 8u);
+
+  std::string junk;
+  std::mt19937 random(7);
+  for (int i = 0; i < 20000; ++i) junk.push_back(static_cast<char>(random()));
+  junk += "\nLOAD,1,a.hex\r\n";
+  auto q = Parse(junk);
+  EXPECT_GE(q->result, 1);
+  EXPECT_LE(q->result, 50);
+
+  // CR LF and LF descriptors read alike; a NUL ends the line's text.
+  auto crlf = Parse("TARGET,VXM66\r\nLOAD,2,a.hex\r\n");
+  EXPECT_EQ(crlf->d.targetModel, "VXM66");
+  EXPECT_TRUE(crlf->tables[0].entries[0].found);
+  auto nul = Parse(std::string("LOAD,2,a.hex\0junk\n", 18));
+  EXPECT_TRUE(nul->tables[0].entries[0].found);
+}
+
+TEST(UpgradeDescriptor, MutatedDescriptorsKeepEveryRecordWithinItsLimits) {
+  const std::string seed =
+      "TARGET,VXM86xx,200,gteq,x\r\nWARNING,Careful\r\nSERIAL,2,100,200\r\nLOAD,0,a.hex\r\n"
+      "OVER,15,b.hex\r\nTARGET,VXM86xx,200,lt,x\r\nLOAD,1,c.hex\r\nload,2,d.hex\n";
+  const std::string alphabet =
+      "TARGETWARNINGSERIALOVERLOADtargetwarningoverload,, \t\r\n0123456789-\\{}\x80\xff";
+  std::mt19937 random(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = seed;
+    const int edits = 1 + static_cast<int>(random() % 12);
+    for (int e = 0; e < edits; ++e) {
+      const std::size_t at = random() % (text.size() + 1);
+      const char c = alphabet[random() % alphabet.size()];
+      switch (random() % 4) {
+        case 0:
+          text.insert(at, 1, c);
+          break;
+        case 1:
+          if (at < text.size()) text.erase(at, 1 + random() % 8);
+          break;
+        case 2:
+          if (at < text.size()) text[at] = c;
+          break;
+        case 3:
+          text.insert(at, text.substr(random() % text.size(), random() % 40));
+          break;
+      }
+    }
+    auto p = Parse(text);
+    ASSERT_GE(p->result, 0) << text;
+    ASSERT_LE(p->result, 50) << text;
+    ASSERT_LE(p->d.targetModel.size(), kTargetModelMax);
+    for (int t = 0; t < 2; ++t) {
+      ASSERT_LE(p->d.entryCount[t], 50);
+      ASSERT_LE(p->d.warningText[t].size(), kWarningTextMax);
+      for (const LoadEntry& e : p->tables[t].entries) {
+        ASSERT_LE(e.path.size(), kPathMax);
+        ASSERT_LE(e.fileInfo.name.size(), kPathMax);
+      }
+    }
+  }
+}
+
+TEST(UpgradeDescriptor, FilesThatCannotBeReadGiveNoEntries) {
+  testing::ScratchDir dir;
+  UpgradeDescriptor d;
+  LoadTable tables[2];
+  bool blocked = false;
+  ListFinder finder;
+  EXPECT_EQ(ParseUpgradeDescriptor(dir.Prefix() + "none.upg", finder, tables, 50, d, blocked), 0);
+  EXPECT_EQ(d.versionTest[0], VersionTest::NoCondition);
+  EXPECT_EQ(ParseUpgradeDescriptor(dir.Prefix(), finder, tables, 50, d, blocked), 0);
+  const std::string empty = dir.Write("empty.upg", "");
+  EXPECT_EQ(ParseUpgradeDescriptor(empty, finder, tables, 50, d, blocked), 0);
+  const std::string good = dir.Write("good.upg", "LOAD,0,main.hex\n");
+  EXPECT_EQ(ParseUpgradeDescriptor(good, finder, tables, 50, d, blocked), 1);
+  EXPECT_EQ(tables[0].entries[0].path, dir.Prefix() + "main.hex");
+}
+
+TEST(UpgradeDescriptor, DirectoryPartEndsAtThePlatformsSeparators) {
+  EXPECT_EQ(DirectoryOf("set.upg"), "");
+  EXPECT_EQ(DirectoryOf("/a/b/set.upg"), "/a/b/");
+#ifdef _WIN32
+  EXPECT_EQ(DirectoryOf("C:\\fw/sub\\set.upg"), "C:\\fw/sub\\");
+  EXPECT_EQ(DirectoryOf("C:\\fw\\sub/set.upg"), "C:\\fw\\sub/");
+#else
+  EXPECT_EQ(DirectoryOf("/fw/a\\b.upg"), "/fw/");
+#endif
+}
+
+TEST(UpgradeDescriptor, SystemFinderMatchesNamesWithoutRegardToCase) {
+  testing::ScratchDir dir;
+  dir.Write("Main_V2.HEX", ":00000001FF\n");
+  dir.Write("Sub/Dsp.Hex", ":00000001FF\n");
+  std::filesystem::create_directory(dir.Prefix() + "folder.hex");
+  std::string foundPath;
+  auto info = SystemFileFinder().Find(dir.Prefix() + "main_v2.hex", &foundPath);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->name, "Main_V2.HEX");
+  EXPECT_EQ(info->size, 12u);
+  std::string bytes;
+  EXPECT_TRUE(ReadWholeFile(foundPath, bytes));
+  EXPECT_EQ(bytes, ":00000001FF\n");
+  EXPECT_TRUE(SystemFileFinder().Find(dir.Prefix() + "SUB\\dsp.hex", nullptr));
+  EXPECT_FALSE(SystemFileFinder().Find(dir.Prefix() + "folder.hex", nullptr));
+  EXPECT_FALSE(SystemFileFinder().Find(dir.Prefix() + "other.hex", nullptr));
+  EXPECT_FALSE(SystemFileFinder().Find(dir.Prefix() + "*.hex", nullptr));
+}
+
+}  // namespace
+}  // namespace parlex2

@@ -1,0 +1,316 @@
+// The upgrade worker against the simulator's instrument, in process: what it
+// sends, what it reports, and what ends up in the flash.
+#include "upgrade/upgrade_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "sim/boot_loader.h"
+#include "sim/intel_hex.h"
+#include "support/fake_clock.h"
+#include "support/upgrade_support.h"
+#include "upgrade/boot_protocol.h"
+#include "upgrade/firmware_list.h"
+
+namespace parlex2 {
+namespace {
+
+using testing::FakeClock;
+using testing::RecordingProgress;
+using testing::ScratchDir;
+using testing::SimulatedInstrument;
+
+// A firmware file of `records` data records of random bytes from `address`,
+// with a comment line and an end record; `lineEnd` "\n" or "\r\n".
+std::string HexFile(std::uint32_t seed, int records, std::uint16_t address,
+                    const std::string& lineEnd = "\n") {
+  std::mt19937 random(seed);
+  std::string text = "; firmware\n";
+  text += sim::MakeHexRecord(4, 0, std::string("\x00\x01", 2)) + lineEnd;
+  for (int i = 0; i < records; ++i) {
+    std::string data;
+    for (int j = 0; j < 16; ++j) data.push_back(static_cast<char>(random()));
+    text += sim::MakeHexRecord(0, static_cast<std::uint16_t>(address + 16 * i), data) + lineEnd;
+  }
+  return text + sim::MakeHexRecord(1, 0, "") + lineEnd;
+}
+
+std::map<std::uint32_t, std::uint8_t> Image(const std::string& text) {
+  std::map<std::uint32_t, std::uint8_t> image;
+  EXPECT_TRUE(sim::HexFileImage(text, image));
+  return image;
+}
+
+class UpgradeWorkerTest : public ::testing::Test {
+ protected:
+  explicit UpgradeWorkerTest(sim::InstrumentConfig config = {}) : device_(std::move(config)) {
+    device_.Attach(link_);
+    link_.settings.interfaceKind = InterfaceKind::Usb;
+    EXPECT_EQ(link_.Open(), 0);
+  }
+
+  void Add(int sector, const std::string& name, const std::string& bytes, bool over = false) {
+    LoadEntry& e = table_.entries[count_++];
+    e.path = dir_.Write(name, bytes);
+    e.sector = sector;
+    e.over = over;
+    e.found = true;
+    e.fileInfo.name = name;
+    e.fileInfo.size = static_cast<std::uint32_t>(bytes.size());
+  }
+
+  void Run(const char* idn = "Veltmark,VXM86,150,1") {
+    bool blocked = false;
+    BuildFirmwareList(table_, count_, idn, "VXM86", blocked);
+    descriptor_.loadTable = &table_;
+    device_.peer->written.clear();
+    RunUpgradeWorker(descriptor_, link_, progress_, clock_);
+  }
+
+  const sim::Flash& Flash() const { return device_.instrument->GetFlash(); }
+  std::string Sent() const { return device_.peer->written; }
+
+  FakeClock clock_;
+  SimulatedInstrument device_;
+  InstrumentLink link_;
+  ScratchDir dir_;
+  LoadTable table_;
+  int count_ = 0;
+  UpgradeDescriptor descriptor_;
+  RecordingProgress progress_;
+};
+
+TEST_F(UpgradeWorkerTest, TwoSectorsAreErasedProgrammedAndTheInstrumentRestarted) {
+  const std::string main = HexFile(1, 40, 0x0000);
+  const std::string second = HexFile(2, 10, 0x8000, "\r\n");
+  Add(0, "main.hex", main);
+  Add(2, "second.hex", second);
+  const std::uint64_t start = clock_.TickMs();
+  Run();
+
+  EXPECT_TRUE(descriptor_.upgradeSucceeded);
+  EXPECT_EQ(progress_.finished, 1);
+  EXPECT_EQ(
+      progress_.statuses,
+      (std::vector<std::string>{"Initialising Instrument", "Erasing sector 0", "Erasing sector 2",
+                                "Sending file main.hex", "Sending file second.hex",
+                                "Restarting Instrument", "Finished"}));
+  EXPECT_EQ(progress_.logs,
+            (std::vector<std::string>{"Instrument initialised OK", "All sectors erased OK",
+                                      "Firmware sent OK"}));
+  // Erasing shows 51 then 100; programming climbs back from 0 to 100.
+  ASSERT_GE(progress_.percents.size(), 5u);
+  EXPECT_EQ(progress_.percents[0], 0);
+  EXPECT_EQ(progress_.percents[1], 51);
+  EXPECT_EQ(progress_.percents[2], 100);
+  EXPECT_EQ(progress_.percents[3], 0);
+  EXPECT_EQ(progress_.percents.back(), 100);
+  for (std::size_t i = 4; i < progress_.percents.size(); ++i) {
+    EXPECT_GT(progress_.percents[i], progress_.percents[i - 1]);
+  }
+
+  EXPECT_EQ(Flash().At(0).erases, 1);
+  EXPECT_EQ(Flash().At(2).erases, 1);
+  EXPECT_EQ(Flash().At(0).bytes, Image(main));
+  EXPECT_EQ(Flash().At(2).bytes, Image(second));
+  EXPECT_FALSE(device_.instrument->InBootLoader());
+  // Comment lines are read but never sent; a CR LF file sends LF records.
+  EXPECT_EQ(Sent().find("; firmware"), std::string::npos);
+  EXPECT_EQ(Sent().find("\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(Sent().substr(0, 1), std::string(1, kBootWakeByte));
+  EXPECT_EQ(Sent().substr(Sent().size() - 3), "z\n\x15");
+  // The settling waits: 1 s + 5 s around the wake byte, 0.5 s + 1 s restart.
+  EXPECT_GE(clock_.TickMs() - start, 7500u);
+}
+
+TEST_F(UpgradeWorkerTest, CrLfAndLfFilesSendTheSameBytes) {
+  Add(0, "lf.hex", HexFile(3, 5, 0));
+  Run();
+  const std::string lf = Sent();
+  device_ = SimulatedInstrument{};
+  device_.Attach(link_);
+  link_.Close();
+  link_.Open();
+  table_ = LoadTable{};
+  count_ = 0;
+  Add(0, "crlf.hex", HexFile(3, 5, 0, "\r\n"));
+  progress_.statuses.clear();
+  Run();
+  EXPECT_TRUE(descriptor_.upgradeSucceeded);
+  EXPECT_EQ(Sent(), lf);
+}
+
+TEST_F(UpgradeWorkerTest, SectorIsSkippedOnlyWhenEveryEntryNamingItIsOver) {
+  const std::string x = HexFile(4, 3, 0x0000);
+  const std::string y = HexFile(5, 3, 0x1000);
+  const std::string z = HexFile(6, 3, 0x2000);
+  const std::string w = HexFile(13, 3, 0x3000);
+  Add(1, "patch.hex", x, true);  // sector 1: an OVER ...
+  Add(1, "load.hex", y);         // ... and a LOAD: erased
+  Add(2, "two.hex", z);
+  Add(3, "over.hex", w, true);  // sector 3: OVER only, skipped
+  Run();
+  EXPECT_TRUE(descriptor_.upgradeSucceeded);
+  EXPECT_EQ(progress_.statuses[1], "Erasing sector 1");
+  EXPECT_EQ(progress_.statuses[2], "Erasing sector 2");
+  EXPECT_EQ(progress_.statuses[3], "Skipping sector 3");
+  EXPECT_EQ(Flash().At(1).erases, 1);
+  EXPECT_EQ(Flash().At(2).erases, 1);
+  EXPECT_EQ(Flash().At(3).erases, 0);
+  // Both files of sector 1 were programmed, each after its own access code.
+  auto both = Image(x);
+  for (auto& [address, byte] : Image(y)) both[address] = byte;
+  EXPECT_EQ(Flash().At(1).bytes, both);
+  EXPECT_EQ(Flash().At(3).bytes, Image(w));
+}
+
+TEST_F(UpgradeWorkerTest, EntriesHiddenFromTheListAreNeitherErasedNorProgrammed) {
+  Add(0, "all.hex", HexFile(7, 3, 0));
+  Add(3, "other.hex", HexFile(8, 3, 0));
+  table_.entries[1].serialLow = 500;  // not for serial 150
+  Run("Veltmark,VXM86,150,1");
+  EXPECT_TRUE(descriptor_.upgradeSucceeded);
+  EXPECT_EQ(Flash().At(3).erases, 0);
+  EXPECT_TRUE(Flash().At(3).bytes.empty());
+  for (const auto& status : progress_.statuses) EXPECT_EQ(status.find("other"), std::string::npos);
+}
+
+TEST_F(UpgradeWorkerTest, SectorWithoutAccessCodeIsRefusedBeforeAnythingIsSent) {
+  Add(0, "main.hex", HexFile(9, 3, 0));
+  Add(15, "big.hex", HexFile(10, 3, 0));
+  Run();
+  EXPECT_FALSE(descriptor_.upgradeSucceeded);
+  EXPECT_EQ(progress_.finished, 1);
+  EXPECT_EQ(Sent(), "");
+  ASSERT_EQ(progress_.logs.size(), 1u);
+  EXPECT_EQ(progress_.logs[0], "ERROR: Sector 15 cannot be written (no access code)");
+  EXPECT_TRUE(ExchangeSectorCode(link_, 15));  // fails, and sends nothing either
+  EXPECT_EQ(Sent(), "");
+}
+
+TEST_F(UpgradeWorkerTest, FilesThatCannotBeSentFailTheirEntry) {
+  // A record line longer than the worker reads at once goes out cut and is
+  // refused; a file gone since it was listed cannot be opened.
+  const std::string longRecord = ":" + std::string(600, 'A') + "\n";
+  Add(0, "long.hex", longRecord);
+  Run();
+  EXPECT_FALSE(descriptor_.upgradeSucceeded);
+  EXPECT_EQ(progress_.logs.back(), "ERROR: Failed to send file long.hex");
+  EXPECT_NE(Sent().find(":" + std::string(509, 'A') + "\r\n"), std::string::npos);
+  EXPECT_EQ(Sent().find(std::string(510, 'A')), std::string::npos);
+
+  table_ = LoadTable{};
+  count_ = 0;
+  Add(0, "gone.hex", HexFile(11, 2, 0));
+  std::filesystem::remove(table_.entries[0].path);
+  progress_.logs.clear();
+  Run();
+  EXPECT_EQ(progress_.logs.back(), "ERROR: Failed to send file gone.hex");
+  EXPECT_EQ(progress_.finished, 2);
+}
+
+TEST(UpgradeWorkerRetries, RecordIsSentFourTimesAtMost) {
+  for (int times : {3, 4}) {
+    sim::InstrumentConfig config;
+    config.refusals = {{2, times}};
+    config.ok = "OK";
+    FakeClock clock;
+    SimulatedInstrument device(config);
+    InstrumentLink link;
+    device.Attach(link);
+    link.settings.interfaceKind = InterfaceKind::Lan;
+    ASSERT_EQ(link.Open(), 0);
+    ScratchDir dir;
+    const std::string file = HexFile(12, 4, 0);
+    LoadTable table;
+    table.entries[0].path = dir.Write("f.hex", file);
+    table.entries[0].found = table.entries[0].listed = true;
+    table.entries[0].fileInfo = {0, 0, 0, 0, static_cast<std::uint32_t>(file.size()), "f.hex"};
+    UpgradeDescriptor d;
+    d.loadTable = &table;
+    RecordingProgress progress;
+    RunUpgradeWorker(d, link, progress, clock);
+    EXPECT_EQ(d.upgradeSucceeded, times == 3) << times;
+    if (times == 4) EXPECT_EQ(progress.logs.back(), "ERROR: Failed to send file f.hex");
+  }
+}
+
+TEST(UpgradeWorkerRetries, BootAccessIsTriedTwice) {
+  sim::InstrumentConfig config;
+  config.muteAfter = 0;  // the loader never answers
+  FakeClock clock;
+  SimulatedInstrument device(config);
+  InstrumentLink link;
+  device.Attach(link);
+  link.settings.interfaceKind = InterfaceKind::Usb;
+  ASSERT_EQ(link.Open(), 0);
+  LoadTable table;
+  table.entries[0].found = table.entries[0].listed = true;
+  table.entries[0].path = "unused";
+  UpgradeDescriptor d;
+  d.loadTable = &table;
+  RecordingProgress progress;
+  RunUpgradeWorker(d, link, progress, clock);
+  EXPECT_EQ(progress.logs, std::vector<std::string>{"ERROR: Instrument failed to initialise"});
+  const std::string& sent = device.peer->written;
+  std::size_t codes = 0;
+  for (std::size_t at = sent.find("C7D2z\n"); at != std::string::npos;
+       at = sent.find("C7D2z\n", at + 1)) {
+    ++codes;
+  }
+  EXPECT_EQ(codes, 2u);
+  EXPECT_EQ(sent.find('x'), std::string::npos);  // nothing erased
+  EXPECT_EQ(progress.finished, 1);
+}
+
+TEST(UpgradeWorkerThread, RunsTheWorkerOnItsOwnThread) {
+  FakeClock clock;
+  SimulatedInstrument device;
+  InstrumentLink link;
+  device.Attach(link);
+  link.settings.interfaceKind = InterfaceKind::Usb;
+  ASSERT_EQ(link.Open(), 0);
+  LoadTable table;  // nothing to write: initialise, erase nothing, restart
+  UpgradeDescriptor d;
+  d.loadTable = &table;
+  RecordingProgress progress;
+  UpgradeWorkerThread worker;
+  ASSERT_TRUE(worker.Start(d, link, progress, clock));
+  EXPECT_FALSE(worker.Start(d, link, progress, clock));
+  worker.Join();
+  EXPECT_EQ(progress.finished, 1);
+  EXPECT_TRUE(d.upgradeSucceeded);
+}
+
+TEST(BootProtocol, ConstantsAgreeWithTheSimulatedLoader) {
+  EXPECT_EQ(kBootWakeByte, sim::kBootWakeByte);
+  EXPECT_EQ(kRestartByte, sim::kRestartByte);
+  EXPECT_EQ(kBootAccessCode, std::string(sim::kBootAccessCode) + "\n");
+  ASSERT_EQ(kSectorCodeTable.size(), sim::kSectorCodes.size());
+  for (std::size_t i = 0; i < kSectorCodeTable.size(); ++i) {
+    EXPECT_EQ(kSectorCodeTable[i], std::string(sim::kSectorCodes[i]) + "\n") << i;
+    EXPECT_EQ(sim::SectorOfCode(kSectorCodeTable[i].substr(0, 5)), static_cast<int>(i));
+  }
+  for (const char* ok : {"ok", "OK", "Ok", "ERR xok", "oK"}) EXPECT_TRUE(IsOkReply(ok)) << ok;
+  for (const char* bad : {"", "k", "ok ", "ERR retry", "okay"}) EXPECT_FALSE(IsOkReply(bad)) << bad;
+}
+
+TEST(TextModeReader, ReadsAsWindowsTextModeDoes) {
+  TextModeReader reader(
+      std::string("a\r\nb\rc\n\r\r\nlast\x1a"
+                  "after",
+                  20));
+  std::string line;
+  std::vector<std::string> lines;
+  while (reader.ReadLine(line, 510)) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"a\n", "b\rc\n", "\r\n", "last"}));
+  TextModeReader pieces(std::string(7, 'x') + "\n");
+  std::vector<std::string> parts;
+  while (pieces.ReadLine(line, 3)) parts.push_back(line);
+  EXPECT_EQ(parts, (std::vector<std::string>{"xxx", "xxx", "x\n"}));
+}
+
+}  // namespace
+}  // namespace parlex2

@@ -1,0 +1,451 @@
+#include "server.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <iterator>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "discovery.h"
+#include "instrument.h"
+#include "sim_io.h"
+#include "transcript.h"
+
+namespace parlex2::sim {
+namespace {
+
+// Output waiting for a slow client beyond this is thrown away, so a client that
+// never reads cannot make the simulator grow without bound.
+constexpr std::size_t kOutputLimit = 1 << 20;
+
+std::uint64_t NowMs() {
+  static const auto start = std::chrono::steady_clock::now();
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+}
+
+std::uint64_t NowUs() {
+  static const auto start = std::chrono::steady_clock::now();
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - start)
+                                        .count());
+}
+
+class Transcript {
+ public:
+  bool Open(const std::string& path) {
+    if (path.empty()) return true;
+    file_ = std::fopen(path.c_str(), "w");
+    return file_ != nullptr;
+  }
+  ~Transcript() {
+    if (file_) std::fclose(file_);
+  }
+  void Chunk(bool received, std::string_view bytes) {
+    Write(FormatTranscriptChunk(NowMs(), received, bytes));
+  }
+  void Event(std::string_view text) { Write(FormatTranscriptEvent(NowMs(), text)); }
+
+ private:
+  void Write(const std::string& line) {
+    if (!file_) return;
+    std::fputs(line.c_str(), file_);
+    std::fflush(file_);
+  }
+  std::FILE* file_ = nullptr;
+};
+
+// Bytes of soak stream kept waiting in a client's output.
+constexpr std::size_t kSoakFill = 64 * 1024;
+
+// One client: the accepted TCP socket or the pty's master side.
+struct Peer {
+  IoHandle handle = kNoHandle;
+  bool isPty = false;
+  std::string out;  // accepted for sending, not yet written
+  bool closeWhenSent = false;
+};
+
+struct Scheduled {
+  std::uint64_t due = 0;  // microseconds
+  Peer* peer = nullptr;
+  std::string bytes;
+  bool close = false;
+};
+
+class Simulator {
+ public:
+  explicit Simulator(SimOptions options)
+      : options_(std::move(options)), instrument_(options_.instrument) {}
+
+  int Run();
+
+ private:
+  bool OpenTcp();
+  bool OpenPty();
+  bool OpenDiscovery();
+  void Accept();
+  void ReadFrom(Peer& peer);
+  void WriteTo(Peer& peer);
+  void ClosePeer(Peer& peer, const char* why);
+  void Schedule(Peer& peer, std::string bytes, bool close, std::uint64_t delay);
+  void ScheduleAt(Peer& peer, std::string bytes, bool close, std::uint64_t dueUs);
+  // Microseconds `count` bytes take on a line at the --baud rate.
+  std::uint64_t WireUs(std::size_t count) const {
+    return static_cast<std::uint64_t>(count) * 10000000u / static_cast<std::uint64_t>(options_.baud);
+  }
+  void RunDue();
+  void SendStreamLines();
+  void AnswerDatagram(IoHandle socket, std::uint16_t port);
+  void WriteFlash();
+  void CloseAll();
+
+  SimOptions options_;
+  Instrument instrument_;
+  Transcript transcript_;
+  IoHandle listener_ = kNoHandle;
+  Peer tcpClient_;
+  Peer pty_;
+  PseudoTerminal terminal_;
+  std::vector<std::pair<IoHandle, std::uint16_t>> udp_;
+  IoHandle udpReply_ = kNoHandle;
+  std::deque<Scheduled> scheduled_;
+  Peer* streamPeer_ = nullptr;
+  // The stream's pace: lines sent since it (re)started at streamStartMs_.
+  std::uint64_t streamStartMs_ = 0;
+  std::uint64_t streamSent_ = 0;
+  bool streamRunning_ = false;
+  // With --baud: when the line in each direction is free again (microseconds).
+  std::uint64_t receiveBusyUntil_ = 0;
+  std::uint64_t sendBusyUntil_ = 0;
+};
+
+// The stream keeps to its rate in whole batches (a rate above 1000 lines a
+// second is more than one line a millisecond), and holds back while the client
+// has not taken what was sent: a slow reader sets the pace, the simulator's
+// memory stays bounded.
+void Simulator::SendStreamLines() {
+  constexpr std::size_t kBacklogLimit = kOutputLimit / 2;  // a batch never overfills it
+  constexpr std::uint64_t kBatchLimit = 5000;
+  const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
+  const std::uint64_t now = NowMs();
+  if (!streamRunning_) {
+    streamRunning_ = true;
+    streamStartMs_ = now;
+    streamSent_ = 0;
+  }
+  if (streamPeer_->out.size() > kBacklogLimit) {
+    streamStartMs_ = now - streamSent_ * 1000 / rate;  // no burst to catch up with
+    return;
+  }
+  const std::uint64_t due = (now - streamStartMs_) * rate / 1000 + 1;
+  std::string batch;
+  for (std::uint64_t n = 0; streamSent_ < due && n < kBatchLimit; ++n, ++streamSent_) {
+    batch += instrument_.StreamLine();
+  }
+  if (!batch.empty()) Schedule(*streamPeer_, std::move(batch), false, 0);
+}
+
+bool Simulator::OpenTcp() {
+  std::string error;
+  listener_ = OpenListener(options_.tcpAddress, options_.tcpPort, error);
+  if (listener_ == kNoHandle) return std::cerr << error << "\n", false;
+  std::cout << "tcp " << options_.tcpAddress << ":" << options_.tcpPort << std::endl;
+  return true;
+}
+
+bool Simulator::OpenPty() {
+  std::string error;
+  PseudoTerminal fresh;
+  if (!OpenPseudoTerminal(options_.ptyPath, fresh, error)) {
+    std::cerr << error << "\n";
+    ClosePseudoTerminal(fresh);
+    return false;
+  }
+  terminal_ = fresh;
+  pty_ = Peer{};
+  pty_.handle = terminal_.master;
+  pty_.isPty = true;
+  std::cout << "pty " << terminal_.name << " " << options_.ptyPath << std::endl;
+  transcript_.Event("pty " + terminal_.name);
+  instrument_.NewConnection();
+  return true;
+}
+
+bool Simulator::OpenDiscovery() {
+  std::string error;
+  const std::string serveAddress = options_.tcp ? options_.tcpAddress : std::string();
+  for (std::uint16_t port : {kFirstEnquiryPort, kSecondEnquiryPort}) {
+    IoHandle socket = OpenEnquirySocket(port, serveAddress, error);
+    if (socket == kNoHandle) return std::cerr << error << "\n", false;
+    udp_.emplace_back(socket, port);
+  }
+  // Replies come from the instrument's own address, which the search lists
+  // and then connects to.
+  udpReply_ = OpenReplySocket(serveAddress, error);
+  if (udpReply_ == kNoHandle) return std::cerr << error << "\n", false;
+  std::cout << "discovery " << kFirstEnquiryPort << " " << kSecondEnquiryPort << std::endl;
+  return true;
+}
+
+void Simulator::Accept() {
+  std::string from;
+  IoHandle client = AcceptClient(listener_, from);
+  if (client == kNoHandle) return;
+  tcpClient_ = Peer{};
+  tcpClient_.handle = client;
+  transcript_.Event("client " + from);
+  instrument_.NewConnection();
+}
+
+void Simulator::ClosePeer(Peer& peer, const char* why) {
+  transcript_.Event(why);
+  // Replies still waiting for their delay die with the connection.
+  for (auto it = scheduled_.begin(); it != scheduled_.end();) {
+    it = it->peer == &peer ? scheduled_.erase(it) : it + 1;
+  }
+  if (streamPeer_ == &peer) streamPeer_ = nullptr;
+  if (peer.isPty) {
+    // A serial line cannot be closed; unplugging is the nearest thing: the
+    // client's port fails, and PATH then leads to a fresh pseudo-terminal
+    // (made before the old one goes, so it gets another name).
+    PseudoTerminal old = terminal_;
+    OpenPty();
+    ClosePseudoTerminal(old);
+    return;
+  }
+  CloseClient(peer.handle);
+  peer = Peer{};
+}
+
+void Simulator::ReadFrom(Peer& peer) {
+  char buffer[4096];
+  std::size_t count = 0;
+  IoResult result = ReadSome(peer.handle, peer.isPty, buffer, sizeof buffer, count);
+  if (result == IoResult::kWouldBlock) return;
+  if (result == IoResult::kClosed) {
+    if (!peer.isPty) ClosePeer(peer, "client closed");
+    return;
+  }
+  std::string_view bytes(buffer, count);
+  transcript_.Chunk(true, bytes);
+  Instrument::Reaction reaction = instrument_.Receive(bytes);
+  streamPeer_ = &peer;
+  if (reaction.restarted) {
+    transcript_.Event("restarted");
+    WriteFlash();
+  }
+  if (!reaction.send.empty() || reaction.close) {
+    if (options_.baud > 0) {
+      // The command arrives byte by byte; the reply starts after it (and the
+      // --delay) once the line is free, and is whole when its last byte is.
+      const std::uint64_t received = std::max(NowUs(), receiveBusyUntil_) + WireUs(bytes.size());
+      receiveBusyUntil_ = received;
+      const std::uint64_t start =
+          std::max(received + static_cast<std::uint64_t>(options_.delayMs) * 1000, sendBusyUntil_);
+      sendBusyUntil_ = start + WireUs(reaction.send.size());
+      ScheduleAt(peer, std::move(reaction.send), reaction.close, sendBusyUntil_);
+    } else {
+      Schedule(peer, std::move(reaction.send), reaction.close,
+               static_cast<std::uint64_t>(options_.delayMs));
+    }
+  }
+}
+
+void Simulator::Schedule(Peer& peer, std::string bytes, bool close, std::uint64_t delay) {
+  ScheduleAt(peer, std::move(bytes), close, NowUs() + delay * 1000);
+}
+
+void Simulator::ScheduleAt(Peer& peer, std::string bytes, bool close, std::uint64_t dueUs) {
+  // Kept in order of due time (paced and unpaced replies never mix, so this
+  // is nearly always an append).
+  auto at = scheduled_.end();
+  while (at != scheduled_.begin() && std::prev(at)->due > dueUs) --at;
+  scheduled_.insert(at, {dueUs, &peer, std::move(bytes), close});
+  RunDue();
+}
+
+void Simulator::RunDue() {
+  std::uint64_t now = NowUs();
+  while (!scheduled_.empty() && scheduled_.front().due <= now) {
+    Scheduled item = std::move(scheduled_.front());
+    scheduled_.pop_front();
+    Peer& peer = *item.peer;
+    if (peer.handle == kNoHandle) continue;
+    if (peer.out.size() + item.bytes.size() <= kOutputLimit) {
+      peer.out += item.bytes;
+    } else {
+      transcript_.Event("output dropped: the client does not read");
+    }
+    if (item.close) peer.closeWhenSent = true;
+    WriteTo(peer);
+  }
+}
+
+void Simulator::WriteTo(Peer& peer) {
+  while (!peer.out.empty()) {
+    std::size_t count = 0;
+    if (WriteSome(peer.handle, peer.isPty, peer.out.data(), peer.out.size(), count) !=
+        IoResult::kDone) {
+      break;
+    }
+    transcript_.Chunk(false, std::string_view(peer.out.data(), count));
+    peer.out.erase(0, count);
+  }
+  if (peer.out.empty() && peer.closeWhenSent) {
+    if (peer.isPty) LetPseudoTerminalDrain(terminal_);
+    ClosePeer(peer, "dropped the connection");
+  }
+}
+
+void Simulator::AnswerDatagram(IoHandle socket, std::uint16_t port) {
+  Datagram datagram;
+  if (!ReceiveDatagram(socket, datagram)) return;
+  std::string reply =
+      DiscoveryReply(port, datagram.bytes, options_.instrument.idn, options_.tcpPort);
+  transcript_.Event("udp " + std::to_string(port) + " enquiry of " +
+                    std::to_string(datagram.bytes.size()) + " bytes from " +
+                    datagram.AddressText() + (reply.empty() ? ", ignored" : ", answered"));
+  if (!reply.empty()) SendDatagram(udpReply_, reply, datagram.address, datagram.port);
+}
+
+void Simulator::WriteFlash() {
+  if (options_.flashPath.empty()) return;
+  // Written beside and renamed, so a reader never sees half a dump.
+  std::string temporary = options_.flashPath + ".part";
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file << instrument_.GetFlash().Dump();
+    if (!file) {
+      std::cerr << "cannot write " << temporary << "\n";
+      return;
+    }
+  }
+  std::remove(options_.flashPath.c_str());  // rename does not replace on Windows
+  std::rename(temporary.c_str(), options_.flashPath.c_str());
+}
+
+void Simulator::CloseAll() {
+  if (tcpClient_.handle != kNoHandle) CloseSocket(tcpClient_.handle);
+  CloseSocket(listener_);
+  for (auto& [socket, port] : udp_) CloseSocket(socket);
+  CloseSocket(udpReply_);
+  if (terminal_.master != kNoHandle) {
+    PseudoTerminal last = terminal_;
+    ClosePseudoTerminal(terminal_);
+    RemovePseudoTerminalLink(options_.ptyPath, last);
+  }
+}
+
+int Simulator::Run() {
+  if (!transcript_.Open(options_.transcriptPath)) {
+    std::cerr << "transcript " << options_.transcriptPath << ": cannot open for writing\n";
+    return 1;
+  }
+  if ((options_.tcp && !OpenTcp()) || (!options_.ptyPath.empty() && !OpenPty()) ||
+      (options_.discovery && !OpenDiscovery())) {
+    CloseAll();
+    return 1;
+  }
+  std::cout << "ready" << std::endl;
+
+  bool stopping = false;
+  int status = 0;
+  while (!stopping) {
+    std::vector<Watch> watches;
+    watches.push_back({StopHandle()});
+    auto watch = [&](Peer& peer) {
+      // A soaking client is watched for room even with nothing queued, so
+      // the soak stream is topped up as soon as the last of it has gone.
+      const bool soaking = &peer == streamPeer_ && instrument_.Soak().Active();
+      if (peer.handle != kNoHandle) {
+        watches.push_back({peer.handle, !peer.out.empty() || soaking});
+      }
+    };
+    watch(tcpClient_);
+    watch(pty_);
+    // One client at a time: the next waits in the backlog until this one goes.
+    if (listener_ != kNoHandle && tcpClient_.handle == kNoHandle) {
+      watches.push_back({listener_});
+    }
+    for (auto& [socket, port] : udp_) watches.push_back({socket});
+
+    long long timeoutUs = -1;
+    if (!scheduled_.empty()) {
+      const std::uint64_t nowUs = NowUs();
+      timeoutUs = scheduled_.front().due > nowUs
+                      ? static_cast<long long>(scheduled_.front().due - nowUs)
+                      : 0;
+    }
+    if (instrument_.Streaming() && streamPeer_) {
+      // The next line is due within a millisecond or two at any rate above
+      // 500 a second; slower rates wait for it.
+      const std::uint64_t now = NowMs();
+      const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
+      long long wait = 1000;
+      if (streamRunning_ && rate < 1000) {
+        const std::uint64_t next = streamStartMs_ + streamSent_ * 1000 / rate;
+        wait = next > now ? static_cast<long long>(next - now) * 1000 : 0;
+      }
+      if (timeoutUs < 0 || wait < timeoutUs) timeoutUs = wait;
+    }
+    std::string error;
+    if (!WaitForHandles(watches, timeoutUs, error)) {
+      std::cerr << error << "\n";
+      status = 1;
+      break;
+    }
+
+    for (const Watch& w : watches) {
+      if (!w.ready && !w.writable) continue;
+      if (w.handle == StopHandle()) {
+        stopping = true;
+      } else if (w.handle == listener_) {
+        Accept();
+      } else if (w.handle == tcpClient_.handle || w.handle == pty_.handle) {
+        Peer& peer = w.handle == tcpClient_.handle ? tcpClient_ : pty_;
+        if (w.writable) WriteTo(peer);
+        if (peer.handle == w.handle && w.ready) ReadFrom(peer);
+      } else {
+        for (auto& [socket, port] : udp_) {
+          if (socket == w.handle) AnswerDatagram(socket, port);
+        }
+      }
+    }
+    RunDue();
+    // The soak stream keeps the client's output topped up, as fast as the
+    // client reads: straight to the output, with no delay or line pacing
+    // (run a soak without --transcript, which would hold every byte).
+    if (instrument_.Soak().Active() && streamPeer_ && streamPeer_->handle != kNoHandle &&
+        streamPeer_->out.size() < kSoakFill) {
+      instrument_.Soak().Fill(streamPeer_->out, 2 * kSoakFill);
+      WriteTo(*streamPeer_);
+    }
+    if (instrument_.Streaming() && streamPeer_) {
+      SendStreamLines();
+    } else {
+      streamRunning_ = false;
+    }
+  }
+
+  transcript_.Event("stopped");
+  CloseAll();
+  WriteFlash();
+  return status;
+}
+
+}  // namespace
+
+int RunSimulator(SimOptions options) {
+  NowMs();  // the transcript's times count from here
+  NowUs();
+  Simulator simulator(std::move(options));
+  return simulator.Run();
+}
+
+}  // namespace parlex2::sim

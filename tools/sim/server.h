@@ -1,0 +1,18 @@
+// The simulator's event loop: serves the simulated instrument on a TCP port
+// and/or a pseudo-terminal, answers the discovery enquiries, keeps the
+// transcript and writes the flash. One loop moves the bytes (through
+// sim_io.h, so it runs on POSIX and Windows alike); instrument.h does the
+// rest.
+#pragma once
+
+#include "options.h"
+
+namespace parlex2::sim {
+
+// Runs until StopHandle() becomes readable; prints the endpoints and then
+// "ready" on standard output, errors on standard error. Returns the exit
+// code: 0 after a clean stop, 1 when an endpoint or file could not be opened.
+// StartIo must have succeeded.
+int RunSimulator(SimOptions options);
+
+}  // namespace parlex2::sim
