@@ -91,7 +91,7 @@ TEST_F(CommsLogTest, EntriesFromTwoThreadsStayWholeLinesInTheirOrder) {
   worker.join();
   ui.join();
 
-  std::istringstream lines(ReadFile(file));
+  std::istringstream lines(ReadFile(file.string()));
   std::string line;
   int next[2] = {0, 0};
   const std::regex entry(R"(\[09:05:07\.005\] ([UW])([0-9]+))");
