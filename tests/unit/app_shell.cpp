@@ -266,9 +266,11 @@ TEST(ShellTerminal, SaveAndClearAndConvertBinary) {
   const std::string path = (dir / "out.txt").string();
   shell.ui.files.push_back(path);
   shell.Press(ID_RESULT_SAVE);
-  std::ifstream in(path, std::ios::binary);
   std::stringstream saved;
-  saved << in.rdbuf();
+  {
+    std::ifstream in(path, std::ios::binary);  // closed before the folder goes
+    saved << in.rdbuf();
+  }
 #ifdef _WIN32
   EXPECT_EQ(saved.str(), "> a\r\n1.0\r\n\r\n");
 #else
