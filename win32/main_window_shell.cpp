@@ -56,6 +56,11 @@ void MainWindowShell::AppendText(std::string_view text) {
 
 std::string MainWindowShell::ResultsText() { return WindowText(Control(IDC_RESULTS)); }
 
+std::size_t MainWindowShell::ResultsLength() {
+  const int length = GetWindowTextLengthA(Control(IDC_RESULTS));
+  return length > 0 ? static_cast<std::size_t>(length) : 0;
+}
+
 void MainWindowShell::ClearResults() { SetWindowTextA(Control(IDC_RESULTS), ""); }
 
 void MainWindowShell::ClearScriptList() {

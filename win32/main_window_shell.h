@@ -22,6 +22,7 @@ class MainWindowShell final : public ShellHost, public ShellWindow {
   void AppendText(std::string_view text) override;
   std::string ResultsText() override;
   void ClearResults() override;
+  std::size_t ResultsLength() override;
   void ClearScriptList() override;
   void AddScriptLine(std::string_view line) override;
   int ScriptLineCount() override;

@@ -23,6 +23,7 @@ class BufferedShellHost : public ShellHost {
   void AppendText(std::string_view text) override { results_.append(text); }
   std::string ResultsText() override { return results_; }
   void ClearResults() override { results_.clear(); }
+  std::size_t ResultsLength() override { return results_.size(); }
 
   void ClearScriptList() override {
     lines_.clear();

@@ -24,8 +24,9 @@ constexpr int kBytesPerClockCheck = 4096;
 
 }  // namespace
 
-void PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer, ShellState& state,
-                      ShellHost& host, std::uint64_t budgetMs, std::size_t byteLimit) {
+std::size_t PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer,
+                             ShellState& state, ShellHost& host, std::uint64_t budgetMs,
+                             std::size_t byteLimit) {
   // Appending to an edit control costs a redraw and a scroll each time,
   // whatever the length: every complete line of this poll goes in one append.
   std::string shown;
@@ -52,6 +53,7 @@ void PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer, S
   }
   if (!shown.empty()) host.AppendText(shown);
   if (c == -1) host.PostCommand(ID_DISCONNECT, MARK_READ_FAILED);
+  return bytesRead;
 }
 
 }  // namespace parlex2

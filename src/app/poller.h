@@ -27,9 +27,9 @@ inline constexpr std::uint64_t kNoPollBudget = 0;
 // stays in the link for the next call. The pane's one append per call then
 // stays bounded however fast the instrument sends.
 // On a read error the main window is asked to disconnect (ID_DISCONNECT with
-// mark 1), after the lines read before it are shown.
-void PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer, ShellState& state,
-                      ShellHost& host, std::uint64_t budgetMs = kNoPollBudget,
-                      std::size_t byteLimit = 0);
+// mark 1), after the lines read before it are shown. Returns the bytes read.
+std::size_t PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBuffer,
+                             ShellState& state, ShellHost& host,
+                             std::uint64_t budgetMs = kNoPollBudget, std::size_t byteLimit = 0);
 
 }  // namespace parlex2

@@ -1,5 +1,6 @@
 #include "app/shell.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -43,6 +44,10 @@ std::string ConnectedTitle(const InstrumentLink& link) {
     title += ",Unknown Connection";
   }
   return title;
+}
+
+std::size_t PollByteLimit(std::size_t paneLength) {
+  return std::clamp(paneLength / kPaneShareOfPoll, kPollByteLimitMin, kPollByteLimitMax);
 }
 
 bool WriteResultsFile(const std::string& path, const std::string& text) {
@@ -139,7 +144,8 @@ bool Shell::RunCommand(int id, int mark) {
 
 void Shell::Timer() {
   if (connected() && state_.pollingEnabled) {
-    PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs, kPollByteLimit);
+    PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs,
+                     PollByteLimit(host_.ResultsLength()));
   }
   engine_.Tick();
 }

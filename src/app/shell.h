@@ -28,10 +28,17 @@ class InstrumentLink;
 // pane shows what was read; the rest waits in the link for the next message,
 // so the window keeps answering under a stream faster than the pane.
 inline constexpr std::uint64_t kPollBudgetMs = 40;
-// The most one timer message reads. An edit control's append costs more the
-// more it takes at once, so under a fast stream the pane keeps up best, and
-// the window keeps answering, with appends of a few thousand lines.
-inline constexpr std::size_t kPollByteLimit = 64 * 1024;
+// The most one timer message reads grows with the results pane: an edit
+// control's append costs a part that grows with the text it holds and a part
+// that grows with the text added. Batches of about a sixteenth of the pane
+// keep the two in step, so under a stream faster than the pane the window
+// answers between appends of bounded cost and a full pane still keeps up.
+inline constexpr std::size_t kPollByteLimitMin = 16 * 1024;
+inline constexpr std::size_t kPollByteLimitMax = 1024 * 1024;
+inline constexpr std::size_t kPaneShareOfPoll = 16;
+
+// The read limit of one poll for a pane holding `paneLength` characters.
+std::size_t PollByteLimit(std::size_t paneLength);
 
 inline constexpr char kCommsFailedMessage[] = "Comms Failed - the connection will be closed";
 inline constexpr char kReadFailedQuestion[] =

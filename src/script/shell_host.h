@@ -7,6 +7,7 @@
 // recording fake on a fake clock. Every call comes from the UI thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,6 +29,8 @@ class ShellHost {
   virtual std::string ResultsText() = 0;
   // Empties the pane (ID_RESULT_CLEAR).
   virtual void ClearResults() = 0;
+  // The length of the pane's text.
+  virtual std::size_t ResultsLength() { return ResultsText().size(); }
 
   // Script list. Lines keep their order; the selection is the index of the
   // next line to run, -1 when no line is selected.

@@ -89,12 +89,14 @@ class FakeShell final : public BufferedShellHost {
   ScriptEngine& engine;
   ReceivedLineAssembler& lineBuffer;
   int beeps = 0;
-  int appends = 0;                     // calls of AppendText
-  std::uint64_t tickStep = 0;          // ms the clock moves on each look at it
+  int appends = 0;             // calls of AppendText
+  std::uint64_t tickStep = 0;  // ms the clock moves on each look at it
+  std::vector<std::size_t> appendSizes;
   std::vector<PostedCommand> handled;  // posted commands, in the order handled
 
   void AppendText(std::string_view text) override {
     ++appends;
+    appendSizes.push_back(text.size());
     BufferedShellHost::AppendText(text);
   }
   std::uint64_t TickCount() override {
