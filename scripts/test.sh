@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Runs every test of Parlex2 on a Debian 12 machine: installs what is missing,
 # builds natively (with AddressSanitizer and UBSan) and runs the unit and
-# integration suites, then builds the release packages and tests them
+# integration suites, runs every fuzz target briefly and the threaded suites
+# under ThreadSanitizer, then builds the release packages and tests them
 # installed, then cross-builds the Windows programs and runs the core and
 # integration suites, the end-to-end tests and the zip's install test under
-# Wine. Exits non-zero when any test fails or when no test ran.
+# Wine, and ends with the static checks. Exits non-zero when any test fails or
+# when no test ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -36,6 +38,18 @@ echo "== native tests"
 ctest --preset native -j "$jobs" 2>&1 | tee build/native/ctest.log || status=1
 count build/native/ctest.log
 
+echo "== fuzzing (every target for a short while)"
+scripts/fuzz.sh "${PARLEX2_FUZZ_SECONDS:-15}" || status=1
+
+echo "== ThreadSanitizer (the suites that run threads)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target parlex2_unit_tests parlex2_integration_tests
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build/tsan/tests/parlex2_unit_tests --gtest_filter='CommsLog*:LanLink*:LanConnect*:UpgradeWorker*:UpgradeCommand*' || status=1
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  build/tsan/tests/parlex2_integration_tests \
+  --gtest_filter='SimProcess*:Cli*:IdentifySim*:Soak*:UpgradeSim*' || status=1
+
 echo "== release build and .deb (the link benchmark is part of it)"
 t0=$(date +%s)
 cmake --preset native-release >/dev/null
@@ -58,6 +72,9 @@ if [ -x scripts/wine-tests.sh ]; then
     [ -f "$log" ] && count "$log"
   done
 fi
+
+echo "== static checks (cppcheck, clang-tidy)"
+scripts/static-checks.sh || status=1
 
 echo
 echo "Parlex2: $passed passed, $failed failed"

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "link/comms_log.h"
 #include "support/fake_clock.h"
@@ -65,6 +67,44 @@ TEST_F(CommsLogTest, FirstEntryCreatesDirectoriesHeaderAndEntry) {
             "[09:05:07.005] ***\tLOG FILE OPENED\t***\n"
             "[09:05:07.005] ***\tCONNECTING\t***\n"
             "[09:05:07.005] 100% done\n");
+}
+
+// The upgrade worker logs while the UI thread logs, toggles and reads the
+// settings: every entry stays one whole line, each thread's in its order.
+TEST_F(CommsLogTest, EntriesFromTwoThreadsStayWholeLinesInTheirOrder) {
+  const fs::path file = dir_ / "comms.log";
+  CommsLog::SetLogPath(file.string());
+  CommsLog::ToggleLogging();
+  constexpr int kEntries = 500;
+  auto writer = [](char who) {
+    for (int i = 0; i < kEntries; ++i)
+      CommsLog::Write(std::string(1, who) + std::to_string(i) + "\n");
+  };
+  std::thread worker(writer, 'W');
+  std::thread ui([&] {
+    writer('U');
+    for (int i = 0; i < 50; ++i) {
+      EXPECT_TRUE(CommsLog::IsLoggingEnabled());
+      EXPECT_EQ(CommsLog::GetLogPath(), file.string());
+    }
+  });
+  worker.join();
+  ui.join();
+
+  std::istringstream lines(ReadFile(file));
+  std::string line;
+  int next[2] = {0, 0};
+  const std::regex entry(R"(\[09:05:07\.005\] ([UW])([0-9]+))");
+  while (std::getline(lines, line)) {
+    std::smatch m;
+    if (!line.starts_with("[") || line.find("LOG FILE OPENED") != std::string::npos) continue;
+    ASSERT_TRUE(std::regex_match(line, m, entry)) << line;
+    int& expected = next[m[1] == "W"];
+    EXPECT_EQ(std::stoi(m[2]), expected) << line;
+    ++expected;
+  }
+  EXPECT_EQ(next[0], kEntries);
+  EXPECT_EQ(next[1], kEntries);
 }
 
 TEST_F(CommsLogTest, PathIsKeptToItsLimit) {

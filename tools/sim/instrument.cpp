@@ -26,6 +26,7 @@ void Instrument::NewConnection() {
   bootLoader_.DropPartialLine();
   connectionLines_ = 0;
   closing_ = false;
+  soak_ = SoakStream{};  // a soak ends with the client that asked for it
 }
 
 Instrument::Reaction Instrument::Receive(std::string_view bytes) {
@@ -95,7 +96,7 @@ void Instrument::Byte(unsigned char byte, Reaction& reaction) {
         Send(reaction, kUnknownCommand, true);
         return;
       }
-      Line(std::move(line), reaction);
+      Line(line, reaction);
       return;
     }
     default:
@@ -128,7 +129,7 @@ void Instrument::BootByte(unsigned char byte, Reaction& reaction) {
   }
 }
 
-void Instrument::Line(std::string line, Reaction& reaction) {
+void Instrument::Line(const std::string& line, Reaction& reaction) {
   std::string_view text = line;
   while (text.substr(0, 2) == "^[") text.remove_prefix(2);
   if (text.empty()) return;
@@ -139,6 +140,14 @@ void Instrument::Line(std::string line, Reaction& reaction) {
       SendNoise(reaction, true);
     }
     return;
+  }
+  if (text.starts_with("soak ")) {
+    const std::string_view count = text.substr(5);
+    if (!count.empty() && count.size() <= 12 &&
+        count.find_first_not_of("0123456789") == std::string_view::npos) {
+      soak_.Start(std::stoull(std::string(count)));
+      return;
+    }
   }
   bool noise = false;
   std::string reply = Answer(text, noise);
@@ -181,6 +190,7 @@ std::string Instrument::Answer(std::string_view line, bool& noise) {
     const auto& bytes = kBinaryTestValues[line[4] - '0'];
     return std::string(bytes.begin(), bytes.end());
   }
+  if (line.starts_with("soak ")) return kBadParameter;  // Line starts a well-formed one
   if (config_.streamRate > 0 && line == "stream on") {
     streaming_ = true;
     streamCount_ = 0;

@@ -19,6 +19,8 @@
 //                                        0x00, 0x0A and 0x0D (see kBinaryTestValues)
 //   stream on / stream off               only with a stream rate: measurement
 //                                        lines "stream,N,1.234" until off
+//   soak BYTES                           the soak stream (soak.h), BYTES up to
+//                                        10^12; answered by the stream itself
 // Anything else is answered "ERROR: unknown command", a malformed config
 // command "ERROR: bad parameter". The wake byte 0x19 starts the boot loader
 // (boot_loader.h), which announces itself with kBootBanner.
@@ -32,6 +34,7 @@
 
 #include "boot_loader.h"
 #include "flash.h"
+#include "soak.h"
 
 namespace parlex2::sim {
 
@@ -116,6 +119,9 @@ class Instrument {
   // streaming or muted. The caller paces it at the stream rate.
   std::string StreamLine();
   bool Streaming() const { return streaming_; }
+  // The soak stream a "soak" command started; the caller tops up the
+  // client's output from it while it is active.
+  SoakStream& Soak() { return soak_; }
 
   bool InBootLoader() const { return inBootLoader_; }
   const Flash& GetFlash() const { return flash_; }
@@ -124,7 +130,7 @@ class Instrument {
 
  private:
   void Byte(unsigned char byte, Reaction& reaction);
-  void Line(std::string line, Reaction& reaction);
+  void Line(const std::string& line, Reaction& reaction);
   void BootByte(unsigned char byte, Reaction& reaction);
   std::string Answer(std::string_view line, bool& noise);
   std::string Config(std::string_view line);
@@ -146,6 +152,7 @@ class Instrument {
   std::array<int, 6> clock_ = {-1, -1, -1, -1, -1, -1};
   bool streaming_ = false;
   int streamCount_ = 0;
+  SoakStream soak_;
 };
 
 }  // namespace parlex2::sim

@@ -60,6 +60,9 @@ class Transcript {
   std::FILE* file_ = nullptr;
 };
 
+// Bytes of soak stream kept waiting in a client's output.
+constexpr std::size_t kSoakFill = 64 * 1024;
+
 // One client: the accepted TCP socket or the pty's master side.
 struct Peer {
   IoHandle handle = kNoHandle;
@@ -357,7 +360,12 @@ int Simulator::Run() {
     std::vector<Watch> watches;
     watches.push_back({StopHandle()});
     auto watch = [&](Peer& peer) {
-      if (peer.handle != kNoHandle) watches.push_back({peer.handle, !peer.out.empty()});
+      // A soaking client is watched for room even with nothing queued, so
+      // the soak stream is topped up as soon as the last of it has gone.
+      const bool soaking = &peer == streamPeer_ && instrument_.Soak().Active();
+      if (peer.handle != kNoHandle) {
+        watches.push_back({peer.handle, !peer.out.empty() || soaking});
+      }
     };
     watch(tcpClient_);
     watch(pty_);
@@ -410,6 +418,14 @@ int Simulator::Run() {
       }
     }
     RunDue();
+    // The soak stream keeps the client's output topped up, as fast as the
+    // client reads: straight to the output, with no delay or line pacing
+    // (run a soak without --transcript, which would hold every byte).
+    if (instrument_.Soak().Active() && streamPeer_ && streamPeer_->handle != kNoHandle &&
+        streamPeer_->out.size() < kSoakFill) {
+      instrument_.Soak().Fill(streamPeer_->out, 2 * kSoakFill);
+      WriteTo(*streamPeer_);
+    }
     if (instrument_.Streaming() && streamPeer_) {
       SendStreamLines();
     } else {

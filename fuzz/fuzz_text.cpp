@@ -1,0 +1,92 @@
+// The text helpers every reader of files and replies builds on: SplitText,
+// ReadTextLine, AtoI, AtoF, Truncated and UntilNul.
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "common/text.h"
+#include "fuzz_check.h"
+
+using namespace parlex2;
+
+namespace {
+
+// atoi with a wide accumulator, clamped to int.
+int ReferenceAtoI(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long double value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > 1e12L) value = 1e12L;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+bool SameDouble(double a, double b) {
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const char separator = static_cast<char>(data[0]);
+  const std::string_view text = fuzz::AsText(data + 1, size - 1);
+
+  // SplitText: the fields joined by the separator give the text back, less a
+  // separator at its very end; no field holds the separator.
+  std::vector<std::string> fields = SplitText(text, separator);
+  std::string joined;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    FUZZ_CHECK(fields[i].find(separator) == std::string::npos);
+    if (i) joined += separator;
+    joined += fields[i];
+  }
+  std::string_view expected = text;
+  if (!expected.empty() && expected.back() == separator) expected.remove_suffix(1);
+  FUZZ_CHECK(joined == expected);
+  FUZZ_CHECK(text.empty() == fields.empty());
+
+  // ReadTextLine: each line fits its buffer and holds no line feed; the lines
+  // together never hold more than the text; the stream always ends.
+  const std::size_t bufferSize = 2 + static_cast<unsigned char>(data[0]) % 64;
+  std::istringstream in{std::string(text)};
+  std::string line;
+  std::size_t total = 0;
+  std::size_t lines = 0;
+  while (ReadTextLine(in, line, bufferSize)) {
+    FUZZ_CHECK(line.size() < bufferSize);
+    FUZZ_CHECK(line.find('\n') == std::string::npos);
+    FUZZ_CHECK(line.find('\0') == std::string::npos);
+    total += line.size();
+    FUZZ_CHECK(++lines <= text.size());
+  }
+  FUZZ_CHECK(total <= text.size());
+  FUZZ_CHECK(!ReadTextLine(in, line, bufferSize));
+  FUZZ_CHECK(line.empty());
+
+  // AtoI: atoi on a clamped wide value; AtoF: strtod up to the first zero.
+  FUZZ_CHECK(AtoI(text) == ReferenceAtoI(UntilNul(text)) || text.find('\0') != std::string::npos);
+  FUZZ_CHECK(AtoI(UntilNul(text)) == ReferenceAtoI(UntilNul(text)));
+  const std::string terminated(text);
+  FUZZ_CHECK(SameDouble(AtoF(text), std::strtod(terminated.c_str(), nullptr)));
+
+  // Truncated and UntilNul are prefixes of the text.
+  const std::size_t limit = static_cast<unsigned char>(data[0]);
+  const std::string cut = Truncated(text, limit);
+  FUZZ_CHECK(cut.size() == std::min(limit, text.size()) && text.substr(0, cut.size()) == cut);
+  const std::string_view untilNul = UntilNul(text);
+  FUZZ_CHECK(untilNul.find('\0') == std::string_view::npos);
+  FUZZ_CHECK(untilNul.size() == text.size() || text[untilNul.size()] == '\0');
+  return 0;
+}

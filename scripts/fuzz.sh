@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (preset "fuzz") and runs each for SECONDS
+# (default 20), one after another. New inputs go to build/fuzz/corpus/<target>
+# (the tree's fuzz/corpus/<target> is read as seeds and never written); a
+# failing input is saved to build/fuzz/artifacts/<target>/ and ends the run
+# with a non-zero status. Prints one line per target: executions, speed,
+# coverage (edges) and features.
+#
+#   scripts/fuzz.sh            # about 20 s a target
+#   scripts/fuzz.sh 600        # the long run
+#   scripts/fuzz.sh 60 fuzz_script fuzz_identify   # chosen targets only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+shift || true
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)" >/dev/null
+
+if (($#)); then
+  targets=("$@")
+else
+  targets=()
+  for dir in fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
+fi
+
+status=0
+printf '%-22s %12s %10s %8s %8s %s\n' target executions exec/s cov ft result
+for target in "${targets[@]}"; do
+  binary=build/fuzz/fuzz/$target
+  work=build/fuzz/corpus/$target
+  artifacts=build/fuzz/artifacts/$target
+  mkdir -p "$work" "$artifacts"
+  log=build/fuzz/$target.log
+  result=ok
+  # One job, one worker: the machine's other core stays free for the rest.
+  if ! "$binary" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$artifacts/" "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
+    result="FAILED (see $log; input in $artifacts)"
+    status=1
+  fi
+  runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n1)
+  speed=$(sed -nE 's/^stat::average_exec_per_sec: *([0-9]+).*/\1/p' "$log" | tail -n1)
+  cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -n1 | cut -d' ' -f2)
+  ft=$(grep -oE 'ft: [0-9]+' "$log" | tail -n1 | cut -d' ' -f2)
+  printf '%-22s %12s %10s %8s %8s %s\n' "$target" "${runs:--}" "${speed:--}" "${cov:--}" "${ft:--}" "$result"
+done
+exit $status

@@ -1,0 +1,46 @@
+// The short soak: a couple of megabytes of the simulator's soak stream through
+// the link and the poller, over TCP and over the pseudo-terminal. Nothing may
+// be lost, doubled, reordered or damaged. (The long form, with its memory
+// figures, is scripts/soak.sh.)
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/command_posix.h"
+#include "support/simulator.h"
+
+namespace parlex2 {
+namespace {
+
+constexpr char kBytes[] = "2000000";
+
+TEST(Soak, StreamArrivesWholeOverTcp) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", "127.77.0.71:10001"}));
+  const auto run = testing::RunCommand(std::string("timeout 120 ") + PARLEX2_SOAK_PATH +
+                                       " --lan 127.77.0.71 --bytes " + kBytes + " 2>&1");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("lost 0, doubled 0, damaged 0, end line agrees"), std::string::npos)
+      << run.out;
+  EXPECT_TRUE(sim.Stop());
+}
+
+TEST(Soak, StreamArrivesWholeOverThePseudoTerminal) {
+  const std::string dir =
+      std::filesystem::temp_directory_path() / ("parlex2-soak-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--pty", dir + "/com"}));
+  const auto run = testing::RunCommand(std::string("timeout 120 ") + PARLEX2_SOAK_PATH + " --usb " +
+                                       dir + "/com --bytes " + kBytes + " 2>&1");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("lost 0, doubled 0, damaged 0, end line agrees"), std::string::npos)
+      << run.out;
+  EXPECT_TRUE(sim.Stop());
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace parlex2
