@@ -103,7 +103,15 @@ class ConsoleProgress final : public UpgradeProgress {
       std::cout << percent << "%" << std::endl;
     }
   }
-  void Log(std::string text) override { Line(text); }
+  void Log(std::string text) override {
+    // The bar ends with the programming, however that ended.
+    if (text == "Firmware sent OK" || text.rfind("ERROR", 0) == 0) {
+      if (barShown_) std::cout << "\n";
+      barShown_ = false;
+      programming_ = false;
+    }
+    Line(text);
+  }
   void Finished() override {
     if (barShown_) std::cout << "\n";
     std::cout << std::flush;
