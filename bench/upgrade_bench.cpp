@@ -8,6 +8,7 @@
 // The worker's fixed settling waits (1 s + 5 s around the wake byte, 0.5 s +
 // 1 s at the restart) are run at a tenth of their length through the worker's
 // clock, reported, and left out of the comparison.
+// Exit status: 0 targets met, 1 something failed, 2 a target missed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -273,6 +274,7 @@ int main() {
       fs::temp_directory_path() / ("parlex2-upgrade-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
   int status = 0;
+  bool missed = false;
 
   {
     std::printf("== upgrade over LAN (loopback, simulated boot loader)\n");
@@ -294,7 +296,7 @@ int main() {
     std::printf("  upgrade worker:       %.0f records/s (median of 5; %.0f..%.0f)\n", worker,
                 workers[0], workers[4]);
     std::printf("  ratio %.3f (target >= 0.9) %s\n", ratio, ratio >= 0.9 ? "ok" : "MISSED");
-    if (ratio < 0.9) status = 1;
+    if (ratio < 0.9) missed = true;
   }
 
   {
@@ -354,11 +356,14 @@ int main() {
             wall, clock.SleptSeconds(), kNominalWaitsS);
         std::printf("  worker time without the waits %.3f s: ratio %.3f (target <= 1.05) %s\n",
                     work, ratio, ratio <= 1.05 && descriptor.upgradeSucceeded ? "ok" : "MISSED");
-        if (ratio > 1.05 || !descriptor.upgradeSucceeded) status = 1;
+        if (!descriptor.upgradeSucceeded) status = 1;
+        if (ratio > 1.05) missed = true;
       }
     }
   }
   std::error_code ignored;
   fs::remove_all(dir, ignored);
-  return status;
+  // A missed target is told apart from a failure: on a loaded machine the
+  // ratios move, and the caller decides whether a miss fails its run.
+  return status != 0 ? 1 : missed ? 2 : 0;
 }
