@@ -68,9 +68,21 @@ class CheckingPane final : public ShellHost {
   std::uint64_t lost = 0, doubled = 0, damaged = 0;
   bool ended = false, endAgrees = false, disconnected = false;
 
+  // The poller appends whole lines, one or many at a time, each with CR LF.
   void AppendText(std::string_view text) override {
-    if (text.size() < 2 || text.substr(text.size() - 2) != "\r\n") return Damaged(text);
-    const std::string line(text.substr(0, text.size() - 2));
+    pending_ += text;
+    std::size_t start = 0;
+    for (std::size_t end; (end = pending_.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+      Line(std::string_view(pending_).substr(start, end - start));
+    }
+    pending_.erase(0, start);
+    if (!pending_.empty()) Damaged(pending_);  // a line never comes in parts
+    pending_.clear();
+  }
+
+  void Line(std::string_view text) {
+    const std::string line(text);
     const std::vector<std::string> fields = SplitText(line, ',');
     if (fields.size() == 3 && fields[0] == "end") {
       ended = true;
@@ -109,6 +121,7 @@ class CheckingPane final : public ShellHost {
   UserInterface& Ui() override { return ui_; }
 
  private:
+  std::string pending_;
   void Damaged(std::string_view text) {
     if (++damaged <= 5) std::cerr << "damaged line: " << std::string(text.substr(0, 120)) << "\n";
   }
