@@ -88,6 +88,11 @@ echo "Results pane under the stream (lines held: lines/s since the previous size
 status=0
 previous=0
 while read -r lines rate stall; do
+  if ! [[ "$lines" =~ ^[0-9]+$ ]]; then
+    echo "  probe: $lines $rate $stall"
+    status=1
+    continue
+  fi
   ratio=$(awk -v r="$rate" -v b="$per_line" 'BEGIN { printf "%.0f", r / b }')
   verdict=""
   if [ "$lines" -le 100000 ]; then
@@ -102,7 +107,7 @@ while read -r lines rate stall; do
   printf '  %8d .. %8d lines: %6d lines/s, %4d x the line-by-line baseline; longest unanswered %6.1f ms%s\n' \
     "$previous" "$lines" "$rate" "$ratio" "$stall" "$verdict"
   previous=$lines
-done < <(UIDRIVER_TIMEOUT_MS=600000 drive probe "$main" 18000 "${sizes[@]}"; echo)
+done < <(wine "$driver" probe "$main" 18000 "${sizes[@]}" 2>&1 | tr -d '\r')  # row by row
 
 drive type "$main" 18002 "stream off" >/dev/null
 drive key "$main" enter >/dev/null

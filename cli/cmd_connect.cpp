@@ -80,10 +80,7 @@ int RunSaveDefault(Context& ctx) {
     PrintError(error);
     return kExitUsage;
   }
-  const SettingsFile file = DefaultSettingsFile();
-  auto store = OpenSettingsStore(file.path);
-  CreateSettingsFileIfMissing(file, *store, GetClock().Now());
-  SettingsConnectionDefaults(*store).Save(link.settings);
+  SettingsConnectionDefaults(*OpenDefaultSettings(GetClock().Now())).Save(link.settings);
   return kExitOk;
 }
 

@@ -71,7 +71,7 @@ bool Context::ConfigureLink(InstrumentLink& link, std::string& error) const {
   } else if (!connection.usb.empty()) {
     s.interfaceKind = InterfaceKind::Usb;
     s.comPort = connection.usb;
-    s.baudRate = kUsbBaudRate;
+    s.baudRate = s.LineBaudRate();  // saved as the line runs, as the dialog saves it
   } else if (!connection.serial.empty()) {
     s.interfaceKind = InterfaceKind::Serial;
     s.comPort = connection.serial;

@@ -1,11 +1,8 @@
 // The program's own command line: any arguments, one per zero-separated piece.
-// "-d1" (an argument starting "-d" whose third character is '1') asks for the
-// debug file to be removed; "-log FILE", "--log FILE", "-log=FILE" and
-// "--log=FILE" name the comms log, the argument after "-log" being the file
-// whatever it looks like, a later one winning, an empty name none. Everything
-// else is ignored.
+// "-d" followed by '1' asks for the debug file's removal; "-log FILE",
+// "-log=FILE" (or "--log") start the comms log; every other argument is
+// ignored, whatever it holds.
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,28 +11,46 @@
 
 using namespace parlex2;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::vector<std::string> args = fuzz::Pieces(fuzz::AsText(data, size), '\0');
-  bool removeDebugFile = false;
-  std::optional<std::string> log;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::optional<std::string> named;
-    if (arg == "-log" || arg == "--log") {
-      if (i + 1 == args.size()) break;
-      named = args[++i];
-    } else if (arg.starts_with("-log=") || arg.starts_with("--log=")) {
-      named = arg.substr(arg.find('=') + 1);
-    }
-    if (named) {
-      if (!named->empty()) log = named;  // an empty name is no log
-    } else if (arg.size() >= 3 && arg[0] == '-' && arg[1] == 'd' && arg[2] == '1') {
-      removeDebugFile = true;
-    }
+namespace {
+
+bool AsksDebugRemoval(const std::string& arg) {
+  return arg.size() >= 3 && arg[0] == '-' && arg[1] == 'd' && arg[2] == '1';
+}
+
+bool IsBareLogOption(const std::string& arg) { return arg == "-log" || arg == "--log"; }
+
+// The log file came from the arguments: a whole argument, or what follows
+// "-log=" / "--log=" in one.
+bool NamedByArguments(const std::string& file, const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == file || arg == "-log=" + file || arg == "--log=" + file) return true;
+  }
+  return false;
+}
+
+void Check(const std::vector<std::string>& args) {
+  bool asked = false;
+  bool bareLog = false;
+  for (const std::string& arg : args) {
+    asked |= AsksDebugRemoval(arg);
+    bareLog |= IsBareLogOption(arg);
   }
   const CommandLineOptions options = ParseCommandLine(args);
-  FUZZ_CHECK(options.removeDebugFile == removeDebugFile);
-  FUZZ_CHECK(options.commsLogFile.has_value() == log.has_value());
-  if (log) FUZZ_CHECK(*options.commsLogFile == *log);
+  // Never asked for what no argument says; and without a bare log option
+  // (whose next argument is its file, whatever it holds) nothing is missed.
+  FUZZ_CHECK(!options.removeDebugFile || asked);
+  if (!bareLog) FUZZ_CHECK(options.removeDebugFile == asked);
+  if (options.commsLogFile) {
+    FUZZ_CHECK(!options.commsLogFile->empty());
+    FUZZ_CHECK(NamedByArguments(*options.commsLogFile, args));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::vector<std::string> args = fuzz::Pieces(fuzz::AsText(data, size), '\0');
+  Check(args);
+  Check(std::vector<std::string>(args.rbegin(), args.rend()));
   return 0;
 }

@@ -25,10 +25,7 @@ std::vector<std::string> ProgramArguments() {
 // Locates (and on first run creates) the settings file, then reads the
 // connection and the saved window size from it.
 void InitSettings(Application& app) {
-  SettingsFile file = DefaultSettingsFile();
-  SetSettingsIniPath(file.path);
-  std::unique_ptr<SettingsStore> store = OpenSettingsStore(SettingsIniPath());
-  CreateSettingsFileIfMissing(file, *store, GetClock().Now());
+  std::unique_ptr<SettingsStore> store = OpenDefaultSettings(GetClock().Now());
   LoadConnectionSettings(*store, app.link.settings);
   app.restored = LoadWindowSize(*store, ScreenSize());
 }

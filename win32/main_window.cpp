@@ -8,6 +8,7 @@
 #include "app/shell_layout.h"
 #include "application.h"
 #include "common/product.h"
+#include "comms_log_command.h"
 #include "main_window_shell.h"
 #include "resource.h"
 
@@ -161,6 +162,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
       if (g_shell) g_shell->shell().Timer();
       return 0;
+    case WM_INITMENUPOPUP:
+      // The comms log switches itself off when its file cannot be made.
+      ShowCommsLogState(window);
+      break;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -5,11 +5,17 @@
 #include "comms_log_command.h"
 #include "main_window.h"
 #include "resource.h"
+#include "upgrade_command.h"
 
 namespace parlex2::win32 {
 namespace {
 
 void OnAbout(HWND window, int, LPARAM) { ShowAboutBox(window); }
+
+void OnUpgradeFirmware(HWND window, int, LPARAM) {
+  if (Shell* shell = MainShell()) RunUpgradeFirmware(window, shell->state());
+  PostMessageA(window, WM_COMMAND, ID_FOCUS_COMMAND, 0);
+}
 
 struct CommandRow {
   int id;
@@ -18,7 +24,7 @@ struct CommandRow {
 
 constexpr CommandRow kCommands[] = {
     {ID_ABOUT, OnAbout},
-    {ID_UPGRADE_FIRMWARE, nullptr},
+    {ID_UPGRADE_FIRMWARE, OnUpgradeFirmware},
     {ID_COMMS_LOG, OnCommsLog},
 };
 

@@ -56,6 +56,14 @@ bool CreateSettingsFileIfMissing(const SettingsFile& file, SettingsStore& store,
   return true;
 }
 
+std::unique_ptr<SettingsStore> OpenDefaultSettings(const LocalTime& now) {
+  const SettingsFile file = DefaultSettingsFile();
+  SetSettingsIniPath(file.path);
+  std::unique_ptr<SettingsStore> store = OpenSettingsStore(file.path);
+  CreateSettingsFileIfMissing(file, *store, now);
+  return store;
+}
+
 void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings) {
   // The file is the user's to edit: a number that names no interface means
   // none, and a baud rate that is not positive or past any serial line's

@@ -112,6 +112,11 @@ std::string FormatCreated(const LocalTime& time);
 bool CreateSettingsFileIfMissing(const SettingsFile& file, SettingsStore& store,
                                  const LocalTime& now);
 
+// The settings of this user for a run: locates the file (DefaultSettingsFile),
+// makes it the run's SettingsIniPath, creates it on first run with "Created"
+// at `now`, and opens its store.
+std::unique_ptr<SettingsStore> OpenDefaultSettings(const LocalTime& now);
+
 // Reads the "Connect" section into `settings`: "Interface" and "BaudRate" as
 // integers (0 when absent), "ComPort" and "IPAddr" as texts of at most 127
 // characters (empty when absent), of which 6 and 15 are kept.

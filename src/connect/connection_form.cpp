@@ -81,7 +81,7 @@ void ReadDialogIntoLink(const ConnectionForm& form, ConnectionSettings& settings
   if (form.comPort) settings.comPort = Truncated(*form.comPort, kComPortNameLimit);
   if (form.baudText)
     settings.baudRate = static_cast<std::uint32_t>(std::max(0, AtoI(*form.baudText)));
-  if (settings.interfaceKind == InterfaceKind::Usb) settings.baudRate = kUsbBaudRate;
+  settings.baudRate = settings.LineBaudRate();  // shown and saved as the line runs
   const std::string ip = Truncated(form.ipText, kIpTextReadMax);
   settings.ipAddress = ip == kBlankIpAddress ? std::string() : Truncated(ip, kIpAddressMax);
 }
@@ -108,9 +108,21 @@ bool ValidateLink(UserInterface& ui, const ConnectionSettings& settings) {
   return false;
 }
 
+namespace {
+
+// A link left open by an earlier attempt in the dialog goes straight on only
+// when the form still names the same place; otherwise the instrument asked
+// would not be the one chosen.
+void CloseIfElsewhere(InstrumentLink& link) {
+  if (link.portOpen() && !link.OpenTo(link.settings)) link.Close();
+}
+
+}  // namespace
+
 void TestConnection(UserInterface& ui, const ConnectionForm& form, InstrumentLink& link) {
   ReadDialogIntoLink(form, link.settings);
   if (!ValidateLink(ui, link.settings)) return;
+  CloseIfElsewhere(link);
   ConnectAndIdentify(ui, link, true);
   link.Close();
 }
@@ -123,6 +135,7 @@ bool ConnectFromForm(UserInterface& ui, const ConnectionForm& form, InstrumentLi
   if (link.settings.interfaceKind != InterfaceKind::None && !ValidateLink(ui, link.settings)) {
     return false;
   }
+  CloseIfElsewhere(link);
   link.info.connected = ConnectAndIdentify(ui, link, true);
   return link.info.connected;
 }

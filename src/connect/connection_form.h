@@ -80,12 +80,14 @@ class ConnectionDefaults {
 };
 
 // The Test button: reads and checks the form, connects and identifies with the
-// result shown, then closes the link. The tested settings stay in the link.
+// result shown, then closes the link. The tested settings stay in the link. A
+// link left open by a failed Connect to another place is closed first.
 void TestConnection(UserInterface& ui, const ConnectionForm& form, InstrumentLink& link);
 
 // The Connect button: clears the previous identity, reads the form, checks it
 // and connects. True when the instrument answered: the dialog ends. The link
-// may stay open on failure; a later Open goes straight on.
+// may stay open on failure; a later Connect to the same place goes straight
+// on, one to another place closes it first.
 bool ConnectFromForm(UserInterface& ui, const ConnectionForm& form, InstrumentLink& link);
 
 // "Save as Default": reads the form into the link and saves its settings.

@@ -25,7 +25,7 @@ std::unique_ptr<Transport> OpenRealTransport(const ConnectionSettings& settings,
   switch (settings.interfaceKind) {
     case InterfaceKind::Usb:
     case InterfaceKind::Serial:
-      return OpenSerialTransport(settings.comPort, settings.baudRate, error);
+      return OpenSerialTransport(settings.comPort, settings.LineBaudRate(), error);
     case InterfaceKind::Lan:
       return LanConnect(settings.ipAddress, kInstrumentPort, error);
     default:
@@ -52,12 +52,19 @@ int InstrumentLink::Open() {
   transport_ =
       factory_ ? factory_(settings, &lastError_) : OpenRealTransport(settings, &lastError_);
   if (!transport_) return -1;
+  openedWith_ = settings;
   // Wake the command interpreter, then throw away whatever the instrument had
   // queued or answers to the wake byte.
   const std::uint64_t start = GetClock().TickMs();
   Send(std::string_view(&kWakeByte, 1));
   DrainSince(start, 100);
   return 0;
+}
+
+bool InstrumentLink::OpenTo(const ConnectionSettings& other) const {
+  if (!transport_ || openedWith_.interfaceKind != other.interfaceKind) return false;
+  if (other.interfaceKind == InterfaceKind::Lan) return openedWith_.ipAddress == other.ipAddress;
+  return openedWith_.comPort == other.comPort && openedWith_.baudRate == other.baudRate;
 }
 
 void InstrumentLink::Close() {

@@ -47,6 +47,12 @@ struct ConnectionSettings {
   std::string comPort;    // COM7 on Windows (at most 6), a device path elsewhere
   std::string ipAddress;  // dotted IPv4, at most 15; empty when none
   std::uint32_t baudRate = 0;
+
+  // The speed the COM port runs at: a USB connection always at 19200,
+  // whatever baudRate holds; a serial one at baudRate.
+  std::uint32_t LineBaudRate() const {
+    return interfaceKind == InterfaceKind::Usb ? kUsbBaudRate : baudRate;
+  }
 };
 
 // What identification found out. Kept across Close.
@@ -74,10 +80,20 @@ class InstrumentLink {
   InstrumentLink(const InstrumentLink&) = delete;
   InstrumentLink& operator=(const InstrumentLink&) = delete;
 
+  // Written by the settings loader and the connection form while the link is
+  // closed (a change takes effect at the next Open), and read by the link
+  // itself while it is open.
   ConnectionSettings settings;
+  // Written by identification (and the callers of connect-and-identify) on
+  // the thread that owns the link; the link reads the serial number from it
+  // for every exchange line, so the upgrade worker's thread must not be
+  // running while anyone else writes it.
   InstrumentInfo info;
 
   bool portOpen() const { return transport_ != nullptr; }
+  // True when the link is open to the place `other` names: the same interface
+  // and COM port and rate, or the same IP address.
+  bool OpenTo(const ConnectionSettings& other) const;
 
   // Opens the transport, sends the wake byte and discards what answers within
   // 100 ms. 0 on success (also when already open), -1 on failure.
@@ -127,6 +143,7 @@ class InstrumentLink {
   void LogExchange(const char* direction, std::string_view text, bool addLineFeed);
 
   std::unique_ptr<Transport> transport_;
+  ConnectionSettings openedWith_;  // the settings of the open transport
   TransportFactory factory_;
   std::string lastError_;
 };

@@ -5,13 +5,13 @@
 # a COM port, and, for the LAN search, inside a pair of network namespaces
 # with a wineserver of their own.
 
-sim_exe=${PARLEX2_SIM:-$(cd "$build/../native/tools/sim" 2>/dev/null && pwd)/parlex2-sim}
-connect=dialog=Connect
-answer="dialog=Test Connection"
-sim_idn="Veltmark,VXM66,10472,2.15"
-work_e2e=$build/e2e-connect  # transcripts and the pseudo-terminal's link
-rm -rf "$work_e2e"
-mkdir -p "$work_e2e"
+cd_sim_exe=${PARLEX2_SIM:-$(cd "$build/../native/tools/sim" 2>/dev/null && pwd)/parlex2-sim}
+cd_connect=dialog=Connect
+cd_answer="dialog=Test Connection"
+cd_idn="Veltmark,VXM66,10472,2.15"
+cd_work=$build/e2e-connect  # transcripts and the pseudo-terminal's link
+rm -rf "$cd_work"
+mkdir -p "$cd_work"
 
 # Parlex2.exe opens the Connect dialog as soon as it starts. The tests of the
 # window itself begin with it cancelled; these tests use
@@ -19,16 +19,16 @@ mkdir -p "$work_e2e"
 eval "$(declare -f start_program | sed '1s/^start_program/start_program_only/')"
 start_program() {
   start_program_only "$@" || return
-  drive wait "$connect" >/dev/null || { fail "no Connect dialog at start"; return 1; }
-  drive press "$connect" 2 >/dev/null
-  drive gone "$connect" >/dev/null || fail "Cancel did not close the Connect dialog"
+  drive wait "$cd_connect" >/dev/null || { fail "no Connect dialog at start"; return 1; }
+  drive press "$cd_connect" 2 >/dev/null
+  drive gone "$cd_connect" >/dev/null || fail "Cancel did not close the Connect dialog"
 }
 start_at_connect_dialog() {
   start_program_only "$@" || return
-  drive wait "$connect" >/dev/null || { fail "no Connect dialog at start"; return 1; }
+  drive wait "$cd_connect" >/dev/null || { fail "no Connect dialog at start"; return 1; }
 }
 
-shot_of() {  # WINDOW NAME: a picture of one window
+cd_shot() {  # WINDOW NAME: a picture of one window
   local rect x y w h
   rect=$(drive rect "$1") || { fail "no window $1 for screenshot $2"; return; }
   read -r x y w h <<<"$rect"
@@ -38,50 +38,52 @@ shot_of() {  # WINDOW NAME: a picture of one window
 
 # ---- simulators ------------------------------------------------------------
 
-sim_pids=()
-sim_out=""
-sim_seq=0  # names each simulator's files
+cd_sim_pids=()
+cd_sim_out=""
+cd_sim_seq=0  # names each simulator's files
 
-start_sim() {  # OPTIONS...: a simulator with a transcript; sets sim_out
-  [ -x "$sim_exe" ] || { fail "no simulator at $sim_exe (build the native parlex2-sim)"; return 1; }
+cd_start_sim() {  # OPTIONS...: a simulator with a transcript; sets cd_sim_out
+  [ -x "$cd_sim_exe" ] || { fail "no simulator at $cd_sim_exe (build the native parlex2-sim)"; return 1; }
   local i
-  sim_out=$work_e2e/sim$((sim_seq++))
-  "$sim_exe" --transcript "$sim_out.transcript" "$@" >"$sim_out.log" 2>&1 &
-  sim_pids+=($!)
+  cd_sim_out=$cd_work/sim$((cd_sim_seq++))
+  "$cd_sim_exe" --transcript "$cd_sim_out.transcript" "$@" >"$cd_sim_out.log" 2>&1 &
+  cd_sim_pids+=($!)
   for i in $(seq 1 200); do
-    grep -q '^ready' "$sim_out.log" 2>/dev/null && return 0
-    kill -0 "${sim_pids[-1]}" 2>/dev/null || break
+    grep -q '^ready' "$cd_sim_out.log" 2>/dev/null && return 0
+    kill -0 "${cd_sim_pids[-1]}" 2>/dev/null || break
     sleep 0.02
   done
-  fail "simulator did not start: $(cat "$sim_out.log")"
+  fail "simulator did not start: $(cat "$cd_sim_out.log")"
   return 1
 }
 
-start_lan_sim() {  # a simulator on a free loopback address; sets sim_ip
-  local tries
+cd_start_lan_sim() {  # [OPTIONS...]: a simulator on a free loopback address; sets cd_sim_ip
+  local tries before=${cd_sim_ip:-}
+  [ -x "$cd_sim_exe" ] || { fail "no simulator at $cd_sim_exe (build the native parlex2-sim)"; return 1; }
   for tries in 1 2 3 4 5; do
-    sim_ip=127.0.0.$((20 + RANDOM % 200))
-    start_sim --tcp "$sim_ip:10001" 2>/dev/null && return 0
+    cd_sim_ip=127.0.0.$((20 + RANDOM % 200))
+    [ "$cd_sim_ip" != "$before" ] || continue
+    cd_start_sim --tcp "$cd_sim_ip:10001" "$@" 2>/dev/null && return 0
   done
   return 1
 }
 
-stop_sims() {
+cd_stop_sims() {
   local pid
-  for pid in "${sim_pids[@]}"; do
+  for pid in "${cd_sim_pids[@]}"; do
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
   done
-  sim_pids=()
+  cd_sim_pids=()
 }
 
 # What the simulator received, as text (the transcript's RX lines).
-received() { grep ' RX ' "$1.transcript" | sed 's/.*|\(.*\)|$/\1/' | tr -d '\n'; }
-count_of() { grep -o -F -- "$2" <<<"$1" | wc -l; }
+cd_received() { grep ' RX ' "$1.transcript" | sed 's/.*|\(.*\)|$/\1/' | tr -d '\n'; }
+cd_count() { grep -o -F -- "$2" <<<"$1" | wc -l; }
 
 # Waits for the message box captioned CAPTION, checks it is owned by the
 # Connect dialog and says TEXT, and answers it with OK.
-expect_message() {  # CAPTION TEXT WHAT
+cd_expect_message() {  # CAPTION TEXT WHAT
   drive wait "dialog=$1" >/dev/null || { fail "$3: no \"$1\" message"; return 1; }
   expect_eq "$(drive text "dialog=$1" 65535)" "$2" "$3"
   expect_eq "$(drive owner "dialog=$1")" "#32770 Connect" "$3: owner of the message"
@@ -89,10 +91,10 @@ expect_message() {  # CAPTION TEXT WHAT
   ok "$3: message closed" drive gone "dialog=$1"
 }
 
-visible() { ctl "$connect" "$1" | cut -d' ' -f1; }
+cd_visible() { cd_state "$cd_connect" "$1" | cut -d' ' -f1; }
 # "VISIBLE ENABLED" (1 or 0 each) of control ID, from the driver's
 # "enabled|disabled visible|hidden X Y W H".
-ctl() {  # WINDOW ID
+cd_state() {  # WINDOW ID
   local s
   s=$(drive state "$1" "$2") || return 1
   case "$s" in
@@ -104,51 +106,67 @@ ctl() {  # WINDOW ID
   esac
 }
 
-ini_value() { sed -n "s/^$1=\(.*\)\r$/\1/p" "$ini"; }
+# After the dialog's Connect the main window carries on: title, controls.
+cd_expect_connected() {  # TITLE-SUFFIX
+  local i title
+  for i in $(seq 1 200); do
+    title=$(drive title "$main")
+    [ "$title" == "Parlex2 v1_4     $1" ] && break
+    sleep 0.05
+  done
+  expect_eq "$title" "Parlex2 v1_4     $1" "title after Connect"
+  expect_eq "$(drive state "$main" 18002 | cut -d' ' -f1)" enabled "command box after Connect"
+}
+
+cd_ini_value() { sed -n "s/^$1=\(.*\)\r$/\1/p" "$ini"; }
 
 # ---- tests -----------------------------------------------------------------
 
 test_connect_dialog_at_start_switches_its_form_and_cancel_changes_nothing() {
   seed_settings $'[Init]\nCreated=09:05:30 7/3/2025'
   start_at_connect_dialog || return
-  expect_eq "$(drive items "$connect" 113 | tr '\n' '|')" " USB| LAN| Serial" "interfaces, none chosen"
-  expect_eq "$(drive items "$connect" 115 | tr '\n' '|')" " 1200| 2400| 4800| 9600| 19200| 38400" \
+  expect_eq "$(drive items "$cd_connect" 113 | tr '\n' '|')" " USB| LAN| Serial" "interfaces, none chosen"
+  expect_eq "$(drive items "$cd_connect" 115 | tr '\n' '|')" " 1200| 2400| 4800| 9600| 19200| 38400" \
     "baud rates, none chosen"
-  expect_eq "$(ctl "$connect" 116)" "1 1" "Test shown"
-  expect_eq "$(ctl "$connect" 117) $(ctl "$connect" 1006)" "0 1 0 1" \
+  expect_eq "$(cd_state "$cd_connect" 116)" "1 1" "Test shown"
+  expect_eq "$(cd_state "$cd_connect" 117) $(cd_state "$cd_connect" 1006)" "0 1 0 1" \
     "address and search hidden"
 
-  ok "pick LAN" drive pick "$connect" 113 LAN
+  ok "pick LAN" drive pick "$cd_connect" 113 LAN
   sleep 0.2
-  expect_eq "$(ctl "$connect" 117) $(ctl "$connect" 1006)" "1 1 1 1" \
+  expect_eq "$(cd_state "$cd_connect" 117) $(cd_state "$cd_connect" 1006)" "1 1 1 1" \
     "LAN: address and search shown"
-  expect_eq "$(visible 114) $(visible 115) $(visible 119)" "0 0 0" "LAN: port and baud hidden"
-  expect_eq "$(drive text "$connect" 118)" "IP Address:" "LAN label"
-  shot_of "$connect" connect-dialog-lan
+  expect_eq "$(cd_visible 114) $(cd_visible 115) $(cd_visible 119)" "0 0 0" "LAN: port and baud hidden"
+  expect_eq "$(drive text "$cd_connect" 118)" "IP Address:" "LAN label"
+  cd_shot "$cd_connect" connect-dialog-lan
 
-  ok "pick USB" drive pick "$connect" 113 USB
+  ok "pick USB" drive pick "$cd_connect" 113 USB
   sleep 0.2
-  expect_eq "$(ctl "$connect" 117) $(ctl "$connect" 1006)" "0 1 0 1" \
+  expect_eq "$(cd_state "$cd_connect" 117) $(cd_state "$cd_connect" 1006)" "0 1 0 1" \
     "USB: address and search hidden"
-  expect_eq "$(ctl "$connect" 114)" "1 1" "USB: port list"
-  expect_eq "$(ctl "$connect" 115) $(ctl "$connect" 119)" "1 0 1 0" \
+  expect_eq "$(cd_state "$cd_connect" 114)" "1 1" "USB: port list"
+  expect_eq "$(cd_state "$cd_connect" 115) $(cd_state "$cd_connect" 119)" "1 0 1 0" \
     "USB: baud shown but fixed"
-  expect_eq "$(drive text "$connect" 118)" "COM Port:" "USB label"
+  expect_eq "$(drive text "$cd_connect" 118)" "COM Port:" "USB label"
 
-  ok "pick Serial" drive pick "$connect" 113 Serial
+  ok "pick Serial" drive pick "$cd_connect" 113 Serial
   sleep 0.2
-  expect_eq "$(ctl "$connect" 115) $(ctl "$connect" 119)" "1 1 1 1" \
+  expect_eq "$(cd_state "$cd_connect" 115) $(cd_state "$cd_connect" 119)" "1 1 1 1" \
     "Serial: baud chosen"
 
   # Nothing chosen but the interface: Connect asks for the port.
-  ok "Connect" drive press "$connect" 112
-  expect_message "Test Connection" "Please select a COM Port" "Connect without a port"
-  ok "Cancel" drive press "$connect" 2
-  ok "Cancel closes the dialog" drive gone "$connect"
+  ok "Connect" drive press "$cd_connect" 112
+  cd_expect_message "Test Connection" "Please select a COM Port" "Connect without a port"
+  ok "Cancel" drive press "$cd_connect" 2
+  ok "Cancel closes the dialog" drive gone "$cd_connect"
   expect_eq "$(drive title "$main")" "Parlex2 v1_4" "title after Cancel"
   grep -q '^\[Connect\]' "$ini" && fail "Cancel saved the connection"
+  local id
+  for id in 18000 18002 18003; do
+    expect_eq "$(drive state "$main" $id | cut -d' ' -f1)" disabled "control $id after Cancel"
+  done
   # The Instrument items stay grey: only a picture shows a menu of another
-  # process.
+  # process under Wine.
   ok "keys" drive input "$main" alt+i
   sleep 0.3
   screenshot menu-instrument-after-cancel
@@ -157,85 +175,96 @@ test_connect_dialog_at_start_switches_its_form_and_cancel_changes_nothing() {
 }
 
 test_lan_test_connect_and_save_as_default() {
-  start_lan_sim || return
-  local sim=$sim_out refused=127.0.0.$((20 + RANDOM % 200))
-  [ "$refused" != "$sim_ip" ] || refused=127.0.0.19
-  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nComPort=\nBaudRate=0\nIPAddr='"$sim_ip"
-  start_at_connect_dialog || { stop_sims; return; }
+  cd_start_lan_sim || return
+  local sim=$cd_sim_out refused=127.0.0.$((20 + RANDOM % 200))
+  [ "$refused" != "$cd_sim_ip" ] || refused=127.0.0.19
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nComPort=\nBaudRate=0\nIPAddr='"$cd_sim_ip"
+  start_at_connect_dialog || { cd_stop_sims; return; }
   # The saved connection comes up in the dialog.
-  expect_eq "$(drive items "$connect" 113 | grep '^\*')" "*LAN" "saved interface"
-  expect_eq "$(ctl "$connect" 117)" "1 1" "address shown"
-  expect_eq "$(drive text "$connect" 117)" "$sim_ip" "saved address"
+  expect_eq "$(drive items "$cd_connect" 113 | grep '^\*')" "*LAN" "saved interface"
+  expect_eq "$(cd_state "$cd_connect" 117)" "1 1" "address shown"
+  expect_eq "$(drive text "$cd_connect" 117)" "$cd_sim_ip" "saved address"
 
-  ok "blank address" drive address "$connect" 117 blank
-  ok "Connect" drive press "$connect" 112
-  expect_message "Test Connection" "Please enter an IP address" "Connect without an address"
+  ok "blank address" drive address "$cd_connect" 117 blank
+  ok "Connect" drive press "$cd_connect" 112
+  cd_expect_message "Test Connection" "Please enter an IP address" "Connect without an address"
 
-  ok "refusing address" drive address "$connect" 117 "$refused"
-  ok "Test" drive press "$connect" 116
-  expect_message "Test Connection" "Failed to connect to IP address $refused" "Test of a refusing address"
+  ok "refusing address" drive address "$cd_connect" 117 "$refused"
+  ok "Test" drive press "$cd_connect" 116
+  cd_expect_message "Test Connection" "Failed to connect to IP address $refused" "Test of a refusing address"
 
-  ok "address" drive address "$connect" 117 "$sim_ip"
-  ok "Test" drive press "$connect" 116
-  drive wait "$answer" >/dev/null && shot_of "$answer" test-connection-message
-  expect_message "Test Connection" $'The connection was successful\n'"$sim_idn" "Test"
-  ok "the dialog stays after Test" drive wait "$connect"
+  ok "address" drive address "$cd_connect" 117 "$cd_sim_ip"
+  ok "Test" drive press "$cd_connect" 116
+  drive wait "$cd_answer" >/dev/null && cd_shot "$cd_answer" test-connection-message
+  cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Test"
+  ok "the dialog stays after Test" drive wait "$cd_connect"
 
-  ok "Save as Default" drive press "$connect" 120
+  ok "Save as Default" drive press "$cd_connect" 120
   sleep 0.3
-  expect_eq "$(ini_value Interface) $(ini_value IPAddr)" "2 $sim_ip" "saved LAN connection"
+  expect_eq "$(cd_ini_value Interface) $(cd_ini_value IPAddr)" "2 $cd_sim_ip" "saved LAN connection"
 
-  ok "Connect" drive press "$connect" 112
-  expect_message "Test Connection" $'The connection was successful\n'"$sim_idn" "Connect"
-  ok "Connect closes the dialog" drive gone "$connect"
+  # A silent instrument leaves the link open; the next Connect, to another
+  # address, must ask the instrument there.
+  local ip=$cd_sim_ip
+  cd_start_lan_sim --mode silent || { quit_program; cd_stop_sims; return; }
+  ok "silent address" drive address "$cd_connect" 117 "$cd_sim_ip"
+  ok "Connect" drive press "$cd_connect" 112
+  cd_expect_message "Test Connection" "The connection failed" "Connect to a silent instrument"
+  cd_sim_ip=$ip
+  ok "address" drive address "$cd_connect" 117 "$cd_sim_ip"
+  ok "Connect" drive press "$cd_connect" 112
+  cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect"
+  ok "Connect closes the dialog" drive gone "$cd_connect"
+  cd_expect_connected "LAN,${cd_idn#*,}"
   quit_program
-  stop_sims
+  cd_stop_sims
   # Test, then Connect: each woke the instrument and identified it.
   local rx
-  rx=$(received "$sim")
-  expect_eq "$(count_of "$rx" '*IDN?')" 2 "identifications"
-  expect_eq "$(count_of "$rx" 'version?')" 2 "version requests"
+  rx=$(cd_received "$sim")
+  expect_eq "$(cd_count "$rx" '*IDN?')" 2 "identifications"
+  expect_eq "$(cd_count "$rx" 'version?')" 2 "version requests"
 }
 
 test_com_port_form_connects_through_a_mapped_pty() {
-  start_sim --pty "$work_e2e/instrument-pty" || return
-  local sim=$sim_out
-  ln -sfn "$work_e2e/instrument-pty" "$WINEPREFIX/dosdevices/com9"
+  cd_start_sim --pty "$cd_work/instrument-pty" || return
+  local sim=$cd_sim_out
+  ln -sfn "$cd_work/instrument-pty" "$WINEPREFIX/dosdevices/com9"
   seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=3\nComPort=COM9\nBaudRate=9600\nIPAddr='
-  start_at_connect_dialog || { rm -f "$WINEPREFIX/dosdevices/com9"; stop_sims; return; }
-  drive items "$connect" 114 | grep -q '^\*COM9$' || fail "COM9 not listed and chosen: $(drive items "$connect" 114)"
-  expect_eq "$(drive items "$connect" 115 | grep '^\*')" "*9600" "saved rate chosen"
-  shot_of "$connect" connect-dialog-com
+  start_at_connect_dialog || { rm -f "$WINEPREFIX/dosdevices/com9"; cd_stop_sims; return; }
+  drive items "$cd_connect" 114 | grep -q '^\*COM9$' || fail "COM9 not listed and chosen: $(drive items "$cd_connect" 114)"
+  expect_eq "$(drive items "$cd_connect" 115 | grep '^\*')" "*9600" "saved rate chosen"
+  cd_shot "$cd_connect" connect-dialog-com
 
   # USB runs at 19200 whatever the list shows.
-  ok "pick USB" drive pick "$connect" 113 USB
-  ok "pick 1200" drive pick "$connect" 115 0
-  ok "Save as Default" drive press "$connect" 120
+  ok "pick USB" drive pick "$cd_connect" 113 USB
+  ok "pick 1200" drive pick "$cd_connect" 115 0
+  ok "Save as Default" drive press "$cd_connect" 120
   sleep 0.3
-  expect_eq "$(ini_value Interface) $(ini_value ComPort) $(ini_value BaudRate)" "1 COM9 19200" \
+  expect_eq "$(cd_ini_value Interface) $(cd_ini_value ComPort) $(cd_ini_value BaudRate)" "1 COM9 19200" \
     "saved USB connection"
 
-  ok "pick Serial" drive pick "$connect" 113 Serial
-  ok "Connect" drive press "$connect" 112
-  expect_message "Test Connection" $'The connection was successful\n'"$sim_idn" "Connect over COM9"
-  ok "Connect closes the dialog" drive gone "$connect"
+  ok "pick Serial" drive pick "$cd_connect" 113 Serial
+  ok "Connect" drive press "$cd_connect" 112
+  cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect over COM9"
+  ok "Connect closes the dialog" drive gone "$cd_connect"
+  cd_expect_connected "SER,${cd_idn#*,}"
   quit_program
   rm -f "$WINEPREFIX/dosdevices/com9"
-  stop_sims
+  cd_stop_sims
   local rx
-  rx=$(received "$sim")
-  expect_eq "$(count_of "$rx" '*IDN?')" 1 "identification over the port"
-  expect_eq "$(count_of "$rx" 'calstr?')" 1 "calibration request over the port"
+  rx=$(cd_received "$sim")
+  expect_eq "$(cd_count "$rx" '*IDN?')" 1 "identification over the port"
+  expect_eq "$(cd_count "$rx" 'calstr?')" 1 "calibration request over the port"
 }
 
 test_comms_log_from_the_command_line_and_the_menu() {
-  start_lan_sim || return
-  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='"$sim_ip"
+  cd_start_lan_sim || return
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='"$cd_sim_ip"
   local logdir="$WINEPREFIX/drive_c/parlex2-logs"
   rm -rf "$logdir"
-  start_at_connect_dialog -log 'C:\parlex2-logs\first\run.log' || { stop_sims; return; }
-  ok "Connect" drive press "$connect" 112
-  expect_message "Test Connection" $'The connection was successful\n'"$sim_idn" "Connect"
+  start_at_connect_dialog -log 'C:\parlex2-logs\first\run.log' || { cd_stop_sims; return; }
+  ok "Connect" drive press "$cd_connect" 112
+  cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect"
   local log="$logdir/first/run.log"
   if [ -f "$log" ]; then
     local text
@@ -245,9 +274,9 @@ test_comms_log_from_the_command_line_and_the_menu() {
     [[ "$(sed -n 3p <<<"$text")" =~ ^\[[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}\]\ \*\*\*$'\t'LOG\ FILE\ OPENED$'\t'\*\*\*$ ]] ||
       fail "third header line: $(sed -n 3p <<<"$text")"
     grep -q $'\*\*\*\tCONNECTING\t\*\*\*' <<<"$text" || fail "no CONNECTING line"
-    grep -q "IDENTIFIED: $sim_idn" <<<"$text" || fail "no IDENTIFIED line"
+    grep -q "IDENTIFIED: $cd_idn" <<<"$text" || fail "no IDENTIFIED line"
     grep -q '>>.*\*IDN?' <<<"$text" || fail "no line of the *IDN? sent"
-    grep -q "<<.*$sim_idn" <<<"$text" || fail "no line of the reply"
+    grep -q "<<.*$cd_idn" <<<"$text" || fail "no line of the reply"
     [ "$(grep -c $'[^\r]$' "$log")" -eq 0 ] || fail "log lines without CR LF"
   else
     fail "-log wrote no $log"
@@ -260,12 +289,12 @@ test_comms_log_from_the_command_line_and_the_menu() {
   sleep 0.3
   drive windows | grep -q 'Comms Log' && fail "turning the log off asked for a file"
   ok "Configuration" drive post "$main" 32771
-  ok "Connect dialog" drive wait "$connect"
-  ok "Test" drive press "$connect" 116
-  expect_message "Test Connection" $'The connection was successful\n'"$sim_idn" "Test with the log off"
+  ok "Connect dialog" drive wait "$cd_connect"
+  ok "Test" drive press "$cd_connect" 116
+  cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Test with the log off"
   expect_eq "$(wc -l <"$log")" "$lines_before" "lines written while off"
-  ok "Cancel" drive press "$connect" 2
-  ok "Cancel closes the dialog" drive gone "$connect"
+  ok "Cancel" drive press "$cd_connect" 2
+  ok "Cancel closes the dialog" drive gone "$cd_connect"
 
   ok "Comms Log on" drive post "$main" 32779
   if drive wait "dialog=Comms Log" >/dev/null; then
@@ -281,11 +310,11 @@ test_comms_log_from_the_command_line_and_the_menu() {
   screenshot menu-configure-comms-log-on
   ok "keys" drive input "$main" esc esc
   ok "Configuration" drive post "$main" 32771
-  ok "Connect dialog" drive wait "$connect"
-  ok "Test" drive press "$connect" 116
-  expect_message "Test Connection" $'The connection was successful\n'"$sim_idn" "Test with the new log"
-  ok "Cancel" drive press "$connect" 2
-  ok "Cancel closes the dialog" drive gone "$connect"
+  ok "Connect dialog" drive wait "$cd_connect"
+  ok "Test" drive press "$cd_connect" 116
+  cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Test with the new log"
+  ok "Cancel" drive press "$cd_connect" 2
+  ok "Cancel closes the dialog" drive gone "$cd_connect"
   if [ -f "$logdir/second.log" ]; then
     grep -q 'LOG FILE OPENED' "$logdir/second.log" || fail "second log has no header"
     grep -q '>>.*\*IDN?' "$logdir/second.log" || fail "second log has no exchange lines"
@@ -293,7 +322,7 @@ test_comms_log_from_the_command_line_and_the_menu() {
     fail "the menu's log file was not written"
   fi
   quit_program
-  stop_sims
+  cd_stop_sims
 
   # A path the log cannot keep whole is refused before the window opens.
   start_program_only -log "C:\\$(printf 'x%.0s' $(seq 1 300)).log" || return
@@ -304,9 +333,32 @@ test_comms_log_from_the_command_line_and_the_menu() {
   else
     fail "no message for too long a log path"
   fi
-  ok "Connect dialog after the message" drive wait "$connect"
-  ok "Cancel" drive press "$connect" 2
+  ok "Connect dialog after the message" drive wait "$cd_connect"
+  ok "Cancel" drive press "$cd_connect" 2
   quit_program
+
+  # A file that cannot be made (its folder is a file): the first entry says
+  # so, once, and logging is off; the menu's check mark follows.
+  cd_start_lan_sim || return
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='"$cd_sim_ip"
+  start_at_connect_dialog -log 'C:\windows\win.ini\comms.log' || { cd_stop_sims; return; }
+  ok "Connect" drive press "$cd_connect" 112
+  if drive wait dialog=Error >/dev/null; then
+    expect_eq "$(drive text dialog=Error 65535)" $'Error opening comms log for writing\nComms Logging disabled' \
+      "log file that cannot be made"
+    expect_eq "$(drive owner dialog=Error)" none "owner of the log's message"
+    ok "OK" drive press dialog=Error 1
+  else
+    fail "no message for a log file that cannot be made"
+  fi
+  cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect with the log off"
+  drive windows | grep -q ' Error$' && fail "the log's message came twice"
+  ok "keys" drive input "$main" alt+c
+  sleep 0.3
+  screenshot menu-configure-comms-log-after-error
+  ok "keys" drive input "$main" esc esc
+  quit_program
+  cd_stop_sims
   rm -rf "$logdir"
 }
 
@@ -318,37 +370,37 @@ test_comms_log_from_the_command_line_and_the_menu() {
 # program a prefix of its own whose wineserver is started inside the client
 # namespace, and checks that server's namespace before anything is pressed.
 
-ns_inst="" ns_client="" ns_server_pid="" ns_prefix=""
+cd_ns_inst="" cd_ns_client="" cd_ns_server_pid="" cd_ns_prefix=""
 
-ns_run() { ip netns exec "$ns_client" env WINEPREFIX="$ns_prefix" DISPLAY="$DISPLAY" "$@"; }
+cd_ns_run() { ip netns exec "$cd_ns_client" env WINEPREFIX="$cd_ns_prefix" DISPLAY="$DISPLAY" "$@"; }
 
-ns_setup() {
+cd_ns_setup() {
   local tag=$$
-  ns_inst=p2e-inst-$tag ns_client=p2e-client-$tag
+  cd_ns_inst=p2e-inst-$tag cd_ns_client=p2e-client-$tag
   local vi=p2ei$tag vc=p2ec$tag
-  ip netns add "$ns_inst" || return 1
-  ip netns add "$ns_client" || return 1
-  ip link add "$vi" netns "$ns_inst" type veth peer name "$vc" netns "$ns_client" &&
-    ip -n "$ns_inst" link set lo up && ip -n "$ns_client" link set lo up &&
-    ip -n "$ns_inst" addr add 10.77.0.1/24 dev "$vi" &&
-    ip -n "$ns_inst" addr add 10.77.0.3/24 dev "$vi" &&
-    ip -n "$ns_client" addr add 10.77.0.2/24 dev "$vc" &&
-    ip -n "$ns_inst" link set "$vi" up && ip -n "$ns_client" link set "$vc" up &&
-    ip -n "$ns_inst" route add default dev "$vi" &&
-    ip -n "$ns_client" route add default dev "$vc"
+  ip netns add "$cd_ns_inst" || return 1
+  ip netns add "$cd_ns_client" || return 1
+  ip link add "$vi" netns "$cd_ns_inst" type veth peer name "$vc" netns "$cd_ns_client" &&
+    ip -n "$cd_ns_inst" link set lo up && ip -n "$cd_ns_client" link set lo up &&
+    ip -n "$cd_ns_inst" addr add 10.77.0.1/24 dev "$vi" &&
+    ip -n "$cd_ns_inst" addr add 10.77.0.3/24 dev "$vi" &&
+    ip -n "$cd_ns_client" addr add 10.77.0.2/24 dev "$vc" &&
+    ip -n "$cd_ns_inst" link set "$vi" up && ip -n "$cd_ns_client" link set "$vc" up &&
+    ip -n "$cd_ns_inst" route add default dev "$vi" &&
+    ip -n "$cd_ns_client" route add default dev "$vc"
 }
 
-ns_start_server() {  # a prefix of its own, its wineserver inside the client namespace
-  ns_prefix=$work_e2e/ns-prefix
-  rm -rf "$ns_prefix"
-  cp -a "$WINEPREFIX" "$ns_prefix" || return 1
-  ip netns exec "$ns_client" env WINEPREFIX="$ns_prefix" wineserver -f -p &
-  ns_server_pid=$!
+cd_ns_start_server() {  # a prefix of its own, its wineserver inside the client namespace
+  cd_ns_prefix=$cd_work/ns-prefix
+  rm -rf "$cd_ns_prefix"
+  cp -a "$WINEPREFIX" "$cd_ns_prefix" || return 1
+  ip netns exec "$cd_ns_client" env WINEPREFIX="$cd_ns_prefix" wineserver -f -p &
+  cd_ns_server_pid=$!
   local own client i server
   own=$(readlink /proc/self/ns/net)
-  client=$(ip netns exec "$ns_client" readlink /proc/self/ns/net)
+  client=$(ip netns exec "$cd_ns_client" readlink /proc/self/ns/net)
   for i in $(seq 1 100); do
-    server=$(readlink "/proc/$ns_server_pid/ns/net" 2>/dev/null)
+    server=$(readlink "/proc/$cd_ns_server_pid/ns/net" 2>/dev/null)
     [ "$server" == "$client" ] && break
     sleep 0.02
   done
@@ -358,101 +410,102 @@ ns_start_server() {  # a prefix of its own, its wineserver inside the client nam
   }
 }
 
-ns_cleanup() {
-  if [ -n "$ns_server_pid" ]; then
-    WINEPREFIX=$ns_prefix wineserver -k >/dev/null 2>&1
-    kill "$ns_server_pid" 2>/dev/null
-    wait "$ns_server_pid" 2>/dev/null
+cd_ns_cleanup() {
+  if [ -n "$cd_ns_server_pid" ]; then
+    WINEPREFIX=$cd_ns_prefix wineserver -k >/dev/null 2>&1
+    kill "$cd_ns_server_pid" 2>/dev/null
+    wait "$cd_ns_server_pid" 2>/dev/null
   fi
-  stop_sims
-  [ -n "$ns_client" ] && ip netns delete "$ns_client" 2>/dev/null
-  [ -n "$ns_inst" ] && ip netns delete "$ns_inst" 2>/dev/null
-  [ -n "$ns_prefix" ] && rm -rf "$ns_prefix"
-  ns_inst="" ns_client="" ns_server_pid="" ns_prefix=""
+  cd_stop_sims
+  [ -n "$cd_ns_client" ] && ip netns delete "$cd_ns_client" 2>/dev/null
+  [ -n "$cd_ns_inst" ] && ip netns delete "$cd_ns_inst" 2>/dev/null
+  [ -n "$cd_ns_prefix" ] && rm -rf "$cd_ns_prefix"
+  cd_ns_inst="" cd_ns_client="" cd_ns_server_pid="" cd_ns_prefix=""
 }
 
-ns_start_instrument() {  # OPTIONS...: a simulator answering the enquiries
-  [ -x "$sim_exe" ] || { fail "no simulator at $sim_exe"; return 1; }
+cd_ns_start_instrument() {  # OPTIONS...: a simulator answering the enquiries
+  [ -x "$cd_sim_exe" ] || { fail "no simulator at $cd_sim_exe"; return 1; }
   local i
-  sim_out=$work_e2e/sim$((sim_seq++))
-  ip netns exec "$ns_inst" "$sim_exe" --discovery --transcript "$sim_out.transcript" "$@" \
-    >"$sim_out.log" 2>&1 &
-  sim_pids+=($!)
+  cd_sim_out=$cd_work/sim$((cd_sim_seq++))
+  ip netns exec "$cd_ns_inst" "$cd_sim_exe" --discovery --transcript "$cd_sim_out.transcript" "$@" \
+    >"$cd_sim_out.log" 2>&1 &
+  cd_sim_pids+=($!)
   for i in $(seq 1 200); do
-    grep -q '^ready' "$sim_out.log" 2>/dev/null && return 0
+    grep -q '^ready' "$cd_sim_out.log" 2>/dev/null && return 0
     sleep 0.02
   done
-  fail "simulator did not start: $(cat "$sim_out.log")"
+  fail "simulator did not start: $(cat "$cd_sim_out.log")"
   return 1
 }
 
-choose=dialog="Please Choose Instrument"
+cd_choose=dialog="Please Choose Instrument"
 
-lan_search_steps() {
-  local -x WINEPREFIX=$ns_prefix
-  local ini=${ini/#"$WINEPREFIX_OUTSIDE"/$ns_prefix}
+cd_lan_search_steps() {
+  local -x WINEPREFIX=$cd_ns_prefix
+  local ini=${ini/#"$WINEPREFIX_OUTSIDE"/$cd_ns_prefix}
   seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='
-  ns_start_instrument --tcp 10.77.0.1:10001 || return
-  local first=$sim_out
-  ns_start_instrument --tcp 10.77.0.3:10001 --idn "Veltmark,ZQM44,20001,3.01" || return
-  ns_run wine "$driver" start "$exe" >"$build/e2e-start.log" 2>&1 || {
+  cd_ns_start_instrument --tcp 10.77.0.1:10001 || return
+  local first=$cd_sim_out
+  cd_ns_start_instrument --tcp 10.77.0.3:10001 --idn "Veltmark,ZQM44,20001,3.01" || return
+  cd_ns_run wine "$driver" start "$exe" >"$build/e2e-start.log" 2>&1 || {
     fail "Parlex2.exe did not start in the namespace: $(cat "$build/e2e-start.log")"; return; }
-  ok "Connect dialog" drive wait "$connect"
-  expect_eq "$(ctl "$connect" 1006)" "1 1" "search button shown for LAN"
+  ok "Connect dialog" drive wait "$cd_connect"
+  expect_eq "$(cd_state "$cd_connect" 1006)" "1 1" "search button shown for LAN"
 
-  ok "Search" drive press "$connect" 1006
-  if ! UIDRIVER_TIMEOUT_MS=20000 drive wait "$choose" >/dev/null; then
+  ok "Search" drive press "$cd_connect" 1006
+  if ! UIDRIVER_TIMEOUT_MS=20000 drive wait "$cd_choose" >/dev/null; then
     fail "no Choose Instrument dialog"; quit_program; return
   fi
   local rows
-  rows=$(drive rows "$choose" 1007)
+  rows=$(drive rows "$cd_choose" 1007)
   # Each instrument answers both enquiries, so each is listed once per enquiry.
   expect_eq "$(sort -u <<<"$rows" | tr '\t' '>' | paste -sd'|')" \
     " 10.77.0.1>Veltmark,VXM66,10472,2.15| 10.77.0.3>Veltmark,ZQM44,20001,3.01" \
     "probed rows, none selected"
-  expect_eq "$(ctl "$choose" 1)" "1 0" "OK disabled before a choice"
+  expect_eq "$(cd_state "$cd_choose" 1)" "1 0" "OK disabled before a choice"
   local row
   row=$(grep -n '10.77.0.3' <<<"$rows" | head -1 | cut -d: -f1)
-  ok "select" drive select "$choose" 1007 $((row - 1))
+  ok "select" drive select "$cd_choose" 1007 $((row - 1))
   sleep 0.2
-  expect_eq "$(ctl "$choose" 1)" "1 1" "OK enabled by a choice"
-  shot_of "$choose" choose-instrument
-  ok "OK" drive press "$choose" 1
-  ok "choice closes" drive gone "$choose"
+  expect_eq "$(cd_state "$cd_choose" 1)" "1 1" "OK enabled by a choice"
+  cd_shot "$cd_choose" choose-instrument
+  ok "OK" drive press "$cd_choose" 1
+  ok "choice closes" drive gone "$cd_choose"
   # Both enquiries came from the client's side of the pair.
   expect_eq "$(grep -c 'enquiry of .* from 10.77.0.2' "$first.transcript")" 6 \
     "enquiries from the client namespace"
-  expect_eq "$(drive text "$connect" 117)" "10.77.0.3" "chosen address in the dialog"
-  ok "Connect" drive press "$connect" 112
-  expect_message "Test Connection" $'The connection was successful\nVeltmark,ZQM44,20001,3.01' \
+  expect_eq "$(drive text "$cd_connect" 117)" "10.77.0.3" "chosen address in the dialog"
+  ok "Connect" drive press "$cd_connect" 112
+  cd_expect_message "Test Connection" $'The connection was successful\nVeltmark,ZQM44,20001,3.01' \
     "Connect to the chosen instrument"
-  ok "Connect closes the dialog" drive gone "$connect"
+  ok "Connect closes the dialog" drive gone "$cd_connect"
+  cd_expect_connected "LAN,ZQM44,20001,3.01"
 
   # One instrument serving another port: only the second enquiry takes it and
   # the probe is refused. One row, selected; a double-click chooses it.
-  stop_sims
-  ns_start_instrument --tcp 10.77.0.3:10002 || return
+  cd_stop_sims
+  cd_ns_start_instrument --tcp 10.77.0.3:10002 || return
   ok "Configuration" drive post "$main" 32771
-  ok "Connect dialog" drive wait "$connect"
-  ok "blank address" drive address "$connect" 117 blank
-  ok "Search" drive press "$connect" 1006
-  if UIDRIVER_TIMEOUT_MS=20000 drive wait "$choose" >/dev/null; then
-    expect_eq "$(drive rows "$choose" 1007 | tr '\t' '>')" "*10.77.0.3>Connection Failed 1" \
+  ok "Connect dialog" drive wait "$cd_connect"
+  ok "blank address" drive address "$cd_connect" 117 blank
+  ok "Search" drive press "$cd_connect" 1006
+  if UIDRIVER_TIMEOUT_MS=20000 drive wait "$cd_choose" >/dev/null; then
+    expect_eq "$(drive rows "$cd_choose" 1007 | tr '\t' '>')" "*10.77.0.3>Connection Failed 1" \
       "one row, preselected"
-    expect_eq "$(ctl "$choose" 1)" "1 1" "OK enabled with the row preselected"
-    ok "double-click" drive dblclick "$choose" 1007 0
-    ok "double-click closes" drive gone "$choose"
-    expect_eq "$(drive text "$connect" 117)" "10.77.0.3" "double-clicked address"
+    expect_eq "$(cd_state "$cd_choose" 1)" "1 1" "OK enabled with the row preselected"
+    ok "double-click" drive dblclick "$cd_choose" 1007 0
+    ok "double-click closes" drive gone "$cd_choose"
+    expect_eq "$(drive text "$cd_connect" 117)" "10.77.0.3" "double-clicked address"
   else
     fail "no Choose Instrument dialog for one instrument"
   fi
 
   # Nobody answers.
-  stop_sims
-  ok "Search" drive press "$connect" 1006
-  UIDRIVER_TIMEOUT_MS=20000 expect_message "LAN Find Instrument" "No Instruments found on this subnet" \
+  cd_stop_sims
+  ok "Search" drive press "$cd_connect" 1006
+  UIDRIVER_TIMEOUT_MS=20000 cd_expect_message "LAN Find Instrument" "No Instruments found on this subnet" \
     "search without instruments"
-  ok "Cancel" drive press "$connect" 2
+  ok "Cancel" drive press "$cd_connect" 2
   quit_program
 }
 
@@ -461,12 +514,12 @@ test_lan_search_lists_probed_instruments_inside_network_namespaces() {
     echo "    SKIPPED: network namespaces need root and iproute2"
     return
   fi
-  if ! ns_setup; then
+  if ! cd_ns_setup; then
     echo "    SKIPPED: cannot make network namespaces here"
-    ns_cleanup
+    cd_ns_cleanup
     return
   fi
   WINEPREFIX_OUTSIDE=$WINEPREFIX
-  ns_start_server && lan_search_steps
-  ns_cleanup
+  cd_ns_start_server && cd_lan_search_steps
+  cd_ns_cleanup
 }

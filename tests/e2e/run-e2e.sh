@@ -214,6 +214,7 @@ end_test() {
 }
 
 source "$(dirname "$0")/connect-tests.sh"
+source "$(dirname "$0")/upgrade-tests.sh"
 
 # ---- tests -----------------------------------------------------------------
 

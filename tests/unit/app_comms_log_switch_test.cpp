@@ -7,28 +7,19 @@
 #include "app/comms_log_switch.h"
 #include "link/comms_log.h"
 #include "support/recording_ui.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
 
-namespace fs = std::filesystem;
-
+// Leaves the process-wide log as every test finds it: off, no path.
 class CommsLogSwitchTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() /
-        ("parlex2-logswitch-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-  }
   void TearDown() override {
     if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
     CommsLog::SetLogPath("");
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
-  fs::path dir_;
+  testing::TempFolder folder_{"parlex2-logswitch"};
   testing::RecordingUi ui_;
 };
 
@@ -43,7 +34,7 @@ TEST_F(CommsLogSwitchTest, MenuAsksForTheFileTurnsOnThenOffAndOffersTheLastFile)
   // The log is appended to, so choosing an existing file is no overwrite.
   EXPECT_FALSE(ui_.saveDialogs[0].confirmOverwrite);
 
-  const std::string file = (dir_ / "logs" / "bench.log").string();
+  const std::string file = (folder_.Path() / "logs" / "bench.log").string();
   ui_.files.push_back(file);
   EXPECT_TRUE(ToggleCommsLogFile(ui_));
   EXPECT_TRUE(CommsLog::IsLoggingEnabled());

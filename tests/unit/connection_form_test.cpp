@@ -162,6 +162,52 @@ TEST(ConnectionForm, TestLeavesSettingsInTheLinkAndClosesConnectKeepsItOpen) {
   EXPECT_EQ(defaults.saved->comPort, "COM5");
 }
 
+TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
+  testing::FakeClock clock;
+  testing::RecordingUi ui;
+  auto silent = std::make_shared<MemoryPeer>();
+  auto answering = std::make_shared<MemoryPeer>();
+  answering->respond = [](MemoryPeer& p, const std::string& command) {
+    if (command == "*IDN?\n") p.Queue("M,VXM26,5,1\n");
+  };
+  std::vector<ConnectionSettings> opened;
+  InstrumentLink link;
+  link.SetTransportFactory([&](const ConnectionSettings& settings, std::string*) {
+    opened.push_back(settings);
+    return std::make_unique<testing::MemoryTransport>(
+        settings.interfaceKind == InterfaceKind::Lan ? answering : silent);
+  });
+  ConnectionForm form;
+  form.interfaceIndex = 2;
+  form.comPort = "COM5";
+  form.baudText = "9600";
+  EXPECT_FALSE(ConnectFromForm(ui, form, link));
+  EXPECT_TRUE(link.portOpen());
+  // The same place again: the open port is used as it is.
+  EXPECT_FALSE(ConnectFromForm(ui, form, link));
+  EXPECT_EQ(opened.size(), 1u);
+  // Another rate is another place.
+  form.baudText = "38400";
+  EXPECT_FALSE(ConnectFromForm(ui, form, link));
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[1].baudRate, 38400u);
+
+  // The user turns to the LAN: Test and Connect ask the instrument there.
+  form.interfaceIndex = 1;
+  form.ipText = "10.0.0.9";
+  TestConnection(ui, form, link);
+  ASSERT_EQ(opened.size(), 3u);
+  EXPECT_EQ(opened[2].ipAddress, "10.0.0.9");
+  EXPECT_EQ(ui.messages.back().text, "The connection was successful\nM,VXM26,5,1");
+  EXPECT_FALSE(link.portOpen());
+  EXPECT_TRUE(ConnectFromForm(ui, form, link));
+  ASSERT_EQ(opened.size(), 4u);
+  EXPECT_EQ(opened[3].interfaceKind, InterfaceKind::Lan);
+  EXPECT_EQ(opened[3].ipAddress, "10.0.0.9");
+  EXPECT_EQ(link.info.idnReply, "M,VXM26,5,1");
+  EXPECT_TRUE(link.OpenTo(link.settings));
+}
+
 TEST(ConnectionForm, ConnectWithMissingPortStopsAtValidation) {
   testing::RecordingUi ui;
   InstrumentLink link;

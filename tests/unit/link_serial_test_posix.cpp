@@ -1,8 +1,7 @@
 // The link over a COM port, with a pseudo-terminal standing in for the port
 // and the test holding the instrument's end.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -37,7 +36,9 @@ class SerialLinkTest : public ::testing::Test {
     if (master_ >= 0) close(master_);
     close(slave_);
   }
-  void Send(const std::string& bytes) { ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void Send(const std::string& bytes) {
+    ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
   std::string Receive(std::size_t count) {
     std::string got;
     char buffer[256];
@@ -61,7 +62,11 @@ TEST_F(SerialLinkTest, SendWritesTheTextAsItIsAndCountsIt) {
 }
 
 TEST_F(SerialLinkTest, ReadLineCutsAtTheCarriageReturnAndKeepsABareLineFeed) {
-  Send("OK\r\n" "\r\n" "OK\n" + std::string(300, 'y') + "\r\n");
+  Send(
+      "OK\r\n"
+      "\r\n"
+      "OK\n" +
+      std::string(300, 'y') + "\r\n");
   char buffer[256];
   EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 2);
   EXPECT_STREQ(buffer, "OK");
@@ -107,6 +112,23 @@ TEST(SerialOpen, AbsentPortAndUnsupportedSpeedFail) {
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(OpenSerialTransport("/dev/null", 9600, &error), nullptr);  // not a serial port
   EXPECT_EQ(OpenSerialTransport("/dev/ptmx", 12345, &error), nullptr);
+}
+
+TEST(SerialOpen, UsbRunsAt19200WhateverTheSettingsHold) {
+  int master = -1, slave = -1;
+  char name[128];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  InstrumentLink link;
+  link.settings.interfaceKind = InterfaceKind::Usb;
+  link.settings.comPort = name;
+  link.settings.baudRate = 0;  // as a settings file written by hand may leave it
+  EXPECT_EQ(link.Open(), 0) << link.LastError();
+  termios tio;
+  ASSERT_EQ(tcgetattr(slave, &tio), 0);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
+  link.Close();
+  close(master);
+  close(slave);
 }
 
 }  // namespace

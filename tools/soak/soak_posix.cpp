@@ -68,20 +68,32 @@ class CheckingPane final : public ShellHost {
   std::uint64_t lost = 0, doubled = 0, damaged = 0;
   bool ended = false, endAgrees = false, disconnected = false;
 
-  // The poller appends whole lines, one or many at a time, each with CR LF.
+  // The poller shows all the lines of one poll in one append, each ending
+  // "\r\n"; the append as a whole must end at a line's end.
   void AppendText(std::string_view text) override {
-    pending_ += text;
-    std::size_t start = 0;
-    for (std::size_t end; (end = pending_.find("\r\n", start)) != std::string::npos;
-         start = end + 2) {
-      Line(std::string_view(pending_).substr(start, end - start));
+    if (text.size() < 2 || text.substr(text.size() - 2) != "\r\n") return Damaged(text);
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = text.find("\r\n", start);
+      CheckLine(text.substr(start, end - start));
+      start = end + 2;
     }
-    pending_.erase(0, start);
-    if (!pending_.empty()) Damaged(pending_);  // a line never comes in parts
-    pending_.clear();
   }
 
-  void Line(std::string_view text) {
+  std::string ResultsText() override { return {}; }
+  void ClearResults() override {}
+  void ClearScriptList() override {}
+  void AddScriptLine(std::string_view) override {}
+  int ScriptLineCount() override { return 0; }
+  std::string ScriptLine(int) override { return {}; }
+  int ScriptSelection() override { return -1; }
+  void SelectScriptLine(int) override {}
+  void PostCommand(int id, int) override { disconnected |= id == ID_DISCONNECT; }
+  void Beep() override {}
+  bool SendTypedCommand(std::string_view) override { return true; }
+  UserInterface& Ui() override { return ui_; }
+
+ private:
+  void CheckLine(std::string_view text) {
     const std::string line(text);
     const std::vector<std::string> fields = SplitText(line, ',');
     if (fields.size() == 3 && fields[0] == "end") {
@@ -107,21 +119,6 @@ class CheckingPane final : public ShellHost {
     for (std::uint64_t k = lines + 1; k <= n; ++k) rawBytes += sim::SoakLine(k).size();
     lines = n;
   }
-  std::string ResultsText() override { return {}; }
-  void ClearResults() override {}
-  void ClearScriptList() override {}
-  void AddScriptLine(std::string_view) override {}
-  int ScriptLineCount() override { return 0; }
-  std::string ScriptLine(int) override { return {}; }
-  int ScriptSelection() override { return -1; }
-  void SelectScriptLine(int) override {}
-  void PostCommand(int id, int) override { disconnected |= id == ID_DISCONNECT; }
-  void Beep() override {}
-  bool SendTypedCommand(std::string_view) override { return true; }
-  UserInterface& Ui() override { return ui_; }
-
- private:
-  std::string pending_;
   void Damaged(std::string_view text) {
     if (++damaged <= 5) std::cerr << "damaged line: " << std::string(text.substr(0, 120)) << "\n";
   }

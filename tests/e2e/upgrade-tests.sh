@@ -1,0 +1,120 @@
+# End-to-end tests of Instrument > Upgrade Firmware..., sourced by run-e2e.sh
+# (which provides drive, fail, expect_eq, ok, wait_for, the simulator helpers
+# and connect_program). Firmware files are made by srec_cat from random data.
+
+upgrade_fw_dir=""
+
+# NAME WINDOW: a picture of one window (a dialog) as it stands on the screen.
+upgrade_shot() {
+  local rect x y w h
+  rect=$(drive rect "$2") || { fail "no window $2 for screenshot $1"; return 0; }
+  read -r x y w h <<<"$rect"
+  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$shots/$1.png" 2>/dev/null ||
+    fail "no screenshot $1"
+}
+
+# WHAT SECONDS COMMAND...: like wait_for, with a deadline of its own.
+upgrade_wait() {
+  local what=$1 seconds=$2 i
+  shift 2
+  for i in $(seq 1 $((seconds * 10))); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  fail "$what"
+  return 1
+}
+
+# NAME SIZE OFFSET: random bytes NAME.bin and their Intel HEX file NAME.hex
+# at OFFSET in the prefix's C:\e2e-fw (extended linear address records above
+# 64 KiB).
+upgrade_make_hex() {
+  head -c "$2" /dev/urandom >"$upgrade_fw_dir/$1.bin"
+  srec_cat "$upgrade_fw_dir/$1.bin" -binary -offset "$3" -o "$upgrade_fw_dir/$1.hex" -intel ||
+    fail "srec_cat (Debian package srecord) could not make $1.hex"
+}
+
+# FLASH SECTOR: the sector's programmed bytes from the simulator's flash dump,
+# as upper-case hexadecimal, one a line; the first line is the first address.
+upgrade_sector_bytes() {
+  awk -v want="sector $2 " '
+    /^sector / { on = index($0, want) == 1; next }
+    on && /^[0-9A-F]+:/ { if (!shown) { print "@" substr($1, 1, length($1) - 1); shown = 1 }
+                          for (i = 2; i <= NF; i++) print $i }' "$1"
+}
+
+upgrade_file_bytes() {  # BIN OFFSET: what upgrade_sector_bytes should give
+  printf '@%08X\n' "$2"
+  od -An -v -tx1 "$1" | tr -s ' \n' '\n' | grep -v '^$' | tr a-f A-F
+}
+
+upgrade_choose_file() {  # WINDOWS-PATH: through the open dialog of the command
+  ok "Upgrade Firmware..." drive post "$main" 32774
+  ok "open dialog" drive wait "dialog=Select Firmware Upgrade File"
+  ok "file name" drive type "dialog=Select Firmware Upgrade File" 1148 "$1"
+  ok "Open" drive press "dialog=Select Firmware Upgrade File" 1
+  ok "open dialog closes" drive gone "dialog=Select Firmware Upgrade File"
+}
+
+test_upgrade_firmware_from_the_instrument_menu() {
+  upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
+  rm -rf "$upgrade_fw_dir"
+  mkdir -p "$upgrade_fw_dir"
+  local flash="$upgrade_fw_dir/flash.txt"
+  upgrade_make_hex main 2000 65536
+  upgrade_make_hex dsp 700 131072
+  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,MAIN.HEX' 'LOAD,2,dsp.hex' >"$upgrade_fw_dir/set.upg"
+  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' 'LOAD,3,missing.hex' >"$upgrade_fw_dir/blocked.upg"
+  sim_start --flash "$flash" || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+
+  # A list with a missing file cannot be accepted.
+  upgrade_choose_file 'C:\e2e-fw\blocked.upg'
+  if upgrade_wait "the list dialog" 15 drive wait "dialog=Firmware Files List"; then
+    expect_eq "$(drive state "dialog=Firmware Files List" 1000 | awk '{print $1}')" disabled \
+      "Accept with a missing file"
+    sleep 0.3
+    upgrade_shot firmware-list-blocked "dialog=Firmware Files List"
+    ok "Cancel" drive press "dialog=Firmware Files List" 2
+    ok "list closes" drive gone "dialog=Firmware Files List"
+  fi
+  sim_received_has $'\x19' && fail "the boot loader was woken for a list that was not accepted"
+
+  # The whole upgrade.
+  upgrade_choose_file 'C:\e2e-fw\set.upg'
+  if upgrade_wait "the list dialog" 15 drive wait "dialog=Firmware Files List"; then
+    expect_eq "$(drive state "dialog=Firmware Files List" 1000 | awk '{print $1}')" enabled \
+      "Accept with every file there"
+    sleep 0.3
+    upgrade_shot firmware-list "dialog=Firmware Files List"
+    ok "Accept" drive press "dialog=Firmware Files List" 1000
+    ok "progress dialog" drive wait "dialog=Upgrade Firmware"
+    upgrade_wait "worker running (Cancel disabled)" 5 \
+      eval '[ "$(drive state "dialog=Upgrade Firmware" 2 | cut -d" " -f1)" = disabled ]'
+    if upgrade_wait "Cancel captioned Finished" 60 \
+      eval '[ "$(drive text "dialog=Upgrade Firmware" 2)" = Finished ]'; then
+      expect_eq "$(drive state "dialog=Upgrade Firmware" 2 | cut -d' ' -f1)" enabled "Finished button"
+      expect_eq "$(drive text "dialog=Upgrade Firmware" 1005)" "Finished" "status line"
+      expect_eq "$(drive text "dialog=Upgrade Firmware" 1003 | tr -d '\r')" \
+        $'Instrument initialised OK\nAll sectors erased OK\nFirmware sent OK' "log"
+      sleep 0.3
+      upgrade_shot upgrade-finished "dialog=Upgrade Firmware"
+      ok "Finished" drive press "dialog=Upgrade Firmware" 2
+      ok "progress dialog closes" drive gone "dialog=Upgrade Firmware"
+    fi
+  fi
+
+  # The LAN link was opened again and polling is back: a typed command is
+  # answered in the pane.
+  type_command "*IDN?"
+  wait_for "the instrument answers after the upgrade" pane_has "Veltmark,VXM66,10472,2.15"
+  end_test
+
+  expect_eq "$(upgrade_sector_bytes "$flash" 0)" "$(upgrade_file_bytes "$upgrade_fw_dir/main.bin" 65536)" \
+    "sector 0 holds main.hex"
+  expect_eq "$(upgrade_sector_bytes "$flash" 2)" "$(upgrade_file_bytes "$upgrade_fw_dir/dsp.bin" 131072)" \
+    "sector 2 holds dsp.hex"
+  expect_eq "$(grep -c '^sector 3 erases 0' "$flash")" 1 "sector 3 untouched"
+  rm -rf "$upgrade_fw_dir"
+}
