@@ -26,7 +26,7 @@ bool IsLineEnd(char c) { return c == '\n' || c == '\r' || c == '\0'; }
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const bool convert = data[0] & 1;
-  const std::size_t piece = 1 + data[1];  // bytes the instrument sends per poll
+  const std::size_t piece = 1 + data[1] % 64 * (data[0] & 2 ? 64 : 1);  // bytes per poll
   const std::string input(fuzz::AsText(data + 2, size - 2));
   // Long lines are what the limit is for: repeat the input past it sometimes.
   const std::string bytes =

@@ -91,16 +91,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // from where it stopped, a bounded number of times.
   const std::uint64_t start = shell.clock.TickMs();
   const int count = shell.ScriptLineCount();
-  for (int round = 0; round < 8; ++round) {
+  for (int round = 0; round < 4; ++round) {
     if (stepping) {
-      for (int step = 0; step < 64 && shell.state.scriptState == kScriptStopped; ++step) {
+      for (int step = 0; step < 32 && shell.state.scriptState == kScriptStopped; ++step) {
         shell.Press(IDC_STEP);
         shell.RunFor(600, 3);
         if (shell.ScriptSelection() < 0) break;
       }
     } else {
       shell.Press(IDC_RUN);
-      for (int t = 0; t < 40000 && shell.state.scriptState == kScriptRunning; ++t) {
+      for (int t = 0; t < 12000 && shell.state.scriptState == kScriptRunning; ++t) {
         shell.clock.Advance(5);
         shell.Timer();
       }

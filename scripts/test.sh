@@ -39,9 +39,12 @@ ctest --preset native -j "$jobs" 2>&1 | tee build/native/ctest.log || status=1
 count build/native/ctest.log
 
 echo "== fuzzing (every target for a short while)"
+t0=$(date +%s)
 scripts/fuzz.sh "${PARLEX2_FUZZ_SECONDS:-15}" || status=1
+echo "fuzzing: $(( $(date +%s) - t0 )) s"
 
 echo "== ThreadSanitizer (the suites that run threads)"
+t0=$(date +%s)
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs" --target parlex2_unit_tests parlex2_integration_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
@@ -49,6 +52,7 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   build/tsan/tests/parlex2_integration_tests \
   --gtest_filter='SimProcess*:Cli*:IdentifySim*:Soak*:UpgradeSim*' || status=1
+echo "ThreadSanitizer: $(( $(date +%s) - t0 )) s"
 
 echo "== release build and .deb (the link benchmark is part of it)"
 t0=$(date +%s)
@@ -82,7 +86,9 @@ if [ -x scripts/wine-tests.sh ]; then
 fi
 
 echo "== static checks (cppcheck, clang-tidy)"
+t0=$(date +%s)
 scripts/static-checks.sh || status=1
+echo "static checks: $(( $(date +%s) - t0 )) s"
 
 echo
 echo "Parlex2: $passed passed, $failed failed"

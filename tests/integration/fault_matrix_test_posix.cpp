@@ -5,6 +5,9 @@
 // log it wrote holds whole lines only, and that the next command against a
 // sound instrument at the same place works.
 //
+// The upgrade writes one sector from a descriptor (32 records), answering
+// yes to every question.
+//
 // The table is the README's "Behaviour under faults" table; run the suite with
 // PARLEX2_FAULT_MATRIX_PRINT=1 to print every cell's outcome as a table row.
 //
@@ -22,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/intel_hex.h"
 #include "support/command_posix.h"
 #include "support/simulator.h"
 
@@ -49,7 +53,7 @@ enum class Fault {
 
 struct Cell {
   Fault fault;
-  const char* operation;  // identify, send, run, set-clock
+  const char* operation;  // identify, send, run, set-clock, upgrade
   Via via;
   int status;           // expected exit status
   const char* message;  // expected in the program's output; "=..." the whole output
@@ -193,6 +197,30 @@ const Cell kCells[] = {
     {Fault::PtyReplaced, "send", Via::Pty, 1, "the instrument closed the connection", 8000},
     {Fault::PtyReplaced, "run", Via::Pty, 4,
      "A problem has occurred trying to read data from the instrument", 12000},
+    {Fault::None, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
+    {Fault::None, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
+    {Fault::Delay, "upgrade", Via::Tcp, 0, "Firmware sent OK", 80000},
+    {Fault::Delay, "upgrade", Via::Pty, 0, "Firmware sent OK", 80000},
+    {Fault::DropAfter, "upgrade", Via::Tcp, 1, "ERROR: Instrument failed to initialise", 15000},
+    {Fault::DropAfter, "upgrade", Via::Pty, 1, "ERROR: Instrument failed to initialise", 15000},
+    {Fault::MuteAfter, "upgrade", Via::Tcp, 1,
+     "No instrument could be identified, so the upgrade cannot continue", 35000},
+    {Fault::MuteAfter, "upgrade", Via::Pty, 1,
+     "No instrument could be identified, so the upgrade cannot continue", 35000},
+    {Fault::Noise, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
+    {Fault::Noise, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
+    {Fault::RefuseRecord, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
+    {Fault::RefuseRecord, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
+    {Fault::OkUpper, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
+    {Fault::OkUpper, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
+    {Fault::Silent, "upgrade", Via::Tcp, 1,
+     "No instrument could be identified, so the upgrade cannot continue", 20000},
+    {Fault::Silent, "upgrade", Via::Pty, 1,
+     "No instrument could be identified, so the upgrade cannot continue", 20000},
+    {Fault::Bootcode, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
+    {Fault::Bootcode, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
+    {Fault::Refused, "upgrade", Via::Tcp, 1, "Failed to connect to IP address", 5000},
+    {Fault::PtyReplaced, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
 };
 
 std::string CellName(const ::testing::TestParamInfo<Cell>& info) {
@@ -239,6 +267,7 @@ class FaultMatrix : public ::testing::TestWithParam<Cell> {
              " volt? curr?";
     }
     if (operation == "run") return args + "run " + (dir_ / "script.txt").string();
+    if (operation == "upgrade") return args + "upgrade --yes " + (dir_ / "set.upg").string();
     return args + operation;
   }
 
@@ -250,6 +279,17 @@ TEST_P(FaultMatrix, Cell) {
   const Cell& cell = GetParam();
   std::ofstream(dir_ / "script.txt")
       << "\"volt?\n#reply,2\n#pause,2\n\"curr?\n#reply,2\n#echo,done\n";
+  // An upgrade of one sector from a descriptor: 32 records of 16 bytes.
+  std::ofstream(dir_ / "set.upg") << "TARGET,VXM66\r\nLOAD,2,fw.hex\r\n";
+  {
+    std::ofstream hex(dir_ / "fw.hex", std::ios::binary);
+    for (int i = 0; i < 32; ++i) {
+      hex << sim::MakeHexRecord(0, static_cast<std::uint16_t>(i * 16),
+                                std::string(16, static_cast<char>('A' + i % 26)))
+          << "\r\n";
+    }
+    hex << sim::MakeHexRecord(1, 0, "") << "\r\n";
+  }
 
   testing::Simulator sim(PARLEX2_SIM_PATH);
   if (cell.fault != Fault::Refused) {

@@ -1,0 +1,100 @@
+// The upgrade worker's reading of firmware records and its exchange with a
+// boot loader: any firmware file, written through the simulator's boot loader
+// (some records refused, the success reply in either case, noise) on a fake
+// link and clock.
+//
+// Properties: the text-mode reader gives the file back piece by piece (CR LF
+// as LF, nothing after 0x1A, no piece longer than asked); the worker always
+// ends with exactly one Finished and its progress only grows within a phase
+// (each phase starts again at 0) and never passes 100; an upgrade reported as succeeded left the
+// sector holding exactly the file's image.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "fuzz_check.h"
+#include "sim/intel_hex.h"
+#include "support/fake_clock.h"
+#include "support/upgrade_support.h"
+#include "upgrade/firmware_list.h"
+#include "upgrade/upgrade_worker.h"
+
+using namespace parlex2;
+
+namespace {
+
+parlex2::testing::ScratchDir& Scratch() {
+  static parlex2::testing::ScratchDir dir;
+  return dir;
+}
+
+std::string TextMode(const std::string& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\x1a') break;
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    out += bytes[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider input(data, size);
+  sim::InstrumentConfig config;
+  config.ok = input.ConsumeBool() ? "ok" : "OK";
+  config.noise = input.ConsumeIntegralInRange(0, 3) == 0;
+  if (input.ConsumeBool()) {
+    config.refusals.push_back(
+        {input.ConsumeIntegralInRange(1, 4), input.ConsumeIntegralInRange(1, 4)});
+  }
+  const int sector = input.ConsumeIntegralInRange(0, 3);
+  const bool over = input.ConsumeIntegralInRange(0, 4) == 0;
+  const std::size_t limit = input.ConsumeIntegralInRange<std::size_t>(1, 600);
+  const std::string file = input.ConsumeBytesAsString(input.remaining_bytes());
+
+  TextModeReader reader(file);
+  std::string line;
+  std::string joined;
+  while (reader.ReadLine(line, limit)) {
+    FUZZ_CHECK(!line.empty() && line.size() <= limit);
+    joined += line;
+  }
+  FUZZ_CHECK(joined == TextMode(file));
+
+  parlex2::testing::FakeClock clock;
+  parlex2::testing::SimulatedInstrument device(config);
+  InstrumentLink link;
+  device.Attach(link);
+  link.settings.interfaceKind = InterfaceKind::Usb;
+  FUZZ_CHECK(link.Open() == 0);
+  LoadTable table;
+  table.entries[0].path = Scratch().Write("f.hex", file);
+  table.entries[0].sector = sector;
+  table.entries[0].over = over;
+  table.entries[0].found = true;
+  table.entries[0].fileInfo.name = "f.hex";
+  table.entries[0].fileInfo.size = static_cast<std::uint32_t>(file.size());
+  bool blocked = false;
+  BuildFirmwareList(table, 1, "Veltmark,VXM86,150,1", "VXM86", blocked);
+  UpgradeDescriptor descriptor;
+  descriptor.loadTable = &table;
+  parlex2::testing::RecordingProgress progress;
+  RunUpgradeWorker(descriptor, link, progress, clock);
+
+  FUZZ_CHECK(progress.finished == 1);
+  int last = 0;
+  for (int percent : progress.percents) {
+    FUZZ_CHECK(percent >= 0 && percent <= 100);
+    FUZZ_CHECK(percent >= last || percent == 0);  // each phase counts from 0
+    last = percent;
+  }
+  std::map<std::uint32_t, std::uint8_t> image;
+  if (descriptor.upgradeSucceeded && !over && sim::HexFileImage(TextMode(file), image)) {
+    FUZZ_CHECK(device.instrument->GetFlash().At(sector).bytes == image);
+  }
+  return 0;
+}
