@@ -275,7 +275,6 @@ TEST(ShellTerminal, SaveAndClearAndConvertBinary) {
 #else
   EXPECT_EQ(saved.str(), "> a\n1.0\n\n");
 #endif
-  in.close();  // Windows removes no open file
   std::filesystem::remove_all(dir);
   EXPECT_FALSE(WriteResultsFile((dir / "missing" / "x.txt").string(), "x"));
 
