@@ -61,10 +61,7 @@ TEST(AtoF, ReadsTheLeadingNumber) {
   EXPECT_DOUBLE_EQ(AtoF(" 1.5e3V"), 1500.0);
   EXPECT_DOUBLE_EQ(AtoF("-0.25"), -0.25);
   EXPECT_DOUBLE_EQ(AtoF("volts"), 0.0);
-  EXPECT_DOUBLE_EQ(AtoF(std::string("7\0"
-                                    "8",
-                                    3)),
-                   7.0);
+  EXPECT_DOUBLE_EQ(AtoF(std::string{'7', '\0', '8'}), 7.0);  // the text ends at a zero byte
 }
 
 TEST(Product, BaseTitleIsNameAndVersionUpToItsFirstBlank) {
