@@ -51,7 +51,7 @@ TEST(SimProcess, AnswersIdentificationOverTcpAndLeavesCompleteFilesOnSigterm) {
   EXPECT_TRUE(*flash == sim::Flash());
 }
 
-TEST(SimProcess, IdentityOptionsAndBootcodeMode) {
+TEST(SimProcess, IdentityOptionsAreRepliedVerbatim) {
   Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(
       sim.Start({"--tcp", Endpoint("127.0.42.2"), "--idn", "Maker,J7B733,5,1", "--calstr",
@@ -62,15 +62,6 @@ TEST(SimProcess, IdentityOptionsAndBootcodeMode) {
   EXPECT_EQ(client.ReadLine(2000), "default_calibration");
   EXPECT_EQ(client.ReadLine(2000), "01_APR_2024");
   EXPECT_EQ(client.ReadLine(2000), "J7B,A,100");
-  client.Close();
-  ASSERT_TRUE(sim.Stop());
-
-  Simulator boot(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(boot.Start({"--tcp", Endpoint("127.0.42.2"), "--mode", "bootcode"}));
-  client = SimClient::ConnectTcp("127.0.42.2", 10001);
-  client.Send(Lan("*IDN?\n") + Lan("version?\n"));
-  EXPECT_EQ(client.ReadLine(2000), sim::kBootcodeSignature);
-  EXPECT_EQ(client.ReadFor(300), "");
 }
 
 TEST(SimProcess, ServesOneClientAtATimeAndAnyNumberInTurn) {
