@@ -3,7 +3,6 @@
 // the demo firmware set is what its recorded srec_cat command makes, and
 // parlex2 upgrade writes it into the simulator by either route.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include "sim/intel_hex.h"
 #include "support/command_posix.h"
 #include "support/simulator.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -33,14 +33,8 @@ std::string ReadFile(const fs::path& path) {
 
 class ExamplesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("parlex2_examples_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  testing::TempFolder folder_{"parlex2-examples"};
+  const fs::path& dir_ = folder_.Path();
 };
 
 struct ScriptCase {

@@ -23,40 +23,25 @@ TEST(SplitText, KeepsInnerEmptyFieldsButNoTrailingOne) {
   EXPECT_EQ(SplitText("12_MAR_2023", '_'), (Fields{"12", "MAR", "2023"}));
 }
 
-TEST(ReadTextLine, CutsAtLastCarriageReturnThenLastLineFeed) {
-  std::istringstream in("first\r\nsecond\nthird\rjunk\nlast");
-  std::string line;
-  ASSERT_TRUE(ReadTextLine(in, line, 256));
-  EXPECT_EQ(line, "first");
-  ASSERT_TRUE(ReadTextLine(in, line, 256));
-  EXPECT_EQ(line, "second");
-  ASSERT_TRUE(ReadTextLine(in, line, 256));
-  EXPECT_EQ(line, "third");
-  ASSERT_TRUE(ReadTextLine(in, line, 256));
-  EXPECT_EQ(line, "last");
-  EXPECT_FALSE(ReadTextLine(in, line, 256));
-}
-
-TEST(ReadTextLine, LongLineComesInPiecesOfBufferSizeLessOne) {
-  std::istringstream in(std::string(10, 'x') + "\n");
-  std::string line;
-  ASSERT_TRUE(ReadTextLine(in, line, 5));
-  EXPECT_EQ(line, "xxxx");
-  ASSERT_TRUE(ReadTextLine(in, line, 5));
-  EXPECT_EQ(line, "xxxx");
-  ASSERT_TRUE(ReadTextLine(in, line, 5));
-  EXPECT_EQ(line, "xx");
-  EXPECT_FALSE(ReadTextLine(in, line, 5));
-}
-
-TEST(ReadTextLine, TextEndsAtAZeroByteAndEmptyLinesAreLines) {
-  std::istringstream in(std::string("ab\0cd\n\n", 7));
-  std::string line;
-  ASSERT_TRUE(ReadTextLine(in, line, 256));
-  EXPECT_EQ(line, "ab");
-  ASSERT_TRUE(ReadTextLine(in, line, 256));
-  EXPECT_EQ(line, "");
-  EXPECT_FALSE(ReadTextLine(in, line, 256));
+// A line ends at its last CR, else its last LF; a long line comes in pieces
+// of the buffer size less one; the text ends at a zero byte; empty lines count.
+TEST(ReadTextLine, SplitsAsTheProgramReadsFiles) {
+  struct Case {
+    std::string input;
+    std::size_t size;
+    Fields lines;
+  };
+  const Case cases[] = {
+      {"first\r\nsecond\nthird\rjunk\nlast", 256, {"first", "second", "third", "last"}},
+      {std::string(10, 'x') + "\n", 5, {"xxxx", "xxxx", "xx"}},
+      {std::string("ab\0cd\n\n", 7), 256, {"ab", ""}},
+  };
+  for (const Case& c : cases) {
+    std::istringstream in(c.input);
+    Fields lines;
+    for (std::string line; ReadTextLine(in, line, c.size);) lines.push_back(line);
+    EXPECT_EQ(lines, c.lines) << c.input;
+  }
 }
 
 TEST(AtoI, FollowsTheCLibrary) {
@@ -76,10 +61,7 @@ TEST(AtoF, ReadsTheLeadingNumber) {
   EXPECT_DOUBLE_EQ(AtoF(" 1.5e3V"), 1500.0);
   EXPECT_DOUBLE_EQ(AtoF("-0.25"), -0.25);
   EXPECT_DOUBLE_EQ(AtoF("volts"), 0.0);
-  EXPECT_DOUBLE_EQ(AtoF(std::string("7\0"
-                                    "8",
-                                    3)),
-                   7.0);
+  EXPECT_DOUBLE_EQ(AtoF(std::string{'7', '\0', '8'}), 7.0);  // the text ends at a zero byte
 }
 
 TEST(Product, BaseTitleIsNameAndVersionUpToItsFirstBlank) {

@@ -68,6 +68,18 @@ TEST(ConnectionForm, ValidationMessages) {
   EXPECT_EQ(ui.messages[1].text, "Please select a COM Port");
   EXPECT_EQ(ui.messages[2].text, "Please choose a baudrate");
   for (const auto& m : ui.messages) EXPECT_EQ(m.caption, "Test Connection");
+
+  // Connect stops at the same check and forgets the instrument it knew.
+  InstrumentLink link;
+  link.info.connected = true;
+  link.info.modelNumber = 7;
+  ConnectionForm form;
+  form.interfaceIndex = 1;
+  form.ipText = "0.0.0.0";
+  EXPECT_FALSE(ConnectFromForm(ui, form, link));
+  EXPECT_FALSE(link.info.connected);
+  EXPECT_EQ(link.info.modelNumber, 0);
+  EXPECT_EQ(ui.messages.at(3).text, "Please enter an IP address");
 }
 
 TEST(ConnectionForm, LayoutAndInitialSelections) {
@@ -206,20 +218,6 @@ TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
   EXPECT_EQ(opened[3].ipAddress, "10.0.0.9");
   EXPECT_EQ(link.info.idnReply, "M,VXM26,5,1");
   EXPECT_TRUE(link.OpenTo(link.settings));
-}
-
-TEST(ConnectionForm, ConnectWithMissingPortStopsAtValidation) {
-  testing::RecordingUi ui;
-  InstrumentLink link;
-  link.info.connected = true;
-  link.info.modelNumber = 7;
-  ConnectionForm form;
-  form.interfaceIndex = 1;
-  form.ipText = "0.0.0.0";
-  EXPECT_FALSE(ConnectFromForm(ui, form, link));
-  EXPECT_FALSE(link.info.connected);
-  EXPECT_EQ(link.info.modelNumber, 0);
-  EXPECT_EQ(ui.messages.at(0).text, "Please enter an IP address");
 }
 
 TEST(LanProbe, RowsForEachOutcomeAndTheTimeoutRestored) {

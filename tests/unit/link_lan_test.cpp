@@ -30,7 +30,7 @@ class LanLinkTest : public ::testing::Test {
     });
     ASSERT_EQ(link_.Open(), 0) << link_.LastError();
     ASSERT_TRUE(peer_.Accept());
-    // The wake byte goes out with the zero byte that ends every LAN text.
+    // The wake byte goes out with the zero byte that ends every text sent.
     EXPECT_EQ(peer_.Receive(2), std::string("\x14\0", 2));
   }
   void TearDown() override {
@@ -45,11 +45,6 @@ class LanLinkTest : public ::testing::Test {
   TcpPeer peer_{"127.0.0.1"};
   InstrumentLink link_;
 };
-
-TEST_F(LanLinkTest, SendAddsTheTerminatingZeroByte) {
-  EXPECT_EQ(link_.Send("*IDN?\n"), 0);
-  EXPECT_EQ(peer_.Receive(7), std::string("*IDN?\n\0", 7));
-}
 
 TEST_F(LanLinkTest, ReadLineDropsCarriageReturnsAndKeepsToTheBuffer) {
   peer_.Send(

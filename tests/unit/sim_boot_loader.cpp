@@ -50,10 +50,16 @@ TEST_F(BootLoaderTest, RefusesEverythingUntilTheAccessCode) {
   EXPECT_EQ(SendRecord(MakeHexRecord(0, 0, "\x01")), "ERR locked");
   EXPECT_EQ(Send("C7D2Z\n"), "ERR locked");  // codes are case-sensitive
   EXPECT_EQ(Send("C7D2z\n"), "ok");
+  // Unlocked, but no sector chosen yet: erase and records are refused.
+  EXPECT_EQ(Send("x"), "ERR no sector");
+  std::string reply = SendRecord(MakeHexRecord(0, 0x10, "\x01\x02"));
+  EXPECT_FALSE(EndsInOk(reply)) << reply;
   EXPECT_EQ(Send("C2D7y\n"), "ok");
   EXPECT_EQ(loader_.SelectedSector(), 0);
-  EXPECT_EQ(flash_.At(0).erases, 0);
-  EXPECT_TRUE(flash_.At(0).bytes.empty());
+  for (int s = 0; s < Flash::kSectorCount; ++s) {
+    EXPECT_EQ(flash_.At(s).erases, 0);
+    EXPECT_TRUE(flash_.At(s).bytes.empty());
+  }
 }
 
 TEST_F(BootLoaderTest, EverySectorCodeSelectsItsSectorAndOthersAreRefused) {
@@ -65,14 +71,6 @@ TEST_F(BootLoaderTest, EverySectorCodeSelectsItsSectorAndOthersAreRefused) {
   EXPECT_EQ(Send("C2D7\n"), "ERR unknown command");
   EXPECT_EQ(Send("C2D7yy\n"), "ERR unknown command");
   EXPECT_EQ(loader_.SelectedSector(), 14);
-}
-
-TEST_F(BootLoaderTest, RecordBeforeAnySectorCodeIsRefusedAndNothingWritten) {
-  Send("C7D2z\n");
-  EXPECT_EQ(Send("x"), "ERR no sector");
-  std::string reply = SendRecord(MakeHexRecord(0, 0x10, "\x01\x02"));
-  EXPECT_FALSE(EndsInOk(reply)) << reply;
-  for (int s = 0; s < Flash::kSectorCount; ++s) EXPECT_TRUE(flash_.At(s).bytes.empty());
 }
 
 TEST_F(BootLoaderTest, ProgrammingTwiceNeedsAnEraseBetween) {

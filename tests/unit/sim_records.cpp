@@ -22,7 +22,7 @@ TEST(SimHexRecord, ParsesValidRecordsAndNamesEachMalformedOne) {
       {":020000040001F9", HexError::kNone},
       {"0400100001020304E2", HexError::kNoColon},
       {"", HexError::kNoColon},
-      {":0400100001020304E", HexError::kBadDigit},   // odd count
+      {":0400100001020304E", HexError::kBadDigit},  // odd count
       {":04001000010203G4E2", HexError::kBadDigit},
       {":0400100001020304E2 ", HexError::kBadDigit},  // trailing blank
       {":0500100001020304E1", HexError::kBadLength},
@@ -43,13 +43,12 @@ TEST(SimHexRecord, ParsesValidRecordsAndNamesEachMalformedOne) {
   EXPECT_EQ(record->offset, 0x0010);
   EXPECT_EQ(record->type, 0);
   EXPECT_EQ(record->data, std::string("\x01\x02\x03\x04"));
-}
 
-TEST(SimHexRecord, MadeRecordsParseBackWithTheirBytes) {
-  std::string data("\x00\x0A\x0D\xFF", 4);
-  std::string line = MakeHexRecord(0, 0xFFF0, data);
+  // A made record parses back with its bytes.
+  const std::string data("\x00\x0A\x0D\xFF", 4);
+  const std::string line = MakeHexRecord(0, 0xFFF0, data);
   EXPECT_EQ(line, ":04FFF000000A0DFFF7");
-  auto record = ParseHexRecord(line);
+  record = ParseHexRecord(line);
   ASSERT_TRUE(record);
   EXPECT_EQ(record->offset, 0xFFF0);
   EXPECT_EQ(record->data, data);
@@ -98,7 +97,7 @@ TEST(SimFlash, DumpReadsBackWithGapsLongRunsAndEraseCounts) {
 
 TEST(SimFlash, ProgrammingIsAllOrNothingOnceBetweenErases) {
   Flash flash;
-  EXPECT_TRUE(flash.Program(0, 10, "ab"));  // blank flash takes a first write
+  EXPECT_TRUE(flash.Program(0, 10, "ab"));   // blank flash takes a first write
   EXPECT_FALSE(flash.Program(0, 9, "xyz"));  // overlaps address 10
   EXPECT_EQ(flash.At(0).bytes.count(9), 0u);
   EXPECT_TRUE(flash.Program(1, 10, "ab"));  // another sector, another space
