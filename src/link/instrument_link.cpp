@@ -88,11 +88,17 @@ void InstrumentLink::LogExchange(const char* direction, std::string_view text, b
     entry += serial ? "[serial:" + *serial + "]" : std::string("[serial:unknown] ");
     entry += direction;
     entry += '\t';
-    if (text.size() == 1 && text[0] == kWakeByte) {
-      entry += "\\024\n";
+    if (text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x20 && text[0] != '\n') {
+      // A lone control byte (the wake byte 0x14, the boot loader's 0x19 and
+      // 0x15) stands in the log as its octal escape, so the log stays text.
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\%03o\n", static_cast<unsigned>(text[0]));
+      entry += escaped;
     } else {
       entry += text;
-      if (addLineFeed) entry += '\n';
+      // Every entry ends its line, also a command sent without a line feed
+      // (the boot loader's access codes): the next entry starts a line of its own.
+      if (addLineFeed || text.empty() || text.back() != '\n') entry += '\n';
     }
     CommsLog::Write(entry);
   } catch (const std::exception& e) {

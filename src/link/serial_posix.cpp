@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "common/clock.h"
+#include "link/errno_text.h"
 #include "link/lan.h"
 #include "link/transport.h"
 
@@ -149,7 +150,7 @@ class SerialTransport final : public Transport {
 std::unique_ptr<Transport> OpenSerialTransport(const std::string& port, std::uint32_t baudRate,
                                                std::string* error) {
   auto fail = [&](const char* what, int code) -> std::unique_ptr<Transport> {
-    if (error) *error = port + ": " + what + ": " + std::strerror(code);
+    if (error) *error = port + ": " + what + ": " + ErrnoText(code);
     return nullptr;
   };
   speed_t speed;

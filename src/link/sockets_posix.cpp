@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "common/clock.h"
+#include "link/errno_text.h"
 #include "link/sockets.h"
 
 namespace parlex2 {
@@ -24,7 +25,7 @@ void SetBlocking(int fd, bool blocking) {
   fcntl(fd, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK));
 }
 void SetError(std::string* error, const char* what, int code) {
-  if (error) *error = std::string(what) + ": " + std::strerror(code);
+  if (error) *error = std::string(what) + ": " + ErrnoText(code);
 }
 }  // namespace
 

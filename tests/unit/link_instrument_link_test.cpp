@@ -148,7 +148,10 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
   const std::string longSerial(123, '7');  // the longest a 127-character reply holds
   t.link.info.idnReply = "V,M," + longSerial;
   t.link.Send("y\n");
-  EXPECT_EQ(ExchangeCounter(), first + 6);
+  t.link.Send("\x19");   // the boot loader's wake byte
+  t.link.Send("C7D2z");  // a command sent without a line feed
+  t.link.Send("\x15");   // the restart byte
+  EXPECT_EQ(ExchangeCounter(), first + 9);
   const std::vector<std::string> expected = {
       "LOG FILE OPENED",  // header's last line, checked loosely below
       "(" + Number(first) + ") [serial:unknown] >>\t\\024",
@@ -158,6 +161,9 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
       "(" + Number(first + 4) + ") [serial:1234]>>\tvolt?",
       "(" + Number(first + 5) + ") [serial:]>>\tx",
       "(" + Number(first + 6) + ") [serial:" + longSerial + "]>>\ty",
+      "(" + Number(first + 7) + ") [serial:" + longSerial + "]>>\t\\031",
+      "(" + Number(first + 8) + ") [serial:" + longSerial + "]>>\tC7D2z",
+      "(" + Number(first + 9) + ") [serial:" + longSerial + "]>>\t\\025",
   };
   auto entries = Entries();
   ASSERT_EQ(entries.size(), expected.size());
