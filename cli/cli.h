@@ -13,6 +13,10 @@
 
 namespace parlex2::cli {
 
+// Whether standard output is a terminal (colours, a progress bar) rather than
+// a pipe or a file.
+bool StandardOutputIsTerminal();
+
 // Exit statuses shared by every subcommand.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitConnection = 1;

@@ -7,14 +7,6 @@
 #include <memory>
 #include <string>
 
-#ifdef _WIN32
-#include <io.h>
-#define PARLEX2_ISATTY(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define PARLEX2_ISATTY(f) isatty(fileno(f))
-#endif
-
 #include "app/connection_defaults.h"
 #include "app/info_panel.h"
 #include "app/instrument_clock.h"
@@ -39,7 +31,7 @@ int RunIdentify(Context& ctx) {
   link.info.connected = ConnectAndIdentify(ctx.ui, link, true);
   const auto spans = BuildInfoPanel(link.settings, link.info, GetClock().Now());
   std::string text =
-      RenderInfoPanelText(spans, PARLEX2_ISATTY(stdout) ? RedOnTerminal : MarkedInText);
+      RenderInfoPanelText(spans, StandardOutputIsTerminal() ? RedOnTerminal : MarkedInText);
   if (text.empty() || text.back() != '\n') text += '\n';
   std::cout << text << std::flush;
   link.Close();

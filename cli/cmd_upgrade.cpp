@@ -12,14 +12,6 @@
 #include <mutex>
 #include <string>
 
-#ifdef _WIN32
-#include <io.h>
-#define PARLEX2_ISATTY(f) _isatty(_fileno(f))
-#else
-#include <unistd.h>
-#define PARLEX2_ISATTY(f) isatty(fileno(f))
-#endif
-
 #include "cli/cli.h"
 #include "common/clock.h"
 #include "common/shell_state.h"
@@ -176,7 +168,7 @@ class ConsoleFrontEnd final : public UpgradeFrontEnd {
       : ui_(ui), link_(link), options_(options) {}
 
   bool ShowFirmwareList(const FirmwareList& list, const std::string&, bool acceptBlocked) override {
-    std::cout << FirmwareListText(list, PARLEX2_ISATTY(stdout)) << std::flush;
+    std::cout << FirmwareListText(list, StandardOutputIsTerminal()) << std::flush;
     listed_ = true;
     if (acceptBlocked) {
       std::cerr << "The upgrade cannot be accepted: a file is missing or a sector cannot be "
@@ -195,7 +187,7 @@ class ConsoleFrontEnd final : public UpgradeFrontEnd {
         if (entry.listed && entry.found) total += entry.fileInfo.size;
       }
     }
-    ConsoleProgress progress(PARLEX2_ISATTY(stdout) != 0, total);
+    ConsoleProgress progress(StandardOutputIsTerminal(), total);
     UpgradeWorkerThread worker;
     if (!worker.Start(descriptor, link_, progress, SystemClock())) {
       static_cast<UserInterface&>(ui_).ShowMessage("Failed to start the firmware upgrade thread!",
