@@ -33,8 +33,8 @@ inline constexpr std::uint64_t kPollBudgetMs = 40;
 // that grows with the text added. Batches of about a sixteenth of the pane
 // keep the two in step, so under a stream faster than the pane the window
 // answers between appends of bounded cost and a full pane still keeps up.
-inline constexpr std::size_t kPollByteLimitMin = 16 * 1024;
-inline constexpr std::size_t kPollByteLimitMax = 1024 * 1024;
+inline constexpr std::size_t kPollByteLimitMin = std::size_t{16} * 1024;
+inline constexpr std::size_t kPollByteLimitMax = std::size_t{1024} * 1024;
 inline constexpr std::size_t kPaneShareOfPoll = 16;
 
 // The read limit of one poll for a pane holding `paneLength` characters.
