@@ -89,7 +89,7 @@ class HeadlessRun {
     std::uint64_t until = engine.nextLineDue();
     bool replySeen = false;
     while (clock.TickMs() < until && link_.portOpen() && state.pollingEnabled) {
-      PollReceivedData(link_, shell_.lineBuffer(), state, host_);
+      PollReceivedData(link_, shell_.lineBuffer(), state, host_, kPollBudgetMs);
       HandlePosted();
       if (!replySeen && engine.awaitingReply() && state.receivedCount > 0) {
         replySeen = true;

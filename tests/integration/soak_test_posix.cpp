@@ -3,13 +3,12 @@
 // be lost, doubled, reordered or damaged. (The long form, with its memory
 // figures, is scripts/soak.sh.)
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <string>
 
 #include "support/command_posix.h"
 #include "support/simulator.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -28,18 +27,15 @@ TEST(Soak, StreamArrivesWholeOverTcp) {
 }
 
 TEST(Soak, StreamArrivesWholeOverThePseudoTerminal) {
-  const std::string dir =
-      std::filesystem::temp_directory_path() / ("parlex2-soak-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const testing::TempFolder dir("parlex2-soak");
   testing::Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--pty", dir + "/com"}));
+  ASSERT_TRUE(sim.Start({"--pty", dir.File("com")}));
   const auto run = testing::RunCommand(std::string("timeout 120 ") + PARLEX2_SOAK_PATH + " --usb " +
-                                       dir + "/com --bytes " + kBytes + " 2>&1");
+                                       dir.File("com") + " --bytes " + kBytes + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("lost 0, doubled 0, damaged 0, end line agrees"), std::string::npos)
       << run.out;
   EXPECT_TRUE(sim.Stop());
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -150,7 +150,9 @@ TEST_F(IdentifyTest, UnknownModelOrReplyWithoutCommaForgetsThePreviousInstrument
     EXPECT_EQ(ui.messages.at(0).text, "The connection was successful\nUnknown Instrument");
     const std::string log = Log().substr(logStart);
     EXPECT_EQ(log.find("***\tUNIDENTIFIED INSTRUMENT\t***\n") != std::string::npos, logged) << log;
-    if (!logged) EXPECT_EQ(log.find("IDENTIFIED"), std::string::npos) << log;
+    if (!logged) {
+      EXPECT_EQ(log.find("IDENTIFIED"), std::string::npos) << log;
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // parlex2-soak: asks a running parlex2-sim for its soak stream ("soak BYTES")
 // and reads it the way the terminal does, through InstrumentLink and
-// PollReceivedData with binary conversion on, checking that every line
+// PollReceivedData with binary conversion on and the main window's time budget
+// and read limit for each poll, checking that every line
 // arrives once, in order and undamaged, and sampling this process's resident
 // memory as the stream goes by.
 //
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "app/poller.h"
+#include "app/shell.h"
 #include "app/terminal.h"
 #include "common/command_ids.h"
 #include "common/shell_state.h"
@@ -67,10 +69,12 @@ class CheckingPane final : public ShellHost {
   std::uint64_t rawBytes = 0;  // their bytes as sent
   std::uint64_t lost = 0, doubled = 0, damaged = 0;
   bool ended = false, endAgrees = false, disconnected = false;
+  std::size_t shownLength = 0;
 
   // The poller shows all the lines of one poll in one append, each ending
   // "\r\n"; the append as a whole must end at a line's end.
   void AppendText(std::string_view text) override {
+    shownLength += text.size();
     if (text.size() < 2 || text.substr(text.size() - 2) != "\r\n") return Damaged(text);
     for (std::size_t start = 0; start < text.size();) {
       const std::size_t end = text.find("\r\n", start);
@@ -80,6 +84,9 @@ class CheckingPane final : public ShellHost {
   }
 
   std::string ResultsText() override { return {}; }
+  // As long as the window's pane would be, so the poll's read limit grows
+  // with it as it does there.
+  std::size_t ResultsLength() override { return shownLength; }
   void ClearResults() override {}
   void ClearScriptList() override {}
   void AddScriptLine(std::string_view) override {}
@@ -169,10 +176,13 @@ int main(int argc, char** argv) {
   long maxKb = startKb;
   std::vector<std::pair<std::uint64_t, long>> samples;  // MiB read, resident KiB
   std::uint64_t nextSample = 0;
-  std::printf("%10s %12s %10s\n", "MiB", "resident KiB", "MiB/s");
+  std::size_t maxPoll = 0;
+  std::printf("%10s %12s %10s %14s\n", "MiB", "resident KiB", "MiB/s", "largest poll");
   while (!pane.ended && !pane.disconnected) {
     link.WaitReadable(200);
-    PollReceivedData(link, lineBuffer, state, pane);
+    const std::size_t polled = PollReceivedData(link, lineBuffer, state, pane, kPollBudgetMs,
+                                             PollByteLimit(pane.shownLength));
+    if (polled > maxPoll) maxPoll = polled;
     const auto now = Clock::now();
     if (pane.lines != lastLines) {
       lastLines = pane.lines;
@@ -187,7 +197,7 @@ int main(int argc, char** argv) {
       const double seconds = std::chrono::duration<double>(now - start).count();
       const double mib = static_cast<double>(pane.rawBytes) / (1 << 20);
       samples.emplace_back(pane.rawBytes, kb);
-      std::printf("%10.1f %12ld %10.2f\n", mib, kb, seconds > 0 ? mib / seconds : 0.0);
+      std::printf("%10.1f %12ld %10.2f %14zu\n", mib, kb, seconds > 0 ? mib / seconds : 0.0, maxPoll);
       std::fflush(stdout);
       nextSample += std::max<std::uint64_t>(bytes / 10, 1);
     }
@@ -202,13 +212,13 @@ int main(int argc, char** argv) {
   std::printf(
       "soak: %llu lines, %llu bytes in %.1f s (%.2f MiB/s); lost %llu, doubled %llu, damaged %llu, "
       "end line %s; resident KiB start %ld, after a tenth %ld, end %ld, max %ld (growth after "
-      "a tenth %+ld)\n",
+      "a tenth %+ld); largest poll %zu bytes\n",
       static_cast<unsigned long long>(pane.lines), static_cast<unsigned long long>(pane.rawBytes),
       seconds, seconds > 0 ? static_cast<double>(pane.rawBytes) / (1 << 20) / seconds : 0.0,
       static_cast<unsigned long long>(pane.lost), static_cast<unsigned long long>(pane.doubled),
       static_cast<unsigned long long>(pane.damaged),
       pane.ended ? (pane.endAgrees ? "agrees" : "DISAGREES") : "MISSING", startKb, settledKb, endKb,
-      maxKb, endKb - settledKb);
+      maxKb, endKb - settledKb, maxPoll);
   std::printf("%s\n", good ? "soak: PASSED" : "soak: FAILED");
   return good ? 0 : 1;
 }
