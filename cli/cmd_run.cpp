@@ -56,9 +56,12 @@ class HeadlessRun {
           case StopReason::SendFailed:
             return kExitSendFailed;
           case StopReason::TestFailed:
-            return kExitTestFailed;
+            return linkLost_ ? kExitConnection : kExitTestFailed;
           case StopReason::EndOfScript:
             FinishLastLine();
+            // A link lost on the way may have taken replies with it, so
+            // neither a pass nor the count of failures can be trusted.
+            if (linkLost_) return kExitConnection;
             return shell_.engine().calculator().failCount > 0 ? kExitTestFailed : kExitOk;
           case StopReason::Wait:
             if (interactive && !AskToContinue()) return kExitAbandoned;
@@ -77,7 +80,10 @@ class HeadlessRun {
   // window handles them (a read failure closes the link; the question's
   // default answer keeps it closed, so the script's next send fails).
   void HandlePosted() {
-    while (auto command = host_.TakePosted()) shell_.RunCommand(command->id, command->mark);
+    while (auto command = host_.TakePosted()) {
+      linkLost_ |= command->id == ID_DISCONNECT && command->mark == MARK_READ_FAILED;
+      shell_.RunCommand(command->id, command->mark);
+    }
   }
 
   // The last line's replies still arrive: go on polling until its due time,
@@ -108,6 +114,7 @@ class HeadlessRun {
   }
 
   InstrumentLink& link_;
+  bool linkLost_ = false;  // a read failed while the script ran
   ConsoleShellHost host_;
   ShellWindow window_;  // no window: the shell's window calls do nothing
   Shell shell_;
@@ -130,7 +137,7 @@ const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
       "run",
       "run a script file against the instrument; exit status 0 when it ran to its end with no "
       "failed test, 3 when a test failed, 4 when a send failed, 5 when abandoned at a #wait, "
-      "1 when the file is no script or the connection failed");
+      "1 when the file is no script or the connection failed or broke");
   sub->add_option("SCRIPT", options->script, "the script file")->required();
   sub->add_flag("--interactive", options->interactive,
                 "stop at each #wait until Enter is pressed (q and Enter abandons the script); "
