@@ -36,7 +36,7 @@ class PostingProgress final : public UpgradeProgress {
     }
     if (PostMessageA(dialog_, WM_COMMAND, static_cast<WPARAM>(id),
                      reinterpret_cast<LPARAM>(copy.get()))) {
-      copy.release();
+      static_cast<void>(copy.release());  // the dialog's handler deletes it
     }
   }
   HWND dialog_;

@@ -2,7 +2,6 @@
 // local application data folder asked of the shell.
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -67,7 +66,9 @@ std::unique_ptr<SettingsStore> OpenSettingsStore(const std::string& path) {
 std::string SettingsBaseFolder() {
   std::string folder = ShellLocalAppDataFolder();
   if (!folder.empty()) return folder;
-  if (const char* local = std::getenv("LOCALAPPDATA"); local && *local) return local;
+  char local[MAX_PATH + 1] = {};
+  const DWORD localLength = GetEnvironmentVariableA("LOCALAPPDATA", local, sizeof local);
+  if (localLength > 0 && localLength < sizeof local) return std::string(local, localLength);
   char temp[MAX_PATH + 1] = {};
   DWORD length = GetTempPathA(sizeof temp, temp);
   if (length > 0 && length < sizeof temp) {
