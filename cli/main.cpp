@@ -6,6 +6,7 @@
 #endif
 
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <vector>
 
@@ -123,7 +124,9 @@ int Context::OpenLink(InstrumentLink& link) const {
 
 }  // namespace parlex2::cli
 
-int main(int argc, char** argv) {
+namespace {
+
+int RunParlex2(int argc, char** argv) {
   using namespace parlex2::cli;
   CLI::App app{"parlex2: talk to a measuring instrument over a COM port or the LAN"};
   app.require_subcommand(1);
@@ -169,4 +172,19 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   return context.exitCode;
+}
+
+}  // namespace
+
+// What is left to escape is running out of memory or a broken system call
+// that throws; it ends the program with a line and status 1, not an abort.
+int main(int argc, char** argv) {
+  try {
+    return RunParlex2(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "parlex2: %s\n", e.what());
+  } catch (...) {
+    std::fputs("parlex2: unexpected failure\n", stderr);
+  }
+  return parlex2::cli::kExitConnection;
 }

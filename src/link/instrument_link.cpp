@@ -137,7 +137,7 @@ int InstrumentLink::ReadLine(char* buffer, std::size_t size) {
     std::string text;
     BinaryValueToText(value, &text);
     std::memset(buffer, 0, size);
-    std::memcpy(buffer, text.data(), std::min(text.size(), size - 1));
+    text.copy(buffer, size - 1);  // the zeroed tail ends it
   }
   return count;
 }

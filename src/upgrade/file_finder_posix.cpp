@@ -1,12 +1,13 @@
 // The directory search on POSIX systems. Windows finds file names without
 // regard to case; firmware sets are made there, so names are matched the same
 // way here, and a backslash in a name written on Windows separates folders.
-#include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
 
 #include <climits>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "common/text.h"
@@ -32,17 +33,16 @@ std::string MatchInDirectory(const std::string& directory, const std::string& na
   struct stat info {};
   const std::string exact = prefix + name;
   if (wantDirectory ? IsDirectory(exact) : IsRegularFile(exact, info)) return name;
-  DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
-  if (!dir) return {};
+  std::error_code error;
   std::string best;
-  while (dirent* entry = readdir(dir)) {
-    const std::string candidate = entry->d_name;
+  for (std::filesystem::directory_iterator it(directory.empty() ? "." : directory, error), end;
+       !error && it != end; it.increment(error)) {
+    const std::string candidate = it->path().filename().string();
     if (strcasecmp(candidate.c_str(), name.c_str()) != 0) continue;
     const std::string full = prefix + candidate;
     const bool fits = wantDirectory ? IsDirectory(full) : IsRegularFile(full, info);
     if (fits && (best.empty() || candidate < best)) best = candidate;
   }
-  closedir(dir);
   return best;
 }
 
@@ -93,8 +93,8 @@ class PosixFileFinder final : public FileFinder {
       if (directory.size() > 1 && directory.back() == '/') directory.pop_back();
       std::string match = part == ".." && !last ? part : MatchInDirectory(directory, part, !last);
       if (match.empty()) return {};
-      current =
-          (current.empty() || current.back() == '/') ? current + match : current + "/" + match;
+      if (!current.empty() && current.back() != '/') current += '/';
+      current += match;
     }
     return current;
   }

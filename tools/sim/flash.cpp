@@ -2,8 +2,22 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
+#include <string>
 
 namespace parlex2::sim {
+namespace {
+
+// "sector N erases M" and nothing after it; false for any other line, or for
+// a number outside int.
+bool ReadSectorHeading(const std::string& line, int& sector, int& erases) {
+  std::istringstream in(line);
+  std::string sectorWord, erasesWord, rest;
+  return (in >> sectorWord >> sector >> erasesWord >> erases) && sectorWord == "sector" &&
+         erasesWord == "erases" && !(in >> rest);
+}
+
+}  // namespace
 
 void Flash::Erase(int sector) {
   Sector& s = sectors_.at(sector);
@@ -62,8 +76,7 @@ std::optional<Flash> Flash::ParseDump(std::string_view text) {
     if (line.empty() || line[0] == '#') continue;
     int sector = 0;
     int erases = 0;
-    char tail = 0;
-    if (std::sscanf(line.c_str(), "sector %d erases %d %c", &sector, &erases, &tail) == 2) {
+    if (ReadSectorHeading(line, sector, erases)) {
       if (sector < 0 || sector >= kSectorCount || erases < 0) return std::nullopt;
       current = sector;
       flash.sectors_[sector].erases = erases;

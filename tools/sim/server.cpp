@@ -61,7 +61,7 @@ class Transcript {
 };
 
 // Bytes of soak stream kept waiting in a client's output.
-constexpr std::size_t kSoakFill = 64 * 1024;
+constexpr std::size_t kSoakFill = std::size_t{64} * 1024;
 
 // One client: the accepted TCP socket or the pty's master side.
 struct Peer {

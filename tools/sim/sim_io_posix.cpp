@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/errno_text.h"
 #include "sim_io.h"
 
 namespace parlex2::sim {
@@ -29,7 +30,7 @@ void OnSignal(int) {
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
-std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
+std::string ErrnoText(const std::string& what) { return what + ": " + parlex2::ErrnoText(errno); }
 
 bool ToAddress(const std::string& text, in_addr& address) {
   return inet_pton(AF_INET, text.c_str(), &address) == 1;
@@ -223,8 +224,8 @@ bool OpenPseudoTerminal(const std::string& linkPath, PseudoTerminal& pty, std::s
     if (master >= 0) close(master);
     return false;
   }
-  const char* name = ptsname(master);
-  pty.name = name ? name : "";
+  char name[256] = "";
+  pty.name = ptsname_r(master, name, sizeof name) == 0 ? name : "";
   int slave = open(pty.name.c_str(), O_RDWR | O_NOCTTY);
   if (slave >= 0) {
     termios settings{};

@@ -132,9 +132,7 @@ class CheckingPane final : public ShellHost {
   NoUi ui_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunSoak(int argc, char** argv) {
   CLI::App app{"parlex2-soak: read parlex2-sim's soak stream through the link and the poller"};
   std::string lan, usb;
   std::uint64_t bytes = 100ull << 20;
@@ -221,4 +219,17 @@ int main(int argc, char** argv) {
       maxKb, endKb - settledKb, maxPoll);
   std::printf("%s\n", good ? "soak: PASSED" : "soak: FAILED");
   return good ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return RunSoak(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "parlex2-soak: %s\n", e.what());
+  } catch (...) {
+    std::fputs("parlex2-soak: unexpected failure\n", stderr);
+  }
+  return 1;
 }
