@@ -33,16 +33,8 @@ driver=$root/build/windows/tools/uidriver/uidriver.exe
 sim=$root/build/native/tools/sim/parlex2-sim
 main=class=OVParlexWClass
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/parlex2-pane-bench.XXXXXX")
-sim_pid=""
 source scripts/wine-env.sh
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  wine_env_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+wine_env_session parlex2-pane-bench
 drive() { local out; out=$(wine "$driver" "$@" 2>&1); printf '%s' "${out//$'\r'/}"; }
 
 wine_env_start_xvfb "$work"

@@ -24,16 +24,8 @@ if [ -f tools/sim/CMakeLists.txt ]; then
   sim=$root/build/native/tools/sim/parlex2-sim
 fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/parlex2-run.XXXXXX")
-sim_pid=""
 source scripts/wine-env.sh
-cleanup() {
-  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  wine_env_stop
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+wine_env_session parlex2-run
 
 headless=""
 if [ -z "${DISPLAY:-}" ]; then
@@ -88,9 +80,12 @@ else
   mkdir -p "$shots"
   wine "$driver" start "$exe" "$@" >"$work/start.log" 2>&1 || { cat "$work/start.log"; exit 1; }
   # As a user would: Connect in the dialog that opens at start (LAN, the
-  # simulator's address), then a typed command.
+  # simulator's address), OK to the connection's result, then a typed command.
   if wine "$driver" wait dialog=Connect >/dev/null 2>&1; then
     wine "$driver" press dialog=Connect 112 >/dev/null 2>&1 || true
+    if wine "$driver" wait "dialog=Test Connection" >/dev/null 2>&1; then
+      wine "$driver" press "dialog=Test Connection" 1 >/dev/null 2>&1 || true
+    fi
     wine "$driver" gone dialog=Connect >/dev/null 2>&1 || true
   fi
   for i in $(seq 1 300); do

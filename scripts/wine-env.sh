@@ -8,6 +8,9 @@
 #   wine_env_start_server        starts the prefix's one wineserver
 #   wine_env_stop                stops the wineserver (and with it every Wine
 #                                process of the prefix) and the Xvfb started
+#   wine_env_session NAME        makes a fresh folder $work and, on exit,
+#                                stops the simulator $sim_pid (when set), then
+#                                Wine and Xvfb, and removes $work
 
 WINE_ENV_XVFB_PID=""
 WINE_ENV_SERVER_PID=""
@@ -71,6 +74,22 @@ wine_env_stop() {
     wait "$WINE_ENV_XVFB_PID" 2>/dev/null || true
     WINE_ENV_XVFB_PID=""
   fi
+}
+
+wine_env_session() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+  sim_pid=""
+  trap wine_env_session_end EXIT
+  trap 'exit 130' INT TERM
+}
+
+wine_env_session_end() {
+  if [ -n "${sim_pid:-}" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  wine_env_stop
+  rm -rf "$work"
 }
 
 # Takes a picture of the whole screen.
