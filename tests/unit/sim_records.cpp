@@ -93,6 +93,9 @@ TEST(SimFlash, DumpReadsBackWithGapsLongRunsAndEraseCounts) {
   EXPECT_FALSE(Flash::ParseDump("sector 15 erases 0\n"));
   EXPECT_FALSE(Flash::ParseDump("sector 1 erases 0\n00000000: 100\n"));
   EXPECT_FALSE(Flash::ParseDump("sector 1 erases 0\nhello\n"));
+  EXPECT_FALSE(Flash::ParseDump("sector 1 erases 0 more\n"));
+  EXPECT_FALSE(Flash::ParseDump("sector 4294967297 erases 0\n"));  // not int, not sector 1
+  EXPECT_FALSE(Flash::ParseDump("sector 1 erases 99999999999\n"));
 }
 
 TEST(SimFlash, ProgrammingIsAllOrNothingOnceBetweenErases) {
