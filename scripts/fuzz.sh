@@ -60,10 +60,11 @@ for target in "${targets[@]}"; do
     result="FAILED (see $log; input in build/fuzz/artifacts/$target)"
     status=1
   fi
-  runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n1)
-  speed=$(sed -nE 's/^stat::average_exec_per_sec: *([0-9]+).*/\1/p' "$log" | tail -n1)
-  cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -n1 | cut -d' ' -f2)
-  ft=$(grep -oE 'ft: [0-9]+' "$log" | tail -n1 | cut -d' ' -f2)
+  # A fuzzer that failed early may have printed none of these.
+  runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n1 || true)
+  speed=$(sed -nE 's/^stat::average_exec_per_sec: *([0-9]+).*/\1/p' "$log" | tail -n1 || true)
+  cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -n1 | cut -d' ' -f2 || true)
+  ft=$(grep -oE 'ft: [0-9]+' "$log" | tail -n1 | cut -d' ' -f2 || true)
   printf '%-22s %12s %10s %8s %8s %s\n' "$target" "${runs:--}" "${speed:--}" "${cov:--}" "${ft:--}" "$result"
 done
 exit $status
