@@ -233,7 +233,9 @@ TEST(UpgradeWorkerRetries, RecordIsSentFourTimesAtMost) {
     RecordingProgress progress;
     RunUpgradeWorker(d, link, progress, clock);
     EXPECT_EQ(d.upgradeSucceeded, times == 3) << times;
-    if (times == 4) EXPECT_EQ(progress.logs.back(), "ERROR: Failed to send file f.hex");
+    if (times == 4) {
+      EXPECT_EQ(progress.logs.back(), "ERROR: Failed to send file f.hex");
+    }
   }
 }
 

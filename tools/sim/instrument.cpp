@@ -223,7 +223,7 @@ std::string Instrument::Config(std::string_view rest) {
 
 std::string Instrument::ClockText() const {
   auto two = [&](int field) {
-    char text[8];
+    char text[12];  // any int
     if (clock_[field] < 0) return std::string("--");
     std::snprintf(text, sizeof text, "%02d", clock_[field]);
     return std::string(text);
