@@ -1,9 +1,9 @@
 // parlex2-soak: asks a running parlex2-sim for its soak stream ("soak BYTES")
 // and reads it the way the terminal does, through InstrumentLink and
-// PollReceivedData with binary conversion on and the main window's time budget
-// and read limit for each poll, checking that every line
-// arrives once, in order and undamaged, and sampling this process's resident
-// memory as the stream goes by.
+// PollReceivedData with binary conversion on and the main window's time
+// budget and read limit for each poll, checking that every line arrives once,
+// in order and undamaged, and sampling this process's resident memory and the
+// largest poll as the stream goes by.
 //
 //   parlex2-soak --lan 127.0.0.5 --bytes 104857600
 //   parlex2-soak --usb /tmp/x/com7 --bytes 2000000
