@@ -80,7 +80,10 @@ wine_env_session() {
   work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
   sim_pid=""
   trap wine_env_session_end EXIT
-  trap 'exit 130' INT TERM
+  # A signal would end the shell without its EXIT trap; a closed output
+  # (the script piped into head) is one of them.
+  trap 'exit 130' INT TERM HUP
+  trap 'exit 141' PIPE
 }
 
 wine_env_session_end() {
