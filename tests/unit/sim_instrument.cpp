@@ -182,11 +182,7 @@ TEST(SimInstrumentFaults, MuteAfterAnswersExactlyNLines) {
   config.muteAfter = 2;
   Instrument instrument(config);
   EXPECT_EQ(instrument.Receive("volt?\n\n\x14volt?\nvolt?\n").send, "1.234\r\n1.234\r\n");
-  EXPECT_EQ(instrument
-                .Receive("*IDN?\n\x19"
-                         "C7D2z\n")
-                .send,
-            "");
+  EXPECT_EQ(instrument.Receive(std::string("*IDN?\n\x19") + "C7D2z\n").send, "");
   instrument.NewConnection();
   EXPECT_EQ(instrument.Receive("C7D2z\n").send, "");  // for good, not per connection
 }
@@ -204,10 +200,8 @@ TEST(SimInstrumentFaults, DropAfterClosesEachConnectionAfterItsNthLine) {
   reaction = instrument.Receive("volt?\n");
   EXPECT_EQ(reaction.send, "1.234\r\n");
   EXPECT_FALSE(reaction.close);
-  EXPECT_TRUE(instrument
-                  .Receive("\x19"
-                           "C7D2z\n")
-                  .close);  // boot loader lines count too
+  // Boot loader lines count too.
+  EXPECT_TRUE(instrument.Receive(std::string("\x19") + "C7D2z\n").close);
 }
 
 TEST(SimInstrumentFaults, NoiseComesOnlyWhereTheProgramDiscardsInput) {
@@ -235,10 +229,7 @@ TEST(SimInstrumentFaults, OkCaseAndStreaming) {
   EXPECT_EQ(instrument.StreamLine(), "stream,2,1.234\r\n");
   EXPECT_EQ(instrument.Receive("stream off\n").send, "Ok\r\n");
   EXPECT_EQ(instrument.StreamLine(), "");
-  EXPECT_EQ(instrument
-                .Receive("\x19"
-                         "C7D2z\n")
-                .send,
+  EXPECT_EQ(instrument.Receive(std::string("\x19") + "C7D2z\n").send,
             std::string(kBootBanner) + "\r\nOk\r\n");
 }
 
