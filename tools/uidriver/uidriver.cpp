@@ -265,9 +265,21 @@ int Start(const Args& args) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return Fail(L"cannot start %ls", args[1]);
+  // Under Wine, CreateProcess now and then fails outright on a loaded
+  // machine. Nothing was started then, so it is tried again a few times.
+  bool started = false;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) {
+      fwprintf(stderr, L"uidriver: CreateProcess failed (error %lu); trying again\n", error);
+      Sleep(250);
+    }
+    started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &startup, &process) != FALSE;
+    if (!started) error = GetLastError();
+  }
+  if (!started) {
+    return Fail(L"cannot start %ls", args[1] + L" (error " + std::to_wstring(error) + L")");
   }
   WaitForInputIdle(process.hProcess, TimeoutMs());
   Search search;
