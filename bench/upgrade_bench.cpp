@@ -75,16 +75,14 @@ class TenthClock final : public parlex2::Clock {
 // Notes when programming began and ended.
 class TimedProgress final : public parlex2::UpgradeProgress {
  public:
-  void Status(std::string text) override {
-    if (text.rfind("Sending file", 0) == 0 && !sending) {
-      sending = true;
-      firstRecord = Steady::now();
-    }
-  }
+  void Status(std::string) override {}
   void Progress(int) override {}
   void Log(std::string text) override {
-    if (text == "Firmware sent OK") lastRecord = Steady::now();
     if (text.rfind("ERROR", 0) == 0) error = text;
+  }
+  void Sending(bool active) override {
+    (active ? firstRecord : lastRecord) = Steady::now();
+    sending = sending || active;
   }
   void Finished() override {}
   bool sending = false;

@@ -79,13 +79,7 @@ class ConsoleProgress final : public UpgradeProgress {
   ConsoleProgress(bool terminal, std::uint64_t totalBytes)
       : terminal_(terminal), totalBytes_(totalBytes) {}
 
-  void Status(std::string text) override {
-    if (text.rfind("Sending file", 0) == 0 && !programming_) {
-      programming_ = true;
-      programmingStart_ = std::chrono::steady_clock::now();
-    }
-    Line(text);
-  }
+  void Status(std::string text) override { Line(text); }
   void Progress(int percent) override {
     percent_ = percent;
     if (terminal_) {
@@ -95,14 +89,17 @@ class ConsoleProgress final : public UpgradeProgress {
       std::cout << percent << "%" << std::endl;
     }
   }
-  void Log(std::string text) override {
-    // The bar ends with the programming, however that ended.
-    if (text == "Firmware sent OK" || text.rfind("ERROR", 0) == 0) {
+  void Log(std::string text) override { Line(text); }
+  void Sending(bool active) override {
+    programming_ = active;
+    if (active) {
+      programmingStart_ = std::chrono::steady_clock::now();
+    } else {
+      // The bar stays on screen, ended, above the line that says how the
+      // sending went.
       if (barShown_) std::cout << "\n";
       barShown_ = false;
-      programming_ = false;
     }
-    Line(text);
   }
   void Finished() override {
     if (barShown_) std::cout << "\n";

@@ -148,15 +148,18 @@ void Run(UpgradeDescriptor& d, InstrumentLink& link, UpgradeProgress& progress, 
   percent.Set(0);
 
   std::int32_t done = 0;
+  progress.Sending(true);
   for (const LoadEntry& entry : entries) {
     if (!Works(entry)) continue;
     progress.Status(Formatted("Sending file %s", entry.fileInfo.name));
     if (!SendFile(link, entry, static_cast<std::int32_t>(total), done, percent)) {
+      progress.Sending(false);
       progress.Log(Formatted("ERROR: Failed to send file %s", entry.fileInfo.name));
       return;
     }
   }
   percent.Set(100);
+  progress.Sending(false);
   progress.Log("Firmware sent OK");
 
   progress.Status("Restarting Instrument");

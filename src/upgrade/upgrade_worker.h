@@ -26,6 +26,9 @@ class UpgradeProgress {
   virtual void Progress(int percent) = 0;  // 0..100
   virtual void Log(std::string text) = 0;
   virtual void Finished() = 0;
+  // The firmware records go out between Sending(true) and Sending(false). The
+  // second comes however the sending ended, before the Log that says how.
+  virtual void Sending(bool /*active*/) {}
 };
 
 // `done` of `total` as a percentage from 1 to 100 (rounded up by adding one,

@@ -105,11 +105,18 @@ class RecordingProgress final : public UpgradeProgress {
     std::lock_guard<std::mutex> lock(mutex_);
     ++finished;
   }
+  void Sending(bool active) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sending.push_back(active);
+    if (!active) logsWhenSendingEnded = logs.size();
+  }
 
   std::vector<std::string> statuses;
   std::vector<int> percents;
   std::vector<std::string> logs;
   int finished = 0;
+  std::vector<bool> sending;  // each Sending call
+  std::size_t logsWhenSendingEnded = 0;
 
  private:
   void Add(std::vector<std::string>& list, std::string text) {

@@ -100,6 +100,9 @@ TEST_F(UpgradeWorkerTest, TwoSectorsAreErasedProgrammedAndTheInstrumentRestarted
   EXPECT_EQ(progress_.logs,
             (std::vector<std::string>{"Instrument initialised OK", "All sectors erased OK",
                                       "Firmware sent OK"}));
+  // The sending spans both files and ends before the log that says so.
+  EXPECT_EQ(progress_.sending, (std::vector<bool>{true, false}));
+  EXPECT_EQ(progress_.logsWhenSendingEnded, 2u);
   // Erasing shows 51 then 100; programming climbs back from 0 to 100.
   ASSERT_GE(progress_.percents.size(), 5u);
   EXPECT_EQ(progress_.percents[0], 0);
@@ -235,6 +238,8 @@ TEST(UpgradeWorkerRetries, RecordIsSentFourTimesAtMost) {
     EXPECT_EQ(d.upgradeSucceeded, times == 3) << times;
     if (times == 4) {
       EXPECT_EQ(progress.logs.back(), "ERROR: Failed to send file f.hex");
+      EXPECT_EQ(progress.sending, (std::vector<bool>{true, false}));
+      EXPECT_EQ(progress.logsWhenSendingEnded, progress.logs.size() - 1);
     }
   }
 }
@@ -256,6 +261,7 @@ TEST(UpgradeWorkerRetries, BootAccessIsTriedTwice) {
   RecordingProgress progress;
   RunUpgradeWorker(d, link, progress, clock);
   EXPECT_EQ(progress.logs, std::vector<std::string>{"ERROR: Instrument failed to initialise"});
+  EXPECT_TRUE(progress.sending.empty());
   const std::string& sent = device.peer->written;
   std::size_t codes = 0;
   for (std::size_t at = sent.find("C7D2z\n"); at != std::string::npos;
