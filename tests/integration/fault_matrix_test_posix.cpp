@@ -309,26 +309,25 @@ TEST_P(FaultMatrix, Cell) {
     ASSERT_TRUE(sim.Start(options, &error)) << error;
   }
 
-  // The pty's other end goes away while the command waits, and a new
-  // simulator takes the same path.
-  testing::Simulator next(PARLEX2_SIM_PATH);
-  std::thread replace;
-  if (cell.fault == Fault::PtyReplaced) {
-    replace = std::thread([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-      sim.Stop();
-      next.Start(Endpoint());
-    });
-  }
-
   const auto start = std::chrono::steady_clock::now();
-  const testing::CommandRun run =
-      testing::RunCommand("timeout 60 " + std::string(PARLEX2_PATH) + " " +
-                          Arguments(cell.operation) + " </dev/null 2>&1");
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                           std::chrono::steady_clock::now() - start)
-                           .count();
-  if (replace.joinable()) replace.join();
+  testing::CommandRun run;
+  std::chrono::steady_clock::time_point end;
+  std::thread command([&] {
+    run = testing::RunCommand("timeout 60 " + std::string(PARLEX2_PATH) + " " +
+                              Arguments(cell.operation) + " </dev/null 2>&1");
+    end = std::chrono::steady_clock::now();
+  });
+  // The pty's other end goes away while the command waits, and a new
+  // simulator takes the same path (started here: simulators live as long as
+  // the thread that starts them).
+  testing::Simulator next(PARLEX2_SIM_PATH);
+  if (cell.fault == Fault::PtyReplaced) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    sim.Stop();
+    next.Start(Endpoint());
+  }
+  command.join();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
 
   if (std::getenv("PARLEX2_FAULT_MATRIX_PRINT")) {
     std::string flat = run.out;

@@ -34,6 +34,9 @@ class Simulator {
   // Starts the simulator with `options` (its own command line; --transcript
   // and --flash are added unless given) and waits up to 10 s for "ready".
   // False, with the reason in `error`, when it exited or never got ready.
+  // The simulator is killed when the thread that started it ends, so a test
+  // killed before it could stop it leaves nothing running: start it from the
+  // test's own thread.
   bool Start(const std::vector<std::string>& options, std::string* error = nullptr);
 
   // Sends SIGTERM (or `signal`) and waits for the exit. True when it exited

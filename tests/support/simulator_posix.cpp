@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -75,9 +76,14 @@ bool Simulator::Start(const std::vector<std::string>& options, std::string* erro
 
   int out[2];
   if (pipe(out) < 0) return fail("pipe failed");
+  const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) return fail("fork failed");
   if (pid == 0) {
+    // A simulator never ends on its own; one whose test was killed would
+    // serve, or hang in its sanitizer's exit, for ever.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     dup2(out[1], STDOUT_FILENO);
     close(out[0]);
     close(out[1]);
