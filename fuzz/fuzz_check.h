@@ -1,10 +1,13 @@
 // What every fuzz target shares: a property check that stops the run with the
-// failing expression (libFuzzer then saves the input as a crash), and a
-// splitter of the input into pieces at a chosen byte.
+// failing expression (libFuzzer then saves the input as a crash), a splitter
+// of the input into pieces at a chosen byte, and a scratch file.
 #pragma once
+
+#include <stdlib.h>  // mkdtemp
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,5 +39,30 @@ inline std::vector<std::string> Pieces(std::string_view text, char separator) {
   }
   return pieces;
 }
+
+// A file `name` in a folder of this process's own under the temporary folder.
+// The folder goes when the process ends normally, as a timed libFuzzer run
+// does (through exit); kept as a function's static, it lives that long.
+class ScratchFile {
+ public:
+  ScratchFile(const std::string& prefix, const char* name) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    folder_ = pattern;
+    path_ = (folder_ / name).string();
+  }
+  ~ScratchFile() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::filesystem::path folder_;
+  std::string path_;
+};
 
 }  // namespace parlex2::fuzz

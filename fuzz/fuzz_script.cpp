@@ -33,12 +33,8 @@ namespace {
 // #print writes where the script says; here it always writes into a folder of
 // this process's own.
 const std::string& PrintPath() {
-  static const std::string path = [] {
-    char folder[] = "/tmp/parlex2-fuzz-script-XXXXXX";
-    if (!mkdtemp(folder)) std::abort();
-    return std::string(folder) + "/pane.txt";
-  }();
-  return path;
+  static const fuzz::ScratchFile file("parlex2-fuzz-script", "pane.txt");
+  return file.path();
 }
 
 bool OnlyCrLf(const std::string& text) {

@@ -24,12 +24,8 @@ using namespace parlex2;
 namespace {
 
 const std::string& IniPath() {
-  static const std::string path = [] {
-    char folder[] = "/tmp/parlex2-fuzz-settings-XXXXXX";
-    if (!mkdtemp(folder)) std::abort();
-    return std::string(folder) + "/Parlexer.ini";
-  }();
-  return path;
+  static const fuzz::ScratchFile file("parlex2-fuzz-settings", "Parlexer.ini");
+  return file.path();
 }
 
 std::string ReadFile(const std::string& path) {
