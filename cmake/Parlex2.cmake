@@ -48,3 +48,28 @@ function(parlex2_use_cli11 target)
   endif()
   target_include_directories(${target} PRIVATE ${cli11_dir})
 endfunction()
+
+# parlex2_use_nlohmann_json(TARGET [PUBLIC|PRIVATE]): JSON reading and writing,
+# Debian's header-only nlohmann-json, reached the same way as CLI11 by the
+# cross build.
+function(parlex2_use_nlohmann_json target)
+  set(scope PRIVATE)
+  if(ARGC GREATER 1)
+    set(scope ${ARGV1})
+  endif()
+  find_path(NLOHMANN_JSON_HEADERS nlohmann/json.hpp PATHS /usr/include /usr/local/include
+            NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT NLOHMANN_JSON_HEADERS)
+    message(FATAL_ERROR "nlohmann-json headers not found (Debian package nlohmann-json3-dev)")
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    set(json_dir ${CMAKE_BINARY_DIR}/nlohmann-json)
+    if(NOT EXISTS ${json_dir}/nlohmann)
+      file(MAKE_DIRECTORY ${json_dir})
+      file(CREATE_LINK ${NLOHMANN_JSON_HEADERS}/nlohmann ${json_dir}/nlohmann SYMBOLIC)
+    endif()
+  else()
+    set(json_dir ${NLOHMANN_JSON_HEADERS})
+  endif()
+  target_include_directories(${target} ${scope} ${json_dir})
+endfunction()

@@ -5,7 +5,7 @@ parlex2_deps() {
   local wanted=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev
     libcli11-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth
     socat imagemagick fonts-wine iproute2 procps srecord dpkg-dev unzip clang libclang-rt-14-dev
-    clang-tidy cppcheck)
+    clang-tidy cppcheck nlohmann-json3-dev libxml2-utils python3-jsonschema nsis)
   local missing=()
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
