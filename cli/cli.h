@@ -17,6 +17,10 @@ namespace parlex2::cli {
 // a pipe or a file.
 bool StandardOutputIsTerminal();
 
+// The name the program calls itself in --version, --help and its messages:
+// "parlex2", and "parlex2-cli" on Windows, the names of its files.
+inline constexpr char kProgramName[] = PARLEX2_CLI_NAME;
+
 // Exit statuses shared by every subcommand.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitConnection = 1;

@@ -59,7 +59,9 @@ void AddRegisteredCommands(CLI::App& app, Context& context) {
 
 void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std::move(loader); }
 
-void PrintError(const std::string& message) { std::cerr << "parlex2: " << message << std::endl; }
+void PrintError(const std::string& message) {
+  std::cerr << kProgramName << ": " << message << std::endl;
+}
 
 MessageAnswer TerminalUi::ShowMessage(std::string_view text, std::string_view caption, MessageIcon,
                                       MessageButtons buttons, bool) {
@@ -128,9 +130,10 @@ namespace {
 
 int RunParlex2(int argc, char** argv) {
   using namespace parlex2::cli;
-  CLI::App app{"parlex2: talk to a measuring instrument over a COM port or the LAN"};
+  CLI::App app{std::string(kProgramName) +
+               ": talk to a measuring instrument over a COM port or the LAN"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", parlex2::VersionLine("parlex2"),
+  app.set_version_flag("--version", parlex2::VersionLine(kProgramName),
                        "print the version (as the About box shows it) and exit");
   Context context;
   parlex2::CommsLog::SetUserInterface(&context.ui);
@@ -182,9 +185,9 @@ int main(int argc, char** argv) {
   try {
     return RunParlex2(argc, argv);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "parlex2: %s\n", e.what());
+    std::fprintf(stderr, "%s: %s\n", parlex2::cli::kProgramName, e.what());
   } catch (...) {
-    std::fputs("parlex2: unexpected failure\n", stderr);
+    std::fprintf(stderr, "%s: unexpected failure\n", parlex2::cli::kProgramName);
   }
   return parlex2::cli::kExitConnection;
 }

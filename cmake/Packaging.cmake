@@ -7,7 +7,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/QUICKSTART.txt.in ${quickstart} @ONLY
 
 if(WIN32)
   # Everything in the zip's one folder: the programs beside their help.
-  install(TARGETS Parlex2 parlex2 parlex2-sim RUNTIME DESTINATION .)
+  install(TARGETS Parlex2 parlex2-cli parlex2-sim RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${quickstart} DESTINATION .)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/screenshots DESTINATION docs)
@@ -15,7 +15,7 @@ if(WIN32)
   set(CPACK_SYSTEM_NAME win64)
 else()
   include(GNUInstallDirs)
-  install(TARGETS parlex2 parlex2-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS parlex2-cli parlex2-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/parlex2)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md ${quickstart} DESTINATION ${doc})
   # The README's pictures, where its links look for them.

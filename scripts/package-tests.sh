@@ -9,7 +9,7 @@
 #   scripts/package-tests.sh zip PACKAGE.zip UIDRIVER.exe
 #       (inside the Wine run of wine-tests.sh: WINEPREFIX, DISPLAY and the
 #       wineserver up) unpacks the zip and starts Parlex2.exe and
-#       parlex2-sim.exe from it, and connects the packaged parlex2.exe to the
+#       parlex2-sim.exe from it, and connects the packaged parlex2-cli.exe to the
 #       packaged simulator
 set -uo pipefail
 mode=${1:?usage: package-tests.sh deb|zip PACKAGE [UIDRIVER]}
@@ -87,17 +87,17 @@ elif [ "$mode" = zip ]; then
   check "zip: unpacks" unzip -q "$package" -d "$work/zip"
   dir=$(echo "$work"/zip/*/)
   check "zip: holds the programs, README, quick start, examples" \
-    test -f "$dir/Parlex2.exe" -a -f "$dir/parlex2.exe" -a -f "$dir/parlex2-sim.exe" \
+    test -f "$dir/Parlex2.exe" -a -f "$dir/parlex2-cli.exe" -a -f "$dir/parlex2-sim.exe" \
     -a -f "$dir/README.md" -a -f "$dir/QUICKSTART.txt" -a -f "$dir/examples/identify.txt" \
     -a -f "$dir/examples/firmware/A1_DEMO.HEX" -a -f "$dir/docs/screenshots/main-connected.png"
   check "zip: programs need no MinGW DLLs" \
     bash -c "! x86_64-w64-mingw32-objdump -p '$dir'/*.exe | grep 'DLL Name' | grep -qi -e libstdc -e libgcc -e winpthread"
   check "zip: parlex2-sim.exe --version" contains "parlex2-sim Parlex2 $version" wine "$dir/parlex2-sim.exe" --version
-  check "zip: parlex2.exe --version" contains "parlex2 Parlex2 $version" wine "$dir/parlex2.exe" --version
+  check "zip: parlex2-cli.exe --version" contains "parlex2-cli Parlex2 $version" wine "$dir/parlex2-cli.exe" --version
   (cd "$dir" && exec wine ./parlex2-sim.exe --tcp "$address:10001") >"$work/sim.out" 2>&1 &
   sim_pid=$!
   check "zip: parlex2-sim.exe serves $address" wait_ready "$work/sim.out"
-  check "zip: parlex2.exe identify against it" contains "VXM66" wine "$dir/parlex2.exe" --lan "$address" identify
+  check "zip: parlex2-cli.exe identify against it" contains "VXM66" wine "$dir/parlex2-cli.exe" --lan "$address" identify
   # The program's window opens from the unpacked folder, and it ends when
   # asked (after the Connect dialog that it opens at start, when there is one).
   start_parlex() { (cd "$dir" && wine "$driver" start ./Parlex2.exe >"$work/start.log" 2>&1); }

@@ -1,4 +1,4 @@
-// parlex2-sim.exe and parlex2.exe as Windows programs: the simulator serves
+// parlex2-sim.exe and parlex2-cli.exe as Windows programs: the simulator serves
 // the instrument over Winsock to the program's own link, answers discovery
 // enquiries sent to it directly (never broadcast here: under Wine the
 // sockets are the host's), refuses what Windows lacks, and both programs
@@ -214,7 +214,7 @@ TEST(SimProgramWin32, RefusesWhatWindowsLacksAndAnAddressInUse) {
 TEST(SimProgramWin32, BothProgramsPrintTheAboutBoxVersion) {
   const std::pair<const char*, std::string> programs[] = {
       {"parlex2-sim", Simulator()},
-      {"parlex2", "\"" + WindowsPath(PARLEX2_PATH) + "\""},
+      {"parlex2-cli", "\"" + WindowsPath(PARLEX2_PATH) + "\""},
   };
   for (const auto& [name, command] : programs) {
     Program program(command + " --version");
