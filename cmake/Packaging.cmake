@@ -1,5 +1,6 @@
 # Release packages, made with `cmake --build --preset windows --target package`
-# (a zip to unpack anywhere on Windows) and
+# (a zip to unpack anywhere on Windows and an installer,
+# Parlex2-<version>-win64-setup.exe) and
 # `cmake --build --preset native-release --target package` (a .deb). The
 # version is the project's, the same the programs show.
 set(quickstart ${CMAKE_BINARY_DIR}/QUICKSTART.txt)
@@ -8,11 +9,39 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/QUICKSTART.txt.in ${quickstart} @ONLY
 if(WIN32)
   # Everything in the zip's one folder: the programs beside their help.
   install(TARGETS Parlex2 parlex2-cli parlex2-sim RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${quickstart} DESTINATION .)
+  # The README with Windows line ends, as Notepad (which its Start-menu
+  # shortcut opens) shows them on every Windows version.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+  file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
+  string(REPLACE "\n" "\r\n" readme "${readme}")
+  file(WRITE ${CMAKE_BINARY_DIR}/crlf/README.md "${readme}")
+  install(FILES ${CMAKE_BINARY_DIR}/crlf/README.md ${quickstart} DESTINATION .)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/screenshots DESTINATION docs)
-  set(CPACK_GENERATOR ZIP)
+  set(CPACK_GENERATOR ZIP NSIS)
   set(CPACK_SYSTEM_NAME win64)
+  # The installer: the same files under Program Files\Parlex2, Start-menu
+  # shortcuts, and an entry in Programs and Features whose uninstaller removes
+  # what was installed (the settings under %LOCALAPPDATA% stay). A 64-bit
+  # installer: makensis makes 32-bit ones unless told, and those fail on a
+  # Windows without its 32-bit part.
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY Parlex2)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Parlex2)
+  set(CPACK_NSIS_PACKAGE_NAME Parlex2)
+  set(CPACK_NSIS_DISPLAY_NAME "Parlex2 ${PROJECT_VERSION}")
+  set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
+  set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/win32/res/parlex2.ico)
+  set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/win32/res/parlex2.ico)
+  set(CPACK_NSIS_INSTALLED_ICON_NAME Parlex2.exe)
+  set(CPACK_NSIS_MENU_LINKS Parlex2.exe Parlex2 parlex2-sim.exe "Parlex2 Simulator")
+  # The README is Markdown, which Windows has no program for: Notepad opens it.
+  set(CPACK_NSIS_CREATE_ICONS_EXTRA
+      "CreateShortCut '$SMPROGRAMS\\$STARTMENU_FOLDER\\Parlex2 README.lnk' '$WINDIR\\notepad.exe' '$\\\"$INSTDIR\\README.md$\\\"'")
+  set(CPACK_NSIS_DELETE_ICONS_EXTRA "Delete '$SMPROGRAMS\\$MUI_TEMP\\Parlex2 README.lnk'")
+  # cpack reads this once per generator: it names the installer ...-setup.exe.
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/CPackPerGenerator.cmake)
 else()
   include(GNUInstallDirs)
   install(TARGETS parlex2-cli parlex2-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -5,8 +5,9 @@
 #
 # Everything runs in a throw-away Wine prefix with its own Xvfb and one
 # wineserver, which are stopped (and the prefix removed) however the run ends.
-# Logs: build/windows/ctest-core.log, build/windows/ctest-e2e.log and
-# build/windows/ctest-package.log (the release zip's install test);
+# Logs: build/windows/ctest-core.log, build/windows/ctest-e2e.log,
+# build/windows/ctest-package.log (the release zip's install test) and
+# build/windows/ctest-installer.log (the installer's install and uninstall);
 # screenshots: build/windows/screenshots/.
 #
 #   scripts/wine-tests.sh [--e2e-only] [PATTERN]
@@ -73,11 +74,16 @@ if [ -x tests/e2e/run-e2e.sh ]; then
   echo "end-to-end tests: $(( $(date +%s) - t0 )) s"
 fi
 
-echo "== release zip, unpacked and started under Wine"
+echo "== release zip, laid out and started under Wine"
 t0=$(date +%s)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 cmake --build --preset windows --target package >"$build/package.log" 2>&1 || status=1
 scripts/package-tests.sh zip "$build/packages/Parlex2-$version-win64.zip" \
   "$build/tools/uidriver/uidriver.exe" 2>&1 | tee "$build/ctest-package.log" || status=1
 echo "release zip: $(( $(date +%s) - t0 )) s"
+echo "== installer, installed, started and uninstalled under Wine"
+t0=$(date +%s)
+scripts/package-tests.sh setup "$build/packages/Parlex2-$version-win64-setup.exe" \
+  "$build/tools/uidriver/uidriver.exe" 2>&1 | tee "$build/ctest-installer.log" || status=1
+echo "installer: $(( $(date +%s) - t0 )) s"
 exit $status
