@@ -4,9 +4,10 @@
 # integration suites, runs every fuzz target briefly and the threaded suites
 # under ThreadSanitizer, then builds the release packages and tests them
 # installed, then cross-builds the Windows programs and runs the core and
-# integration suites, the end-to-end tests and the zip's install test under
-# Wine, and ends with the static checks. Exits non-zero when any test fails or
-# when no test ran.
+# integration suites, the end-to-end tests, the zip's install test and the
+# installer's install and uninstall test under Wine (scripts/wine-tests.sh
+# builds the zip and the installer), and ends with the static checks. Exits
+# non-zero when any test fails or when no test ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
