@@ -158,8 +158,17 @@ elif [ "$mode" = zip ] || [ "$mode" = setup ]; then
       test -f "$unpacked/Parlex2.exe" -a -f "$unpacked/parlex2-cli.exe" -a -f "$unpacked/parlex2-sim.exe" \
       -a -f "$unpacked/README.md" -a -f "$unpacked/QUICKSTART.txt" -a -f "$unpacked/examples/identify.txt" \
       -a -f "$unpacked/examples/firmware/A1_DEMO.HEX" -a -f "$unpacked/docs/screenshots/main-connected.png"
-    check "zip: README and quick start have Windows line ends" \
-      bash -c "! grep -lv \$'\\r\$' '$unpacked/README.md' '$unpacked/QUICKSTART.txt'"
+    # Notepad before Windows 10 shows a file with Linux line ends as one line.
+    crlf() {  # FILE...: every line of each file ends in CR LF
+      local f bad=0
+      for f in "$@"; do
+        [ -f "$f" ] || { echo "no $f"; bad=1; continue; }
+        ! grep -qv $'\r$' "$f" || { echo "${f#"$unpacked"/}: Linux line ends"; bad=1; }
+      done
+      return $bad
+    }
+    check "zip: README, quick start, example scripts have Windows line ends" \
+      crlf "$unpacked"/{README.md,QUICKSTART.txt,examples/*.txt,examples/firmware/*.upg}
     check "zip: programs need no MinGW DLLs" \
       bash -c "! x86_64-w64-mingw32-objdump -p '$unpacked'/*.exe | grep 'DLL Name' | grep -qi -e libstdc -e libgcc -e winpthread"
     folder='C:\Parlex2-zip'
