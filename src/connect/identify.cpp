@@ -65,6 +65,13 @@ bool ConnectAndIdentify(UserInterface& ui, InstrumentLink& link, bool showResult
   InstrumentInfo& info = link.info;
   if (settings.interfaceKind == InterfaceKind::None) return false;
 
+  // Nothing of an instrument identified earlier may outlive this identification:
+  // a reply left from it would reach the title, the panel and the upgrade's
+  // model and version checks as this instrument's.
+  const bool connected = info.connected;
+  info = InstrumentInfo{};
+  info.connected = connected;
+
   CommsLog::Write("***\tCONNECTING\t***\n");
   if (link.Open() != 0) {
     ui.ShowMessage(OpenFailureMessage(settings), kCaption, MessageIcon::Information, MessageButtons::Ok);
@@ -91,24 +98,20 @@ bool ConnectAndIdentify(UserInterface& ui, InstrumentLink& link, bool showResult
 
   const bool answered = !reply.empty();
   if (answered) {
-    info.modelNumber = kModelNotIdentified;
     const std::size_t comma = reply.find(',');
     if (comma == std::string::npos) {
+      // A reply without a comma names no instrument unless it is the boot
+      // code's signature.
       if (HasBootcodeSignature(reply)) {
         info.modelNumber = kModelBootcode;
         LogIdentified(reply, info.modelNumber);
         info.idnReply = Truncated(reply, kIdnReplyMax);
-      } else {
-        // Whatever answered is not the instrument identified before; keeping
-        // that one's identity would put its name in the result and the title.
-        info.idnReply.clear();
       }
     } else {
       info.modelNumber = LookupModel(std::string_view(reply).substr(comma + 1), &info.familyVariant,
                                      &info.modelVariant);
       if (info.modelNumber == kModelNotIdentified) {
         CommsLog::Write("***\tUNIDENTIFIED INSTRUMENT\t***\n");
-        info.idnReply.clear();
       } else {
         LogIdentified(reply, info.modelNumber);
         info.idnReply = Truncated(reply, kIdnReplyMax);

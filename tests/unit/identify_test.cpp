@@ -101,7 +101,7 @@ TEST_F(IdentifyTest, SilentInstrumentIsAskedFiveTimes) {
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "The connection failed");
   EXPECT_EQ(ui.waitDepth, 0);
-  EXPECT_EQ(link.info.modelNumber, 5);  // only an answer changes what is known
+  EXPECT_EQ(link.info.modelNumber, 0);  // nothing of the earlier instrument is kept
 }
 
 TEST_F(IdentifyTest, AnswerOnALaterAttemptStopsTheAttempts) {
@@ -122,7 +122,7 @@ TEST_F(IdentifyTest, BootcodeInstrumentSkipsTheIdentityReplies) {
   EXPECT_EQ(peer->written, kWake + "*IDN?\n");
   EXPECT_EQ(link.info.modelNumber, kModelBootcode);
   EXPECT_EQ(link.info.idnReply, "BOOT   :    32 32 32 32 00");
-  EXPECT_EQ(link.info.calstrReply, "old");
+  EXPECT_EQ(link.info.calstrReply, "");  // not the earlier instrument's
   EXPECT_EQ(ui.messages.at(0).text, "The connection was successful\nBootcode Instrument");
   EXPECT_NE(Log().find("***\tIDENTIFIED: BOOT   :    32 32 32 32 00 (bootcode)\t***\n"),
             std::string::npos);
@@ -139,14 +139,20 @@ TEST_F(IdentifyTest, UnknownModelOrReplyWithoutCommaForgetsThePreviousInstrument
     const std::size_t logStart = Log().size();
     peer->written.clear();
     link.Close();
-    link.info.idnReply = "Maker,ZQM44,1,1";
-    link.info.modelNumber = 7;
+    link.info = {7, 1, 2, "Maker,ZQM44,1,1", "12_MAR_2023", "01_APR_2024", "v,150", true};
     ui.messages.clear();
     Answer(reply);
     EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
     EXPECT_EQ(peer->written, kWake + "*IDN?\n");
+    // Everything identification fills starts afresh: the earlier version
+    // reply must not reach the upgrade's version check as this one's.
     EXPECT_EQ(link.info.modelNumber, 0);
+    EXPECT_EQ(link.info.familyVariant, 0);
+    EXPECT_EQ(link.info.modelVariant, 0);
     EXPECT_EQ(link.info.idnReply, "");
+    EXPECT_EQ(link.info.calstrReply, "");
+    EXPECT_EQ(link.info.calverReply, "");
+    EXPECT_EQ(link.info.versionReply, "");
     EXPECT_EQ(ui.messages.at(0).text, "The connection was successful\nUnknown Instrument");
     const std::string log = Log().substr(logStart);
     EXPECT_EQ(log.find("***\tUNIDENTIFIED INSTRUMENT\t***\n") != std::string::npos, logged) << log;
