@@ -89,6 +89,11 @@ std::string NameColumn(std::string_view name) {
   return RtfEscape(padded);
 }
 
+// A sector the family admits and the boot loader has an access code for.
+bool SectorWritable(std::int32_t sector, int maxSector) {
+  return sector >= 0 && sector <= maxSector && !SectorCode(sector).empty();
+}
+
 }  // namespace
 
 std::string RtfEscape(std::string_view text) {
@@ -189,15 +194,6 @@ FirmwareList BuildFirmwareList(LoadTable& table, int count, std::string_view idn
     if (hidden) continue;
     entry.listed = true;
 
-    bool seen = false;
-    for (const FirmwareListSector& s : list.eraseSectors) seen = seen || s.sector == entry.sector;
-    if (!seen) {
-      const bool allowed =
-          entry.sector >= 0 && entry.sector <= maxSector && !SectorCode(entry.sector).empty();
-      if (!allowed) acceptBlocked = true;
-      list.eraseSectors.push_back({entry.sector, allowed});
-    }
-
     FirmwareListRow row;
     row.number = i + 1;
     row.sector = entry.sector;
@@ -207,7 +203,45 @@ FirmwareList BuildFirmwareList(LoadTable& table, int count, std::string_view idn
     if (!entry.found) acceptBlocked = true;
     list.rows.push_back(std::move(row));
   }
+
+  for (const SectorPlan& plan : PlanSectors(table, [](const LoadEntry& e) { return e.listed; })) {
+    const bool allowed = SectorWritable(plan.sector, maxSector);
+    if (!allowed) acceptBlocked = true;
+    if (plan.erase) {
+      list.eraseSectors.push_back({plan.sector, allowed});
+    } else if (!allowed) {
+      list.notes.push_back("Sector " + std::to_string(plan.sector) +
+                           " cannot be written on this model");
+    }
+  }
   return list;
+}
+
+void AddBlockingNotes(FirmwareList& list, const UpgradeDescriptor& descriptor, int selectedTable,
+                      const LoadTable& table, bool acceptBlocked) {
+  // BuildFirmwareList shows a listed entry's sector in red when it cannot be
+  // written for the list's target.
+  const int maxSector = MaxSectorFor(list.target);
+  for (const OutOfRangeLine& bad : descriptor.outOfRange) {
+    const char* why = nullptr;
+    if (bad.slot < 0) {
+      why = " (the line has no file name)";
+    } else if (bad.table != selectedTable) {
+      why = " (an entry for another instrument version)";
+    } else if (!table.entries[static_cast<std::size_t>(bad.slot)].listed) {
+      why = " (an entry for other serial numbers)";
+    } else if (SectorWritable(bad.sector, maxSector)) {
+      // The family was decided again by a later TARGET line.
+      why = " (read before the TARGET line that admits it)";
+    }
+    if (!why) continue;  // a listed entry whose sector the list shows in red
+    list.notes.push_back("Line " + std::to_string(bad.line) + " names sector " +
+                         std::to_string(bad.sector) + ", which this model does not have" + why);
+  }
+  bool red = !list.notes.empty();
+  for (const FirmwareListSector& s : list.eraseSectors) red = red || !s.allowed;
+  for (const FirmwareListRow& row : list.rows) red = red || !row.found;
+  if (acceptBlocked && !red) list.notes.push_back("The upgrade descriptor cannot be used as it is");
 }
 
 std::string FirmwareListRtf(const FirmwareList& list) {
@@ -234,6 +268,12 @@ std::string FirmwareListRtf(const FirmwareList& list) {
     out += "\\cf0 ";
     out += row.date;
     out += "\\par";
+  }
+  for (const std::string& note : list.notes) {
+    std::snprintf(piece, sizeof piece, "\\cf%d ", kColourRed);
+    out += piece;
+    out += RtfEscape(note);
+    out += "\\cf0\\par";
   }
   out += "}";
   return out;
@@ -264,6 +304,7 @@ std::string FirmwareListText(const FirmwareList& list, bool colour) {
     if (!row.found) out += colour ? "" : "  (file not found)";
     out += "\n";
   }
+  for (const std::string& note : list.notes) out += red(note, "") + "\n";
   return out;
 }
 

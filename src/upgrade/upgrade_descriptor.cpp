@@ -73,6 +73,7 @@ class DescriptorReader {
     std::string line;
     while (ReadTextLine(in, line, kDescriptorLineBuffer)) {
       if (static_cast<std::size_t>(d_.entryCount[current_]) >= capacity_) break;
+      ++lineNumber_;
       Line(line);
     }
     return d_.entryCount[current_];
@@ -140,11 +141,17 @@ class DescriptorReader {
     const std::size_t sectorAt = SkipBlanks(line, comma + 1);
     if (sectorAt >= line.size()) return;
     entry.sector = AtoI(line.substr(sectorAt));
-    if (entry.sector < 0 || entry.sector > maxSector_) acceptBlocked_ = true;
+    if (entry.sector < 0 || entry.sector > maxSector_) {
+      acceptBlocked_ = true;
+      d_.outOfRange.push_back({lineNumber_, entry.sector, current_, -1});
+    }
     comma = line.find(',', sectorAt);
     if (comma == std::string_view::npos) return;
     const std::size_t nameAt = SkipBlanks(line, comma + 1);
     if (nameAt >= line.size()) return;
+    if (!d_.outOfRange.empty() && d_.outOfRange.back().line == lineNumber_) {
+      d_.outOfRange.back().slot = d_.entryCount[current_];
+    }
     const std::string_view name = line.substr(nameAt);
     entry.path = Truncated(directory_ + std::string(name), kPathMax);
     std::string foundPath;
@@ -170,6 +177,7 @@ class DescriptorReader {
   UpgradeDescriptor& d_;
   bool& acceptBlocked_;
   int current_ = 0;
+  int lineNumber_ = 0;
   int maxSector_ = 7;  // the family is unknown until a TARGET line names it
   PendingSerial pending_;
 };
@@ -179,11 +187,29 @@ int Parse(std::istream& in, std::string_view path, FileFinder& finder, LoadTable
   descriptor.versionTest = {VersionTest::NoCondition, VersionTest::NoCondition};
   descriptor.versionReference = {0, 0};
   descriptor.entryCount = {0, 0};
+  descriptor.outOfRange.clear();
   DescriptorReader reader(path, finder, tables, capacity, descriptor, acceptBlocked);
   return reader.Read(in);
 }
 
 }  // namespace
+
+std::vector<SectorPlan> PlanSectors(const LoadTable& table, bool (*use)(const LoadEntry& entry)) {
+  std::vector<SectorPlan> plan;
+  for (const LoadEntry& entry : table.entries) {
+    if (!use(entry)) continue;
+    SectorPlan* known = nullptr;
+    for (SectorPlan& p : plan) {
+      if (p.sector == entry.sector) known = &p;
+    }
+    if (!known) {
+      plan.push_back({entry.sector, !entry.over});
+    } else if (!entry.over) {
+      known->erase = true;
+    }
+  }
+  return plan;
+}
 
 int MaxSectorFor(std::string_view targetModel) {
   if (targetModel.substr(0, 5) == "VXM86") return 15;

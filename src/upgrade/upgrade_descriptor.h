@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace parlex2 {
 
@@ -65,6 +66,15 @@ enum class VersionTest : std::int32_t {
   Equal = 6,
 };
 
+// A LOAD or OVER line whose sector the family does not admit: it sets
+// AcceptBlocked whether or not its entry is ever listed, so the list names it.
+struct OutOfRangeLine {
+  int line = 0;  // counted from 1 (a line longer than the buffer counts as several)
+  std::int32_t sector = 0;
+  int table = 0;  // the load table its entry went into
+  int slot = -1;  // its entry's slot; -1 when the line was dropped for want of a file name
+};
+
 struct UpgradeDescriptor {
   bool upgradeSucceeded = false;  // set by the worker after the restart
   std::string targetModel;        // at most 20 characters
@@ -75,7 +85,18 @@ struct UpgradeDescriptor {
   // lines fills both).
   std::array<int, 2> entryCount{};
   LoadTable* loadTable = nullptr;  // the table selected for the run
+  std::vector<OutOfRangeLine> outOfRange;  // every line that set AcceptBlocked
 };
+
+// The sectors the entries picked by `use` name, each once in table order, and
+// whether it is erased before it is programmed: not when every picked entry
+// naming it is an OVER entry. The worker erases by it and the list shows the
+// sectors to erase by it, so what is accepted is what is done.
+struct SectorPlan {
+  std::int32_t sector = 0;
+  bool erase = true;
+};
+std::vector<SectorPlan> PlanSectors(const LoadTable& table, bool (*use)(const LoadEntry& entry));
 
 // Looks a path up as the platform's directory search does. Null when nothing
 // matches. A directory is no firmware file and is not found.

@@ -89,23 +89,25 @@ void Run(UpgradeDescriptor& d, InstrumentLink& link, UpgradeProgress& progress, 
   if (!d.loadTable) return;
   auto& entries = d.loadTable->entries;
 
-  // The sectors to erase, each once in table order, and the bytes to send.
-  std::vector<int> sectors;
+  // The sectors, each once in table order, and the bytes to send.
+  const std::vector<SectorPlan> sectors = PlanSectors(*d.loadTable, Works);
   std::int64_t total = 0;
   for (const LoadEntry& entry : entries) {
-    if (!Works(entry)) continue;
-    bool seen = false;
-    for (int s : sectors) seen = seen || s == entry.sector;
-    if (!seen) sectors.push_back(entry.sector);
-    total += entry.fileInfo.size;
+    if (Works(entry)) total += entry.fileInfo.size;
   }
   if (total > INT32_MAX) total = INT32_MAX;
 
+  // Nothing to write: the boot loader is not woken, nor the instrument
+  // restarted, for an upgrade that would change nothing.
+  if (sectors.empty()) {
+    progress.Log("ERROR: No firmware file to send");
+    return;
+  }
   // A sector without an access code cannot be selected: refuse before the
   // instrument is touched rather than fail half-way with sectors erased.
-  for (int s : sectors) {
-    if (SectorCode(s).empty()) {
-      progress.Log(Formatted("ERROR: Sector %d cannot be written (no access code)", s));
+  for (const SectorPlan& s : sectors) {
+    if (SectorCode(s.sector).empty()) {
+      progress.Log(Formatted("ERROR: Sector %d cannot be written (no access code)", s.sector));
       return;
     }
   }
@@ -123,13 +125,8 @@ void Run(UpgradeDescriptor& d, InstrumentLink& link, UpgradeProgress& progress, 
 
   const int n = static_cast<int>(sectors.size());
   for (int i = 1; i <= n; ++i) {
-    const int sector = sectors[static_cast<std::size_t>(i - 1)];
-    // Programmed over without erasing only when every entry for the sector
-    // asks for that.
-    bool skip = true;
-    for (const LoadEntry& entry : entries) {
-      if (Works(entry) && entry.sector == sector && !entry.over) skip = false;
-    }
+    const int sector = sectors[static_cast<std::size_t>(i - 1)].sector;
+    const bool skip = !sectors[static_cast<std::size_t>(i - 1)].erase;
     progress.Status(Formatted(skip ? "Skipping sector %d" : "Erasing sector %d", sector));
     percent.Set(PercentDone(n, i));
     if (skip) continue;
@@ -239,12 +236,6 @@ bool UpgradeWorkerThread::Start(UpgradeDescriptor& descriptor, InstrumentLink& l
 
 void UpgradeWorkerThread::Join() {
   if (thread_.joinable()) thread_.join();
-}
-
-void ReopenLinkAfterUpgrade(const UpgradeDescriptor& descriptor, InstrumentLink& link) {
-  if (!descriptor.upgradeSucceeded || link.settings.interfaceKind != InterfaceKind::Lan) return;
-  link.Close();
-  link.Open();
 }
 
 }  // namespace parlex2

@@ -62,8 +62,9 @@ class TextModeReader {
 inline constexpr std::size_t kRecordLineLimit = 510;
 
 // The whole run over `descriptor.loadTable`: only entries the list showed
-// (`listed`) and whose file was found are erased for and programmed. Sets
-// `upgradeSucceeded` after the restart, and always ends with Finished.
+// (`listed`) and whose file was found are erased for (as PlanSectors says)
+// and programmed; with none, nothing is sent at all. Sets `upgradeSucceeded`
+// after the restart, and always ends with Finished.
 // `clock` paces the settling waits.
 void RunUpgradeWorker(UpgradeDescriptor& descriptor, InstrumentLink& link,
                       UpgradeProgress& progress, Clock& clock);
@@ -81,10 +82,5 @@ class UpgradeWorkerThread {
  private:
   std::thread thread_;
 };
-
-// After the progress display closes: an instrument upgraded over the LAN has
-// restarted and dropped its connection, so the link is closed and opened
-// again. Nothing is done otherwise.
-void ReopenLinkAfterUpgrade(const UpgradeDescriptor& descriptor, InstrumentLink& link);
 
 }  // namespace parlex2

@@ -4,6 +4,7 @@
 #include "support/recording_ui.h"
 #include "support/upgrade_support.h"
 #include "upgrade/firmware_list.h"
+#include "upgrade/upgrade_descriptor.h"
 #include "upgrade/upgrade_worker.h"
 
 namespace parlex2 {
@@ -168,6 +169,89 @@ TEST(FirmwareList, SectorsWithoutAccessCodeAndOldFileTimesAreShownAsSuch) {
   const std::string plain = FirmwareListText(list, false);
   EXPECT_NE(plain.find("Erase Sectors: 15 (cannot be written), 3,"), std::string::npos) << plain;
   EXPECT_NE(plain.find("2    3      new.hex              "), std::string::npos) << plain;
+}
+
+// The sectors to erase are those the worker erases: a sector whose shown
+// entries are all OVER entries is programmed without erasing, so it is not
+// offered for erasing either.
+TEST(FirmwareList, SectorsProgrammedOnlyOverAreNotListedForErasing) {
+  LoadTable table;
+  table.entries[0] = Entry(0, "a.hex");
+  table.entries[1] = Entry(2, "b.hex");
+  table.entries[1].over = true;
+  table.entries[2] = Entry(3, "c.hex");
+  table.entries[2].over = true;
+  table.entries[3] = Entry(3, "d.hex");  // an OVER and a LOAD: erased
+  table.entries[4] = Entry(4, "e.hex");
+  table.entries[4].serialLow = 500;  // hidden: its LOAD does not count
+  table.entries[5] = Entry(4, "f.hex");
+  table.entries[5].over = true;
+  bool blocked = false;
+  const FirmwareList list = BuildFirmwareList(table, 6, "Veltmark,VXM66,150,1", "VXM66", blocked);
+  const std::string text = FirmwareListText(list, false);
+  EXPECT_NE(text.find("Erase Sectors: 0, 3,\n"), std::string::npos) << text;
+  EXPECT_NE(FirmwareListRtf(list).find(R"(Erase Sectors: \cf0 0,\cf0 3,\par)"), std::string::npos);
+  EXPECT_EQ(list.rows.size(), 5u);
+  EXPECT_FALSE(blocked);
+  EXPECT_TRUE(list.notes.empty());
+}
+
+// Whatever keeps the list from being accepted is shown in red: rows and the
+// sectors to erase for what is listed, a note for everything else the
+// descriptor holds.
+TEST(FirmwareList, EveryReasonThatBlocksAcceptIsShownInRed) {
+  struct Case {
+    const char* what;
+    const char* descriptor;
+    int selected;
+    std::vector<std::string> notes;
+    bool blocked;
+  };
+  const char* kNoSector = ", which this model does not have";
+  const Case cases[] = {
+      {"nothing wrong", "TARGET,VXM66\nLOAD,0,a.hex\n", 0, {}, false},
+      {"a listed sector out of range: red in the sectors to erase",
+       "TARGET,VXM66\nLOAD,9,a.hex\n", 0, {}, true},
+      {"a line dropped for want of a file name", "TARGET,VXM66\nLOAD,0,a.hex\nLOAD,9\n", 0,
+       {std::string("Line 3 names sector 9") + kNoSector + " (the line has no file name)"}, true},
+      {"an entry hidden by its serial range",
+       "TARGET,VXM66\nLOAD,0,a.hex\nSERIAL,1,500,0\nLOAD,9,b.hex\n", 0,
+       {std::string("Line 4 names sector 9") + kNoSector + " (an entry for other serial numbers)"},
+       true},
+      {"an entry of the table not selected",
+       "TARGET,VXM66,200,gt,x\nLOAD,0,a.hex\nLOAD,9,b.hex\nTARGET,VXM66,150,eq,x\nLOAD,1,c.hex\n",
+       1,
+       {std::string("Line 3 names sector 9") + kNoSector +
+        " (an entry for another instrument version)"},
+       true},
+      {"a sector only programmed over", "TARGET,VXM66\nLOAD,0,a.hex\nOVER,9,b.hex\n", 0,
+       {"Sector 9 cannot be written on this model"}, true},
+      {"a sector admitted only by a later TARGET line", "LOAD,8,a.hex\nTARGET,J7Bxx\n", 0,
+       {std::string("Line 1 names sector 8") + kNoSector +
+        " (read before the TARGET line that admits it)"},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ListFinder finder;
+    for (const char* name : {"a.hex", "b.hex", "c.hex"}) finder.Add(In(name));
+    UpgradeDescriptor d;
+    LoadTable tables[2];
+    bool blocked = false;
+    ParseUpgradeDescriptorText(c.descriptor, In("set.upg"), finder, tables, kLoadTableCapacity, d,
+                               blocked);
+    LoadTable& table = tables[c.selected];
+    FirmwareList list = BuildFirmwareList(table, d.entryCount[static_cast<std::size_t>(c.selected)],
+                                          "Veltmark,VXM66,150,1", d.targetModel, blocked);
+    AddBlockingNotes(list, d, c.selected, table, blocked);
+    EXPECT_EQ(list.notes, c.notes);
+    EXPECT_EQ(blocked, c.blocked);
+    const std::string rtf = FirmwareListRtf(list);
+    for (const std::string& note : c.notes) {
+      EXPECT_NE(rtf.find("\\cf3 " + note + "\\cf0\\par}"), std::string::npos) << rtf;
+      EXPECT_NE(FirmwareListText(list, false).find(note + "\n"), std::string::npos);
+    }
+  }
 }
 
 TEST(FirmwareList, PercentDoneExamples) {

@@ -63,7 +63,7 @@ class UpgradeWorkerTest : public ::testing::Test {
 
   void Run(const char* idn = "Veltmark,VXM86,150,1") {
     bool blocked = false;
-    BuildFirmwareList(table_, count_, idn, "VXM86", blocked);
+    list_ = BuildFirmwareList(table_, count_, idn, "VXM86", blocked);
     descriptor_.loadTable = &table_;
     device_.peer->written.clear();
     RunUpgradeWorker(descriptor_, link_, progress_, clock_);
@@ -80,6 +80,7 @@ class UpgradeWorkerTest : public ::testing::Test {
   int count_ = 0;
   UpgradeDescriptor descriptor_;
   RecordingProgress progress_;
+  FirmwareList list_;  // what the user accepted
 };
 
 TEST_F(UpgradeWorkerTest, TwoSectorsAreErasedProgrammedAndTheInstrumentRestarted) {
@@ -162,6 +163,10 @@ TEST_F(UpgradeWorkerTest, SectorIsSkippedOnlyWhenEveryEntryNamingItIsOver) {
   EXPECT_EQ(Flash().At(1).erases, 1);
   EXPECT_EQ(Flash().At(2).erases, 1);
   EXPECT_EQ(Flash().At(3).erases, 0);
+  // The list named exactly the sectors that were erased.
+  std::vector<int> listed;
+  for (const FirmwareListSector& s : list_.eraseSectors) listed.push_back(s.sector);
+  EXPECT_EQ(listed, (std::vector<int>{1, 2}));
   // Both files of sector 1 were programmed, each after its own access code.
   auto both = Image(x);
   for (auto& [address, byte] : Image(y)) both[address] = byte;
@@ -178,6 +183,16 @@ TEST_F(UpgradeWorkerTest, EntriesHiddenFromTheListAreNeitherErasedNorProgrammed)
   EXPECT_EQ(Flash().At(3).erases, 0);
   EXPECT_TRUE(Flash().At(3).bytes.empty());
   for (const auto& status : progress_.statuses) EXPECT_EQ(status.find("other"), std::string::npos);
+
+  // With every entry hidden there is nothing to write: the boot loader is
+  // not woken and the instrument not restarted.
+  table_.entries[0].serialLow = 500;
+  progress_.logs.clear();
+  descriptor_.upgradeSucceeded = false;
+  Run("Veltmark,VXM86,150,1");
+  EXPECT_EQ(Sent(), "");
+  EXPECT_FALSE(descriptor_.upgradeSucceeded);
+  EXPECT_EQ(progress_.logs, std::vector<std::string>{"ERROR: No firmware file to send"});
 }
 
 TEST_F(UpgradeWorkerTest, SectorWithoutAccessCodeIsRefusedBeforeAnythingIsSent) {
@@ -280,7 +295,11 @@ TEST(UpgradeWorkerThread, RunsTheWorkerOnItsOwnThread) {
   device.Attach(link);
   link.settings.interfaceKind = InterfaceKind::Usb;
   ASSERT_EQ(link.Open(), 0);
-  LoadTable table;  // nothing to write: initialise, erase nothing, restart
+  ScratchDir dir;
+  LoadTable table;
+  LoadEntry& entry = table.entries[0];
+  entry.path = dir.Write("a.hex", sim::MakeHexRecord(1, 0, "") + "\n");
+  entry.found = entry.listed = true;
   UpgradeDescriptor d;
   d.loadTable = &table;
   RecordingProgress progress;
