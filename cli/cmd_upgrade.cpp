@@ -194,7 +194,6 @@ class ConsoleFrontEnd final : public UpgradeFrontEnd {
     }
     progress.WaitFinished();
     worker.Join();
-    ReopenLinkAfterUpgrade(descriptor, link_);
   }
 
   bool Listed() const { return listed_; }
@@ -243,13 +242,14 @@ int RunUpgrade(Context& ctx, const UpgradeOptions& options) {
   InstrumentLink link;
   if (int status = ctx.PrepareLink(link)) return status;
   PromptUi ui(options.yes, options.list);
+  // This identification is the command's own: it is not asked again.
   link.info.connected = ConnectAndIdentify(ui, link, false);
   if (!link.portOpen()) return kExitConnection;
 
   ShellState state;  // the command line has no poller and no script
   ConsoleFrontEnd frontEnd(ui, link, options);
-  UpgradeCommandContext context{
-      ui, frontEnd, link, state, SystemClock(), SystemFileFinder(), options.file};
+  UpgradeCommandContext context{ui,           frontEnd, link, state, SystemClock(), SystemFileFinder(),
+                                options.file, true};
   const UpgradeResult result = RunUpgradeCommand(context);
   link.Close();
   return ExitStatus(result, options);

@@ -28,7 +28,7 @@ class DialogFrontEnd final : public UpgradeFrontEnd {
 void RunUpgradeFirmware(HWND window, ShellState& state) {
   DialogFrontEnd frontEnd(window);
   UpgradeCommandContext context{App().ui,      frontEnd,           App().link,  state,
-                                SystemClock(), SystemFileFinder(), std::nullopt};
+                                SystemClock(), SystemFileFinder(), std::nullopt, false};
   RunUpgradeCommand(context);
 }
 

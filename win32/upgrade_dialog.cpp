@@ -114,7 +114,6 @@ INT_PTR CALLBACK ProgressProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
           // Escape and the close box come here too: nothing closes the
           // dialog while the worker runs.
           if (state->running) return TRUE;
-          ReopenLinkAfterUpgrade(state->descriptor, App().link);
           EndDialog(dialog, IDCANCEL);
           return TRUE;
       }

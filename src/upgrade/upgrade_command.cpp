@@ -10,6 +10,7 @@
 #include "connect/identify.h"
 #include "connect/model_table.h"
 #include "link/instrument_link.h"
+#include "upgrade/upgrade_checks.h"
 
 namespace parlex2 {
 namespace {
@@ -19,15 +20,11 @@ constexpr std::int32_t kSerialOnlyGroup = 7;  // ZQM71, ZQM44, GKK-UX, MKK-UX
 
 constexpr char kLanSerialOnly[] =
     "ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a serial connection";
-constexpr char kModelMismatch[] =
-    "The upgrade file is for a %s. You are connected to a %s\n\nPlease ensure the firmware file "
-    "name and target instrument model match before continuing\n";
 constexpr char kVersionUnreadable[] =
     "Error communicating with instrument, unable to determine instrument internal version";
 constexpr char kNoUsableTarget[] = "Error reading firmware, unable to determine firmware target";
 constexpr char kIncompatible[] =
     "The connected instrument is incompatible with the selected firmware";
-constexpr char kUnknownModel[] = "Unknown Model";
 
 // Polling off for the command's lifetime, back as it was on every way out.
 class PollingOff {
@@ -58,31 +55,17 @@ bool Reidentify(UpgradeCommandContext& c) {
   return ConnectAndIdentify(c.ui, c.link, false);
 }
 
-std::string ReplacePlaceholders(const char* format, const std::string& first,
-                                const std::string& second) {
-  std::string text = format;
-  const std::size_t a = text.find("%s");
-  text.replace(a, 2, first);
-  const std::size_t b = text.find("%s", a + first.size());
-  text.replace(b, 2, second);
-  return text;
-}
-
-bool Compare(VersionTest test, std::int32_t version, std::int32_t reference) {
-  switch (test) {
-    case VersionTest::Greater:
-      return version > reference;
-    case VersionTest::GreaterOrEqual:
-      return version >= reference;
-    case VersionTest::Less:
-      return version < reference;
-    case VersionTest::LessOrEqual:
-      return version <= reference;
-    case VersionTest::Equal:
-      return version == reference;
-    default:
-      return false;
+// After a complete upgrade the instrument restarts into its new firmware: a
+// LAN instrument drops its connection and takes a while to listen again. The
+// link is opened afresh, tried for as long as identification would ask, and
+// the instrument identified, so its new identity is what is shown.
+bool ReconnectAfterRestart(UpgradeCommandContext& c) {
+  c.link.Close();
+  for (int attempt = 0; attempt < kIdnAttempts; ++attempt) {
+    c.clock.SleepMs(kIdentifyReadTimeoutMs);
+    if (c.link.Open() == 0) return ConnectAndIdentify(c.ui, c.link, false);
   }
+  return false;
 }
 
 UpgradeResult Refused(RefusalReason reason) { return {UpgradeOutcome::Refused, reason}; }
@@ -96,7 +79,11 @@ UpgradeResult Run(UpgradeCommandContext& c) {
     if (!chosen || chosen->empty()) return {UpgradeOutcome::Cancelled, RefusalReason::None};
     path = *chosen;
   }
-  path = Truncated(path, 255);
+  // Cut short, the path would name another file or none.
+  if (path.size() > kUpgradePathMax) {
+    c.ui.ShowMessage(kNoLoadLines, kUpgradeCaption, MessageIcon::Information, MessageButtons::Ok);
+    return Refused(RefusalReason::PathTooLong);
+  }
 
   UpgradeDescriptor descriptor;
   LoadTable tables[2];
@@ -106,41 +93,32 @@ UpgradeResult Run(UpgradeCommandContext& c) {
   const bool lan = c.link.settings.interfaceKind == InterfaceKind::Lan;
 
   // Make sure of the instrument: identify it afresh (it may have been
-  // swapped since the connection was made) and ask before going on blind.
+  // swapped since the connection was made), unless the caller just did.
   bool detected = false;
-  bool refused = false;
-  RefusalReason reason = RefusalReason::None;
-  if (info.connected) {
+  if (c.identifiedJustNow) {
+    detected = info.connected;
+  } else if (info.connected) {
     info.connected = false;
-    if (Reidentify(c)) {
-      detected = true;
-      if (lan && info.modelNumber == kSerialOnlyGroup) {
-        c.ui.ShowMessage(kLanSerialOnly, kProductName, MessageIcon::Information,
-                         MessageButtons::Ok);
-        refused = true;
-        reason = RefusalReason::LanSerialOnly;
-      }
-    }
+    detected = Reidentify(c);
+    info.connected = detected;
   }
-  bool declined = false;
+  if (detected && lan && info.modelNumber == kSerialOnlyGroup) {
+    c.ui.ShowMessage(kLanSerialOnly, kProductName, MessageIcon::Information, MessageButtons::Ok);
+    return Refused(RefusalReason::LanSerialOnly);
+  }
   if (!detected) {
+    info.connected = false;
     if (c.ui.ShowMessage(kNoInstrumentQuestion, kProductName, MessageIcon::Question,
                          MessageButtons::YesNo) != MessageAnswer::Yes) {
-      refused = true;
-      declined = true;
+      return {UpgradeOutcome::NoInstrument, RefusalReason::None};
     }
-  }
-  info.connected = Reidentify(c);
-
-  if (refused) {
-    return declined ? UpgradeResult{UpgradeOutcome::NoInstrument, RefusalReason::None}
-                    : Refused(reason);
-  }
-  if (!info.connected) {
-    // The user chose to go on, but there is still nobody to upgrade.
-    c.ui.ShowMessage(kNoInstrumentAfterAll, kUpgradeCaption, MessageIcon::Information,
-                     MessageButtons::Ok);
-    return {UpgradeOutcome::NoInstrument, RefusalReason::None};
+    info.connected = Reidentify(c);
+    if (!info.connected) {
+      // The user chose to go on, but there is still nobody to upgrade.
+      c.ui.ShowMessage(kNoInstrumentAfterAll, kUpgradeCaption, MessageIcon::Information,
+                       MessageButtons::Ok);
+      return {UpgradeOutcome::NoInstrument, RefusalReason::None};
+    }
   }
 
   int count = 0;
@@ -160,62 +138,27 @@ UpgradeResult Run(UpgradeCommandContext& c) {
   }
   if (count >= static_cast<int>(kLoadTableCapacity)) return Refused(RefusalReason::TooManyEntries);
 
-  // Does the firmware suit the instrument?
-  const std::size_t comma = info.idnReply.find(',');
-  const std::string connectedModel =
-      comma == std::string::npos ? info.idnReply : info.idnReply.substr(comma + 1);
-  const std::int32_t targetNumber = LookupModel(descriptor.targetModel);
-  const std::int32_t connectedNumber = LookupModel(connectedModel);
-  const bool bootcode = info.modelNumber == kModelBootcode;
-  const bool suits =
-      (detected && targetNumber == connectedNumber && !descriptor.targetModel.empty()) ||
-      bootcode ||
-      (targetNumber == kModelJ7BAccessory &&
-       (connectedNumber == 13 || connectedNumber == 15 || connectedNumber == 17)) ||
-      ((targetNumber == 10 || targetNumber == 11) &&
-       (connectedNumber == 10 || connectedNumber == 11));
-  if (!suits) {
-    std::string shownModel = connectedModel.substr(0, connectedModel.find(','));
-    const std::string target =
-        descriptor.targetModel.empty() ? kUnknownModel : descriptor.targetModel;
-    if (shownModel.empty()) shownModel = kUnknownModel;
-    c.ui.ShowMessage(ReplacePlaceholders(kModelMismatch, target, shownModel), kProductName,
-                     MessageIcon::Warning, MessageButtons::Ok);
-    return Refused(RefusalReason::ModelMismatch);
-  }
-
-  // The version check chooses the table.
-  int selected = -1;
-  if (descriptor.versionTest[0] == VersionTest::NoCondition || bootcode) {
-    selected = 0;
-  } else {
-    const std::vector<std::string> fields = SplitText(info.versionReply, ',');
-    if (fields.size() < 2) {
+  // Does the firmware suit the instrument? The check also chooses the table.
+  const FirmwareCheck check =
+      CheckFirmware(descriptor, {detected, info.modelNumber, info.idnReply, info.versionReply});
+  switch (check.verdict) {
+    case FirmwareVerdict::Suits:
+      break;
+    case FirmwareVerdict::ModelMismatch:
+      c.ui.ShowMessage(ModelMismatchMessage(descriptor.targetModel, info.idnReply), kProductName,
+                       MessageIcon::Warning, MessageButtons::Ok);
+      return Refused(RefusalReason::ModelMismatch);
+    case FirmwareVerdict::VersionUnreadable:
       c.ui.ShowMessage(kVersionUnreadable, kProductName, MessageIcon::Warning, MessageButtons::Ok);
       return Refused(RefusalReason::VersionUnreadable);
-    }
-    const std::int32_t version = AtoI(fields[1]);
-    bool unusable = false;
-    for (int i = 0; i < 2 && selected < 0; ++i) {
-      const VersionTest test = descriptor.versionTest[static_cast<std::size_t>(i)];
-      if (i == 1 && test == VersionTest::NoCondition) break;
-      if (test == VersionTest::Unusable || test == VersionTest::NoCondition) {
-        unusable = true;
-      } else if (Compare(test, version, descriptor.versionReference[static_cast<std::size_t>(i)])) {
-        selected = i;
-      } else {
-        unusable = false;
-      }
-    }
-    if (selected < 0) {
-      if (unusable) {
-        c.ui.ShowMessage(kNoUsableTarget, kProductName, MessageIcon::Warning, MessageButtons::Ok);
-        return Refused(RefusalReason::NoUsableTarget);
-      }
+    case FirmwareVerdict::NoUsableTarget:
+      c.ui.ShowMessage(kNoUsableTarget, kProductName, MessageIcon::Warning, MessageButtons::Ok);
+      return Refused(RefusalReason::NoUsableTarget);
+    case FirmwareVerdict::Incompatible:
       c.ui.ShowMessage(kIncompatible, kProductName, MessageIcon::Information, MessageButtons::Ok);
       return Refused(RefusalReason::Incompatible);
-    }
   }
+  const int selected = check.table;
   // Each table is worked with its own entry count.
   const int selectedCount = descriptor.entryCount[static_cast<std::size_t>(selected)];
   if (selectedCount == 0) {
@@ -235,9 +178,17 @@ UpgradeResult Run(UpgradeCommandContext& c) {
   try {
     list = BuildFirmwareList(table, selectedCount, info.idnReply, descriptor.targetModel,
                              acceptBlocked);
+    AddBlockingNotes(*list, descriptor, selected, table, acceptBlocked);
     rtf = FirmwareListRtf(*list);
   } catch (const std::bad_alloc&) {
     return Refused(RefusalReason::NoListMemory);
+  }
+  // Every entry is for other serial numbers: an upgrade that writes nothing
+  // would still wake the boot loader and restart the instrument.
+  if (list->rows.empty()) {
+    c.ui.ShowMessage(kNothingToWrite, kUpgradeCaption, MessageIcon::Information,
+                     MessageButtons::Ok);
+    return Refused(RefusalReason::NothingToWrite);
   }
   const bool accepted = c.frontEnd.ShowFirmwareList(*list, rtf, acceptBlocked);
   if (acceptBlocked) return Refused(RefusalReason::ListBlocked);
@@ -245,8 +196,13 @@ UpgradeResult Run(UpgradeCommandContext& c) {
 
   descriptor.loadTable = &table;
   c.frontEnd.RunProgress(descriptor);
-  return descriptor.upgradeSucceeded ? UpgradeResult{UpgradeOutcome::Succeeded, RefusalReason::None}
-                                     : UpgradeResult{UpgradeOutcome::Failed, RefusalReason::None};
+  if (!descriptor.upgradeSucceeded) return {UpgradeOutcome::Failed, RefusalReason::None};
+  info.connected = ReconnectAfterRestart(c);
+  if (!info.connected) {
+    c.ui.ShowMessage(kUpgradedButNotBack, kUpgradeCaption, MessageIcon::Information,
+                     MessageButtons::Ok);
+  }
+  return {UpgradeOutcome::Succeeded, RefusalReason::None};
 }
 
 }  // namespace

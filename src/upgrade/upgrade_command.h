@@ -30,8 +30,8 @@ class UpgradeFrontEnd {
   virtual bool ShowFirmwareList(const FirmwareList& list, const std::string& rtf,
                                 bool acceptBlocked) = 0;
   // Runs the worker on its own thread over `descriptor` and shows its
-  // progress until the user closes the display after the worker ended;
-  // ReopenLinkAfterUpgrade is the display's to call as it closes.
+  // progress until the user closes the display after the worker ended. The
+  // command itself reconnects to the restarted instrument afterwards.
   virtual void RunProgress(UpgradeDescriptor& descriptor) = 0;
 };
 
@@ -40,13 +40,15 @@ enum class UpgradeOutcome {
   NoInstrument,  // no instrument to upgrade (not detected, user did not go on)
   Refused,       // a check or the user stopped it before anything was sent
   Failed,        // the worker ran and did not complete
-  Succeeded,     // the instrument was restarted after a complete upgrade
+  Succeeded,     // the instrument was restarted after a complete upgrade (the
+                 // link's connected flag says whether it answered afterwards)
 };
 
 // Why a command was refused, for front ends that say so in words or status.
 enum class RefusalReason {
   None,
   ScriptRunning,
+  PathTooLong,
   LanSerialOnly,
   NotMainHex,
   NoLoadLines,
@@ -56,6 +58,7 @@ enum class RefusalReason {
   NoUsableTarget,
   Incompatible,
   WarningDeclined,
+  NothingToWrite,
   ListBlocked,
   ListDeclined,
   NoListMemory,
@@ -75,12 +78,24 @@ struct UpgradeCommandContext {
   FileFinder& finder;
   // The file to upgrade from; nothing: the user chooses it in the open dialog.
   std::optional<std::string> path;
+  // The caller has just connected and identified the instrument (its result
+  // is the link's connected flag), so the command does not ask it again.
+  bool identifiedJustNow = false;
 };
 
 // The open dialog of the command: its title and its two filters.
 FileDialogOptions UpgradeFileDialogOptions();
 
+// The whole command. The instrument is identified once for each need: to
+// make sure of it at the start (unless the caller just did), once more only
+// when the user chose to go on without one, and after a successful upgrade to
+// learn the new firmware's identity. Nothing is sent after the user answered
+// No. On every way out the link's connected flag says whether an identified
+// instrument is on the link; the front end brings its display into line.
 UpgradeResult RunUpgradeCommand(UpgradeCommandContext& context);
+
+// The longest chosen path that is read; a longer one is refused, not cut.
+inline constexpr std::size_t kUpgradePathMax = 255;
 
 // Texts of the command the front ends and tests refer to.
 inline constexpr char kUpgradeCaption[] = "Upgrade Firmware";
@@ -93,5 +108,11 @@ inline constexpr char kNoInstrumentAfterAll[] =
 inline constexpr char kScriptRunningMessage[] =
     "A script is running. Please stop the script before upgrading the firmware";
 inline constexpr char kNoLoadLines[] = "No valid load lines found in the upgrade descriptor file";
+inline constexpr char kNothingToWrite[] =
+    "None of the firmware files in the upgrade is for this instrument's serial number, so there "
+    "is nothing to write.\n\nThe instrument was not changed";
+inline constexpr char kUpgradedButNotBack[] =
+    "The firmware upgrade succeeded, but the instrument did not answer after its restart.\n\n"
+    "Please connect to it again";
 
 }  // namespace parlex2

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/shell_state.h"
+#include "connect/identify.h"
 #include "sim/intel_hex.h"
 #include "support/fake_clock.h"
 #include "support/recording_ui.h"
@@ -37,7 +38,6 @@ class FakeFrontEnd final : public UpgradeFrontEnd {
     UpgradeWorkerThread worker;
     ASSERT_TRUE(worker.Start(descriptor, link_, progress, clock_));
     worker.Join();
-    ReopenLinkAfterUpgrade(descriptor, link_);
   }
 
   bool accept = true;
@@ -85,14 +85,41 @@ class UpgradeCommandTest : public ::testing::Test {
     return dir_.Write(name, text);
   }
 
-  UpgradeResult Run(const std::optional<std::string>& path) {
+  UpgradeResult Run(const std::optional<std::string>& path, bool identifiedJustNow = false) {
     ui_.files.push_back(path);
-    UpgradeCommandContext context{ui_,    frontEnd_,          link_,       state_,
-                                  clock_, SystemFileFinder(), std::nullopt};
+    UpgradeCommandContext context{ui_,    frontEnd_,          link_,        state_,
+                                  clock_, SystemFileFinder(), std::nullopt, identifiedJustNow};
     UpgradeResult result = RunUpgradeCommand(context);
     EXPECT_TRUE(state_.pollingEnabled) << "polling not restored";
     return result;
   }
+
+  // Counts the link's opens in `opens`; the second and the `refused` after it
+  // fail, as a LAN instrument still restarting refuses the connection.
+  void RefusingOpens(int& opens, int refused) {
+    auto peer = device_->peer;
+    link_.SetTransportFactory([&opens, refused, peer](const ConnectionSettings&, std::string*)
+                                  -> std::unique_ptr<Transport> {
+      ++opens;
+      if (opens >= 2 && opens < 2 + refused) return nullptr;
+      return std::make_unique<testing::MemoryTransport>(peer);
+    });
+  }
+
+  // How many times *IDN? went out since the instrument's bytes were cleared.
+  std::size_t Identifications() const {
+    const std::string& written = device_->peer->written;
+    std::size_t n = 0;
+    for (std::size_t at = written.find("*IDN?"); at != std::string::npos;
+         at = written.find("*IDN?", at + 1)) {
+      ++n;
+    }
+    return n;
+  }
+  bool BootLoaderWoken() const {
+    return device_->peer->written.find(kBootWake) != std::string::npos;
+  }
+  static constexpr char kBootWake[] = "\x19";
 
   std::vector<std::string> Texts() const {
     std::vector<std::string> texts;
@@ -130,40 +157,29 @@ TEST_F(UpgradeCommandTest, AcceptedDescriptorIsWrittenWithPollingOffThroughout) 
   EXPECT_TRUE(link_.info.connected);
 }
 
-TEST_F(UpgradeCommandTest, ModelAndVersionChecksDecideAsTheirTablesSay) {
+// Each verdict of the checks (upgrade_checks_test.cpp has their table) with
+// its message, against instruments identified through the link.
+TEST_F(UpgradeCommandTest, EachRefusalOfTheChecksHasItsMessage) {
   struct Case {
     const char* idn;
     const char* version;
     const char* descriptor;
     const char* message;  // "" when the list is reached
   };
-  const char* mismatch =
-      "The upgrade file is for a VXM26. You are connected to a VXM66\n\nPlease ensure the firmware "
-      "file name and target instrument model match before continuing\n";
   const Case cases[] = {
       {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66\nLOAD,0,a.hex", ""},
-      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM26\nLOAD,0,a.hex", mismatch},
-      {"Veltmark,J7B39,1,1", "V,150", "TARGET,J7Bxx\nLOAD,0,a.hex", ""},
-      {"Veltmark,J7B733,1,1", "V,150", "TARGET,J7Bxx\nLOAD,0,a.hex", ""},
-      {"Veltmark,VXM66,1,1", "V,150", "TARGET,J7Bxx\nLOAD,0,a.hex",
-       "The upgrade file is for a J7Bxx. You are connected to a VXM66\n\nPlease ensure the "
+      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM26\nLOAD,0,a.hex",
+       "The upgrade file is for a VXM26. You are connected to a VXM66\n\nPlease ensure the "
        "firmware file name and target instrument model match before continuing\n"},
-      {"Veltmark,HLTB63,1,1", "V,150", "TARGET,HLTB26\nLOAD,0,a.hex", ""},
       {"Veltmark,VXM66,1,1", "V,150", "LOAD,0,a.hex",
        "The upgrade file is for a Unknown Model. You are connected to a VXM66\n\nPlease ensure "
        "the firmware file name and target instrument model match before continuing\n"},
       {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex",
        "The connected instrument is incompatible with the selected firmware"},
-      {"Veltmark,VXM66,1,1", "V,250", "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex", ""},
       {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66\nTARGET,VXM66,200\nLOAD,0,a.hex",
        "Error reading firmware, unable to determine firmware target"},
       {"Veltmark,VXM66,1,1", "V150", "TARGET,VXM66,200,lt,x\nLOAD,0,a.hex",
        "Error communicating with instrument, unable to determine instrument internal version"},
-      {"Veltmark,VXM66,1,1", "V,150",
-       "TARGET,VXM66,200,gt,x\nLOAD,0,a.hex\nTARGET,VXM66,150,eq,x\nLOAD,1,b.hex", ""},
-      {"Veltmark,VXM66,1,1", "V,150",
-       "TARGET,VXM66,200,gt,x\nLOAD,0,a.hex\nTARGET,VXM66,150,x,x\nLOAD,1,b.hex",
-       "Error reading firmware, unable to determine firmware target"},
   };
   for (const Case& c : cases) {
     ui_.messages.clear();
@@ -298,7 +314,7 @@ TEST_F(UpgradeCommandTest, InstrumentDetectionAndTheQuestion) {
   EXPECT_EQ(Run(path).outcome, UpgradeOutcome::NoInstrument);
   EXPECT_EQ(Texts(), (std::vector<std::string>{kNoInstrumentQuestion, kNoInstrumentAfterAll}));
 
-  // A serial-only model over the LAN: refused after one more identification.
+  // A serial-only model over the LAN: refused after its identification.
   Connect(Instrument("Veltmark,ZQM7133,1,1"), InterfaceKind::Lan);
   ui_.messages.clear();
   device_->peer->written.clear();
@@ -307,12 +323,103 @@ TEST_F(UpgradeCommandTest, InstrumentDetectionAndTheQuestion) {
             std::vector<std::string>{
                 "ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a serial "
                 "connection"});
-  std::size_t idns = 0;
-  for (std::size_t at = device_->peer->written.find("*IDN?"); at != std::string::npos;
-       at = device_->peer->written.find("*IDN?", at + 1)) {
-    ++idns;
+  EXPECT_EQ(Identifications(), 1u);
+  EXPECT_TRUE(link_.info.connected);
+}
+
+// One identification for each need: making sure of the instrument (unless the
+// caller has just identified it), once more only after the user chose to go
+// on without one, and none at all after a No.
+TEST_F(UpgradeCommandTest, InstrumentIsIdentifiedOncePerNeedAndNeverAfterNo) {
+  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex");
+  frontEnd_.accept = false;
+  struct Case {
+    const char* what;
+    bool connected;
+    bool identifiedJustNow;
+    sim::Personality personality;
+    MessageAnswer answer;   // to the no-instrument question, when asked
+    std::size_t idnSends;   // *IDN? sent: a failed identification asks five times
+    bool listShown;
+  };
+  const Case cases[] = {
+      {"connected", true, false, sim::Personality::kNormal, MessageAnswer::Yes, 1, true},
+      {"just identified", true, true, sim::Personality::kNormal, MessageAnswer::Yes, 0, true},
+      {"silent, No", true, false, sim::Personality::kSilent, MessageAnswer::No, 5, false},
+      {"not connected, No", false, false, sim::Personality::kNormal, MessageAnswer::No, 0, false},
+      {"just failed, No", false, true, sim::Personality::kNormal, MessageAnswer::No, 0, false},
+      // Identified only after the question: it counts as not detected, so an
+      // ordinary model fails the model check.
+      {"not connected, Yes", false, false, sim::Personality::kNormal, MessageAnswer::Yes, 1,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::InstrumentConfig config = Instrument("Veltmark,VXM66,1,1");
+    config.personality = c.personality;
+    Connect(config, InterfaceKind::Usb, c.connected);
+    if (c.identifiedJustNow && c.connected) {
+      ASSERT_TRUE(ConnectAndIdentify(ui_, link_, false));
+    }
+    device_->peer->written.clear();
+    ui_.messages.clear();
+    ui_.answers = {c.answer};
+    frontEnd_.lists = 0;
+    Run(path, c.identifiedJustNow);
+    EXPECT_EQ(Identifications(), c.idnSends);
+    EXPECT_EQ(frontEnd_.lists, c.listShown ? 1 : 0);
+    if (c.answer == MessageAnswer::No) {
+      EXPECT_EQ(Texts(), std::vector<std::string>{kNoInstrumentQuestion});
+      EXPECT_FALSE(link_.info.connected);
+    }
   }
-  EXPECT_EQ(idns, 2u);
+}
+
+// The fault as a new user met it: an instrument the model table does not
+// know, and a descriptor for another unknown model, both model number 0.
+TEST_F(UpgradeCommandTest, UnknownInstrumentGetsNoFirmwareForAnotherUnknownModel) {
+  Connect(Instrument("Veltmark,FOO1,123,1.0"));
+  device_->peer->written.clear();
+  EXPECT_EQ(Run(Descriptor("TARGET,BAR9\nLOAD,0,a.hex")).reason, RefusalReason::ModelMismatch);
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].text.substr(0, 62),
+            "The upgrade file is for a BAR9. You are connected to a Unknown");
+  EXPECT_EQ(frontEnd_.lists, 0);
+  EXPECT_FALSE(BootLoaderWoken());
+  EXPECT_EQ(device_->instrument->GetFlash().At(0).erases, 0);
+}
+
+TEST_F(UpgradeCommandTest, UpgradeThatWouldWriteNothingIsRefusedBeforeTheBootLoader) {
+  // Serial 150: both entries are for other serial numbers.
+  Connect(Instrument("Veltmark,VXM66,150,2.15"));
+  device_->peer->written.clear();
+  const UpgradeResult result =
+      Run(Descriptor("TARGET,VXM66\nSERIAL,2,300,0\nLOAD,0,a.hex\nOVER,1,b.hex\n"));
+  EXPECT_EQ(result.outcome, UpgradeOutcome::Refused);
+  EXPECT_EQ(result.reason, RefusalReason::NothingToWrite);
+  EXPECT_EQ(Texts(), std::vector<std::string>{kNothingToWrite});
+  EXPECT_EQ(ui_.messages[0].caption, kUpgradeCaption);
+  EXPECT_EQ(frontEnd_.lists, 0);
+  EXPECT_EQ(frontEnd_.progressRuns, 0);
+  EXPECT_FALSE(BootLoaderWoken());
+}
+
+// A chosen path longer than the command reads is refused as a file that
+// cannot be read, before anything is sent; one of the longest length read
+// goes on.
+TEST_F(UpgradeCommandTest, PathTooLongIsRefusedNotCut) {
+  Connect(Instrument("Veltmark,VXM66,1,1"));
+  for (std::size_t length : {256u, 259u, 300u}) {
+    device_->peer->written.clear();
+    ui_.messages.clear();
+    EXPECT_EQ(Run(dir_.Prefix() + std::string(length, 'a')).reason, RefusalReason::PathTooLong);
+    EXPECT_EQ(Texts(), std::vector<std::string>{kNoLoadLines});
+    EXPECT_EQ(device_->peer->written, "") << length;
+  }
+  const std::string longest = dir_.Prefix() + std::string(255 - dir_.Prefix().size() - 4, 'a');
+  device_->peer->written.clear();
+  EXPECT_EQ(Run(longest + ".upg").reason, RefusalReason::NoLoadLines);
+  EXPECT_EQ(Identifications(), 1u);
 }
 
 TEST_F(UpgradeCommandTest, ScriptRunningOrSteppingRefusesTheCommand) {
@@ -335,17 +442,35 @@ TEST_F(UpgradeCommandTest, ScriptRunningOrSteppingRefusesTheCommand) {
   EXPECT_EQ(frontEnd_.lists, 1);
 }
 
-TEST_F(UpgradeCommandTest, LanLinkIsOpenedAgainAfterASuccessfulUpgrade) {
-  Connect(Instrument("Veltmark,VXM66,10472,2.15"), InterfaceKind::Lan);
-  int opens = 0;
-  auto peer = device_->peer;
-  link_.SetTransportFactory([&opens, peer](const ConnectionSettings&, std::string*) {
-    ++opens;
-    return std::make_unique<testing::MemoryTransport>(peer);
-  });
-  EXPECT_EQ(Run(Descriptor("TARGET,VXM66\nLOAD,0,a.hex")).outcome, UpgradeOutcome::Succeeded);
-  EXPECT_EQ(opens, 3);  // two identifications and the reopening
-  EXPECT_TRUE(link_.portOpen());
+// The instrument restarts into its new firmware: the link is opened afresh,
+// tried for as long as identification asks while a LAN instrument is still
+// coming up, and the instrument identified with its new identity. One that
+// stays away leaves the link disconnected, with a message that says the
+// upgrade itself succeeded.
+TEST_F(UpgradeCommandTest, AfterTheRestartTheLinkIsOpenedAgainAndTheInstrumentIdentified) {
+  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex");
+  for (int refusedOpens : {0, 3, 100}) {
+    SCOPED_TRACE(refusedOpens);
+    Connect(Instrument("Veltmark,VXM66,10472,2.15"), InterfaceKind::Lan);
+    int opens = 0;
+    RefusingOpens(opens, refusedOpens);
+    link_.info.versionReply = "from before";
+    ui_.messages.clear();
+    const std::uint64_t start = clock_.TickMs();
+    EXPECT_EQ(Run(path).outcome, UpgradeOutcome::Succeeded);
+    const bool back = refusedOpens < kIdnAttempts;
+    EXPECT_EQ(link_.info.connected, back);
+    if (back) {
+      EXPECT_TRUE(ui_.messages.empty());
+      EXPECT_EQ(opens, 2 + refusedOpens);  // the first identification, the reopenings
+      EXPECT_EQ(link_.info.versionReply, "VXM66,150,1");
+    } else {
+      EXPECT_EQ(Texts(), std::vector<std::string>{kUpgradedButNotBack});
+      EXPECT_EQ(opens, 1 + kIdnAttempts);
+    }
+    // Within the time identification itself takes, whatever happens.
+    EXPECT_LE(clock_.TickMs() - start, 20000u);
+  }
 }
 
 }  // namespace
