@@ -12,8 +12,13 @@ namespace {
 
 void OnAbout(HWND window, int, LPARAM) { ShowAboutBox(window); }
 
+// The upgrade closes, reopens and identifies the link itself: however it
+// ended, the window then shows what the link is.
 void OnUpgradeFirmware(HWND window, int, LPARAM) {
-  if (Shell* shell = MainShell()) RunUpgradeFirmware(window, shell->state());
+  if (Shell* shell = MainShell()) {
+    RunUpgradeFirmware(window, shell->state());
+    shell->FollowLink();
+  }
   PostMessageA(window, WM_COMMAND, ID_FOCUS_COMMAND, 0);
 }
 

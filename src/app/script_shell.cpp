@@ -25,6 +25,14 @@ ScriptButtons ScriptButtonsFor(int scriptState) {
   return {!running, !running, running ? "Stop" : "Run"};
 }
 
+bool ControlEnabled(int id, bool connected, int scriptState) {
+  if (!connected) return false;
+  const ScriptButtons buttons = ScriptButtonsFor(scriptState);
+  if (id == IDC_STEP) return buttons.stepEnabled;
+  if (id == IDC_CLOSE) return buttons.closeEnabled;
+  return true;
+}
+
 OpenScriptResult OpenScript(ScriptEngine& engine, bool connected) {
   ShellState& state = engine.state();
   if (state.scriptState == kScriptRunning || state.scriptState == kScriptStep || !connected) {

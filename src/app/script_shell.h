@@ -31,6 +31,11 @@ struct ScriptButtons {
 };
 ScriptButtons ScriptButtonsFor(int scriptState);
 
+// Whether the main window's control `id` is enabled: none while not
+// connected; while connected every one, except Step and Close while a script
+// runs. The shell applies it on every change of either.
+bool ControlEnabled(int id, bool connected, int scriptState);
+
 enum class OpenScriptResult {
   Ignored,    // running, stepping or not connected: nothing happened
   NotOpened,  // cancelled, or the file failed the script-file test

@@ -69,7 +69,7 @@ Shell::Shell(InstrumentLink& link, ShellHost& host, ShellWindow& window)
 bool Shell::connected() const { return link_.info.connected; }
 
 void Shell::InitControls() {
-  EnableAllControls(false);
+  UpdateControls();
   for (const ControlLayout& row : ControlLayouts()) {
     window_.ShowControl(row.id, ControlShown(row.id, state_.scriptState));
   }
@@ -166,7 +166,11 @@ void Shell::Connect(int mark) {
   }
   host_.PostCommand(ID_CONNECTION_CHANGED, 0);
   lineBuffer_.Clear();
-  if (!connected()) return;
+  if (!connected()) {
+    // A failed attempt may have left the port open: free it.
+    link_.Close();
+    return;
+  }
   RefreshInfoPanel();
   state_.pollingEnabled = true;
   EnableInstrumentMenu(true);
@@ -178,7 +182,7 @@ void Shell::Disconnect(int mark) {
   link_.Close();
   state_.pollingEnabled = false;
   link_.info.connected = false;
-  EnableAllControls(false);
+  UpdateControls();
   if (mark != 0 && host_.Ui().ShowMessage(kReadFailedQuestion, kProductName, MessageIcon::Warning,
                                           MessageButtons::YesNo) == MessageAnswer::Yes) {
     host_.PostCommand(ID_CONFIGURE_CONNECTION, MARK_RECONNECT);
@@ -190,8 +194,19 @@ void Shell::RefreshInfoPanel() {
   window_.ShowInfoPanel(BuildInfoPanel(link_.settings, link_.info, GetClock().Now()));
 }
 
+void Shell::FollowLink() {
+  const bool on = connected();
+  if (!on) link_.Close();
+  state_.pollingEnabled = on;
+  lineBuffer_.Clear();
+  EnableInstrumentMenu(on);
+  UpdateControls();
+  window_.SetTitle(on ? ConnectedTitle(link_) : BaseTitle());
+  RefreshInfoPanel();
+}
+
 void Shell::ConnectionChanged() {
-  EnableAllControls(connected());
+  UpdateControls();
   window_.FocusCommandBox(false);
 }
 
@@ -278,7 +293,7 @@ void Shell::RunOrStop(int mark) {
   } else {
     ToggleRun(state_);
   }
-  UpdateScriptButtons();
+  UpdateControls();
 }
 
 void Shell::Step() { RequestStep(state_); }
@@ -289,27 +304,27 @@ void Shell::CloseScriptPanel() {
   host_.PostCommand(ID_FOCUS_COMMAND, 0);
 }
 
-void Shell::UpdateScriptButtons() {
-  const ScriptButtons buttons = ScriptButtonsFor(state_.scriptState);
-  window_.EnableControl(IDC_STEP, buttons.stepEnabled);
-  window_.EnableControl(IDC_CLOSE, buttons.closeEnabled);
-  window_.SetControlText(IDC_RUN, buttons.runText);
+void Shell::UpdateControls() {
+  for (const ControlLayout& row : ControlLayouts()) {
+    window_.EnableControl(row.id, ControlEnabled(row.id, connected(), state_.scriptState));
+  }
+  window_.SetControlText(IDC_RUN, ScriptButtonsFor(state_.scriptState).runText);
 }
 
 void Shell::SwitchScriptPanel() {
   for (const ControlLayout& row : ControlLayouts()) {
     window_.ShowControl(row.id, ControlShown(row.id, state_.scriptState));
   }
+  UpdateControls();
   Layout();
 }
 
-void Shell::EnableAllControls(bool enabled) {
-  for (const ControlLayout& row : ControlLayouts()) window_.EnableControl(row.id, enabled);
-}
-
+// The Script command does nothing either while not connected, so it is grey
+// with the Instrument menu's items.
 void Shell::EnableInstrumentMenu(bool enabled) {
   window_.SetMenuItemEnabled(ID_UPGRADE_FIRMWARE, enabled);
   window_.SetMenuItemEnabled(ID_SET_DATE_TIME, enabled);
+  window_.SetMenuItemEnabled(ID_SCRIPT, enabled);
 }
 
 }  // namespace parlex2

@@ -97,6 +97,13 @@ class Shell {
   void Disconnect(int mark);
   void RefreshInfoPanel();
 
+  // After a command that closes, reopens and identifies the link outside the
+  // sequences above (the firmware upgrade), on every way out of it: the
+  // title, the information panel, the menus, the controls and polling follow
+  // the link's connected flag. A link left open with no identified
+  // instrument is closed, so its port is free.
+  void FollowLink();
+
  private:
   void ConnectionChanged();
   void FocusCommand();
@@ -113,9 +120,8 @@ class Shell {
   void RunOrStop(int mark);
   void Step();
   void CloseScriptPanel();
-  void UpdateScriptButtons();
+  void UpdateControls();
   void SwitchScriptPanel();
-  void EnableAllControls(bool enabled);
   void EnableInstrumentMenu(bool enabled);
 
   InstrumentLink& link_;
