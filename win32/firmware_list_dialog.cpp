@@ -44,7 +44,10 @@ INT_PTR CALLBACK ListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
       SendDlgItemMessageA(dialog, IDC_FILES_TEXT, EM_STREAMIN, SF_RTF,
                           reinterpret_cast<LPARAM>(&stream));
       EnableWindow(GetDlgItem(dialog, IDC_FILES_ACCEPT), !state->acceptBlocked);
-      SetFocus(GetDlgItem(dialog, state->acceptBlocked ? IDCANCEL : IDC_FILES_ACCEPT));
+      // Accepting erases flash: it is a click or a keypress of its own, never
+      // an Enter meant for something else. Cancel is the default button and
+      // has the focus.
+      SetFocus(GetDlgItem(dialog, IDCANCEL));
       return FALSE;  // the focus is placed
     }
     case WM_COMMAND:
