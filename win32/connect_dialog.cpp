@@ -138,7 +138,7 @@ void OnSearch(HWND dialog) {
 void OnSaveAsDefault(HWND dialog) {
   std::unique_ptr<SettingsStore> store = OpenSettingsStore(SettingsIniPath());
   SettingsConnectionDefaults defaults(*store);
-  SaveAsDefault(ReadForm(dialog), App().link, defaults);
+  SaveAsDefault(App().ui, ReadForm(dialog), App().link, defaults);
 }
 
 void OnCommand(HWND dialog, int id, int notification) {

@@ -11,8 +11,8 @@ bool SettingsConnectionDefaults::Load(ConnectionSettings& settings) {
   return true;
 }
 
-void SettingsConnectionDefaults::Save(const ConnectionSettings& settings) {
-  SaveConnectionSettings(store_, settings);
+bool SettingsConnectionDefaults::Save(const ConnectionSettings& settings) {
+  return SaveConnectionSettings(store_, settings);
 }
 
 }  // namespace parlex2

@@ -14,7 +14,7 @@ class SettingsConnectionDefaults final : public ConnectionDefaults {
 
   // False when no interface was saved.
   bool Load(ConnectionSettings& settings) override;
-  void Save(const ConnectionSettings& settings) override;
+  bool Save(const ConnectionSettings& settings) override;
 
  private:
   SettingsStore& store_;

@@ -48,10 +48,9 @@ bool CreateSettingsFileIfMissing(const SettingsFile& file, SettingsStore& store,
                                  const LocalTime& now) {
   std::error_code error;
   if (std::filesystem::exists(std::filesystem::path(file.path), error)) return false;
-  // Each folder on its own, as the file sits exactly two levels down; one that
-  // exists already or cannot be made is not an error here.
-  std::filesystem::create_directory(std::filesystem::path(file.companyFolder), error);
-  std::filesystem::create_directory(std::filesystem::path(file.folder), error);
+  // The whole folder path: the base folder itself ($XDG_CONFIG_HOME, ~/.config)
+  // may not exist yet. One that cannot be made is not an error here.
+  std::filesystem::create_directories(std::filesystem::path(file.folder), error);
   store.PutString(kSectionInit, kKeyCreated, FormatCreated(now));
   return true;
 }
@@ -83,13 +82,14 @@ void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings) 
       Truncated(store.GetString(kSectionConnect, kKeyIpAddr, "", kSettingsTextMax), kIpAddressMax);
 }
 
-void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings) {
-  store.PutString(kSectionConnect, kKeyInterface,
-                  std::to_string(static_cast<int>(settings.interfaceKind)));
-  store.PutString(kSectionConnect, kKeyComPort, settings.comPort);
-  store.PutString(kSectionConnect, kKeyBaudRate,
-                  std::to_string(static_cast<int>(settings.baudRate)));
-  store.PutString(kSectionConnect, kKeyIpAddr, settings.ipAddress);
+bool SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings) {
+  bool written = store.PutString(kSectionConnect, kKeyInterface,
+                                 std::to_string(static_cast<int>(settings.interfaceKind)));
+  written = store.PutString(kSectionConnect, kKeyComPort, settings.comPort) && written;
+  written = store.PutString(kSectionConnect, kKeyBaudRate,
+                            std::to_string(static_cast<int>(settings.baudRate))) &&
+            written;
+  return store.PutString(kSectionConnect, kKeyIpAddr, settings.ipAddress) && written;
 }
 
 std::optional<int> RestoredDimension(int stored, int screen) {

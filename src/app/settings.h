@@ -106,9 +106,10 @@ void SetSettingsIniPath(std::string path);
 // month, year), e.g. "09:05:30 7/3/2025".
 std::string FormatCreated(const LocalTime& time);
 
-// On first run (no file yet): creates the company folder and the settings
-// folder (failures ignored: the write then fails quietly and defaults rule)
-// and writes "Created" with `now`. True when the file did not exist.
+// On first run (no file yet): creates the settings folder with every folder
+// above it that is missing (failures ignored: the write then fails quietly
+// and defaults rule) and writes "Created" with `now`. True when the file did
+// not exist.
 bool CreateSettingsFileIfMissing(const SettingsFile& file, SettingsStore& store,
                                  const LocalTime& now);
 
@@ -123,8 +124,8 @@ std::unique_ptr<SettingsStore> OpenDefaultSettings(const LocalTime& now);
 void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings);
 
 // Writes the "Connect" section from `settings` (the connection form's "Save
-// as Default"): integers in decimal.
-void SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings);
+// as Default"): integers in decimal. False when a value could not be written.
+bool SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings);
 
 struct WindowSize {
   int width = 0;

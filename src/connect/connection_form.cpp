@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "common/product.h"
 #include "common/text.h"
 #include "common/ui.h"
 #include "connect/identify.h"
@@ -140,9 +141,12 @@ bool ConnectFromForm(UserInterface& ui, const ConnectionForm& form, InstrumentLi
   return link.info.connected;
 }
 
-void SaveAsDefault(const ConnectionForm& form, InstrumentLink& link, ConnectionDefaults& defaults) {
+bool SaveAsDefault(UserInterface& ui, const ConnectionForm& form, InstrumentLink& link,
+                   ConnectionDefaults& defaults) {
   ReadDialogIntoLink(form, link.settings);
-  defaults.Save(link.settings);
+  if (defaults.Save(link.settings)) return true;
+  ui.ShowMessage(kSaveDefaultFailed, kProductName, MessageIcon::Warning, MessageButtons::Ok);
+  return false;
 }
 
 }  // namespace parlex2

@@ -75,9 +75,13 @@ class ConnectionDefaults {
   virtual ~ConnectionDefaults() = default;
   // Reads the saved connection into `settings`; false when there is none.
   virtual bool Load(ConnectionSettings& settings) = 0;
-  // Saves `settings`; failures are not reported.
-  virtual void Save(const ConnectionSettings& settings) = 0;
+  // Saves `settings`; false when they could not be written.
+  virtual bool Save(const ConnectionSettings& settings) = 0;
 };
+
+// What "Save as Default" says when the settings file cannot be written.
+inline constexpr char kSaveDefaultFailed[] =
+    "The connection could not be saved as the default: the settings file cannot be written";
 
 // The Test button: reads and checks the form, connects and identifies with the
 // result shown, then closes the link. The tested settings stay in the link. A
@@ -91,6 +95,9 @@ void TestConnection(UserInterface& ui, const ConnectionForm& form, InstrumentLin
 bool ConnectFromForm(UserInterface& ui, const ConnectionForm& form, InstrumentLink& link);
 
 // "Save as Default": reads the form into the link and saves its settings.
-void SaveAsDefault(const ConnectionForm& form, InstrumentLink& link, ConnectionDefaults& defaults);
+// False, after telling the user (caption "Parlex2"), when they could not be
+// written: the next start would otherwise find no default and say nothing.
+bool SaveAsDefault(UserInterface& ui, const ConnectionForm& form, InstrumentLink& link,
+                   ConnectionDefaults& defaults);
 
 }  // namespace parlex2

@@ -67,6 +67,21 @@ TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
   EXPECT_EQ(ReadAll(file.path), "[Init]\r\nCreated=12:00:00 14/7/2025\r\n");
 }
 
+// $XDG_CONFIG_HOME or ~/.config need not exist yet: the whole folder path is
+// made, as the comms log makes its own.
+TEST(SettingsFileTest, MissingBaseFolderIsMadeWithTheSettingsFolder) {
+  TempFolder temp;
+  const fs::path base = temp.Path() / "home" / ".config";
+  SettingsFile file = LocateSettingsFile(base.string(), static_cast<char>(fs::path::preferred_separator));
+  IniFileStore store(file.path);
+  EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 3, 7, 9, 5, 30)));
+  EXPECT_EQ(ReadAll(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
+  ConnectionSettings lan;
+  lan.interfaceKind = InterfaceKind::Lan;
+  lan.ipAddress = "10.0.0.7";
+  EXPECT_TRUE(SaveConnectionSettings(store, lan));
+}
+
 TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
   TempFolder temp;
   // The "company folder" is a plain file, so no folder can be made below it.
@@ -76,6 +91,10 @@ TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
   IniFileStore store(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 1, 1, 0, 0, 0)));
   EXPECT_FALSE(fs::exists(file.path));
+  // Saving the default connection there says that it failed.
+  ConnectionSettings lan;
+  lan.interfaceKind = InterfaceKind::Lan;
+  EXPECT_FALSE(SaveConnectionSettings(store, lan));
   // Loading from the absent file resets whatever the settings held.
   ConnectionSettings settings;
   settings.comPort = "COM9";

@@ -117,8 +117,13 @@ class RecordingDefaults : public ConnectionDefaults {
     settings = *saved;
     return true;
   }
-  void Save(const ConnectionSettings& settings) override { saved = settings; }
+  bool Save(const ConnectionSettings& settings) override {
+    if (!writable) return false;
+    saved = settings;
+    return true;
+  }
   std::optional<ConnectionSettings> saved;
+  bool writable = true;
 };
 
 TEST(ConnectionForm, AddressControlFieldsRoundTripAndBadTextLeavesItBlank) {
@@ -167,11 +172,19 @@ TEST(ConnectionForm, TestLeavesSettingsInTheLinkAndClosesConnectKeepsItOpen) {
   RecordingDefaults defaults;
   form.interfaceIndex = 1;
   form.ipText = "10.0.0.7";
-  SaveAsDefault(form, link, defaults);
+  const std::size_t messages = ui.messages.size();
+  EXPECT_TRUE(SaveAsDefault(ui, form, link, defaults));
   ASSERT_TRUE(defaults.saved);
   EXPECT_EQ(defaults.saved->interfaceKind, InterfaceKind::Lan);
   EXPECT_EQ(defaults.saved->ipAddress, "10.0.0.7");
   EXPECT_EQ(defaults.saved->comPort, "COM5");
+  EXPECT_EQ(ui.messages.size(), messages);
+  // A settings file that cannot be written is said, not passed over.
+  defaults.writable = false;
+  EXPECT_FALSE(SaveAsDefault(ui, form, link, defaults));
+  ASSERT_EQ(ui.messages.size(), messages + 1);
+  EXPECT_EQ(ui.messages.back().text, kSaveDefaultFailed);
+  EXPECT_EQ(ui.messages.back().caption, "Parlex2");
 }
 
 TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
