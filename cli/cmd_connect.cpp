@@ -52,12 +52,39 @@ int RunFind(Context& ctx) {
   return kExitOk;
 }
 
+// The instrument answers each clock command; this waits for the answers
+// (without showing them) until all six came or it has been quiet for
+// `quietMs`. False when the connection broke meanwhile: the instrument may
+// have dropped the commands still on their way.
+bool LinkHeldForTheAnswers(InstrumentLink& link, std::uint32_t quietMs) {
+  Clock& clock = GetClock();
+  std::uint64_t lastByte = clock.TickMs();
+  int answers = 0;
+  while (answers < 6) {
+    const int c = link.ReadByte();
+    if (c >= 0) {
+      lastByte = clock.TickMs();
+      answers += c == '\n';
+      continue;
+    }
+    if (c == -1) return false;
+    const std::uint64_t quiet = clock.TickMs() - lastByte;
+    if (quiet >= quietMs) break;
+    link.WaitReadable(static_cast<std::uint32_t>(quietMs - quiet));
+  }
+  return true;
+}
+
 int RunSetClock(Context& ctx) {
   InstrumentLink link;
   if (int status = ctx.PrepareLink(link)) return status;
   if (int status = ctx.OpenLink(link)) return status;
-  SetInstrumentDateTime(link);
+  const bool set = SetInstrumentDateTime(link) && LinkHeldForTheAnswers(link, 500);
   link.Close();
+  if (!set) {
+    PrintError("the clock commands could not all be sent: the instrument closed the connection");
+    return kExitConnection;
+  }
   return kExitOk;
 }
 
@@ -72,7 +99,13 @@ int RunSaveDefault(Context& ctx) {
     PrintError(error);
     return kExitUsage;
   }
-  SettingsConnectionDefaults(*OpenDefaultSettings(GetClock().Now())).Save(link.settings);
+  // The settings folder is made as needed; a file that still cannot be
+  // written leaves no default for the next command, which must be said.
+  if (!SettingsConnectionDefaults(*OpenDefaultSettings(GetClock().Now())).Save(link.settings)) {
+    PrintError("cannot write the settings file " + SettingsIniPath() +
+               ": the connection was not saved as the default");
+    return kExitConnection;
+  }
   return kExitOk;
 }
 

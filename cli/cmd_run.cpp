@@ -54,7 +54,7 @@ class HeadlessRun {
       if (state.scriptState != kScriptRunning) {
         switch (reason) {
           case StopReason::SendFailed:
-            return kExitSendFailed;
+            return LinkLostAtTheFailedSend() ? kExitConnection : kExitSendFailed;
           case StopReason::TestFailed:
             return linkLost_ ? kExitConnection : kExitTestFailed;
           case StopReason::EndOfScript:
@@ -84,6 +84,18 @@ class HeadlessRun {
       linkLost_ |= command->id == ID_DISCONNECT && command->mark == MARK_READ_FAILED;
       shell_.RunCommand(command->id, command->mark);
     }
+  }
+
+  // A send fails either on a link that still holds (a COM port that could
+  // not take the bytes in time) or because the connection has gone. One more
+  // poll, as the next timer message would make, tells them apart: a lost
+  // connection is reported as a read failure would have reported it.
+  bool LinkLostAtTheFailedSend() {
+    if (!linkLost_ && link_.portOpen()) {
+      PollReceivedData(link_, shell_.lineBuffer(), shell_.state(), host_, kPollBudgetMs);
+      HandlePosted();
+    }
+    return linkLost_ || !link_.portOpen();
   }
 
   // The last line's replies still arrive: go on polling until its due time,
@@ -136,8 +148,9 @@ const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
   auto* sub = app.add_subcommand(
       "run",
       "run a script file against the instrument; exit status 0 when it ran to its end with no "
-      "failed test, 3 when a test failed, 4 when a send failed, 5 when abandoned at a #wait, "
-      "1 when the file is no script or the connection failed or broke");
+      "failed test, 3 when a test failed, 4 when a send failed on a connection that held, 5 "
+      "when abandoned at a #wait, 1 when the file is no script or the connection failed or "
+      "broke");
   sub->add_option("SCRIPT", options->script, "the script file")->required();
   sub->add_flag("--interactive", options->interactive,
                 "stop at each #wait until Enter is pressed (q and Enter abandons the script); "

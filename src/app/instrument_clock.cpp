@@ -19,8 +19,12 @@ std::vector<std::string> InstrumentClockCommands(const LocalTime& time) {
   return commands;
 }
 
-void SetInstrumentDateTime(InstrumentLink& link) {
-  for (const auto& command : InstrumentClockCommands(GetClock().Now())) link.Send(command);
+bool SetInstrumentDateTime(InstrumentLink& link) {
+  bool sent = true;
+  for (const auto& command : InstrumentClockCommands(GetClock().Now())) {
+    sent = !link.SendFailed(link.Send(command), command.size()) && sent;
+  }
+  return sent;
 }
 
 }  // namespace parlex2

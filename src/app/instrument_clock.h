@@ -16,8 +16,9 @@ class InstrumentLink;
 // "config,24n,%02d\n".
 std::vector<std::string> InstrumentClockCommands(const LocalTime& time);
 
-// Reads the local clock once and sends the six commands over `link`. Send
-// results are not looked at: a broken link shows at the next exchange.
-void SetInstrumentDateTime(InstrumentLink& link);
+// Reads the local clock once and sends the six commands over `link`, all of
+// them whatever becomes of one. False when one of them could not be sent (the
+// window does not look: a broken link shows at its next exchange).
+bool SetInstrumentDateTime(InstrumentLink& link);
 
 }  // namespace parlex2

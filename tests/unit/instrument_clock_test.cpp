@@ -20,10 +20,18 @@ TEST(InstrumentClock, SixCommandsFromOneReadingInOrder) {
   testing::UseMemoryPeer(link, peer);
   ASSERT_EQ(link.Open(), 0);
   peer->written.clear();
-  SetInstrumentDateTime(link);
+  EXPECT_TRUE(SetInstrumentDateTime(link));
   EXPECT_EQ(peer->written,
             "config,240,09\nconfig,241,05\nconfig,242,07\nconfig,243,03\nconfig,244,02\n"
             "config,245,25\n");
+  // Commands that cannot be sent are told apart, on a COM port and over TCP.
+  for (bool countWrites : {true, false}) {
+    peer->countWrites = countWrites;
+    peer->failWrites = true;
+    EXPECT_FALSE(SetInstrumentDateTime(link));
+  }
+  link.Close();
+  EXPECT_FALSE(SetInstrumentDateTime(link));
 }
 
 TEST(InstrumentClock, MonthCountsFromZeroAndYearKeepsTwoDigits) {
