@@ -64,7 +64,8 @@ test_upgrade_firmware_from_the_instrument_menu() {
   upgrade_make_hex main 2000 65536
   upgrade_make_hex dsp 700 131072
   printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,MAIN.HEX' 'LOAD,2,dsp.hex' >"$upgrade_fw_dir/set.upg"
-  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' 'LOAD,3,missing.hex' >"$upgrade_fw_dir/blocked.upg"
+  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' 'LOAD,3,missing.hex' 'LOAD,9' \
+    >"$upgrade_fw_dir/blocked.upg"
   sim_start --flash "$flash" || return
   seed_connection 2 "$sim_addr"
   connect_program "LAN,VXM66" || { end_test; return; }
@@ -116,5 +117,76 @@ test_upgrade_firmware_from_the_instrument_menu() {
   expect_eq "$(upgrade_sector_bytes "$flash" 2)" "$(upgrade_file_bytes "$upgrade_fw_dir/dsp.bin" 131072)" \
     "sector 2 holds dsp.hex"
   expect_eq "$(grep -c '^sector 3 erases 0' "$flash")" 1 "sector 3 untouched"
+  rm -rf "$upgrade_fw_dir"
+}
+
+# The instrument answers the connection's identification, then nothing: the
+# upgrade's identification fails and the user answers No. The window then
+# shows the link as it is: disconnected, with the base title, the Instrument
+# items and Script grey, and nothing to type a command into.
+test_upgrade_whose_identification_fails_leaves_the_window_disconnected() {
+  upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
+  rm -rf "$upgrade_fw_dir"
+  mkdir -p "$upgrade_fw_dir"
+  upgrade_make_hex main 200 0
+  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' >"$upgrade_fw_dir/set.upg"
+  sim_start --mute-after 4 || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+
+  upgrade_choose_file 'C:\e2e-fw\set.upg'
+  if upgrade_wait "the no-instrument question" 15 drive wait dialog=Parlex2; then
+    expect_eq "$(drive text dialog=Parlex2 0xFFFF | tr -d '\r')" \
+      $'No instrument was detected.\n\nDo you want to try and continue with the upgrade' "question"
+    screenshot_screen upgrade-no-instrument-question
+    local before
+    before=$(sim_received | grep -c 'IDN?')
+    ok "No" drive press dialog=Parlex2 7
+    ok "the question closes" drive gone dialog=Parlex2
+    wait_for "the base title" eval '[ "$(drive title "$main")" = "Parlex2 v1_4" ]'
+    sleep 0.5
+    expect_eq "$(sim_received | grep -c 'IDN?')" "$before" "*IDN? sent after the No"
+  fi
+  expect_eq "$(drive title "$main")" "Parlex2 v1_4" "title after the failed identification"
+  expect_eq "$(state_word 18002 1)" disabled "command box after the failed identification"
+  expect_eq "$(state_word 18003 1)" disabled "Send after the failed identification"
+  expect_eq "$(drive text "$main" 18001)" "No connection" "panel after the failed identification"
+  sim_received_has $'\x19' && fail "the boot loader was woken"
+  # Menu states cannot be read from another process under Wine: the
+  # pictures show Script and the Instrument menu's items grey.
+  screenshot upgrade-identification-failed
+  ok "keys" drive input "$main" alt+i
+  sleep 0.3
+  screenshot upgrade-identification-failed-menu
+  ok "keys" drive input "$main" esc esc
+  end_test
+  rm -rf "$upgrade_fw_dir"
+}
+
+# Enter in the Proposed Operation closes it as Cancel does: accepting an
+# erase is a choice of its own.
+test_enter_in_the_firmware_list_does_not_accept() {
+  upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
+  rm -rf "$upgrade_fw_dir"
+  mkdir -p "$upgrade_fw_dir"
+  upgrade_make_hex main 200 0
+  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' >"$upgrade_fw_dir/set.upg"
+  sim_start || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+  upgrade_choose_file 'C:\e2e-fw\set.upg'
+  if upgrade_wait "the list dialog" 15 drive wait "dialog=Firmware Files List"; then
+    expect_eq "$(drive state "dialog=Firmware Files List" 1000 | cut -d' ' -f1)" enabled \
+      "Accept with every file there"
+    sleep 0.3
+    upgrade_shot firmware-list-cancel-default "dialog=Firmware Files List"
+    ok "Enter" drive key "dialog=Firmware Files List" enter
+    ok "Enter closes the list" drive gone "dialog=Firmware Files List"
+    sleep 0.5
+    UIDRIVER_TIMEOUT_MS=0 wine "$driver" wait "dialog=Upgrade Firmware" >/dev/null 2>&1 &&
+      fail "Enter started the upgrade"
+  fi
+  sim_received_has $'\x19' && fail "Enter woke the boot loader"
+  end_test
   rm -rf "$upgrade_fw_dir"
 }

@@ -1,7 +1,9 @@
 // parlex2 run, as a program against a loopback peer on the instrument's port:
 // the results pane's text on standard output, #print's file, exit statuses.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -105,23 +107,27 @@ TEST_F(CliRunTest, ExitStatusTellsFailedTestsSendsAndAbandonedRuns) {
     const char* what;
     const char* script;
     const char* input;
+    bool hangUp;  // the instrument closes the connection at once
     int status;
     const char* out;
   };
   const Case cases[] = {
-      {"stop on fail", "=stop,onfail\n=10\n=11\n=test,hi\n\"never\n", "", 3, ""},
-      {"failed test counted at the end", "#fast\n=10\n=11\n=test,hi\n#echo,end\n", "", 3, "end\n"},
-      {"abandoned at a wait", "#wait\n\"never\n", "q\\n", 5,
+      {"stop on fail", "=stop,onfail\n=10\n=11\n=test,hi\n\"never\n", "", false, 3, ""},
+      {"failed test counted at the end", "#fast\n=10\n=11\n=test,hi\n#echo,end\n", "", false, 3,
+       "end\n"},
+      {"abandoned at a wait", "#wait\n\"never\n", "q\\n", false, 5,
        "! Press Close to abort script or Press Run to continue\n"},
-      {"continued at a wait", "#fast\n#wait,w\n#echo,after\n", "\\n", 0, "w\nafter\n"},
-      {"instrument hung up: the next send fails", "#pause,1\n\"late\n", "", 4,
+      {"continued at a wait", "#fast\n#wait,w\n#echo,after\n", "\\n", false, 0, "w\nafter\n"},
+      // The connection is lost: the next send fails, but that is no failed
+      // send on a connection that holds.
+      {"instrument hung up: the next send fails", "#pause,1\n\"late\n", "", true, 1,
        "> lateERROR SENDING THIS COMMAND\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     testing::TcpPeer peer("127.0.0.62", 10001);
     ASSERT_TRUE(peer.listening());
-    const bool hangUp = c.status == 4;
+    const bool hangUp = c.hangUp;
     std::thread instrument([&] {
       if (!peer.Accept()) return;
       peer.Receive(2);
@@ -138,6 +144,33 @@ TEST_F(CliRunTest, ExitStatusTellsFailedTestsSendsAndAbandonedRuns) {
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, c.out);
   }
+}
+
+// The instrument closes the connection after two of three queries: the run
+// ends as a lost connection (status 1), not as a failed send.
+TEST_F(CliRunTest, ConnectionDroppedAfterTwoOfThreeQueriesExitsOne) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.66:10001", "--drop-after", "2"}, &error)) << error;
+  const auto run = RunCli("--lan 127.0.0.66 run " + Script("three.txt", "\"volt?\n\"curr?\n\"temp?\n"));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out.substr(0, 30), "> volt?\n1.234\n> curr?\n-0.0125\n");
+}
+
+// A COM port that cannot take the bytes in time fails the send while the
+// connection holds: that is status 4. Nobody reads this pseudo-terminal's
+// other end, so its buffers fill.
+TEST_F(CliRunTest, SendThatFailsOnALinkThatHoldsExitsFour) {
+  int master = -1, slave = -1;
+  char name[128];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  std::string script = "#fast\n";
+  for (int i = 0; i < 2000; ++i) script += "\"" + std::string(250, 'x') + "\n";
+  const auto run = RunCli(std::string("--usb ") + name + " run " + Script("long.txt", script));
+  close(slave);
+  close(master);
+  EXPECT_EQ(run.status, 4);
+  EXPECT_NE(run.out.find("ERROR SENDING THIS COMMAND"), std::string::npos);
 }
 
 TEST_F(CliRunTest, ScriptFileAndConnectionProblems) {

@@ -116,6 +116,9 @@ std::vector<std::string> SimOptions(Fault f) {
   }
 }
 
+constexpr char kClockNotSet[] =
+    "parlex2: the clock commands could not all be sent: the instrument closed the connection";
+
 // Every cell's expected outcome. A message starting with '=' is the whole
 // output; otherwise the output contains it.
 const Cell kCells[] = {
@@ -140,13 +143,13 @@ const Cell kCells[] = {
      "1.234\n-0.0125\nparlex2: the instrument closed the connection", 5000},
     {Fault::DropAfter, "run", Via::Tcp, 1,
      "A problem has occurred trying to read data from the instrument", 12000},
-    {Fault::DropAfter, "set-clock", Via::Tcp, 0, "=", 5000},
+    {Fault::DropAfter, "set-clock", Via::Tcp, 1, kClockNotSet, 5000},
     {Fault::DropAfter, "identify", Via::Pty, 0, "Veltmark,VXM66,10472,2.15", 8000},
     {Fault::DropAfter, "send", Via::Pty, 1,
      "1.234\n-0.0125\nparlex2: the instrument closed the connection", 5000},
     {Fault::DropAfter, "run", Via::Pty, 1,
      "A problem has occurred trying to read data from the instrument", 12000},
-    {Fault::DropAfter, "set-clock", Via::Pty, 0, "=", 5000},
+    {Fault::DropAfter, "set-clock", Via::Pty, 1, kClockNotSet, 5000},
     {Fault::MuteAfter, "identify", Via::Tcp, 0, "Veltmark,VXM66,10472,2.15", 22000},
     {Fault::MuteAfter, "send", Via::Tcp, 0, "=1.234\n", 5000},
     {Fault::MuteAfter, "run", Via::Tcp, 0, "=> volt?\n1.234\n> curr?\nTIMEOUT\ndone\n", 12000},
@@ -200,7 +203,7 @@ const Cell kCells[] = {
     {Fault::Refused, "run", Via::Tcp, 1, "Failed to connect to IP address", 5000},
     {Fault::Refused, "set-clock", Via::Tcp, 1, "Failed to connect to IP address", 5000},
     {Fault::PtyReplaced, "send", Via::Pty, 1, "the instrument closed the connection", 8000},
-    {Fault::PtyReplaced, "run", Via::Pty, 4,
+    {Fault::PtyReplaced, "run", Via::Pty, 1,
      "A problem has occurred trying to read data from the instrument", 12000},
     {Fault::None, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
     {Fault::None, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
@@ -213,10 +216,10 @@ const Cell kCells[] = {
     {Fault::DelayWithin, "upgrade", Via::Pty, 0, "Firmware sent OK", 60000},
     {Fault::DropAfter, "upgrade", Via::Tcp, 1, "ERROR: Instrument failed to initialise", 15000},
     {Fault::DropAfter, "upgrade", Via::Pty, 1, "ERROR: Instrument failed to initialise", 15000},
-    {Fault::MuteAfter, "upgrade", Via::Tcp, 1,
-     "No instrument could be identified, so the upgrade cannot continue", 35000},
-    {Fault::MuteAfter, "upgrade", Via::Pty, 1,
-     "No instrument could be identified, so the upgrade cannot continue", 35000},
+    // Identified once (the identity replies each wait their time-out), then
+    // the boot loader does not answer.
+    {Fault::MuteAfter, "upgrade", Via::Tcp, 1, "ERROR: Instrument failed to initialise", 45000},
+    {Fault::MuteAfter, "upgrade", Via::Pty, 1, "ERROR: Instrument failed to initialise", 45000},
     {Fault::Noise, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
     {Fault::Noise, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
     {Fault::RefuseRecord, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
@@ -230,7 +233,8 @@ const Cell kCells[] = {
     {Fault::Bootcode, "upgrade", Via::Tcp, 0, "Firmware sent OK", 25000},
     {Fault::Bootcode, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
     {Fault::Refused, "upgrade", Via::Tcp, 1, "Failed to connect to IP address", 5000},
-    {Fault::PtyReplaced, "upgrade", Via::Pty, 0, "Firmware sent OK", 25000},
+    // The instrument identified is gone before the boot loader is woken.
+    {Fault::PtyReplaced, "upgrade", Via::Pty, 1, "ERROR: Instrument failed to initialise", 25000},
 };
 
 std::string CellName(const ::testing::TestParamInfo<Cell>& info) {

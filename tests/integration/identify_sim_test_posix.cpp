@@ -80,7 +80,8 @@ TEST(IdentifySim, CommandLineIdentifyPrintsThePanelAndTheResultOnly) {
 
 TEST(IdentifySim, CommandLineSetsTheClockAndSavesTheDefault) {
   testing::TempFolder folder("parlex2-connect");
-  setenv("XDG_CONFIG_HOME", folder.Path().c_str(), 1);
+  // A configuration folder that does not exist yet is made, whole.
+  setenv("XDG_CONFIG_HOME", (folder.Path() / "home" / ".config").c_str(), 1);
   testing::Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.57:10001"}));
   EXPECT_EQ(RunCli("--lan 127.0.0.57 save-default").status, 0);
@@ -98,7 +99,25 @@ TEST(IdentifySim, CommandLineSetsTheClockAndSavesTheDefault) {
   char year[16];
   std::snprintf(year, sizeof year, "config,245,%02d\n", before.year % 100);
   EXPECT_NE(commands.find(year), std::string::npos) << commands;
+
+  // One that cannot be made (a plain file stands in the way): said, status 1.
+  std::ofstream(folder.Path() / "file") << "x";
+  setenv("XDG_CONFIG_HOME", (folder.Path() / "file" / "config").c_str(), 1);
+  const auto unwritable = RunCliBoth("--lan 127.0.0.57 save-default");
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_NE(unwritable.err.find("parlex2: cannot write the settings file "), std::string::npos)
+      << unwritable.err;
   unsetenv("XDG_CONFIG_HOME");
+}
+
+// The instrument drops the connection after two of the six clock commands:
+// they could not all be set, and the command says so.
+TEST(IdentifySim, SetClockOnAConnectionThatDropsExitsOne) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.58:10001", "--drop-after", "2"}));
+  const auto run = RunCliBoth("--lan 127.0.0.58 set-clock");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("the clock commands could not all be sent"), std::string::npos) << run.err;
 }
 
 }  // namespace

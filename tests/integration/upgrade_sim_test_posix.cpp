@@ -151,7 +151,8 @@ TEST_F(UpgradeSimTest, OverEntriesAndSerialRangesDecideWhatIsWritten) {
       "SERIAL,1,100,200\nLOAD,4,patch.hex\nSERIAL,1,300,0\nLOAD,0,old.hex\n");
   const CliRun list = Upgrade(Lan(), "--list '" + set + "'");
   EXPECT_EQ(list.status, 0) << list.out;
-  EXPECT_TRUE(Contains(list.out, "Erase Sectors: 0, 3, 4,")) << list.out;
+  // Sector 3 is only programmed over: it is not offered for erasing.
+  EXPECT_TRUE(Contains(list.out, "Erase Sectors: 0, 4,\n")) << list.out;
   EXPECT_TRUE(Contains(list.out, "3    4      patch.hex")) << list.out;
   EXPECT_FALSE(Contains(list.out, "old.hex")) << list.out;  // serial 150 is not 300 or more
   const CliRun run = Upgrade(Lan(), "'" + set + "'", "y\\ny\\n");
@@ -186,10 +187,10 @@ TEST_F(UpgradeSimTest, RecordRefusedFourTimesFailsTheFile) {
 }
 
 TEST_F(UpgradeSimTest, InstrumentFallingSilentFailsTheUpgrade) {
-  // Three identifications answer 4 lines each; then the boot access code,
-  // a sector code, the erase, a sector code and one record.
-  Start("127.0.11.5", {"--mute-after", "17"});
-  MakeHex(dir_, "main.hex", 600, 0, 11);
+  // The instrument stops answering somewhere in the middle of the file's 150
+  // records (32 bytes each), however many lines identification took before.
+  Start("127.0.11.5", {"--mute-after", "80"});
+  MakeHex(dir_, "main.hex", 4800, 0, 11);
   const CliRun run =
       Upgrade(Lan(), "--yes '" + Descriptor("TARGET,VXM66\nLOAD,0,main.hex\n") + "'");
   EXPECT_EQ(run.status, 1) << run.out;
@@ -212,7 +213,8 @@ TEST_F(UpgradeSimTest, InstrumentFallingSilentFailsTheUpgrade) {
 }
 
 TEST_F(UpgradeSimTest, BootAccessUnansweredTwiceStopsBeforeAnyErase) {
-  Start("127.0.11.6", {"--mute-after", "12"});
+  // The one identification answers four lines; the boot loader, nothing.
+  Start("127.0.11.6", {"--mute-after", "4"});
   MakeHex(dir_, "main.hex", 300, 0, 12);
   const CliRun run =
       Upgrade(Lan(), "--yes '" + Descriptor("TARGET,VXM66\nLOAD,0,main.hex\n") + "'");
@@ -260,6 +262,38 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
   for (int s = 0; s < sim::Flash::kSectorCount; ++s) EXPECT_EQ(flash.At(s).erases, 0) << s;
   // Nothing but identification reached the instrument.
   EXPECT_EQ(sim_.Received().find('\x19'), std::string::npos);
+}
+
+// An instrument the model table does not know, and firmware for another
+// unknown model: refused before the boot loader is woken.
+TEST_F(UpgradeSimTest, UnknownInstrumentIsRefusedFirmwareForAnotherUnknownModel) {
+  Start("127.0.11.11", {"--idn", "Veltmark,FOO1,123,1.0"});
+  MakeHex(dir_, "main.hex", 200, 0, 16);
+  const CliRun run =
+      Upgrade(Lan(), "--yes '" + Descriptor("TARGET,BAR9\nLOAD,0,main.hex\n") + "'");
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_TRUE(Contains(run.out, "The upgrade file is for a BAR9. You are connected to a Unknown "
+                                "Model"))
+      << run.out;
+  const sim::Flash flash = StopAndReadFlash();
+  EXPECT_EQ(flash.At(0).erases, 0);
+  EXPECT_EQ(sim_.Received().find('\x19'), std::string::npos);
+}
+
+// Every entry is for other serial numbers: nothing to write, so nothing is
+// sent but the one identification, and the command says it was refused.
+TEST_F(UpgradeSimTest, UpgradeThatWouldWriteNothingIsRefused) {
+  Start("127.0.11.12");  // serial 10472
+  MakeHex(dir_, "main.hex", 200, 0, 17);
+  const CliRun run = Upgrade(
+      Lan(), "--yes '" + Descriptor("TARGET,VXM66\nSERIAL,1,20000,0\nLOAD,0,main.hex\n") + "'");
+  EXPECT_EQ(run.status, 3) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Upgrade Firmware: None of the firmware files")) << run.out;
+  EXPECT_FALSE(Contains(run.out, "Firmware sent OK"));
+  EXPECT_TRUE(sim_.Stop());
+  const std::string received = sim_.Received();
+  EXPECT_EQ(received.find('\x19'), std::string::npos);
+  EXPECT_EQ(received.find("*IDN?"), received.rfind("*IDN?")) << "identified more than once";
 }
 
 TEST_F(UpgradeSimTest, NoInstrumentIsReportedAsNotFound) {
