@@ -397,7 +397,7 @@ TEST_F(UpgradeCommandTest, UpgradeThatWouldWriteNothingIsRefusedBeforeTheBootLoa
       Run(Descriptor("TARGET,VXM66\nSERIAL,2,300,0\nLOAD,0,a.hex\nOVER,1,b.hex\n"));
   EXPECT_EQ(result.outcome, UpgradeOutcome::Refused);
   EXPECT_EQ(result.reason, RefusalReason::NothingToWrite);
-  EXPECT_EQ(Texts(), std::vector<std::string>{kNothingToWrite});
+  ASSERT_EQ(Texts(), std::vector<std::string>{kNothingToWrite});
   EXPECT_EQ(ui_.messages[0].caption, kUpgradeCaption);
   EXPECT_EQ(frontEnd_.lists, 0);
   EXPECT_EQ(frontEnd_.progressRuns, 0);
