@@ -248,8 +248,8 @@ int RunUpgrade(Context& ctx, const UpgradeOptions& options) {
 
   ShellState state;  // the command line has no poller and no script
   ConsoleFrontEnd frontEnd(ui, link, options);
-  UpgradeCommandContext context{ui,           frontEnd, link, state, SystemClock(), SystemFileFinder(),
-                                options.file, true};
+  UpgradeCommandContext context{
+      ui, frontEnd, link, state, SystemClock(), SystemFileFinder(), options.file, true};
   const UpgradeResult result = RunUpgradeCommand(context);
   link.Close();
   return ExitStatus(result, options);

@@ -27,7 +27,7 @@ class DialogFrontEnd final : public UpgradeFrontEnd {
 
 void RunUpgradeFirmware(HWND window, ShellState& state) {
   DialogFrontEnd frontEnd(window);
-  UpgradeCommandContext context{App().ui,      frontEnd,           App().link,  state,
+  UpgradeCommandContext context{App().ui,      frontEnd,           App().link,   state,
                                 SystemClock(), SystemFileFinder(), std::nullopt, false};
   RunUpgradeCommand(context);
 }

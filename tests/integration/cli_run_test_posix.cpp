@@ -152,7 +152,8 @@ TEST_F(CliRunTest, ConnectionDroppedAfterTwoOfThreeQueriesExitsOne) {
   testing::Simulator sim(PARLEX2_SIM_PATH);
   std::string error;
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.66:10001", "--drop-after", "2"}, &error)) << error;
-  const auto run = RunCli("--lan 127.0.0.66 run " + Script("three.txt", "\"volt?\n\"curr?\n\"temp?\n"));
+  const auto run =
+      RunCli("--lan 127.0.0.66 run " + Script("three.txt", "\"volt?\n\"curr?\n\"temp?\n"));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.substr(0, 30), "> volt?\n1.234\n> curr?\n-0.0125\n");
 }

@@ -269,11 +269,11 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
 TEST_F(UpgradeSimTest, UnknownInstrumentIsRefusedFirmwareForAnotherUnknownModel) {
   Start("127.0.11.11", {"--idn", "Veltmark,FOO1,123,1.0"});
   MakeHex(dir_, "main.hex", 200, 0, 16);
-  const CliRun run =
-      Upgrade(Lan(), "--yes '" + Descriptor("TARGET,BAR9\nLOAD,0,main.hex\n") + "'");
+  const CliRun run = Upgrade(Lan(), "--yes '" + Descriptor("TARGET,BAR9\nLOAD,0,main.hex\n") + "'");
   EXPECT_EQ(run.status, 3) << run.out;
-  EXPECT_TRUE(Contains(run.out, "The upgrade file is for a BAR9. You are connected to a Unknown "
-                                "Model"))
+  EXPECT_TRUE(Contains(run.out,
+                       "The upgrade file is for a BAR9. You are connected to a Unknown "
+                       "Model"))
       << run.out;
   const sim::Flash flash = StopAndReadFlash();
   EXPECT_EQ(flash.At(0).erases, 0);

@@ -72,7 +72,8 @@ TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
 TEST(SettingsFileTest, MissingBaseFolderIsMadeWithTheSettingsFolder) {
   TempFolder temp;
   const fs::path base = temp.Path() / "home" / ".config";
-  SettingsFile file = LocateSettingsFile(base.string(), static_cast<char>(fs::path::preferred_separator));
+  SettingsFile file =
+      LocateSettingsFile(base.string(), static_cast<char>(fs::path::preferred_separator));
   IniFileStore store(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 3, 7, 9, 5, 30)));
   EXPECT_EQ(ReadAll(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");

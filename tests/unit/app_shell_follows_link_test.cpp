@@ -51,12 +51,12 @@ struct UpgradingShell {
     shell.core.RunCommand(ID_CONNECTION_CHANGED, 0);
   }
   UpgradeResult Upgrade(const std::string& descriptor) {
-    dir.Write("a.hex", sim::MakeHexRecord(0, 0, "firmware") + "\n" + sim::MakeHexRecord(1, 0, "") +
-                           "\n");
+    dir.Write("a.hex",
+              sim::MakeHexRecord(0, 0, "firmware") + "\n" + sim::MakeHexRecord(1, 0, "") + "\n");
     shell.ui.files.push_back(dir.Write("set.upg", descriptor));
     AcceptingFrontEnd frontEnd(shell.link, shell.clock);
-    UpgradeCommandContext context{shell.ui,          frontEnd,     shell.link, shell.state,
-                                  shell.clock,       SystemFileFinder(), std::nullopt, false};
+    UpgradeCommandContext context{shell.ui,    frontEnd,           shell.link,   shell.state,
+                                  shell.clock, SystemFileFinder(), std::nullopt, false};
     const UpgradeResult result = RunUpgradeCommand(context);
     shell.core.FollowLink();
     return result;

@@ -98,8 +98,8 @@ class UpgradeCommandTest : public ::testing::Test {
   // fail, as a LAN instrument still restarting refuses the connection.
   void RefusingOpens(int& opens, int refused) {
     auto peer = device_->peer;
-    link_.SetTransportFactory([&opens, refused, peer](const ConnectionSettings&, std::string*)
-                                  -> std::unique_ptr<Transport> {
+    link_.SetTransportFactory([&opens, refused, peer](const ConnectionSettings&,
+                                                      std::string*) -> std::unique_ptr<Transport> {
       ++opens;
       if (opens >= 2 && opens < 2 + refused) return nullptr;
       return std::make_unique<testing::MemoryTransport>(peer);
@@ -338,8 +338,8 @@ TEST_F(UpgradeCommandTest, InstrumentIsIdentifiedOncePerNeedAndNeverAfterNo) {
     bool connected;
     bool identifiedJustNow;
     sim::Personality personality;
-    MessageAnswer answer;   // to the no-instrument question, when asked
-    std::size_t idnSends;   // *IDN? sent: a failed identification asks five times
+    MessageAnswer answer;  // to the no-instrument question, when asked
+    std::size_t idnSends;  // *IDN? sent: a failed identification asks five times
     bool listShown;
   };
   const Case cases[] = {
@@ -350,8 +350,7 @@ TEST_F(UpgradeCommandTest, InstrumentIsIdentifiedOncePerNeedAndNeverAfterNo) {
       {"just failed, No", false, true, sim::Personality::kNormal, MessageAnswer::No, 0, false},
       // Identified only after the question: it counts as not detected, so an
       // ordinary model fails the model check.
-      {"not connected, Yes", false, false, sim::Personality::kNormal, MessageAnswer::Yes, 1,
-       false},
+      {"not connected, Yes", false, false, sim::Personality::kNormal, MessageAnswer::Yes, 1, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
