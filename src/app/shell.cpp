@@ -198,7 +198,6 @@ void Shell::FollowLink() {
   const bool on = connected();
   if (!on) link_.Close();
   state_.pollingEnabled = on;
-  lineBuffer_.Clear();
   EnableInstrumentMenu(on);
   UpdateControls();
   window_.SetTitle(on ? ConnectedTitle(link_) : BaseTitle());
