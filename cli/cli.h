@@ -7,6 +7,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "common/ui.h"
 #include "link/instrument_link.h"
@@ -31,10 +32,30 @@ struct ConnectionOptions {
   std::string usb;     // --usb PORT
   std::string serial;  // --serial PORT
   std::uint32_t baud = 0;
-  std::string log;       // --log FILE: comms log on, to this file
+  std::string log;       // --log FILE: comms log on, to this file (a folder for many)
   bool verbose = false;  // -v: the connection trace on standard error
 
+  // Many instruments: every --lan, --usb and --serial given, an address file,
+  // the LAN search, at most `jobs` at once (0: all, capped), a JSON summary.
+  std::vector<std::string> lans, usbs, serials;
+  std::string lanFile;
+  bool found = false;
+  unsigned jobs = 0;
+  std::string summaryJson;
+
   bool Given() const { return !lan.empty() || !usb.empty() || !serial.empty(); }
+  // True when the instruments come as a list or a summary is asked for: the
+  // command then runs once per instrument, each in a child process.
+  bool ManyInstruments() const {
+    return lans.size() + usbs.size() + serials.size() > 1 || !lanFile.empty() || found ||
+           !summaryJson.empty();
+  }
+  // One instrument: its option as the single-instrument commands read it.
+  void UseTheOne() {
+    if (!lans.empty()) lan = lans.front();
+    if (!usbs.empty()) usb = usbs.front();
+    if (!serials.empty()) serial = serials.front();
+  }
 };
 
 // Messages go to standard error as "Caption: text"; questions take the

@@ -12,6 +12,7 @@
 #include "app/instrument_clock.h"
 #include "app/settings.h"
 #include "cli/cli.h"
+#include "cli/identity_json.h"
 #include "common/clock.h"
 #include "connect/identify.h"
 #include "connect/lan_search.h"
@@ -25,10 +26,20 @@ std::string RedOnTerminal(std::string_view text) {
 }
 std::string MarkedInText(std::string_view text) { return "WARNING:" + std::string(text); }
 
-int RunIdentify(Context& ctx) {
+// An instrument's reply may hold bytes that are no UTF-8: shown replaced.
+constexpr auto kReplaceBadBytes = nlohmann::json::error_handler_t::replace;
+
+int RunIdentify(Context& ctx, bool json) {
   InstrumentLink link;
   if (int status = ctx.PrepareLink(link)) return status;
   link.info.connected = ConnectAndIdentify(ctx.ui, link, true);
+  ReportIdentityToParent(link.settings, link.info);
+  if (json) {
+    std::cout << IdentityJson(link.settings, link.info, GetClock().Now()).dump(-1, ' ', false, kReplaceBadBytes)
+              << std::endl;
+    link.Close();
+    return link.info.connected ? kExitOk : kExitConnection;
+  }
   const auto spans = BuildInfoPanel(link.settings, link.info, GetClock().Now());
   std::string text =
       RenderInfoPanelText(spans, StandardOutputIsTerminal() ? RedOnTerminal : MarkedInText);
@@ -38,12 +49,22 @@ int RunIdentify(Context& ctx) {
   return link.info.connected ? kExitOk : kExitConnection;
 }
 
-int RunFind(Context& ctx) {
+int RunFind(Context& ctx, bool json) {
   ctx.ApplyLog();
   std::vector<FoundInstrument> found;
   if (LanFindInstruments(found, kFoundListCapacity) <= 0) {
-    std::cout << "No Instruments found on this subnet" << std::endl;
+    if (json) {
+      std::cout << "[]" << std::endl;
+      PrintError("No Instruments found on this subnet");
+    } else {
+      std::cout << "No Instruments found on this subnet" << std::endl;
+    }
     return kExitConnection;
+  }
+  if (json) {
+    const auto rows = ProbeFoundInstruments(ctx.ui, found).rows;
+    std::cout << FoundJson(found, rows).dump(2, ' ', false, kReplaceBadBytes) << std::endl;
+    return kExitOk;
   }
   for (const auto& row : ProbeFoundInstruments(ctx.ui, found).rows) {
     std::cout << row.text << '\n';
@@ -123,10 +144,17 @@ bool LoadSavedDefault(ConnectionSettings& settings) {
 const bool loaderSet = (SetDefaultConnectionLoader(LoadSavedDefault), true);
 
 const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
-  app.add_subcommand("identify", "connect, identify the instrument and show what it is")
-      ->callback([&ctx] { ctx.exitCode = RunIdentify(ctx); });
-  app.add_subcommand("find", "find instruments on this subnet and ask each who it is")
-      ->callback([&ctx] { ctx.exitCode = RunFind(ctx); });
+  static bool identifyJson = false;
+  auto* identify =
+      app.add_subcommand("identify", "connect, identify the instrument and show what it is");
+  identify->add_flag("--json", identifyJson,
+                     "print the identity as one JSON object instead of the panel's text");
+  identify->callback([&ctx] { ctx.exitCode = RunIdentify(ctx, identifyJson); });
+  static bool findJson = false;
+  auto* find = app.add_subcommand("find", "find instruments on this subnet and ask each who it is");
+  find->add_flag("--json", findJson,
+                 "print the instruments found as a JSON list of {address, identity, probe}");
+  find->callback([&ctx] { ctx.exitCode = RunFind(ctx, findJson); });
   app.add_subcommand("set-clock", "set the instrument's clock from this computer's local time")
       ->callback([&ctx] { ctx.exitCode = RunSetClock(ctx); });
   app.add_subcommand("save-default",

@@ -12,7 +12,9 @@
 #include <mutex>
 #include <string>
 
+#include "cli/child_process.h"
 #include "cli/cli.h"
+#include "cli/identity_json.h"
 #include "common/clock.h"
 #include "common/shell_state.h"
 #include "connect/identify.h"
@@ -79,10 +81,17 @@ class ConsoleProgress final : public UpgradeProgress {
   ConsoleProgress(bool terminal, std::uint64_t totalBytes)
       : terminal_(terminal), totalBytes_(totalBytes) {}
 
-  void Status(std::string text) override { Line(text); }
+  void Status(std::string text) override {
+    SendStatus("status", text);
+    Line(text);
+  }
   void Progress(int percent) override {
     percent_ = percent;
-    if (terminal_) {
+    if (StatusChannelOpen()) {
+      // Many instruments: the parent shows it on the instrument's status line.
+      if (percent != sentPercent_) SendStatus("progress", std::to_string(percent));
+      sentPercent_ = percent;
+    } else if (terminal_) {
       DrawBar();
     } else if (percent / 10 != lastTenth_) {
       lastTenth_ = percent / 10;
@@ -151,6 +160,7 @@ class ConsoleProgress final : public UpgradeProgress {
   std::uint64_t totalBytes_;
   int percent_ = 0;
   int lastTenth_ = -1;
+  int sentPercent_ = -1;
   bool barShown_ = false;
   bool programming_ = false;
   std::chrono::steady_clock::time_point programmingStart_;
@@ -244,6 +254,7 @@ int RunUpgrade(Context& ctx, const UpgradeOptions& options) {
   PromptUi ui(options.yes, options.list);
   // This identification is the command's own: it is not asked again.
   link.info.connected = ConnectAndIdentify(ui, link, false);
+  ReportIdentityToParent(link.settings, link.info);
   if (!link.portOpen()) return kExitConnection;
 
   ShellState state;  // the command line has no poller and no script

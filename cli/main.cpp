@@ -8,9 +8,12 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <string>
 #include <vector>
 
+#include "cli/child_process.h"
 #include "cli/cli.h"
+#include "cli/fleet.h"
 #include "common/debug_output.h"
 #include "common/product.h"
 #include "connect/identify.h"
@@ -138,30 +141,78 @@ int RunParlex2(int argc, char** argv) {
   Context context;
   parlex2::CommsLog::SetUserInterface(&context.ui);
   parlex2::SetDebugOutputSink(DropTrace);
-  auto* lan =
-      app.add_option("--lan", context.connection.lan, "instrument's IPv4 address (TCP port 10001)")
-          ->type_name("ADDRESS");
+  app.add_option("--lan", context.connection.lans,
+                 "instrument's IPv4 address (TCP port 10001); repeat it for many instruments")
+      ->type_name("ADDRESS")
+      ->allow_extra_args(false);
 #ifdef _WIN32
   const char* portHelp = "COM port, e.g. COM7";
 #else
   const char* portHelp = "serial device, e.g. /dev/ttyUSB0";
 #endif
-  auto* usb = app.add_option("--usb", context.connection.usb,
-                             std::string("USB virtual ") + portHelp + " (19200 baud)")
-                  ->type_name("PORT");
-  auto* serial =
-      app.add_option("--serial", context.connection.serial, std::string("RS-232 ") + portHelp)
-          ->type_name("PORT");
+  app.add_option("--usb", context.connection.usbs,
+                 std::string("USB virtual ") + portHelp + " (19200 baud); repeatable")
+      ->type_name("PORT")
+      ->allow_extra_args(false);
+  auto* serial = app.add_option("--serial", context.connection.serials,
+                                std::string("RS-232 ") + portHelp + "; repeatable")
+                     ->type_name("PORT")
+                     ->allow_extra_args(false);
   app.add_option("--baud", context.connection.baud, "baud rate for --serial (default 9600)")
       ->check(CLI::IsMember({1200, 2400, 4800, 9600, 19200, 38400}))
       ->needs(serial);
-  lan->excludes(usb)->excludes(serial);
-  usb->excludes(serial);
-  app.add_option("--log", context.connection.log, "write the comms log to FILE")->type_name("FILE");
+  app.add_option("--lan-file", context.connection.lanFile,
+                 "many instruments: one IPv4 address a line (# comments, blank lines)")
+      ->type_name("FILE");
+  app.add_flag("--found", context.connection.found,
+               "many instruments: every instrument the LAN search finds");
+  app.add_option("-j,--jobs", context.connection.jobs,
+                 "many instruments: at most N at once (default: all, at most 128)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 4096));
+  app.add_option("--json", context.connection.summaryJson,
+                 "many instruments: write the summary (address, identity, result, seconds) "
+                 "to FILE as JSON; given before the command, unlike a command's own --json")
+      ->type_name("FILE");
+  app.add_option("--log", context.connection.log,
+                 "write the comms log to FILE (with many instruments: a folder, one file each)")
+      ->type_name("FILE");
   app.add_flag("-v,--verbose", context.connection.verbose,
                "print the time-stamped connection trace on standard error");
+  // A child of the many-instrument mode: where it tells the parent how it goes.
+  std::string statusChannel;
+  app.add_option(kStatusChannelOption, statusChannel)->group("");
+  app.footer(
+      "Many instruments: with --lan, --usb or --serial repeated, --lan-file or --found, "
+      "identify, send, run, upgrade and set-clock run once per instrument, each in a process of "
+      "its own, their lines prefixed with the address; a summary table ends the run and the "
+      "exit status is the largest of any instrument. Options before the command are the "
+      "program's (--json FILE: the summary); options after it are the command's (identify "
+      "--json: the identity as JSON; with many instruments a command's report file option "
+      "names a folder, one file per instrument).");
 
   AddRegisteredCommands(app, context);
+  // Opened before parsing, so that a child's usage error reaches the parent
+  // as a finished run too.
+  if (argc > 2 && std::string(argv[1]) == kStatusChannelOption) {
+    if (!OpenStatusChannel(argv[2])) {
+      PrintError(std::string(kStatusChannelOption) + ": not an open channel: " + argv[2]);
+      return kExitUsage;
+    }
+    EndWithParent();
+  }
+  // Runs when everything is parsed, before the command's own callback: with
+  // many instruments the command runs in the children instead.
+  app.parse_complete_callback([&] {
+    if (!context.connection.ManyInstruments()) {
+      context.connection.UseTheOne();
+      return;
+    }
+    for (CLI::App* command : app.get_subcommands()) {
+      context.exitCode = RunFleet(*command, context);
+      command->callback({});
+    }
+  });
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -183,7 +234,12 @@ int RunParlex2(int argc, char** argv) {
 // that throws; it ends the program with a line and status 1, not an abort.
 int main(int argc, char** argv) {
   try {
-    return RunParlex2(argc, argv);
+    const int status = RunParlex2(argc, argv);
+    // A child of the many-instrument mode says it finished; one that
+    // crashed or was killed never does.
+    std::cout << std::flush;
+    parlex2::cli::SendStatus("done", std::to_string(status));
+    return status;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", parlex2::cli::kProgramName, e.what());
   } catch (...) {
