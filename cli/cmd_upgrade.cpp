@@ -46,6 +46,7 @@ class PromptUi final : public UserInterface {
     std::string body(text);
     while (!body.empty() && body.back() == '\n') body.pop_back();
     std::cerr << caption << ": " << body << std::endl;
+    SendStatus("message", std::string(caption) + ": " + body);
     if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
     const bool okCancel = buttons == MessageButtons::OkCancel;
     // Listing writes nothing, so the warning before the list needs no answer.

@@ -97,7 +97,8 @@ struct Instrument {
   int percent = -1;
   int printedTenth = -1;
   nlohmann::json identity;  // null until the child reports one
-  std::string lastError;    // its last line on standard error
+  std::string message;      // the last message it gave, else its last line on standard error
+  bool messageGiven = false;
   bool done = false;        // it said it finished (with its exit status)
   ChildExit exit;
   std::string startError;
@@ -464,21 +465,23 @@ class FleetRun {
       return;
     }
     if (stream == ChildStream::Error) {
-      if (!line.empty()) instrument.lastError = line;
+      if (!line.empty() && !instrument.messageGiven) instrument.message = line;
       display_->Line(label, true, line);
       return;
     }
     const std::size_t space = line.find(' ');
     const std::string key = line.substr(0, space);
     const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-    if (key == "done") {
+    if (key == "message") {
+      instrument.message = value;
+      instrument.messageGiven = true;
+    } else if (key == "done") {
       instrument.done = true;
     } else if (key == "identity") {
       instrument.identity = nlohmann::json::parse(value, nullptr, false);
       if (instrument.identity.is_discarded()) instrument.identity = nullptr;
     } else if (key == "status") {
-      instrument.status = value;
-      if (!live_) display_->Line(label, false, value);
+      instrument.status = value;  // its line came on standard output as well
     } else if (key == "progress") {
       instrument.percent = std::clamp(std::atoi(value.c_str()), 0, 100);
       if (!live_ && instrument.percent / 10 != instrument.printedTenth) {
@@ -604,7 +607,7 @@ class FleetRun {
           {"exitStatus", ended && !i.exit.signal ? nlohmann::json(i.exit.code) : nullptr},
           {"signal", i.exit.signal ? nlohmann::json(SignalName(i.exit.signal)) : nullptr},
           {"seconds", ended ? nlohmann::json(std::round(i.seconds * 1000) / 1000) : nullptr},
-          {"message", i.lastError.empty() ? nlohmann::json(nullptr) : nlohmann::json(i.lastError)},
+          {"message", i.message.empty() ? nlohmann::json(nullptr) : nlohmann::json(i.message)},
           {"peakMemoryKiB", ended && i.exit.peakKiB ? nlohmann::json(i.exit.peakKiB) : nullptr},
           {"files", i.files},
       };

@@ -64,6 +64,7 @@ void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std
 
 void PrintError(const std::string& message) {
   std::cerr << kProgramName << ": " << message << std::endl;
+  SendStatus("message", message);
 }
 
 MessageAnswer TerminalUi::ShowMessage(std::string_view text, std::string_view caption, MessageIcon,
@@ -73,6 +74,7 @@ MessageAnswer TerminalUi::ShowMessage(std::string_view text, std::string_view ca
     if (c == '\n') c = ' ';
   }
   std::cerr << caption << ": " << flat << std::endl;
+  SendStatus("message", std::string(caption) + ": " + flat);
   switch (buttons) {
     case MessageButtons::YesNo:
     case MessageButtons::YesNoCancel:

@@ -1,0 +1,367 @@
+// parlex2 with many instruments: simulators on loopback addresses of their
+// own, each instrument run by a child process, the summary read back as JSON.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "sim/intel_hex.h"
+#include "support/command_posix.h"
+#include "support/simulator.h"
+#include "support/temp_folder.h"
+
+extern char** environ;
+
+namespace parlex2 {
+namespace {
+
+using nlohmann::json;
+using testing::Simulator;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// Whether `out` has a line of `address`'s child that begins with `text`
+// (after the prefix and its padding).
+bool HasLine(const std::string& out, const std::string& address, const std::string& text) {
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(address + ":", 0) != 0) continue;
+    const std::size_t start = line.find_first_not_of(' ', address.size() + 1);
+    if (start != std::string::npos && line.compare(start, text.size(), text) == 0) return true;
+  }
+  return false;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+// parlex2 running in the background, its output in a file.
+class Background {
+ public:
+  Background(const std::string& arguments, const std::string& output) {
+    const std::string command = std::string("exec ") + PARLEX2_PATH + " " + arguments + " >'" +
+                                output + "' 2>&1 </dev/null";
+    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+    if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+      pid_ = -1;
+    }
+  }
+  ~Background() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return pid_; }
+
+  // The exit status (128 + a signal), or -1 when it is still running after `timeoutMs`.
+  int Wait(int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// The processes whose parent is `parent`, with their command lines.
+std::vector<std::pair<pid_t, std::string>> ChildrenOf(pid_t parent) {
+  std::vector<std::pair<pid_t, std::string>> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = ReadText(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string state;
+    long ppid = 0;
+    fields >> state >> ppid;
+    if (ppid != parent) continue;
+    std::string command = ReadText(entry.path() / "cmdline");
+    for (char& c : command) {
+      if (c == '\0') c = ' ';
+    }
+    children.emplace_back(static_cast<pid_t>(std::stol(name)), command);
+  }
+  return children;
+}
+
+class FleetTest : public ::testing::Test {
+ protected:
+  FleetTest() {
+    std::random_device random;
+    base_ = "127." + std::to_string(100 + random() % 150) + "." + std::to_string(random() % 250) +
+            ".";
+  }
+
+  std::string Address(int n) const { return base_ + std::to_string(n); }
+
+  // Simulators on addresses 1..count, each with its own serial number
+  // (1000 + n) unless `options` gives an *IDN? reply.
+  void StartSimulators(int count, const std::vector<std::string>& options = {}, int first = 1) {
+    for (int n = first; n < first + count; ++n) {
+      auto sim = std::make_unique<Simulator>(PARLEX2_SIM_PATH);
+      std::vector<std::string> all = options;
+      if (std::find(all.begin(), all.end(), "--idn") == all.end()) {
+        all.insert(all.end(), {"--idn", "Veltmark,VXM66," + std::to_string(1000 + n) + ",2.15"});
+      }
+      all.insert(all.end(), {"--tcp", Address(n) + ":10001"});
+      std::string error;
+      ASSERT_TRUE(sim->Start(all, &error)) << error;
+      sims_[n] = std::move(sim);
+    }
+  }
+
+  std::string Lans(int first, int last) const {
+    std::string lans;
+    for (int n = first; n <= last; ++n) lans += " --lan " + Address(n);
+    return lans;
+  }
+
+  testing::CommandRun Run(const std::string& arguments) {
+    return testing::RunCommand(std::string(PARLEX2_PATH) + " " + arguments + " 2>&1 </dev/null");
+  }
+
+  json Summary() const { return json::parse(ReadText(summary_), nullptr, false); }
+  static const json* Entry(const json& summary, const std::string& address) {
+    for (const auto& entry : summary["instruments"]) {
+      if (entry["address"] == address) return &entry;
+    }
+    return nullptr;
+  }
+
+  testing::TempFolder folder_{"parlex2-fleet"};
+  std::string summary_ = folder_.File("summary.json");
+  std::string base_;
+  std::map<int, std::unique_ptr<Simulator>> sims_;
+};
+
+TEST_F(FleetTest, EightInstrumentsAtOnceBesideADeadAddress) {
+  StartSimulators(8);
+  const auto run = Run("--json " + summary_ + Lans(1, 9) + " identify");
+  EXPECT_EQ(run.status, 1) << run.out;
+  const json summary = Summary();
+  ASSERT_TRUE(summary.is_object()) << ReadText(summary_);
+  EXPECT_EQ(summary["command"], "identify");
+  EXPECT_EQ(summary["exitStatus"], 1);
+  ASSERT_EQ(summary["instruments"].size(), 9u);
+  for (int n = 1; n <= 8; ++n) {
+    SCOPED_TRACE(n);
+    const json* entry = Entry(summary, Address(n));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ((*entry)["result"], "ok");
+    EXPECT_EQ((*entry)["exitStatus"], 0);
+    // Each instrument's identity and lines belong to its own address.
+    EXPECT_EQ((*entry)["identity"]["serialNumber"], std::to_string(1000 + n));
+    EXPECT_TRUE(HasLine(run.out, Address(n), "Serial No:  " + std::to_string(1000 + n)))
+        << run.out;
+    EXPECT_EQ(Count(sims_[n]->Received(), "*IDN?"), 1u);
+  }
+  const json* dead = Entry(summary, Address(9));
+  ASSERT_TRUE(dead);
+  EXPECT_EQ((*dead)["result"], "failed (exit 1)");
+  EXPECT_EQ((*dead)["identity"]["connected"], false);
+  EXPECT_EQ((*dead)["message"], "Test Connection: Failed to connect to IP address " + Address(9));
+  // The table ends the output.
+  EXPECT_NE(run.out.find("9 instruments: 8 ok, 1 not ok"), std::string::npos) << run.out;
+}
+
+TEST_F(FleetTest, ListsThatCannotRunAreRefusedBeforeAnythingStarts) {
+  const std::string rack = folder_.File("rack.txt");
+  std::ofstream(rack) << "# rack 3\n127.0.0.1\n\n10.0.0.300\n";
+  const std::string empty = folder_.File("empty.txt");
+  std::ofstream(empty) << "# nothing yet\n\n";
+  const std::string port = folder_.File("ttyUSB0");
+  std::ofstream(port) << "";
+  std::filesystem::create_symlink(port, folder_.File("by-id"));
+  struct Case {
+    std::string arguments;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"--lan-file " + rack + " identify", rack + " line 4: not an IPv4 address: 10.0.0.300"},
+      {"--lan-file " + folder_.File("missing.txt") + " identify", "cannot read"},
+      {"--lan-file " + empty + " identify", empty + " names no address"},
+      {"--lan 127.0.0.1 --lan 127.0.0.x identify", "--lan: not an IPv4 address: 127.0.0.x"},
+      {"--usb " + port + " --serial " + folder_.File("by-id") + " identify",
+       "are the same port: one port cannot carry two connections"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 upgrade x.upg", "needs --yes"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 run --interactive x.txt", "--interactive asks"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 find", "find works on one instrument at most"},
+      {"--log " + rack + " --lan 127.0.0.1 --lan 127.0.0.2 identify", "is a file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const auto run = Run(c.arguments);
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("ADDRESS"), std::string::npos) << "nothing ran";
+  }
+}
+
+TEST_F(FleetTest, AnAddressFileWithCommentsAndDuplicatesRunsEachOnceWithItsOwnLog) {
+  StartSimulators(3);
+  const std::string rack = folder_.File("rack.txt");
+  std::ofstream(rack) << "# bench A\r\n" << Address(1) << "   # left\r\n\r\n  " << Address(2)
+                      << "\n" << Address(1) << "\n";
+  // The third in another spelling of the same address on the command line.
+  const std::string spelled = base_ + "03";
+  const std::string logs = folder_.File("logs");
+  const auto run = Run("--log " + logs + " --lan " + Address(3) + " --lan " + spelled +
+                       " --lan-file " + rack + " identify");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find(Address(1) + " is named twice (" + rack + " line 2, " + rack +
+                         " line 5); it runs once"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(Address(3) + " is named twice; it runs once"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("3 instruments: 3 ok"), std::string::npos) << run.out;
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(Count(sims_[n]->Received(), "*IDN?"), 1u);
+    EXPECT_TRUE(HasLine(run.out, Address(n), "Serial No:  " + std::to_string(1000 + n)))
+        << run.out;
+    // Each comms log holds its own instrument's exchange only.
+    const std::string log = ReadText(logs + "/" + Address(n) + ".log");
+    EXPECT_NE(log.find("Veltmark,VXM66," + std::to_string(1000 + n)), std::string::npos) << log;
+    for (int other = 1; other <= 3; ++other) {
+      if (other != n) EXPECT_EQ(Count(log, "VXM66," + std::to_string(1000 + other)), 0u) << log;
+    }
+  }
+}
+
+// Four instruments take the firmware; one of another model is refused and
+// touched nowhere; one drops its connection while records go out.
+TEST_F(FleetTest, UpgradeAcrossARackKeepsEachInstrumentsFaultToItself) {
+  StartSimulators(4);
+  StartSimulators(1, {"--idn", "Veltmark,VXM26,555,2.15"}, 5);
+  StartSimulators(1, {"--drop-after", "20"}, 6);
+  std::mt19937 random(7);
+  std::string bytes;
+  for (int i = 0; i < 600; ++i) bytes.push_back(static_cast<char>(random()));
+  const std::string bin = folder_.File("main.bin");
+  std::ofstream(bin, std::ios::binary) << bytes;
+  const std::string hex = folder_.File("main.hex");
+  ASSERT_EQ(testing::RunCommand("srec_cat '" + bin + "' -binary -offset 0x10000 -o '" + hex +
+                                "' -intel 2>&1")
+                .status,
+            0);
+  const std::string set = folder_.File("set.upg");
+  std::ofstream(set) << "TARGET,VXM66\nLOAD,0,main.hex\n";
+
+  const auto refused = Run(Lans(1, 6) + " upgrade " + set);
+  EXPECT_EQ(refused.status, 2) << refused.out;
+
+  const auto run = Run("--json " + summary_ + Lans(1, 6) + " upgrade --yes " + set);
+  EXPECT_EQ(run.status, 3) << run.out;  // the largest: refused (3) over failed (1)
+  const json summary = Summary();
+  std::map<std::uint32_t, std::uint8_t> image;
+  ASSERT_TRUE(sim::HexFileImage(ReadText(hex), image));
+  for (int n = 1; n <= 6; ++n) {
+    SCOPED_TRACE(n);
+    const json* entry = Entry(summary, Address(n));
+    ASSERT_TRUE(entry);
+    ASSERT_TRUE(sims_[n]->Stop());
+    const auto flash = sims_[n]->ReadFlash();
+    ASSERT_TRUE(flash);
+    if (n <= 4) {
+      EXPECT_EQ((*entry)["result"], "ok");
+      EXPECT_EQ(flash->At(0).erases, 1);
+      EXPECT_EQ(flash->At(0).bytes, image);
+      EXPECT_TRUE(HasLine(run.out, Address(n), "100%")) << run.out;
+    } else if (n == 5) {
+      EXPECT_EQ((*entry)["result"], "refused (exit 3)");
+      EXPECT_NE((*entry)["message"].get<std::string>().find("You are connected to a VXM26"),
+                std::string::npos)
+          << *entry;
+      EXPECT_EQ(sims_[n]->Received().find('\x19'), std::string::npos);
+      EXPECT_EQ(flash->At(0).erases, 0);
+    } else {
+      EXPECT_EQ((*entry)["result"], "failed (exit 1)");
+      EXPECT_NE(flash->At(0).bytes, image);
+    }
+  }
+}
+
+TEST_F(FleetTest, AKilledChildIsReportedWithItsSignal) {
+  StartSimulators(1);
+  StartSimulators(1, {"--mode", "silent"}, 2);
+  Background parent("--json " + summary_ + Lans(1, 2) + " identify", folder_.File("out.txt"));
+  ASSERT_GT(parent.pid(), 0);
+  pid_t victim = -1;
+  for (int i = 0; i < 300 && victim < 0; ++i) {
+    for (const auto& [pid, command] : ChildrenOf(parent.pid())) {
+      if (command.find("--lan " + Address(2) + " ") != std::string::npos) victim = pid;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GT(victim, 0) << "no child for " << Address(2);
+  kill(victim, SIGKILL);
+  EXPECT_EQ(parent.Wait(20000), 128 + SIGKILL);
+  const json summary = Summary();
+  const json* killed = Entry(summary, Address(2));
+  ASSERT_TRUE(killed) << ReadText(summary_);
+  EXPECT_EQ((*killed)["result"], "killed by SIGKILL");
+  EXPECT_EQ((*killed)["signal"], "SIGKILL");
+  EXPECT_EQ((*Entry(summary, Address(1)))["result"], "ok");
+}
+
+TEST_F(FleetTest, InterruptStopsEveryChildAndLeavesNoneBehind) {
+  StartSimulators(3, {"--mode", "silent"});
+  const std::string output = folder_.File("out.txt");
+  Background parent("--json " + summary_ + Lans(1, 3) + " identify", output);
+  ASSERT_GT(parent.pid(), 0);
+  std::vector<std::pair<pid_t, std::string>> children;
+  for (int i = 0; i < 300 && children.size() < 3; ++i) {
+    children = ChildrenOf(parent.pid());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(children.size(), 3u);
+  // Only the parent is told, as a job system stopping it would.
+  kill(parent.pid(), SIGINT);
+  EXPECT_EQ(parent.Wait(10000), 130) << ReadText(output);
+  for (const auto& [pid, command] : children) {
+    EXPECT_NE(kill(pid, 0), 0) << "left running: " << command;
+  }
+  const json summary = Summary();
+  EXPECT_EQ(summary["interrupted"], true) << ReadText(summary_);
+  for (const auto& entry : summary["instruments"]) {
+    EXPECT_EQ(entry["result"], "stopped (interrupted)") << entry;
+  }
+  EXPECT_NE(ReadText(output).find("(interrupted)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace parlex2
