@@ -193,7 +193,7 @@ bool ChildPool::Start(std::size_t id, const std::string& program,
   startup.hStdError = writes[1];
   PROCESS_INFORMATION info{};
   const BOOL created = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &info);
+                                      CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
   const DWORD createError = GetLastError();
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   for (HANDLE& h : writes) {

@@ -9,13 +9,19 @@
 #include <ws2tcpip.h>
 
 #include <chrono>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/product.h"
 #include "connect/identify.h"
 #include "link/instrument_link.h"
 #include "support/recording_ui.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -222,6 +228,47 @@ TEST(SimProgramWin32, BothProgramsPrintTheAboutBoxVersion) {
     EXPECT_EQ(program.Finish(10000), 0) << name;
     EXPECT_EQ(program.Output(), std::string(name) + " Parlex2 " + kVersionString + "\n");
   }
+}
+
+// The command line starts itself once per instrument (CreateProcess), and
+// the summary tells each instrument's result apart.
+TEST(SimProgramWin32, IdentifiesManyInstrumentsFromOneCommandLine) {
+  std::vector<std::unique_ptr<Program>> sims;
+  std::string lans;
+  for (int n = 1; n <= 4; ++n) {
+    const std::string address = "127.0.48." + std::to_string(10 + n);
+    sims.push_back(std::make_unique<Program>(Simulator() + " --tcp " + address +
+                                             ":10001 --idn Veltmark,VXM66," +
+                                             std::to_string(500 + n) + ",2.16"));
+    ASSERT_TRUE(sims.back()->WaitFor("ready\n", 10000)) << sims.back()->Output();
+    lans += " --lan " + address;
+  }
+  lans += " --lan 127.0.48.15";  // nobody there
+  testing::TempFolder folder("parlex2-fleet");
+  const std::string summaryPath = folder.File("summary.json");
+  Program parent("\"" + WindowsPath(PARLEX2_PATH) + "\" --json \"" + summaryPath + "\"" + lans +
+                 " identify");
+  ASSERT_TRUE(parent.Started());
+  EXPECT_EQ(parent.Finish(60000), 1) << parent.Output();
+  std::ifstream in(summaryPath, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto summary = nlohmann::json::parse(text.str(), nullptr, false);
+  ASSERT_TRUE(summary.is_object()) << text.str() << parent.Output();
+  ASSERT_EQ(summary["instruments"].size(), 5u) << text.str();
+  for (int n = 1; n <= 4; ++n) {
+    const auto& entry = summary["instruments"][n - 1];
+    const std::string address = "127.0.48." + std::to_string(10 + n);
+    EXPECT_EQ(entry["address"], address);
+    EXPECT_EQ(entry["result"], "ok") << entry;
+    EXPECT_EQ(entry["identity"]["serialNumber"], std::to_string(500 + n)) << entry;
+    EXPECT_NE(parent.Output().find(address + ":   Serial No:  " + std::to_string(500 + n)),
+              std::string::npos)
+        << parent.Output();
+  }
+  EXPECT_EQ(summary["instruments"][4]["result"], "failed (exit 1)");
+  EXPECT_NE(parent.Output().find("5 instruments: 4 ok, 1 not ok"), std::string::npos)
+      << parent.Output();
 }
 
 }  // namespace
