@@ -11,13 +11,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/command_posix.h"
 #include "support/simulator.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -228,6 +231,31 @@ TEST_F(DiscoveryNetns, EveryInstrumentOfAFullBenchIsListed) {
   auto lines = Lines(run.out);
   std::sort(lines.begin(), lines.end());
   EXPECT_EQ(lines, expected) << run.out;
+}
+
+// --found: the command runs once on each instrument the search finds, though
+// the search lists one that answers both enquiries twice.
+TEST_F(DiscoveryNetns, FoundRunsTheCommandOnceOnEachInstrumentFound) {
+  ASSERT_TRUE(pair_->AddInstrumentAddress("10.77.0.6"));
+  StartInstrument({"--tcp", "10.77.0.1:10001"});
+  StartInstrument({"--tcp", "10.77.0.6:10001", "--idn", "Veltmark,VXM66,606,2.15"});
+  testing::TempFolder folder("parlex2-found");
+  const std::string summaryPath = folder.File("summary.json");
+  const auto run = testing::RunCommand("ip netns exec " + pair_->client() + " " + PARLEX2_PATH +
+                                       " --found --json " + summaryPath + " identify 2>&1");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.out.find("named twice"), std::string::npos) << run.out;
+  std::ifstream in(summaryPath);
+  const auto summary = nlohmann::json::parse(in, nullptr, false);
+  ASSERT_TRUE(summary.is_object()) << run.out;
+  std::vector<std::string> identified;
+  for (const auto& entry : summary["instruments"]) {
+    EXPECT_EQ(entry["result"], "ok") << entry;
+    identified.push_back(entry["address"].get<std::string>() + " " +
+                         entry["identity"]["serialNumber"].get<std::string>());
+  }
+  std::sort(identified.begin(), identified.end());
+  EXPECT_EQ(identified, (std::vector<std::string>{"10.77.0.1 10472", "10.77.0.6 606"}));
 }
 
 }  // namespace
