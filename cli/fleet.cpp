@@ -428,8 +428,9 @@ class FleetRun {
       }
       const std::string name = option->get_name();
       if (const auto* file = InstrumentFileOf(command_, *option)) {
-        instrument.files[name] = InFolder(option->results().front(), stem + file->extension);
-        args.insert(args.end(), {name, instrument.files[name]});
+        const std::string path = InFolder(option->results().front(), stem + file->extension);
+        instrument.files[name.substr(name.find_first_not_of('-'))] = path;
+        args.insert(args.end(), {name, path});
       } else if (option->get_expected_max() == 0) {  // a flag
         for (std::size_t n = 0; n < option->count(); ++n) args.push_back(name);
       } else {

@@ -315,6 +315,37 @@ TEST_F(FleetTest, UpgradeAcrossARackKeepsEachInstrumentsFaultToItself) {
   }
 }
 
+// run's report options name a folder with many instruments: one report
+// each, named after the address, for the instrument it belongs to.
+TEST_F(FleetTest, RunWritesEachInstrumentsReportsIntoAFolder) {
+  if (Run("run --help").out.find("--junit") == std::string::npos) {
+    GTEST_SKIP() << "this parlex2 run writes no reports";
+  }
+  StartSimulators(3);
+  const std::string script = folder_.File("check.txt");
+  std::ofstream(script) << "\"*IDN?\n# one is above two\n=1\n=2\n=test,hi\n";
+  const std::string reports = folder_.File("reports");
+  const auto run = Run("--json " + summary_ + Lans(1, 3) + " run --junit " + reports +
+                       " --json " + reports + " " + script);
+  EXPECT_EQ(run.status, 3) << run.out;  // the test fails on each
+  const json summary = Summary();
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(HasLine(run.out, Address(n), "Veltmark,VXM66," + std::to_string(1000 + n)))
+        << run.out;
+    const std::string stem = reports + "/" + Address(n);
+    const json* entry = Entry(summary, Address(n));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ((*entry)["result"], "test failed (exit 3)");
+    EXPECT_EQ((*entry)["files"]["junit"], stem + ".xml");
+    EXPECT_EQ((*entry)["files"]["json"], stem + ".json");
+    const std::string report = ReadText(stem + ".json");
+    EXPECT_NE(report.find("Veltmark,VXM66," + std::to_string(1000 + n)), std::string::npos)
+        << report;
+    EXPECT_NE(ReadText(stem + ".xml").find("one is above two"), std::string::npos);
+  }
+}
+
 TEST_F(FleetTest, AKilledChildIsReportedWithItsSignal) {
   StartSimulators(1);
   StartSimulators(1, {"--mode", "silent"}, 2);
