@@ -37,7 +37,7 @@ TEST(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
 
 TEST(CliSend, ExitStatusTellsUsageFromConnectionFailures) {
   EXPECT_EQ(RunCli("send").status, 2);
-  EXPECT_EQ(RunCli("--lan 127.0.0.23 --usb /dev/ttyUSB9 send x").status, 2);
+  EXPECT_EQ(RunCli("--lan 127.0.0.23 --baud 9600 send x").status, 2);  // --baud needs --serial
   EXPECT_EQ(RunCli("--serial /dev/null --baud 12345 send x").status, 2);
   // Nothing listens on this address's instrument port.
   EXPECT_EQ(RunCli("--lan 127.0.0.24 send x").status, 1);
