@@ -1,6 +1,7 @@
 // Child processes of the many-instrument mode: this program started again
 // for one instrument each, with its standard output, standard error and a
 // status channel on pipes that the parent reads, standard input empty.
+// A child ends when its parent does, however that ends.
 // posix_spawn on POSIX, CreateProcess on Windows; one implementation file
 // each. Everything here runs on the parent's main thread.
 #pragma once

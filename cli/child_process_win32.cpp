@@ -63,6 +63,7 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 }
 
 HANDLE statusChannel = nullptr;
+HANDLE parentProcess = nullptr;  // a child's handle on its parent
 std::mutex statusMutex;
 
 }  // namespace
@@ -98,6 +99,7 @@ struct ChildPool::Impl {
   };
 
   HANDLE job = nullptr;
+  HANDLE self = nullptr;  // inherited by the children, which watch it
   std::vector<std::unique_ptr<Child>> children;
   std::mutex mutex;
   std::condition_variable arrived;
@@ -138,7 +140,11 @@ struct ChildPool::Impl {
 };
 
 ChildPool::ChildPool() : impl_(std::make_unique<Impl>()) {
-  // Children die with the parent, however it ends: the job is closed with it.
+  // Children die with the parent, however it ends: the job is closed with
+  // it, and each child watches this handle on the parent (Wine does not
+  // always end a job's processes when the job goes).
+  DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &impl_->self,
+                  SYNCHRONIZE, TRUE, 0);
   impl_->job = CreateJobObjectA(nullptr, nullptr);
   if (impl_->job) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -152,6 +158,7 @@ ChildPool::~ChildPool() {
   for (auto& child : impl_->children) TerminateProcess(child->process, kStoppedExitCode);
   for (auto& child : impl_->children) impl_->Reap(*child, {});
   if (impl_->job) CloseHandle(impl_->job);
+  if (impl_->self) CloseHandle(impl_->self);
 }
 
 bool ChildPool::Start(std::size_t id, const std::string& program,
@@ -182,7 +189,8 @@ bool ChildPool::Start(std::size_t id, const std::string& program,
   std::string line;
   AppendQuoted(line, program);
   AppendQuoted(line, kStatusChannelOption);
-  AppendQuoted(line, std::to_string(reinterpret_cast<std::uintptr_t>(writes[2])));
+  AppendQuoted(line, std::to_string(reinterpret_cast<std::uintptr_t>(writes[2])) + ":" +
+                         std::to_string(reinterpret_cast<std::uintptr_t>(impl_->self)));
   for (const auto& argument : arguments) AppendQuoted(line, argument);
 
   STARTUPINFOA startup{};
@@ -261,10 +269,14 @@ void CatchInterrupts() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool InterruptRequested() { return interrupted.load(); }
 
+// "CHANNEL:PARENT": the status pipe's handle and the parent's process handle.
 bool OpenStatusChannel(const std::string& value) {
   char* end = nullptr;
   const unsigned long long number = std::strtoull(value.c_str(), &end, 10);
-  if (value.empty() || *end != '\0' || number == 0) return false;
+  if (value.empty() || *end != ':' || number == 0) return false;
+  const unsigned long long parent = std::strtoull(end + 1, &end, 10);
+  if (*end != '\0' || parent == 0) return false;
+  parentProcess = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(parent));
   HANDLE handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(number));
   if (GetFileType(handle) != FILE_TYPE_PIPE) return false;
   // No child of this child inherits it.
@@ -286,6 +298,14 @@ void SendStatus(std::string_view key, std::string_view value) {
   WriteFile(statusChannel, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-void EndWithParent() {}  // the parent's job object ends its children
+void EndWithParent() {
+  if (!parentProcess) return;
+  SetHandleInformation(parentProcess, HANDLE_FLAG_INHERIT, 0);
+  std::thread([] {
+    if (WaitForSingleObject(parentProcess, INFINITE) == WAIT_OBJECT_0) {
+      TerminateProcess(GetCurrentProcess(), kStoppedExitCode);
+    }
+  }).detach();
+}
 
 }  // namespace parlex2::cli

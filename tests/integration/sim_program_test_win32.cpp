@@ -5,6 +5,7 @@
 // print the About box's version. Each test serves on an address of its own.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -68,6 +69,8 @@ class Program {
     if (read_) CloseHandle(read_);
   }
   bool Started() const { return info_.hProcess != nullptr; }
+  DWORD Id() const { return info_.dwProcessId; }
+  void Terminate() { TerminateProcess(info_.hProcess, 9); }
 
   // Reads output until `text` has appeared or `timeoutMs` passed.
   bool WaitFor(const std::string& text, int timeoutMs) {
@@ -269,6 +272,39 @@ TEST(SimProgramWin32, IdentifiesManyInstrumentsFromOneCommandLine) {
   EXPECT_EQ(summary["instruments"][4]["result"], "failed (exit 1)");
   EXPECT_NE(parent.Output().find("5 instruments: 4 ok, 1 not ok"), std::string::npos)
       << parent.Output();
+}
+
+// The children are in the parent's job: a parent that is ended takes them
+// with it, so none is left talking to an instrument.
+TEST(SimProgramWin32, ChildrenEndWithTheirParent) {
+  Program first(Simulator() + " --tcp 127.0.48.21:10001 --mode silent");
+  Program second(Simulator() + " --tcp 127.0.48.22:10001 --mode silent");
+  ASSERT_TRUE(first.WaitFor("ready\n", 10000) && second.WaitFor("ready\n", 10000));
+  Program parent("\"" + WindowsPath(PARLEX2_PATH) +
+                 "\" --lan 127.0.48.21 --lan 127.0.48.22 identify");
+  ASSERT_TRUE(parent.Started());
+  std::vector<DWORD> children;
+  for (int i = 0; i < 500 && children.size() < 2; ++i) {
+    children.clear();
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+      if (entry.th32ParentProcessID == parent.Id()) children.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    Sleep(10);
+  }
+  ASSERT_EQ(children.size(), 2u);
+  Sleep(1000);  // both children past their start, talking to the instruments
+  std::vector<HANDLE> handles;
+  for (DWORD id : children) handles.push_back(OpenProcess(SYNCHRONIZE, FALSE, id));
+  parent.Terminate();
+  for (HANDLE h : handles) {
+    ASSERT_TRUE(h);
+    EXPECT_EQ(WaitForSingleObject(h, 5000), WAIT_OBJECT_0) << "a child outlived its parent";
+    CloseHandle(h);
+  }
 }
 
 }  // namespace
