@@ -454,7 +454,7 @@ class FleetRun {
     } else {
       instrument.state = Instrument::State::Ended;
       instrument.startError = error;
-      display_->Line(instrument.target.Label(), true, "parlex2: " + error);
+      display_->Line(instrument.target.Label(), true, std::string(kProgramName) + ": " + error);
     }
   }
 
