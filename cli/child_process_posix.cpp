@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "cli/child_process.h"
+#include "link/errno_text.h"
 
 extern char** environ;
 
@@ -30,7 +31,7 @@ constexpr int kLowestPipeFd = 10;
 constexpr auto kStopGrace = std::chrono::seconds(2);
 
 std::string SystemError(const std::string& what, int error) {
-  return what + ": " + std::strerror(error);
+  return what + ": " + ErrnoText(error);
 }
 
 bool Pipe(int ends[2], std::string& error) {
@@ -126,6 +127,7 @@ bool ChildPool::Start(std::size_t id, const std::string& program,
   std::vector<std::string> words{program, kStatusChannelOption, std::to_string(kChildStatusFd)};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
 

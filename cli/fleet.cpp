@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -223,7 +224,7 @@ bool LiveTerminal() {
   if (!GetConsoleMode(out, &mode)) return false;
   return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 #else
-  const char* term = std::getenv("TERM");
+  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe): before any thread
   return term && std::string(term) != "dumb";
 #endif
 }
@@ -332,6 +333,7 @@ class FleetRun {
       std::vector<FoundInstrument> found;
       LanFindInstruments(found, kFoundListCapacity);
       std::vector<std::string> addresses;
+      addresses.reserve(found.size());
       for (const auto& entry : found) addresses.push_back(entry.address);
       return addresses;
     };
@@ -484,7 +486,8 @@ class FleetRun {
     } else if (key == "status") {
       instrument.status = value;  // its line came on standard output as well
     } else if (key == "progress") {
-      instrument.percent = std::clamp(std::atoi(value.c_str()), 0, 100);
+      instrument.percent =
+          static_cast<int>(std::clamp(std::strtol(value.c_str(), nullptr, 10), 0L, 100L));
       if (!live_ && instrument.percent / 10 != instrument.printedTenth) {
         instrument.printedTenth = instrument.percent / 10;
         display_->Line(label, false, std::to_string(instrument.percent) + "%");
@@ -514,8 +517,8 @@ class FleetRun {
     std::size_t width = 0;
     for (const auto& i : instruments_) width = std::max(width, i.target.Label().size());
     live_ = LiveTerminal();
-    FleetDisplay display(width, live_);
-    display_ = &display;
+    display_ = std::make_unique<FleetDisplay>(width, live_);
+    FleetDisplay& display = *display_;
     const std::size_t jobs =
         context_.connection.jobs ? context_.connection.jobs
                                  : std::min<std::size_t>(instruments_.size(), kDefaultMaxJobs);
@@ -641,7 +644,7 @@ class FleetRun {
   std::size_t next_ = 0;
   bool stopping_ = false;
   bool live_ = false;
-  FleetDisplay* display_ = nullptr;
+  std::unique_ptr<FleetDisplay> display_;
 };
 
 }  // namespace
