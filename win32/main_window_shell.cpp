@@ -7,6 +7,7 @@
 #include "app/terminal.h"
 #include "connect_dialog.h"
 #include "resource.h"
+#include "win32_ui.h"
 
 namespace parlex2::win32 {
 namespace {
@@ -47,11 +48,7 @@ MainWindowShell::MainWindowShell(HWND window, InstrumentLink& link, UserInterfac
     : window_(window), link_(link), ui_(ui), shell_(link, *this, *this) {}
 
 void MainWindowShell::AppendText(std::string_view text) {
-  HWND pane = Control(IDC_RESULTS);
-  const std::string copy(text);
-  const LRESULT end = GetWindowTextLengthA(pane);
-  SendMessageA(pane, EM_SETSEL, end, end);
-  SendMessageA(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(copy.c_str()));
+  AppendToEdit(Control(IDC_RESULTS), std::string(text));
 }
 
 std::string MainWindowShell::ResultsText() { return WindowText(Control(IDC_RESULTS)); }

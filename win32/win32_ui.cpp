@@ -114,4 +114,10 @@ std::optional<std::string> Win32Ui::ChooseFileToSave(const FileDialogOptions& op
   return RunFileDialog(options, true);
 }
 
+void AppendToEdit(HWND edit, const std::string& text) {
+  const LRESULT end = GetWindowTextLengthA(edit);
+  SendMessageA(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
+  SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
 }  // namespace parlex2::win32

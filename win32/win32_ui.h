@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "common/owner_stack.h"
 #include "common/ui.h"
 
@@ -34,6 +36,10 @@ class Win32Ui final : public UserInterface {
   int waitDepth_ = 0;
   HCURSOR restoreCursor_ = nullptr;
 };
+
+// Appends `text` at the end of edit control `edit` (one selection and one
+// replacement, whatever the length: each append costs a redraw).
+void AppendToEdit(HWND edit, const std::string& text);
 
 // Makes `dialog` the owner of messages and file dialogs from its
 // WM_INITDIALOG until its WM_DESTROY: call Begin and End from those two.
