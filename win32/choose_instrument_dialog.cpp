@@ -6,21 +6,11 @@
 
 #include "application.h"
 #include "connect/lan_search.h"
+#include "dialog_support.h"
 #include "resource.h"
 
 namespace parlex2::win32 {
 namespace {
-
-struct ChooseState {
-  ChooseState(Win32Ui& ui, std::vector<FoundInstrument>& list) : owner(ui), found(list) {}
-  ScopedDialogOwner owner;
-  std::vector<FoundInstrument>& found;
-  std::optional<std::size_t> chosen;
-};
-
-ChooseState* StateOf(HWND dialog) {
-  return reinterpret_cast<ChooseState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-}
 
 void AddColumn(HWND list, int index, const char* title, int width) {
   LVCOLUMNA column{};
@@ -45,9 +35,7 @@ void AddRow(HWND list, const ProbeRow& row) {
   if (at >= 0) ListView_SetItemText(list, at, 1, identity.data());
 }
 
-void OnInitDialog(HWND dialog, ChooseState& state) {
-  SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
-  state.owner.Begin(dialog);
+void OnInitDialog(HWND dialog, std::vector<FoundInstrument>& found) {
   HWND list = GetDlgItem(dialog, IDC_INSTRUMENT_LIST);
   RECT client;
   GetClientRect(list, &client);
@@ -56,7 +44,7 @@ void OnInitDialog(HWND dialog, ChooseState& state) {
   AddColumn(list, 1, "Instrument", width - width * 30 / 100);
   ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
 
-  const ProbeResult probed = ProbeFoundInstruments(App().ui, state.found);
+  const ProbeResult probed = ProbeFoundInstruments(App().ui, found);
   for (const ProbeRow& row : probed.rows) AddRow(list, row);
   if (probed.selectFirst) {
     ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -64,65 +52,71 @@ void OnInitDialog(HWND dialog, ChooseState& state) {
   }
 }
 
-void Finish(HWND dialog, ChooseState& state) {
+// The `found` entry of the selected row, if any.
+std::optional<std::size_t> SelectedEntry(HWND dialog, std::size_t foundCount) {
   HWND list = GetDlgItem(dialog, IDC_INSTRUMENT_LIST);
   const int selected = ListView_GetNextItem(list, -1, LVNI_SELECTED);
-  state.chosen.reset();
-  if (selected >= 0) {
-    LVITEMA item{};
-    item.mask = LVIF_PARAM;
-    item.iItem = selected;
-    if (ListView_GetItem(list, &item) && static_cast<std::size_t>(item.lParam) < state.found.size())
-      state.chosen = static_cast<std::size_t>(item.lParam);
-  }
-  EndDialog(dialog, IDOK);
+  if (selected < 0) return std::nullopt;
+  LVITEMA item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = selected;
+  if (!ListView_GetItem(list, &item) || static_cast<std::size_t>(item.lParam) >= foundCount)
+    return std::nullopt;
+  return static_cast<std::size_t>(item.lParam);
 }
 
-INT_PTR OnNotify(HWND dialog, const NMHDR& header) {
-  if (header.idFrom != IDC_INSTRUMENT_LIST) return FALSE;
-  if (header.code == LVN_ITEMCHANGING) {
-    EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
-  } else if (header.code == NM_DBLCLK) {
-    const auto& activate = reinterpret_cast<const NMITEMACTIVATE&>(header);
-    if (activate.iItem >= 0) {
-      if (ChooseState* state = StateOf(dialog)) Finish(dialog, *state);
-    }
-  }
-  return FALSE;
-}
+class ChooseDialog final : public ModalDialog {
+ public:
+  explicit ChooseDialog(std::vector<FoundInstrument>& found) : found_(found) {}
+  std::optional<std::size_t> chosen() const { return chosen_; }
 
-INT_PTR CALLBACK ChooseInstrumentProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog(dialog, *reinterpret_cast<ChooseState*>(lParam));
-      // Focus stays where initialisation put it when a row is preselected.
-      return ListView_GetSelectedCount(GetDlgItem(dialog, IDC_INSTRUMENT_LIST)) == 0;
-    case WM_NOTIFY:
-      return OnNotify(dialog, *reinterpret_cast<const NMHDR*>(lParam));
-    case WM_COMMAND:
-      if (ChooseState* state = StateOf(dialog)) {
+ private:
+  INT_PTR OnMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) override {
+    switch (message) {
+      case WM_INITDIALOG:
+        OnInitDialog(dialog, found_);
+        // Focus stays where initialisation put it when a row is preselected.
+        return ListView_GetSelectedCount(GetDlgItem(dialog, IDC_INSTRUMENT_LIST)) == 0;
+      case WM_NOTIFY:
+        return OnNotify(dialog, *reinterpret_cast<const NMHDR*>(lParam));
+      case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-          Finish(dialog, *state);
+          Finish(dialog);
         } else if (LOWORD(wParam) == IDCANCEL) {
-          state->chosen.reset();
+          chosen_.reset();
           EndDialog(dialog, IDCANCEL);
         }
-      }
-      return TRUE;
-    case WM_DESTROY:
-      if (ChooseState* state = StateOf(dialog)) state->owner.End();
-      return FALSE;
+        return TRUE;
+    }
+    return FALSE;
   }
-  return FALSE;
-}
+
+  INT_PTR OnNotify(HWND dialog, const NMHDR& header) {
+    if (header.idFrom != IDC_INSTRUMENT_LIST) return FALSE;
+    if (header.code == LVN_ITEMCHANGING) {
+      EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+    } else if (header.code == NM_DBLCLK) {
+      const auto& activate = reinterpret_cast<const NMITEMACTIVATE&>(header);
+      if (activate.iItem >= 0) Finish(dialog);
+    }
+    return FALSE;
+  }
+
+  void Finish(HWND dialog) {
+    chosen_ = SelectedEntry(dialog, found_.size());
+    EndDialog(dialog, IDOK);
+  }
+
+  std::vector<FoundInstrument>& found_;
+  std::optional<std::size_t> chosen_;
+};
 
 }  // namespace
 
 std::optional<std::size_t> ChooseInstrumentDialog(HWND owner, std::vector<FoundInstrument>& found) {
-  ChooseState state(App().ui, found);
-  DialogBoxParamA(App().instance, MAKEINTRESOURCEA(IDD_CHOOSE_INSTRUMENT), owner,
-                  ChooseInstrumentProc, reinterpret_cast<LPARAM>(&state));
-  return state.chosen;
+  ChooseDialog dialog(found);
+  dialog.Run(owner, IDD_CHOOSE_INSTRUMENT);
+  return dialog.chosen();
 }
 
 }  // namespace parlex2::win32

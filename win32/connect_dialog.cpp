@@ -13,20 +13,11 @@
 #include "choose_instrument_dialog.h"
 #include "connect/connection_form.h"
 #include "connect/lan_search.h"
+#include "dialog_support.h"
 #include "resource.h"
 
 namespace parlex2::win32 {
 namespace {
-
-struct ConnectDialogState {
-  explicit ConnectDialogState(Win32Ui& ui) : owner(ui) {}
-  ScopedDialogOwner owner;
-  HICON searchIcon = nullptr;
-};
-
-ConnectDialogState* StateOf(HWND dialog) {
-  return reinterpret_cast<ConnectDialogState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-}
 
 std::optional<std::string> SelectedText(HWND dialog, int id) {
   const LRESULT index = SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0);
@@ -93,9 +84,8 @@ void ApplyInterface(HWND dialog, int interfaceIndex) {
   SetDlgItemTextA(dialog, IDC_PORT_LABEL, layout.portLabel);
 }
 
-void OnInitDialog(HWND dialog, ConnectDialogState& state) {
-  SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
-  state.owner.Begin(dialog);
+// Returns the search button's icon, which the caller destroys.
+HICON OnInitDialog(HWND dialog) {
   Application& app = App();
 
   for (const char* name : kInterfaceNames)
@@ -121,11 +111,12 @@ void OnInitDialog(HWND dialog, ConnectDialogState& state) {
   SelectText(dialog, IDC_BAUD_RATE, form.baudText);
   SetIpAddress(dialog, app.link.settings.ipAddress);
 
-  state.searchIcon = static_cast<HICON>(LoadImageA(app.instance, MAKEINTRESOURCEA(IDI_INSTRUMENT),
+  auto* searchIcon = static_cast<HICON>(LoadImageA(app.instance, MAKEINTRESOURCEA(IDI_INSTRUMENT),
                                                    IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
   SendDlgItemMessageA(dialog, IDC_SEARCH_LAN, BM_SETIMAGE, IMAGE_ICON,
-                      reinterpret_cast<LPARAM>(state.searchIcon));
+                      reinterpret_cast<LPARAM>(searchIcon));
   ShowItem(dialog, IDC_TEST, true);
+  return searchIcon;
 }
 
 void OnSearch(HWND dialog) {
@@ -168,33 +159,32 @@ void OnCommand(HWND dialog, int id, int notification) {
   }
 }
 
-INT_PTR CALLBACK ConnectDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      OnInitDialog(dialog, *reinterpret_cast<ConnectDialogState*>(lParam));
-      return TRUE;
-    case WM_COMMAND:
-      OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
-      return TRUE;
-    case WM_DESTROY:
-      if (ConnectDialogState* state = StateOf(dialog)) {
-        state->owner.End();
-        if (state->searchIcon) DestroyIcon(state->searchIcon);
-        state->searchIcon = nullptr;
-      }
-      return FALSE;
+class ConnectDialog final : public ModalDialog {
+  INT_PTR OnMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM) override {
+    switch (message) {
+      case WM_INITDIALOG:
+        searchIcon_ = OnInitDialog(dialog);
+        return TRUE;
+      case WM_COMMAND:
+        OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+      case WM_DESTROY:
+        if (searchIcon_) DestroyIcon(searchIcon_);
+        searchIcon_ = nullptr;
+        return FALSE;
+    }
+    return FALSE;
   }
-  return FALSE;
-}
+
+  HICON searchIcon_ = nullptr;
+};
 
 }  // namespace
 
 void ShowConnectDialog(HWND owner) {
   INITCOMMONCONTROLSEX classes{sizeof classes, ICC_INTERNET_CLASSES | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&classes);
-  ConnectDialogState state(App().ui);
-  DialogBoxParamA(App().instance, MAKEINTRESOURCEA(IDD_CONNECT), owner, ConnectDialogProc,
-                  reinterpret_cast<LPARAM>(&state));
+  ConnectDialog().Run(owner, IDD_CONNECT);
 }
 
 }  // namespace parlex2::win32

@@ -4,68 +4,69 @@
 
 #include <cstring>
 
-#include "application.h"
+#include "dialog_support.h"
 #include "resource.h"
 
 namespace parlex2::win32 {
 namespace {
 
-struct ListDialogState {
-  ListDialogState(Win32Ui& ui, const std::string& text, bool blocked)
-      : owner(ui), rtf(text), acceptBlocked(blocked) {}
-  ScopedDialogOwner owner;
+// What EM_STREAMIN reads the document from.
+struct RtfSource {
   const std::string& rtf;
-  bool acceptBlocked;
   std::size_t streamed = 0;
 };
 
 // Hands the document to the rich edit in pieces, as EM_STREAMIN asks for it.
 DWORD CALLBACK StreamRtf(DWORD_PTR cookie, LPBYTE buffer, LONG size, LONG* done) {
-  auto* state = reinterpret_cast<ListDialogState*>(cookie);
-  const std::size_t left = state->rtf.size() - state->streamed;
+  auto* source = reinterpret_cast<RtfSource*>(cookie);
+  const std::size_t left = source->rtf.size() - source->streamed;
   const std::size_t count =
       left < static_cast<std::size_t>(size) ? left : static_cast<std::size_t>(size);
-  std::memcpy(buffer, state->rtf.data() + state->streamed, count);
-  state->streamed += count;
+  std::memcpy(buffer, source->rtf.data() + source->streamed, count);
+  source->streamed += count;
   *done = static_cast<LONG>(count);
   return 0;
 }
 
-INT_PTR CALLBACK ListProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* state = reinterpret_cast<ListDialogState*>(GetWindowLongPtrA(dialog, DWLP_USER));
-  switch (message) {
-    case WM_INITDIALOG: {
-      state = reinterpret_cast<ListDialogState*>(lParam);
-      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-      state->owner.Begin(dialog);
-      EDITSTREAM stream{};
-      stream.dwCookie = reinterpret_cast<DWORD_PTR>(state);
-      stream.pfnCallback = StreamRtf;
-      SendDlgItemMessageA(dialog, IDC_FILES_TEXT, EM_STREAMIN, SF_RTF,
-                          reinterpret_cast<LPARAM>(&stream));
-      EnableWindow(GetDlgItem(dialog, IDC_FILES_ACCEPT), !state->acceptBlocked);
-      // Accepting erases flash: it is a click or a keypress of its own, never
-      // an Enter meant for something else. Cancel is the default button and
-      // has the focus.
-      SetFocus(GetDlgItem(dialog, IDCANCEL));
-      return FALSE;  // the focus is placed
-    }
-    case WM_COMMAND:
-      switch (LOWORD(wParam)) {
-        case IDC_FILES_ACCEPT:
-          if (state && state->acceptBlocked) return TRUE;
-          [[fallthrough]];
-        case IDCANCEL:
-          EndDialog(dialog, LOWORD(wParam));
-          return TRUE;
+class ListDialog final : public ModalDialog {
+ public:
+  ListDialog(const std::string& rtf, bool acceptBlocked)
+      : rtf_(rtf), acceptBlocked_(acceptBlocked) {}
+
+ private:
+  INT_PTR OnMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM) override {
+    switch (message) {
+      case WM_INITDIALOG: {
+        RtfSource source{rtf_};
+        EDITSTREAM stream{};
+        stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
+        stream.pfnCallback = StreamRtf;
+        SendDlgItemMessageA(dialog, IDC_FILES_TEXT, EM_STREAMIN, SF_RTF,
+                            reinterpret_cast<LPARAM>(&stream));
+        EnableWindow(GetDlgItem(dialog, IDC_FILES_ACCEPT), !acceptBlocked_);
+        // Accepting erases flash: it is a click or a keypress of its own, never
+        // an Enter meant for something else. Cancel is the default button and
+        // has the focus.
+        SetFocus(GetDlgItem(dialog, IDCANCEL));
+        return FALSE;  // the focus is placed
       }
-      break;
-    case WM_DESTROY:
-      if (state) state->owner.End();
-      break;
+      case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+          case IDC_FILES_ACCEPT:
+            if (acceptBlocked_) return TRUE;
+            [[fallthrough]];
+          case IDCANCEL:
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
   }
-  return FALSE;
-}
+
+  const std::string& rtf_;
+  bool acceptBlocked_;
+};
 
 }  // namespace
 
@@ -74,9 +75,7 @@ bool ShowFirmwareFilesList(HWND owner, const std::string& rtf, bool acceptBlocke
   // counts it once more.
   static const HMODULE richEdit = LoadLibraryA("riched32.dll");
   static_cast<void>(richEdit);
-  ListDialogState state(App().ui, rtf, acceptBlocked);
-  const INT_PTR result = DialogBoxParamA(App().instance, MAKEINTRESOURCEA(IDD_FIRMWARE_FILES),
-                                         owner, ListProc, reinterpret_cast<LPARAM>(&state));
+  const INT_PTR result = ListDialog(rtf, acceptBlocked).Run(owner, IDD_FIRMWARE_FILES);
   return result == IDC_FILES_ACCEPT && !acceptBlocked;
 }
 

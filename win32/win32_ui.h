@@ -17,7 +17,8 @@ class Win32Ui final : public UserInterface {
  public:
   // The owner when no dialog is open: the main window.
   void SetOwner(HWND owner) { owners_.SetBase(owner); }
-  // A modal dialog owns what is shown while it is open; use ScopedDialogOwner.
+  // A modal dialog owns what is shown while it is open; ModalDialog pushes
+  // and pops it.
   void PushOwner(HWND dialog) { owners_.Push(dialog); }
   void PopOwner(HWND dialog) { owners_.Remove(dialog); }
   HWND Owner() const { return owners_.Current(); }
@@ -40,28 +41,5 @@ class Win32Ui final : public UserInterface {
 // Appends `text` at the end of edit control `edit` (one selection and one
 // replacement, whatever the length: each append costs a redraw).
 void AppendToEdit(HWND edit, const std::string& text);
-
-// Makes `dialog` the owner of messages and file dialogs from its
-// WM_INITDIALOG until its WM_DESTROY: call Begin and End from those two.
-class ScopedDialogOwner {
- public:
-  explicit ScopedDialogOwner(Win32Ui& ui) : ui_(ui) {}
-  ~ScopedDialogOwner() { End(); }
-  ScopedDialogOwner(const ScopedDialogOwner&) = delete;
-  ScopedDialogOwner& operator=(const ScopedDialogOwner&) = delete;
-  void Begin(HWND dialog) {
-    End();
-    dialog_ = dialog;
-    ui_.PushOwner(dialog);
-  }
-  void End() {
-    if (dialog_) ui_.PopOwner(dialog_);
-    dialog_ = nullptr;
-  }
-
- private:
-  Win32Ui& ui_;
-  HWND dialog_ = nullptr;
-};
 
 }  // namespace parlex2::win32
