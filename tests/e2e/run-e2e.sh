@@ -480,6 +480,23 @@ test_read_failure_asks_and_yes_reconnects() {
   end_test
 }
 
+test_read_failure_while_the_about_box_is_open_is_asked_over_it() {
+  sim_start || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+  ok "command" drive post "$main" 104
+  ok "About box" drive wait dialog=About
+  sim_stop  # the instrument goes away: the poll's read fails
+  ok "the question" drive wait dialog=Parlex2
+  expect_eq "$(drive owner dialog=Parlex2)" "#32770 About" "owner of the question"
+  screenshot_screen read-failure-over-about
+  ok "No" drive press dialog=Parlex2 7
+  ok "the question closes" drive gone dialog=Parlex2
+  ok "OK" drive press dialog=About 1
+  ok "the About box closes" drive gone dialog=About
+  end_test
+}
+
 test_set_date_time_sends_six_clock_commands() {
   sim_start || return
   seed_connection 2 "$sim_addr"
