@@ -161,9 +161,8 @@ void Calculator::Reply(std::optional<std::string_view> reply) {
   if (!reply) {
     check.reason = "no line received since the last command";
   } else {
-    std::string quoted(reply->substr(0, kQuotedReplyMax));
-    if (reply->size() > kQuotedReplyMax) quoted += "...";
-    check.reason = "no number in the reply \"" + quoted + "\"";
+    check.reason = "no number in the reply \"" + std::string(reply->substr(0, kQuotedReplyMax)) +
+                   (reply->size() > kQuotedReplyMax ? "\"..." : "\"");
   }
   lastCheck = std::move(check);
 }

@@ -17,10 +17,13 @@ namespace {
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
 // The suite's and test cases' class name: the script file's name without its
-// folder and extension.
-std::string SuiteName(const std::string& script) {
-  std::string name = std::filesystem::path(script).stem().string();
-  return name.empty() ? std::string("script") : name;
+// folder (after a slash or a backslash, whatever the platform) and extension.
+std::string SuiteName(std::string_view script) {
+  const std::size_t slash = script.find_last_of("/\\");
+  if (slash != std::string_view::npos) script.remove_prefix(slash + 1);
+  const std::size_t dot = script.rfind('.');
+  if (dot != std::string_view::npos && dot > 0) script = script.substr(0, dot);
+  return script.empty() ? std::string("script") : std::string(script);
 }
 
 std::string TwoDigits(int value) {
