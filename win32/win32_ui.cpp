@@ -70,7 +70,7 @@ void Win32Ui::EndWait() {
 }
 
 std::optional<std::string> Win32Ui::RunFileDialog(const FileDialogOptions& options, bool save,
-                                                   int* fileType) {
+                                                  int* fileType) {
   // "Name\0pattern\0\0": the dialog's filter list.
   std::string filter = options.filterName;
   filter.push_back('\0');

@@ -21,8 +21,7 @@ std::vector<std::string> SplitText(std::string_view text, char separator) {
   return fields;
 }
 
-bool ReadTextLine(std::istream& in, std::string& line, std::size_t bufferSize,
-                  bool* lineFeedRead) {
+bool ReadTextLine(std::istream& in, std::string& line, std::size_t bufferSize, bool* lineFeedRead) {
   line.clear();
   if (lineFeedRead) *lineFeedRead = false;
   if (bufferSize < 2) return false;

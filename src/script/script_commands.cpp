@@ -101,9 +101,9 @@ int ParseSecondsArgument(std::string_view line) {
 }
 
 bool IsScriptCommand(std::string_view line) {
-  static constexpr std::string_view kKeywords[] = {"beep", "pause", "reply",  "clear",
-                                                   "wait", "echo",  "time",   "bincon",
-                                                   "print", "fast", "normal", "slow"};
+  static constexpr std::string_view kKeywords[] = {"beep",  "pause", "reply",  "clear",
+                                                   "wait",  "echo",  "time",   "bincon",
+                                                   "print", "fast",  "normal", "slow"};
   if (line.empty() || line.front() != '#') return false;
   for (std::string_view keyword : kKeywords) {
     if (StartsWithNoCase(line.substr(1), keyword)) return true;

@@ -8,11 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
-
-#include <nlohmann/json.hpp>
 
 #include "support/command_posix.h"
 #include "support/report_schemas_posix.h"
@@ -192,8 +191,13 @@ TEST_F(CliRunTest, ReportsAreWrittenHoweverTheRunEnds) {
       {"passed", {}, "#fast\n\"volt?\n=2\n=1\n=reply\n=test,out\n", "", 0, "passed", 1},
       {"stopped at a failure", {}, "=stop,onfail\n=1\n=2\n=test,hi\n\"never\n", "", 3, "failed", 1},
       {"abandoned at a #wait", {}, "=2\n=1\n=test,hi\n#wait\n=test,hi\n", "q\\n", 5, "stopped", 1},
-      {"connection lost", {"--drop-after", "2"}, "#fast\n\"volt?\n\"curr?\n=1\n=2\n=test,hi\n", "",
-       1, "connection_lost", 1},
+      {"connection lost",
+       {"--drop-after", "2"},
+       "#fast\n\"volt?\n\"curr?\n=1\n=2\n=test,hi\n",
+       "",
+       1,
+       "connection_lost",
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -220,8 +224,9 @@ TEST_F(CliRunTest, ReportsAreWrittenHoweverTheRunEnds) {
     EXPECT_EQ(report["status"], c.reportStatus);
     EXPECT_EQ(report["tests"].size(), static_cast<std::size_t>(c.tests));
     EXPECT_FALSE(report["finished"].is_null());
-    EXPECT_NE(ReadFile(xml).find("<property name=\"status\" value=\"" + std::string(c.reportStatus)),
-              std::string::npos);
+    EXPECT_NE(
+        ReadFile(xml).find("<property name=\"status\" value=\"" + std::string(c.reportStatus)),
+        std::string::npos);
   }
 }
 
@@ -243,9 +248,8 @@ TEST_F(CliRunTest, BadRepliesNeverPassAndAnyCommentGivesValidReports) {
   }
   const std::string xml = (dir_ / "bad.xml").string();
   const std::string json = (dir_ / "bad.json").string();
-  const auto run =
-      RunCli("--lan 127.0.0.67 run " + Script("bad.txt", script) + " --junit " + xml + " --json " +
-             json);
+  const auto run = RunCli("--lan 127.0.0.67 run " + Script("bad.txt", script) + " --junit " + xml +
+                          " --json " + json);
   ASSERT_TRUE(sim.Stop());
   EXPECT_EQ(run.status, 3);
   const auto junit = testing::CheckJUnitReport(xml);
@@ -273,14 +277,15 @@ TEST_F(CliRunTest, UnwritableReportGivesItsOwnStatusAndTheRunsResult) {
   const std::string json = (dir_ / "plain" / "r.json").string();
   const auto run = testing::RunCommand(
       std::string(PARLEX2_PATH) + " --lan 127.0.0.68 run " +
-      Script("s.txt", "Supply\n\"volt?\n=3\n=2\n=reply\n=test,out\n") + " --junit " + xml + " --json " +
-      json + " </dev/null 2>" + (dir_ / "err.txt").string());
+      Script("s.txt", "Supply\n\"volt?\n=3\n=2\n=reply\n=test,out\n") + " --junit " + xml +
+      " --json " + json + " </dev/null 2>" + (dir_ / "err.txt").string());
   ASSERT_TRUE(sim.Stop());
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.out, "> volt?\n1.234\n");
   const std::string err = ReadFile(dir_ / "err.txt");
   EXPECT_EQ(err.rfind("parlex2: failed: line 6 (Supply): out: 1.234 is outside 2 .. 3\n"
-                      "parlex2: cannot write the JSON report " + json + ": ",
+                      "parlex2: cannot write the JSON report " +
+                          json + ": ",
                       0),
             0u)
       << err;

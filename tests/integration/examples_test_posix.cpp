@@ -7,13 +7,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "sim/intel_hex.h"
-#include <nlohmann/json.hpp>
-
 #include "support/command_posix.h"
 #include "support/report_schemas_posix.h"
 #include "support/simulator.h"
@@ -132,9 +131,10 @@ TEST_F(ExamplesTest, MeasureSupplyTestsReadingsAndLeavesValidReports) {
                          "--reading", "curr?=0.532", "--reading", "temp?=41.7"},
                         &error))
       << error;
-  const auto run = RunCommand("cd '" + dir_.string() + "' && " + PARLEX2_PATH +
-                              " --lan 127.0.47.4 run '" + (kExamples / "measure_supply.txt").string() +
-                              "' --junit supply.xml --json supply.json </dev/null 2>stderr.txt");
+  const auto run =
+      RunCommand("cd '" + dir_.string() + "' && " + PARLEX2_PATH + " --lan 127.0.47.4 run '" +
+                 (kExamples / "measure_supply.txt").string() +
+                 "' --junit supply.xml --json supply.json </dev/null 2>stderr.txt");
   ASSERT_TRUE(sim.Stop());
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.out,

@@ -123,12 +123,28 @@ TEST(ScriptCalculator, TestsRecordTheirValueLimitsAndVerdict) {
   const Case cases[] = {
       {{"10", "11", "test,hi"}, "hi", 11, none, 10, false, "11 is above the upper limit 10"},
       {{"10", "9.5", "test,hi"}, "hi", 9.5, none, 10, true, ""},
-      {{"4.75", "4.6", "test,lo"}, "lo", 4.6, 4.75, none, false, "4.6 is below the lower limit 4.75"},
+      {{"4.75", "4.6", "test,lo"},
+       "lo",
+       4.6,
+       4.75,
+       none,
+       false,
+       "4.6 is below the lower limit 4.75"},
       {{"20", "10", "21", "test,out"}, "out", 21, 10, 20, false, "21 is outside 10 .. 20"},
       {{"20", "10", "15", "test,in"}, "in", 15, 10, 20, false, "15 is inside 10 .. 20"},
-      {{"20", "10", "-1", "sqrt", "test,out"}, "out", none, 10, 20, false,
+      {{"20", "10", "-1", "sqrt", "test,out"},
+       "out",
+       none,
+       10,
+       20,
+       false,
        "no value to test against 10 .. 20"},
-      {{"5", "-1", "sqrt", "test,hi"}, "hi", none, none, 5, false,
+      {{"5", "-1", "sqrt", "test,hi"},
+       "hi",
+       none,
+       none,
+       5,
+       false,
        "no value to test against the upper limit 5"},
       {{"10", "11", "test,HI"}, nullptr, 0, 0, 0, true, ""},
       {{"10", "11", "test,hi", "drop"}, nullptr, 0, 0, 0, true, ""},  // only the line's own
@@ -237,8 +253,8 @@ TEST(ScriptCalculator, ReplyPushesTheReadingAndAMissingOneFails) {
 TEST(ScriptCalculator, StoreCopiesXIntoASlotAndRecallBringsItBack) {
   Calculator calc;
   calc.calcStack = {2.5, 7, 8, 9};
-  for (const char* op : {"store,1", "store,100", "store,0", "store,101", "store,x", "Store,2",
-                         "store, 50"}) {
+  for (const char* op :
+       {"store,1", "store,100", "store,0", "store,101", "store,x", "Store,2", "store, 50"}) {
     calc.Execute(op);
   }
   ExpectStack(calc.calcStack, 2.5, 7, 8, 9, "store changes no register");

@@ -40,27 +40,27 @@ std::string ReadFile(const std::string& path) {
 TEST(ScriptRecord, TestsAreNamedAfterTheCommentAboveThemAndCarryTheirFileLines) {
   TempFolder folder;
   const std::string path = folder.File("named.txt");
-  std::ofstream(path, std::ios::binary) << "Header comment\r\n"   // 1
-                                           "\r\n"                 // 2
-                                           "#fast\r\n"            // 3
-                                           "=1\n=2\n=test,hi\n"   // 4..6
+  std::ofstream(path, std::ios::binary) << "Header comment\r\n"       // 1
+                                           "\r\n"                     // 2
+                                           "#fast\r\n"                // 3
+                                           "=1\n=2\n=test,hi\n"       // 4..6
                                            "  Supply voltage \t\r\n"  // 7
-                                           "#echo,not a name\r\n"  // 8
-                                           "\r\n\r\n"              // 9, 10
-                                           "=5\n=test,lo\n"        // 11, 12
-                                           "# Load current\n"      // 13
-                                           "=test,in\n"            // 14
-                                           " \t \n"                // 15: blank, no name
-                                           "\"x\n=test,out\n";     // 16, 17
+                                           "#echo,not a name\r\n"     // 8
+                                           "\r\n\r\n"                 // 9, 10
+                                           "=5\n=test,lo\n"           // 11, 12
+                                           "# Load current\n"         // 13
+                                           "=test,in\n"               // 14
+                                           " \t \n"                   // 15: blank, no name
+                                           "\"x\n=test,out\n";        // 16, 17
   FakeShell shell;
   ASSERT_TRUE(shell.engine.LoadScript(path));
   shell.state.scriptState = kScriptStopped;
   shell.Press(IDC_RUN);
   shell.RunUntilStopped();
   EXPECT_EQ(TestsOf(shell.engine.record()), (std::vector<Named>{{"Header comment", 6, false},
-                                                                 {"Supply voltage", 12, true},
-                                                                 {"Load current", 14, true},
-                                                                 {"Load current", 17, false}}));
+                                                                {"Supply voltage", 12, true},
+                                                                {"Load current", 14, true},
+                                                                {"Load current", 17, false}}));
   EXPECT_EQ(shell.engine.record().script, path);
 
   // No comment above: "line N", the list's line when it was not loaded from a file.
@@ -75,12 +75,12 @@ TEST(ScriptRecord, ReplyReadsTheLineThatAnsweredTheScriptsLastCommand) {
   shell.peer->respond = [](MemoryPeer& peer, const std::string& bytes) {
     if (bytes == "volt?\n") peer.Queue("+4.98765E+00\r\n");
     if (bytes == "curr?\n") peer.Queue("I=0.5 A\r\nOVERRANGE\r\n");  // the last line counts
-    if (bytes == "bvolt?\n") peer.Queue("\x81'>;\r\n");  // 1.234 as a binary value
+    if (bytes == "bvolt?\n") peer.Queue("\x81'>;\r\n");              // 1.234 as a binary value
   };
   shell.peer->Queue("9.9\r\n");  // before the run: answers none of its commands
   shell.RunFor(5);
-  shell.Load({"=reply", "\"volt?", "=reply", "=store,1", "\"curr?", "=reply", "\"quiet",
-              "#pause,1", "=reply", "\"bvolt?", "=reply", "=[1]"});
+  shell.Load({"=reply", "\"volt?", "=reply", "=store,1", "\"curr?", "=reply", "\"quiet", "#pause,1",
+              "=reply", "\"bvolt?", "=reply", "=[1]"});
   shell.Press(IDC_RUN);
   shell.RunUntilStopped();
 
@@ -112,11 +112,15 @@ TEST(ScriptRecord, StatusSaysHowTheRunEnded) {
   const Case cases[] = {
       {"passed", {"=2", "=1", "=test,hi"}, RunStatus::Passed, 1},
       {"failed, counted at the end", {"=1", "=2", "=test,hi", "#echo"}, RunStatus::Failed, 1},
-      {"stopped at a failure", {"=stop,onfail", "=1", "=2", "=test,hi", "=test,hi"},
-       RunStatus::Failed, 1},
+      {"stopped at a failure",
+       {"=stop,onfail", "=1", "=2", "=test,hi", "=test,hi"},
+       RunStatus::Failed,
+       1},
       {"paused at a #wait", {"=2", "=1", "=test,hi", "#wait", "\"x"}, RunStatus::Stopped, 1},
       {"a NaN passes no test, though it counts no failure",
-       {"=5", "=-1", "=sqrt", "=test,hi"}, RunStatus::Failed, 1},
+       {"=5", "=-1", "=sqrt", "=test,hi"},
+       RunStatus::Failed,
+       1},
       {"no test at all", {"\"x"}, RunStatus::Passed, 0},
   };
   for (const Case& c : cases) {
@@ -245,9 +249,8 @@ TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
   shell.ui.files = {folder.File("plain/r.xml")};
   shell.Press(ID_RESULT_SAVE_REPORT);
   ASSERT_EQ(shell.ui.messages.size(), 1u);
-  EXPECT_EQ(shell.ui.messages[0].text.rfind(kReportNotWrittenMessage + folder.File("plain/r.xml") +
-                                                ": ",
-                                            0),
+  EXPECT_EQ(shell.ui.messages[0].text.rfind(
+                kReportNotWrittenMessage + folder.File("plain/r.xml") + ": ", 0),
             0u)
       << shell.ui.messages[0].text;
 

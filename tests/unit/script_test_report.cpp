@@ -2,8 +2,6 @@
 // that is not clean UTF-8, and the line a failed test prints. Their validity
 // against the published schemas is checked with xmllint and jsonschema by the
 // integration suite.
-#include "script/test_report.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +9,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "script/test_report.h"
 #include "support/temp_folder.h"
 
 namespace parlex2::testing {
@@ -40,8 +39,8 @@ RunRecord Record() {
        At(9, 5, 31, 0), 1800},
       {std::string("Load\x01 current \xFF\xC3\xA9"), 31, "hi", 0.532, kNone, 0.5, false,
        "0.532 is above the upper limit 0.5", At(9, 5, 32, 500), 3300},
-      {"line 40", 40, "reply", kNone, kNone, kNone, false,
-       "no number in the reply \"OVER\x02\"", At(9, 5, 33, 0), 3800},
+      {"line 40", 40, "reply", kNone, kNone, kNone, false, "no number in the reply \"OVER\x02\"",
+       At(9, 5, 33, 0), 3800},
   };
   record.transcript = "> volt?\r\n+4.98765E+00\r\n\x81\x1B[0m\r\n";
   return record;
@@ -52,11 +51,11 @@ TEST(TestReport, ValidUtf8ReplacesEveryByteOutsideWellFormedSequences) {
       {"plain text", "plain text"},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
       {"\xFF", kBad},
-      {"a\xC3", "a" + kBad},                          // cut short
-      {"\xE2\x82z", kBad + kBad + "z"},               // cut short inside
-      {"\xC0\xAF", kBad + kBad},                      // overlong '/'
-      {"\xE0\x80\xAF", kBad + kBad + kBad},           // overlong, three bytes
-      {"\xED\xA0\x80", kBad + kBad + kBad},           // a surrogate
+      {"a\xC3", "a" + kBad},                            // cut short
+      {"\xE2\x82z", kBad + kBad + "z"},                 // cut short inside
+      {"\xC0\xAF", kBad + kBad},                        // overlong '/'
+      {"\xE0\x80\xAF", kBad + kBad + kBad},             // overlong, three bytes
+      {"\xED\xA0\x80", kBad + kBad + kBad},             // a surrogate
       {"\xF4\x90\x80\x80", kBad + kBad + kBad + kBad},  // above U+10FFFF
       {std::string("\0\x7F", 2), std::string("\0\x7F", 2)},
   };

@@ -175,8 +175,7 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   for (const std::string& text : readings) {
     Reading reading;
     if (!ParseReading(text, reading)) {
-      err << "--reading: expected COMMAND=VALUE or COMMAND=NUMBER~AMPLITUDE, got " << text
-          << "\n";
+      err << "--reading: expected COMMAND=VALUE or COMMAND=NUMBER~AMPLITUDE, got " << text << "\n";
       return 2;
     }
     instrument.readings.push_back(std::move(reading));
