@@ -16,6 +16,7 @@
 #include "common/command_ids.h"
 #include "script/script_engine.h"
 #include "script/script_file.h"
+#include "script/test_report.h"
 
 namespace parlex2::cli {
 namespace {
@@ -24,11 +25,29 @@ namespace {
 constexpr int kExitTestFailed = 3;
 constexpr int kExitSendFailed = 4;
 constexpr int kExitAbandoned = 5;
+constexpr int kExitReportNotWritten = 6;
 
 struct RunOptions {
   std::string script;
   bool interactive = false;
+  std::string junit;  // --junit FILE
+  std::string json;   // --json FILE
 };
+
+const char* ExitMeaning(int status) {
+  switch (status) {
+    case kExitOk:
+      return "it ran to its end with no failed test";
+    case kExitTestFailed:
+      return "a test failed";
+    case kExitSendFailed:
+      return "a send failed";
+    case kExitAbandoned:
+      return "abandoned at a #wait";
+    default:
+      return "the connection broke";
+  }
+}
 
 class HeadlessRun {
  public:
@@ -36,9 +55,14 @@ class HeadlessRun {
       : link_(link), host_(link, ctx.ui, std::cout), shell_(link, host_, window_) {}
 
   // The script-file test and the list, as the Script menu item loads them.
-  bool Load(const std::string& path) {
-    shell_.engine().scriptPath = path;
-    return LoadScriptFile(host_, path, true);
+  bool Load(const std::string& path) { return shell_.engine().LoadScript(path); }
+
+  // The run's record as the reports hold it, once Run has returned `status`.
+  RunRecord Record(int status) {
+    RunRecord record = shell_.engine().RecordForReport();
+    // Replies lost with the link may have held failures: the run passed nothing.
+    if (linkLost_ || status == kExitConnection) record.status = RunStatus::ConnectionLost;
+    return record;
   }
 
   int Run(bool interactive) {
@@ -49,6 +73,7 @@ class HeadlessRun {
     shell_.RunCommand(IDC_RUN, 0);  // the Run button
     for (;;) {
       shell_.Timer();
+      PrintFailedTests();
       const StopReason reason = shell_.engine().lastStopReason();
       HandlePosted();
       if (state.scriptState != kScriptRunning) {
@@ -117,6 +142,17 @@ class HeadlessRun {
     }
   }
 
+  // Each failed test on standard error as it is recorded, so that a failure
+  // shows without a report.
+  void PrintFailedTests() {
+    const std::vector<TestRecord>& tests = shell_.engine().record().tests;
+    if (tests.size() < printedTests_) printedTests_ = 0;  // a new record
+    for (; printedTests_ < tests.size(); ++printedTests_) {
+      const TestRecord& test = tests[printedTests_];
+      if (!test.passed) PrintError("failed: " + FailedTestLine(test));
+    }
+  }
+
   // A #wait: Enter continues, q and Enter (or the end of input) abandons.
   bool AskToContinue() {
     std::cerr << "Press Enter to continue, or q and Enter to abandon the script" << std::endl;
@@ -127,10 +163,29 @@ class HeadlessRun {
 
   InstrumentLink& link_;
   bool linkLost_ = false;  // a read failed while the script ran
+  std::size_t printedTests_ = 0;
   ConsoleShellHost host_;
   ShellWindow window_;  // no window: the shell's window calls do nothing
   Shell shell_;
 };
+
+// Writes the reports asked for. False when one could not be written (said on
+// standard error; the others are written all the same).
+bool WriteReports(const RunRecord& record, const RunOptions& options) {
+  bool written = true;
+  const std::pair<const std::string*, ReportFormat> reports[] = {
+      {&options.junit, ReportFormat::JUnit}, {&options.json, ReportFormat::Json}};
+  for (const auto& [path, format] : reports) {
+    if (path->empty()) continue;
+    if (auto error = WriteReportFile(*path, ReportText(record, format))) {
+      PrintError(std::string("cannot write the ") +
+                 (format == ReportFormat::Json ? "JSON" : "JUnit") + " report " + *path + ": " +
+                 *error);
+      written = false;
+    }
+  }
+  return written;
+}
 
 int RunScriptFile(Context& ctx, const RunOptions& options) {
   InstrumentLink link;
@@ -140,6 +195,11 @@ int RunScriptFile(Context& ctx, const RunOptions& options) {
   if (int status = ctx.OpenLink(link)) return status;
   const int status = run.Run(options.interactive);
   link.Close();
+  if (!WriteReports(run.Record(status), options)) {
+    PrintError("the run itself ended with status " + std::to_string(status) + ": " +
+               ExitMeaning(status));
+    return kExitReportNotWritten;
+  }
   return status;
 }
 
@@ -149,12 +209,21 @@ const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
       "run",
       "run a script file against the instrument; exit status 0 when it ran to its end with no "
       "failed test, 3 when a test failed, 4 when a send failed on a connection that held, 5 "
-      "when abandoned at a #wait, 1 when the file is no script or the connection failed or "
-      "broke");
+      "when abandoned at a #wait, 6 when a report could not be written, 1 when the file is no "
+      "script or the connection failed or broke; each failed test is printed on standard "
+      "error");
   sub->add_option("SCRIPT", options->script, "the script file")->required();
   sub->add_flag("--interactive", options->interactive,
                 "stop at each #wait until Enter is pressed (q and Enter abandons the script); "
                 "without it a #wait continues at once");
+  sub->add_option("--junit", options->junit,
+                  "write the run's record as a JUnit XML report to FILE at the end of the run "
+                  "(however it ended)")
+      ->type_name("FILE");
+  sub->add_option("--json", options->json,
+                  "write the run's record as a JSON report to FILE at the end of the run "
+                  "(however it ended)")
+      ->type_name("FILE");
   sub->callback([&ctx, options] { ctx.exitCode = RunScriptFile(ctx, *options); });
 });
 

@@ -69,7 +69,8 @@ void Win32Ui::EndWait() {
     SetCursor(restoreCursor_ ? restoreCursor_ : LoadCursor(nullptr, IDC_ARROW));
 }
 
-std::optional<std::string> Win32Ui::RunFileDialog(const FileDialogOptions& options, bool save) {
+std::optional<std::string> Win32Ui::RunFileDialog(const FileDialogOptions& options, bool save,
+                                                  int* fileType) {
   // "Name\0pattern\0\0": the dialog's filter list.
   std::string filter = options.filterName;
   filter.push_back('\0');
@@ -103,6 +104,7 @@ std::optional<std::string> Win32Ui::RunFileDialog(const FileDialogOptions& optio
     dialog.Flags |= OFN_FILEMUSTEXIST;
     if (!GetOpenFileNameA(&dialog)) return std::nullopt;
   }
+  if (fileType) *fileType = static_cast<int>(dialog.nFilterIndex);
   return std::string(name);
 }
 
@@ -112,6 +114,13 @@ std::optional<std::string> Win32Ui::ChooseFileToOpen(const FileDialogOptions& op
 
 std::optional<std::string> Win32Ui::ChooseFileToSave(const FileDialogOptions& options) {
   return RunFileDialog(options, true);
+}
+
+std::optional<SaveFileChoice> Win32Ui::ChooseFileAndTypeToSave(const FileDialogOptions& options) {
+  int fileType = 1;
+  std::optional<std::string> path = RunFileDialog(options, true, &fileType);
+  if (!path) return std::nullopt;
+  return SaveFileChoice{std::move(*path), fileType};
 }
 
 void AppendToEdit(HWND edit, const std::string& text) {

@@ -29,9 +29,13 @@ class Win32Ui final : public UserInterface {
   void EndWait() override;
   std::optional<std::string> ChooseFileToOpen(const FileDialogOptions& options) override;
   std::optional<std::string> ChooseFileToSave(const FileDialogOptions& options) override;
+  std::optional<SaveFileChoice> ChooseFileAndTypeToSave(const FileDialogOptions& options) override;
 
  private:
-  std::optional<std::string> RunFileDialog(const FileDialogOptions& options, bool save);
+  // The chosen path; `fileType`, when given, receives the chosen filter's
+  // number (from 1).
+  std::optional<std::string> RunFileDialog(const FileDialogOptions& options, bool save,
+                                           int* fileType = nullptr);
 
   OwnerStack<HWND> owners_;
   int waitDepth_ = 0;

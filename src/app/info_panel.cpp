@@ -166,6 +166,27 @@ std::vector<InfoSpan> BuildInfoPanel(const ConnectionSettings& settings, const I
   return spans;
 }
 
+std::optional<InstrumentIdentity> ReportIdentity(const InstrumentInfo& info) {
+  if (!info.connected || info.modelNumber == kModelNotIdentified ||
+      info.modelNumber == kModelBootcode) {
+    return std::nullopt;
+  }
+  const auto idn = SplitText(info.idnReply, ',');
+  const auto version = SplitText(info.versionReply, ',');
+  auto field = [](const std::vector<std::string>& fields, std::size_t index) {
+    return index < fields.size() ? fields[index] : std::string();
+  };
+  InstrumentIdentity id;
+  id.model = field(idn, 1);
+  id.serialNumber = field(idn, 2);
+  id.type = field(version, 1);
+  id.mainRelease = field(version, 2);
+  id.fpgaRelease = field(version, 3);
+  id.dspRelease = field(version, 4);
+  id.bootRelease = field(version, 5);
+  return id;
+}
+
 std::string RenderInfoPanelText(const std::vector<InfoSpan>& spans,
                                 std::string (*markWarning)(std::string_view)) {
   std::string out;

@@ -4,11 +4,13 @@
 // the command line prints them with RenderInfoPanelText.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/clock.h"
+#include "script/run_record.h"
 
 namespace parlex2 {
 
@@ -54,6 +56,11 @@ int MonthFromName(std::string_view name);
 // an unreadable date never delays the warning.
 CalendarDate CalibrationDueDate(std::string_view day, std::string_view monthName,
                                 std::string_view year);
+
+// What a run's record names as the instrument: the fields the panel shows
+// (model and serial number from the *IDN? reply, type and releases from the
+// version? reply). Nothing when `info` identified no model.
+std::optional<InstrumentIdentity> ReportIdentity(const InstrumentInfo& info);
 
 // The panel as terminal text: headings and plain spans as they are, each
 // warning through `markWarning` (for example red on a terminal).

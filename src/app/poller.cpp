@@ -41,6 +41,7 @@ std::size_t PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBu
       if (line.rawLength > 0) {
         shown += line.text;
         shown += "\r\n";
+        state.lastReceivedLine = line.text;
       }
       AddReceived(state.receivedCount, line.rawLength);
     }

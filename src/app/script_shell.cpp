@@ -46,8 +46,7 @@ OpenScriptResult OpenScript(ScriptEngine& engine, bool connected) {
     return OpenScriptResult::NotOpened;
   }
   state.scriptState = kScriptStopped;
-  engine.scriptPath = path;
-  LoadScriptFile(engine.host(), engine.scriptPath, true);
+  engine.LoadScript(path);
   return OpenScriptResult::Opened;
 }
 

@@ -13,6 +13,7 @@
 #include "common/ui.h"
 #include "connect/identify.h"
 #include "link/instrument_link.h"
+#include "script/test_report.h"
 
 namespace parlex2 {
 namespace {
@@ -107,6 +108,9 @@ bool Shell::RunCommand(int id, int mark) {
     case ID_RESULT_SAVE:
       SaveResults();
       return true;
+    case ID_RESULT_SAVE_REPORT:
+      SaveTestReport();
+      return true;
     case IDC_SEND:
       Send();
       return true;
@@ -148,6 +152,7 @@ void Shell::Timer() {
                      PollByteLimit(host_.ResultsLength()));
   }
   engine_.Tick();
+  UpdateReportMenu();
 }
 
 void Shell::Layout() {
@@ -166,6 +171,7 @@ void Shell::Connect(int mark) {
   }
   host_.PostCommand(ID_CONNECTION_CHANGED, 0);
   lineBuffer_.Clear();
+  engine_.instrument = ReportIdentity(link_.info);
   if (!connected()) {
     // A failed attempt may have left the port open: free it.
     link_.Close();
@@ -178,6 +184,7 @@ void Shell::Connect(int mark) {
 }
 
 void Shell::Disconnect(int mark) {
+  if (mark != 0) engine_.NoteConnectionLost();  // a read failed
   EnableInstrumentMenu(false);
   link_.Close();
   state_.pollingEnabled = false;
@@ -243,6 +250,32 @@ void Shell::SaveResults() {
     return;
   }
   WriteResultsFile(*path, host_.ResultsText());  // a failed write is not reported
+}
+
+void Shell::SaveTestReport() {
+  if (engine_.record().tests.empty()) return;
+  FileDialogOptions options;
+  options.title = "Save Test Report";
+  options.filterName = "JUnit XML (*.xml)";
+  options.filterPattern = "*.xml";
+  options.moreFilters = {{"JSON (*.json)", "*.json"}};
+  options.defaultExtension = "xml";
+  options.confirmOverwrite = true;
+  const std::optional<SaveFileChoice> choice = host_.Ui().ChooseFileAndTypeToSave(options);
+  if (!choice || choice->path.empty()) return;  // cancelled
+  const RunRecord record = engine_.RecordForReport();
+  const ReportFormat format = ReportFormatFor(choice->path, choice->fileType);
+  if (auto error = WriteReportFile(choice->path, ReportText(record, format))) {
+    host_.Ui().ShowMessage(kReportNotWrittenMessage + choice->path + ": " + *error, kProductName,
+                           MessageIcon::Warning, MessageButtons::Ok);
+  }
+}
+
+void Shell::UpdateReportMenu() {
+  const bool enabled = !engine_.record().tests.empty();
+  if (enabled == reportMenuEnabled_) return;
+  reportMenuEnabled_ = enabled;
+  window_.SetMenuItemEnabled(ID_RESULT_SAVE_REPORT, enabled);
 }
 
 void Shell::Send() {

@@ -45,6 +45,8 @@ inline constexpr char kReadFailedQuestion[] =
     "A problem has occurred trying to read data from the instrument. Would you like to attempt "
     "to re-establish communications?";
 inline constexpr char kNoSaveFileMessage[] = "Unable to create text file";
+// Followed by the file's path, a colon and the reason.
+inline constexpr char kReportNotWrittenMessage[] = "Unable to write the test report ";
 
 // The title of a connected window: the base title, five blanks, "LAN", "USB"
 // or "SER", then ",Bootcode Instrument" for a boot-code instrument, the
@@ -112,6 +114,8 @@ class Shell {
   void HistoryNext();
   void ShowRecalled(const std::optional<std::string>& text);
   void SaveResults();
+  void SaveTestReport();
+  void UpdateReportMenu();
   void Send();
   void ClearResults();
   void ConvertBinary();
@@ -132,6 +136,7 @@ class Shell {
   CommandHistory history_;
   ScriptEngine engine_;
   WindowSize reference_;
+  bool reportMenuEnabled_ = false;  // Save Test Report... (greyed at start)
 };
 
 }  // namespace parlex2

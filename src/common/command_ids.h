@@ -20,6 +20,7 @@
 #define ID_SCRIPT 32777
 #define ID_CONVERT_BINARY 32778
 #define ID_COMMS_LOG 32779
+#define ID_RESULT_SAVE_REPORT 32784  // "Save Test Report...": the last run's record
 
 // Internal commands (never on the menu)
 #define ID_CONNECTION_CHANGED 122

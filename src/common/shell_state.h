@@ -7,6 +7,9 @@
 // worker starts and restores it after the worker has ended).
 #pragma once
 
+#include <optional>
+#include <string>
+
 namespace parlex2 {
 
 // Values of ShellState::scriptState.
@@ -23,6 +26,11 @@ struct ShellState {
   int receivedCount = 0;
   bool convertBinary = true;    // the "Convert Binary" menu item, checked at start
   bool pollingEnabled = false;  // the poller may read the link
+  // The last non-empty line the poller received, as the pane shows it
+  // (binary values converted while convertBinary is on) but without anything
+  // the pane adds around it. The script engine empties it when it sends a
+  // command and when a run starts; "=reply" reads a number from it.
+  std::optional<std::string> lastReceivedLine;
 };
 
 }  // namespace parlex2

@@ -21,8 +21,9 @@ std::vector<std::string> SplitText(std::string_view text, char separator) {
   return fields;
 }
 
-bool ReadTextLine(std::istream& in, std::string& line, std::size_t bufferSize) {
+bool ReadTextLine(std::istream& in, std::string& line, std::size_t bufferSize, bool* lineFeedRead) {
   line.clear();
+  if (lineFeedRead) *lineFeedRead = false;
   if (bufferSize < 2) return false;
   const std::size_t limit = bufferSize - 1;
   std::istream::sentry ok(in, true);
@@ -37,7 +38,10 @@ bool ReadTextLine(std::istream& in, std::string& line, std::size_t bufferSize) {
     }
     readAny = true;
     line.push_back(static_cast<char>(c));
-    if (c == '\n') break;
+    if (c == '\n') {
+      if (lineFeedRead) *lineFeedRead = true;
+      break;
+    }
   }
   if (!readAny) {
     in.setstate(std::ios::failbit);

@@ -18,8 +18,11 @@ std::vector<std::string> SplitText(std::string_view text, char separator);
 // Reads one line of at most `bufferSize` - 1 characters (fgets semantics: the
 // read stops after a line feed or when the buffer would be full), then cuts the
 // text at its last carriage return and then at its last line feed. Returns
-// false at the end of the stream when nothing was read.
-bool ReadTextLine(std::istream& in, std::string& line, std::size_t bufferSize);
+// false at the end of the stream when nothing was read. `lineFeedRead`, when
+// given, tells whether the read ended at a line feed (a longer line goes on in
+// the next read).
+bool ReadTextLine(std::istream& in, std::string& line, std::size_t bufferSize,
+                  bool* lineFeedRead = nullptr);
 
 // atoi semantics: leading white space, an optional sign, then decimal digits up
 // to the first other character; no digits give 0. Values beyond the range of

@@ -30,6 +30,13 @@ struct FileDialogOptions {
   bool confirmOverwrite = false;
 };
 
+// A file chosen in a save dialog with the file type chosen beside it: the
+// number of the filter from 1 (filterName's is 1, moreFilters follow).
+struct SaveFileChoice {
+  std::string path;
+  int fileType = 1;
+};
+
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
@@ -50,6 +57,13 @@ class UserInterface {
   }
   virtual std::optional<std::string> ChooseFileToSave(const FileDialogOptions&) {
     return std::nullopt;
+  }
+  // The same dialog, telling also which file type was chosen; a front end
+  // whose dialog has no file types reports the first.
+  virtual std::optional<SaveFileChoice> ChooseFileAndTypeToSave(const FileDialogOptions& options) {
+    std::optional<std::string> path = ChooseFileToSave(options);
+    if (!path) return std::nullopt;
+    return SaveFileChoice{std::move(*path), 1};
   }
 };
 

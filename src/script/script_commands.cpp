@@ -100,6 +100,17 @@ int ParseSecondsArgument(std::string_view line) {
   return seconds * 1000;
 }
 
+bool IsScriptCommand(std::string_view line) {
+  static constexpr std::string_view kKeywords[] = {"beep",  "pause", "reply",  "clear",
+                                                   "wait",  "echo",  "time",   "bincon",
+                                                   "print", "fast",  "normal", "slow"};
+  if (line.empty() || line.front() != '#') return false;
+  for (std::string_view keyword : kKeywords) {
+    if (StartsWithNoCase(line.substr(1), keyword)) return true;
+  }
+  return false;
+}
+
 int RunScriptCommand(std::string_view line, ScriptEngine& engine) {
   const std::string_view word = line.substr(1);  // after the '#'
   // Tried in this order; none of the keywords begins another.

@@ -19,4 +19,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view keyword);
 // Runs one "#" line. Returns the extra delay before the next line (ms).
 int RunScriptCommand(std::string_view line, ScriptEngine& engine);
 
+// True for a "#" line that begins with one of the twelve keywords; any other
+// "#" line is a comment.
+bool IsScriptCommand(std::string_view line);
+
 }  // namespace parlex2

@@ -14,10 +14,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "common/shell_state.h"
 #include "script/calculator.h"
+#include "script/run_record.h"
 #include "script/shell_host.h"
 
 namespace parlex2 {
@@ -52,6 +55,24 @@ class ScriptEngine {
   // The wait for a reply of a query or a "#reply" line.
   void StartReplyWait();
 
+  // Loads a script file into the list, as the Script menu item does (the
+  // script-file test with its messages), and keeps `path` and the file line
+  // of every list line for the run's record. True when the file passed.
+  bool LoadScript(const std::string& path);
+
+  // The record of the current run, or of the last one: started afresh when a
+  // run starts from the first line, filled by every test line that runs, and
+  // closed with the run's status whenever the run stops.
+  const RunRecord& record() const { return record_; }
+  // The record as a report holds it: with the results pane's text now, and
+  // "stopped" for a run the user stopped.
+  RunRecord RecordForReport();
+  // A read from the instrument failed: a run going on ends as "connection lost".
+  void NoteConnectionLost();
+  // The identity the next run's record names (from the connection's
+  // identification; none when there was none).
+  std::optional<InstrumentIdentity> instrument;
+
   ShellHost& host() { return host_; }
   ShellState& state() { return state_; }
   Calculator& calculator() { return calculator_; }
@@ -67,6 +88,12 @@ class ScriptEngine {
 
  private:
   bool RunSendLine(const std::string& line, int& index, int count, int& extraDelay);
+  void RunCalculatorLine(const std::string& line, int index);
+  void StartRecord();
+  void CloseRecord(StopReason reason);
+  // The name of a test at list line `index`: the nearest comment line above.
+  std::string TestName(int index);
+  int FileLine(int index) const;
 
   ShellHost& host_;
   ShellState& state_;
@@ -77,6 +104,9 @@ class ScriptEngine {
   bool replySeen_ = false;  // a reply line came since the wait began
   bool stopPosted_ = false;
   StopReason stopReason_ = StopReason::None;
+  RunRecord record_;
+  bool recordStarted_ = false;
+  std::vector<int> fileLines_;  // the file line of each list line, from 1
 };
 
 }  // namespace parlex2

@@ -18,13 +18,14 @@ void ShowInformation(UserInterface& ui, const std::string& text) {
 }
 
 // Opens and scans the file, showing the test's messages.
-bool TestFile(UserInterface& ui, const std::string& path, std::vector<std::string>* listLines) {
+bool TestFile(UserInterface& ui, const std::string& path, std::vector<std::string>* listLines,
+              std::vector<int>* lineNumbers = nullptr) {
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) {
     ShowInformation(ui, "Unable to read file " + path);
     return false;
   }
-  const ScriptScan scan = ScanScript(in, listLines);
+  const ScriptScan scan = ScanScript(in, listLines, lineNumbers);
   if (!scan.IsScript()) {
     ShowInformation(ui, path + " does not appear to be a script file");
     return false;
@@ -34,15 +35,19 @@ bool TestFile(UserInterface& ui, const std::string& path, std::vector<std::strin
 
 }  // namespace
 
-ScriptScan ScanScript(std::istream& in, std::vector<std::string>* listLines) {
+ScriptScan ScanScript(std::istream& in, std::vector<std::string>* listLines,
+                      std::vector<int>* lineNumbers) {
   ScriptScan scan;
   std::string line;
-  while (ReadTextLine(in, line, kScriptReadBuffer)) {
+  int fileLine = 1;
+  bool lineFeed = false;
+  for (; ReadTextLine(in, line, kScriptReadBuffer, &lineFeed); fileLine += lineFeed ? 1 : 0) {
     if (line.empty()) continue;
     if (line.front() == '"') ++scan.quoteLines;
     if (line.front() == '#') ++scan.hashLines;
     if (listLines && line.front() != kEndOfFile && line.size() < kScriptLineMax) {
       listLines->push_back(line);
+      if (lineNumbers) lineNumbers->push_back(fileLine);
     }
   }
   return scan;
@@ -65,10 +70,12 @@ bool SelectScriptFile(UserInterface& ui, std::string& path) {
   return IsScriptFile(ui, path);
 }
 
-bool LoadScriptFile(ShellHost& host, const std::string& path, bool clearFirst) {
+bool LoadScriptFile(ShellHost& host, const std::string& path, bool clearFirst,
+                    std::vector<int>* lineNumbers) {
   if (clearFirst) host.ClearScriptList();
   std::vector<std::string> lines;
-  const bool passed = TestFile(host.Ui(), path, &lines);
+  if (lineNumbers) lineNumbers->clear();
+  const bool passed = TestFile(host.Ui(), path, &lines, lineNumbers);
   for (const auto& line : lines) host.AddScriptLine(line);
   return passed;
 }

@@ -29,8 +29,11 @@ struct ScriptScan {
 // Reads a whole script from `in`. When `listLines` is given, it receives every
 // line that belongs in the script list: not empty, not beginning with the
 // end-of-file character 0x1A, shorter than 2048 characters. Longer lines are
-// left out but still count for the test.
-ScriptScan ScanScript(std::istream& in, std::vector<std::string>* listLines);
+// left out but still count for the test. `lineNumbers`, when given, receives
+// the file line (from 1) each list line came from: lines counted by their
+// line feeds, so the pieces of a long line share its number.
+ScriptScan ScanScript(std::istream& in, std::vector<std::string>* listLines,
+                      std::vector<int>* lineNumbers = nullptr);
 
 // The script-file test on the file at `path`, with its messages.
 bool IsScriptFile(UserInterface& ui, const std::string& path);
@@ -41,7 +44,8 @@ bool SelectScriptFile(UserInterface& ui, std::string& path);
 
 // Fills the script list from the file (emptied first when `clearFirst`) and
 // applies the script-file test with its messages. The list is filled even when
-// the test fails.
-bool LoadScriptFile(ShellHost& host, const std::string& path, bool clearFirst);
+// the test fails. `lineNumbers` as for ScanScript (emptied first).
+bool LoadScriptFile(ShellHost& host, const std::string& path, bool clearFirst,
+                    std::vector<int>* lineNumbers = nullptr);
 
 }  // namespace parlex2

@@ -564,6 +564,95 @@ test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
   end_test
 }
 
+test_measure_supply_runs_in_the_window_and_saves_both_reports() {
+  sim_start --reading 'volt?=+4.98765E+00' --reading 'curr?=0.532' --reading 'temp?=41.7' || return
+  seed_connection 2 "$sim_addr"
+  local source c_drive="$WINEPREFIX/drive_c"
+  source=$(cd "$(dirname "$0")/../.." && pwd)
+  cp "$source/examples/measure_supply.txt" "$c_drive/measure_supply.txt"
+  rm -f "$c_drive"/e2e-supply*
+  connect_program "LAN,VXM66" || { end_test; return; }
+  # Nothing recorded yet: the item does nothing.
+  drive post "$main" 32784 >/dev/null
+  sleep 0.5
+  UIDRIVER_TIMEOUT_MS=0 drive wait "dialog=Save Test Report" >/dev/null &&
+    fail "Save Test Report opened before any test was recorded"
+  ok "keys" drive input "$main" alt+r
+  sleep 0.3
+  screenshot menu-result-no-report
+  ok "keys" drive input "$main" esc esc
+
+  ok "Script" drive post "$main" 32777
+  ok "open dialog" drive wait "dialog=Select Script File"
+  ok "file name" drive type "dialog=Select Script File" 1148 'C:\measure_supply.txt'
+  ok "Open" drive press "dialog=Select Script File" 1
+  ok "open dialog closes" drive gone "dialog=Select Script File"
+  wait_for "script panel shown" state_is 18005 2 visible
+  ok "Run" drive press "$main" 18006
+  wait_for "running" text_is 18006 "Stop"
+  UIDRIVER_TIMEOUT_MS=30000 drive waittext "$main" 18000 "done" >/dev/null || fail "the run did not end"
+  wait_for "stopped at the end" text_is 18006 "Run"
+  local pane
+  pane=$(drive text "$main" 18000)
+  for line in "> volt?" "+4.98765E+00" "> curr?" "0.532" "> temp?" "41.7" "done"; do
+    grep -qxF -- "$line" <<<"$pane" || fail "pane has no line '$line'"
+  done
+  sleep 0.2
+  screenshot measure-supply-run
+  ok "keys" drive input "$main" alt+r
+  sleep 0.3
+  screenshot menu-result-report
+  ok "keys" drive input "$main" esc esc
+
+  # The file's extension decides the format; without one, the file type chosen.
+  local name
+  for name in 'e2e-supply.xml' 'e2e-supply.json' 'e2e-supply-typed'; do
+    ok "Save Test Report" drive post "$main" 32784
+    ok "save dialog ($name)" drive wait "dialog=Save Test Report"
+    [ "$name" = e2e-supply-typed ] && { ok "JSON type" drive pick "dialog=Save Test Report" 1136 1; }
+    ok "file name" drive type "dialog=Save Test Report" 1148 "C:\\$name"
+    [ "$name" = e2e-supply-typed ] && { sleep 0.3; screenshot_screen save-test-report-dialog; }
+    ok "Save" drive press "dialog=Save Test Report" 1
+    ok "save dialog closes" drive gone "dialog=Save Test Report"
+  done
+  wait_for "JUnit report" test -s "$c_drive/e2e-supply.xml"
+  wait_for "JSON report" test -s "$c_drive/e2e-supply.json"
+  # The dialog adds the chosen type's extension to a name that has none.
+  local typed="$c_drive/e2e-supply-typed.json"
+  wait_for "report for the name without an extension" test -s "$typed"
+  [ "$(head -c 1 "$typed")" = "{" ] || fail "the JSON file type gave no JSON report"
+
+  local schemas="$source/tests/data/junit" check
+  for xsd in JUnit.xsd jenkins-junit-10.xsd; do
+    check=$(xmllint --noout --schema "$schemas/$xsd" "$c_drive/e2e-supply.xml" 2>&1) ||
+      fail "JUnit report against $xsd: $check"
+  done
+  for json in "$c_drive/e2e-supply.json" "$typed"; do
+    check=$(/usr/bin/python3 "$source/tests/tools/validate_json.py" \
+      "$source/docs/test-report.schema.json" "$json" 2>&1) || fail "JSON report: $check"
+  done
+  # The window identified the instrument: the record names it.
+  check=$(/usr/bin/python3 - "$c_drive/e2e-supply.json" <<'EOF'
+import json, sys
+r = json.load(open(sys.argv[1], encoding="utf-8"))
+print(r["status"], r["instrument"]["model"], r["instrument"]["serial"], r["failures"])
+for t in r["tests"]:
+    print(t["line"], t["condition"], t["value"], t["passed"], t["name"])
+EOF
+)
+  expect_eq "$check" "failed VXM66 10472 1
+24 out 4.98765 True Supply voltage 4.75 V to 5.25 V
+32 hi 0.532 False Load current at most 0.5 A
+40 hi 2.6534298000000005 True Power from the stored readings, V x A, at most 3 W
+47 hi 41.7 True Heatsink temperature below 60 C" "JSON report's tests"
+  grep -q '<failure type="hi" message="0.532 is above the upper limit 0.5">' "$c_drive/e2e-supply.xml" ||
+    fail "JUnit report has no failure for the load current"
+  grep -q '<property name="instrument.model" value="VXM66"/>' "$c_drive/e2e-supply.xml" ||
+    fail "JUnit report does not name the instrument"
+  rm -f "$c_drive"/e2e-supply* "$c_drive/measure_supply.txt"
+  end_test
+}
+
 test_com_port_connection_to_the_simulators_pty() {
   sim_start_pty COM9 || return
   seed_connection 1 COM9

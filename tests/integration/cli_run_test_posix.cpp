@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "support/command_posix.h"
+#include "support/report_schemas_posix.h"
 #include "support/simulator.h"
 #include "support/tcp_peer.h"
 #include "support/temp_folder.h"
@@ -172,6 +174,125 @@ TEST_F(CliRunTest, SendThatFailsOnALinkThatHoldsExitsFour) {
   close(master);
   EXPECT_EQ(run.status, 4);
   EXPECT_NE(run.out.find("ERROR SENDING THIS COMMAND"), std::string::npos);
+}
+
+// Both reports are written however the run ends, and each says how.
+TEST_F(CliRunTest, ReportsAreWrittenHoweverTheRunEnds) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> simOptions;
+    const char* script;
+    const char* input;
+    int status;
+    const char* reportStatus;
+    int tests;
+  };
+  const Case cases[] = {
+      {"passed", {}, "#fast\n\"volt?\n=2\n=1\n=reply\n=test,out\n", "", 0, "passed", 1},
+      {"stopped at a failure", {}, "=stop,onfail\n=1\n=2\n=test,hi\n\"never\n", "", 3, "failed", 1},
+      {"abandoned at a #wait", {}, "=2\n=1\n=test,hi\n#wait\n=test,hi\n", "q\\n", 5, "stopped", 1},
+      {"connection lost",
+       {"--drop-after", "2"},
+       "#fast\n\"volt?\n\"curr?\n=1\n=2\n=test,hi\n",
+       "",
+       1,
+       "connection_lost",
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::Simulator sim(PARLEX2_SIM_PATH);
+    std::vector<std::string> options = {"--tcp", "127.0.0.69:10001"};
+    options.insert(options.end(), c.simOptions.begin(), c.simOptions.end());
+    std::string error;
+    ASSERT_TRUE(sim.Start(options, &error)) << error;
+    const std::string xml = (dir_ / "r.xml").string();
+    const std::string json = (dir_ / "r.json").string();
+    std::filesystem::remove(xml);
+    std::filesystem::remove(json);
+    const std::string interactive = c.input[0] ? "--interactive " : "";
+    const auto run = RunCli("--lan 127.0.0.69 run " + interactive + Script("s.txt", c.script) +
+                                " --junit " + xml + " --json " + json,
+                            c.input);
+    ASSERT_TRUE(sim.Stop());
+    EXPECT_EQ(run.status, c.status) << run.out;
+    const auto junit = testing::CheckJUnitReport(xml);
+    EXPECT_EQ(junit.status, 0) << junit.out;
+    const auto checked = testing::CheckJsonReport(json);
+    EXPECT_EQ(checked.status, 0) << checked.out;
+    const auto report = nlohmann::json::parse(ReadFile(json));
+    EXPECT_EQ(report["status"], c.reportStatus);
+    EXPECT_EQ(report["tests"].size(), static_cast<std::size_t>(c.tests));
+    EXPECT_FALSE(report["finished"].is_null());
+    EXPECT_NE(
+        ReadFile(xml).find("<property name=\"status\" value=\"" + std::string(c.reportStatus)),
+        std::string::npos);
+  }
+}
+
+// Replies that hold no usable number fail their reading and their test;
+// comments of any bytes still give reports that validate.
+TEST_F(CliRunTest, BadRepliesNeverPassAndAnyCommentGivesValidReports) {
+  const std::string longLine(20000, '7');
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.67:10001", "--reading", "a?=1e999", "--reading",
+                         "b?=nan", "--reading", "c?=-inf", "--reading", "d?=" + longLine,
+                         "--reading", "e?=\x01\x02\x7F\xFE\xFF~!", "--reading", "f?=OVERRANGE"},
+                        &error))
+      << error;
+  const std::string nasty = "Check <a> & ]]> \"q\" 'x' \x01\x1F\x7F tab\t caf\xC3\xA9 \xFF\xFE end";
+  std::string script = "#fast\n#bincon,off\n";
+  for (const char* query : {"a?", "b?", "c?", "d?", "e?", "f?"}) {
+    script += nasty + " " + query + "\n\"" + query + "\n=1e300\n=reply\n=test,hi\n";
+  }
+  const std::string xml = (dir_ / "bad.xml").string();
+  const std::string json = (dir_ / "bad.json").string();
+  const auto run = RunCli("--lan 127.0.0.67 run " + Script("bad.txt", script) + " --junit " + xml +
+                          " --json " + json);
+  ASSERT_TRUE(sim.Stop());
+  EXPECT_EQ(run.status, 3);
+  const auto junit = testing::CheckJUnitReport(xml);
+  EXPECT_EQ(junit.status, 0) << junit.out;
+  const auto checked = testing::CheckJsonReport(json);
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  const auto report = nlohmann::json::parse(ReadFile(json));
+  ASSERT_EQ(report["tests"].size(), 12u);  // each reading and each test
+  for (const auto& test : report["tests"]) {
+    EXPECT_EQ(test["passed"], false) << test.dump();
+    EXPECT_TRUE(test["value"].is_null()) << test.dump();
+  }
+  EXPECT_EQ(report["tests"][0]["name"].get<std::string>().rfind("Check <a> & ]]> \"q\"", 0), 0u);
+  EXPECT_EQ(report["tests"][0]["reason"], "no number in the reply \"1e999\"");
+}
+
+// A report that cannot be written: said, with the run's own result, and a
+// status of its own; the other report is written all the same.
+TEST_F(CliRunTest, UnwritableReportGivesItsOwnStatusAndTheRunsResult) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.68:10001"}, &error)) << error;
+  std::ofstream(dir_ / "plain") << "a file, not a folder";
+  const std::string xml = (dir_ / "ok.xml").string();
+  const std::string json = (dir_ / "plain" / "r.json").string();
+  const auto run = testing::RunCommand(
+      std::string(PARLEX2_PATH) + " --lan 127.0.0.68 run " +
+      Script("s.txt", "Supply\n\"volt?\n=3\n=2\n=reply\n=test,out\n") + " --junit " + xml +
+      " --json " + json + " </dev/null 2>" + (dir_ / "err.txt").string());
+  ASSERT_TRUE(sim.Stop());
+  EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(run.out, "> volt?\n1.234\n");
+  const std::string err = ReadFile(dir_ / "err.txt");
+  EXPECT_EQ(err.rfind("parlex2: failed: line 6 (Supply): out: 1.234 is outside 2 .. 3\n"
+                      "parlex2: cannot write the JSON report " +
+                          json + ": ",
+                      0),
+            0u)
+      << err;
+  EXPECT_NE(err.find("\nparlex2: the run itself ended with status 3: a test failed\n"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(testing::CheckJUnitReport(xml).status, 0);
 }
 
 TEST_F(CliRunTest, ScriptFileAndConnectionProblems) {

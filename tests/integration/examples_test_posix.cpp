@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "sim/intel_hex.h"
 #include "support/command_posix.h"
+#include "support/report_schemas_posix.h"
 #include "support/simulator.h"
 #include "support/temp_folder.h"
 
@@ -117,6 +119,69 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsExitStatus) {
   EXPECT_EQ(printed.find("saved to results.txt"), std::string::npos);
   EXPECT_EQ(printed.find("\n\n"), std::string::npos);
   ASSERT_TRUE(sim.Stop());
+}
+
+// measure_supply.txt reads the simulator's readings, tests them, keeps two
+// for a later test, and leaves reports that validate; the current is above
+// its limit, so the run fails with status 3.
+TEST_F(ExamplesTest, MeasureSupplyTestsReadingsAndLeavesValidReports) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.47.4:10001", "--reading", "volt?=+4.98765E+00",
+                         "--reading", "curr?=0.532", "--reading", "temp?=41.7"},
+                        &error))
+      << error;
+  const auto run =
+      RunCommand("cd '" + dir_.string() + "' && " + PARLEX2_PATH + " --lan 127.0.47.4 run '" +
+                 (kExamples / "measure_supply.txt").string() +
+                 "' --junit supply.xml --json supply.json </dev/null 2>stderr.txt");
+  ASSERT_TRUE(sim.Stop());
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.out,
+            "--- supply voltage ---\n> volt?\n+4.98765E+00\n--- load current ---\n> curr?\n0.532\n"
+            "--- heatsink ---\n> temp?\n41.7\ndone\n");
+  EXPECT_EQ(ReadFile(dir_ / "stderr.txt"),
+            "parlex2: failed: line 32 (Load current at most 0.5 A): hi: 0.532 is above the upper "
+            "limit 0.5\n");
+
+  const auto junit = testing::CheckJUnitReport((dir_ / "supply.xml").string());
+  EXPECT_EQ(junit.status, 0) << junit.out;
+  const auto json = testing::CheckJsonReport((dir_ / "supply.json").string());
+  EXPECT_EQ(json.status, 0) << json.out;
+  EXPECT_NE(ReadFile(dir_ / "supply.xml")
+                .find("<testcase name=\"Load current at most 0.5 A\" classname=\"measure_supply\""),
+            std::string::npos);
+
+  const auto report = nlohmann::json::parse(ReadFile(dir_ / "supply.json"));
+  EXPECT_EQ(report["status"], "failed");
+  EXPECT_EQ(report["failures"], 1);
+  struct Expected {
+    const char* name;
+    int line;
+    const char* condition;
+    double value;
+    bool passed;
+  };
+  const Expected expected[] = {
+      {"Supply voltage 4.75 V to 5.25 V", 24, "out", 4.98765, true},
+      {"Load current at most 0.5 A", 32, "hi", 0.532, false},
+      {"Power from the stored readings, V x A, at most 3 W", 40, "hi", 4.98765 * 0.532, true},
+      {"Heatsink temperature below 60 C", 47, "hi", 41.7, true},
+  };
+  ASSERT_EQ(report["tests"].size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const auto& test = report["tests"][i];
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(test["name"], expected[i].name);
+    EXPECT_EQ(test["line"], expected[i].line);
+    EXPECT_EQ(test["condition"], expected[i].condition);
+    EXPECT_DOUBLE_EQ(test["value"].get<double>(), expected[i].value);
+    EXPECT_EQ(test["passed"], expected[i].passed);
+  }
+  EXPECT_EQ(report["tests"][0]["lower"], 4.75);
+  EXPECT_EQ(report["tests"][1]["upper"], 0.5);
+  EXPECT_EQ(report["tests"][1]["reason"], "0.532 is above the upper limit 0.5");
+  EXPECT_EQ(report["transcript"], run.out);
 }
 
 TEST_F(ExamplesTest, DemoFirmwareSetIsWhatItsRecordedCommandMakes) {

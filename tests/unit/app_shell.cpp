@@ -110,6 +110,7 @@ TEST(ShellConnect, DialogPathDisconnectsFirstAndTheOutcomeSetsTitleMenuAndContro
   EXPECT_FALSE(shell.window.enabled[IDC_CLOSE]);
   EXPECT_EQ(shell.window.title, "before");
   EXPECT_EQ(shell.window.panel, (std::vector<InfoSpan>{{SpanKind::Plain, "No connection"}}));
+  EXPECT_FALSE(shell.engine.instrument);
 
   // A dialog that connects: the link identified, then the sequence's end.
   shell.window.connectDialog = [&] {
@@ -123,6 +124,9 @@ TEST(ShellConnect, DialogPathDisconnectsFirstAndTheOutcomeSetsTitleMenuAndContro
   EXPECT_TRUE(shell.window.menuEnabled[ID_SET_DATE_TIME]);
   EXPECT_EQ(shell.window.title, BaseTitle() + "     LAN,ZQM44,4711,2.01");
   EXPECT_EQ(shell.window.panel.front(), (InfoSpan{SpanKind::Heading, "Connection Info.\n\n"}));
+  ASSERT_TRUE(shell.engine.instrument);  // what the next run's record names
+  EXPECT_EQ(shell.engine.instrument->model + "," + shell.engine.instrument->serialNumber,
+            "ZQM44,4711");
   shell.HandlePosted();
   for (int id : {IDC_RESULTS, IDC_INFO, IDC_COMMAND, IDC_SEND, IDC_SCRIPT_LIST, IDC_RUN, IDC_STEP,
                  IDC_CLOSE}) {

@@ -112,6 +112,32 @@ TEST(InfoPanel, MissingFieldsShowUnknown) {
       << text;
 }
 
+TEST(InfoPanel, ReportIdentityHoldsThePanelsFieldsOfAnIdentifiedModel) {
+  Panel panel;
+  std::optional<InstrumentIdentity> id = ReportIdentity(panel.info);
+  ASSERT_TRUE(id);
+  EXPECT_EQ(id->model, "VXM66");
+  EXPECT_EQ(id->serialNumber, "4711");
+  EXPECT_EQ(id->type, "T9");
+  EXPECT_EQ(id->mainRelease, "5.2");
+  EXPECT_EQ(id->fpgaRelease, "3.1");
+  EXPECT_EQ(id->dspRelease, "2.0");
+  EXPECT_EQ(id->bootRelease, "1.1");
+  panel.info.idnReply = "Maker";
+  panel.info.versionReply = "v,T1";
+  id = ReportIdentity(panel.info);
+  ASSERT_TRUE(id);
+  EXPECT_EQ(id->model + id->serialNumber + id->mainRelease + id->bootRelease, "");  // not "Unknown"
+  EXPECT_EQ(id->type, "T1");
+  for (std::int32_t model : {0, 9998}) {
+    panel.info.modelNumber = model;
+    EXPECT_FALSE(ReportIdentity(panel.info)) << model;
+  }
+  panel.info.modelNumber = 5;
+  panel.info.connected = false;
+  EXPECT_FALSE(ReportIdentity(panel.info));
+}
+
 TEST(InfoPanel, IncompleteCalibrationDatesShowNothing) {
   Panel panel;
   panel.info.calverReply = "";

@@ -63,6 +63,17 @@ TEST(ScriptScanTest, LongLinesComeInPiecesAndOnlyShortOnesAreListed) {
 
   // A piece ending right before its line feed leaves the feed as an empty line.
   EXPECT_EQ(ListOf("\"" + std::string(4094, 'c') + "\n\"z\n").back(), "\"z");
+
+  // Each list line knows its file line: pieces share theirs, and a piece
+  // that ends just before its line feed does not count the line twice.
+  std::istringstream in("\"a\r\n\r\n" + physical + "\n" + "=" + std::string(4094, 'c') +
+                        "\n\n\"z\n");
+  std::vector<std::string> listed;
+  std::vector<int> numbers;
+  ScanScript(in, &listed, &numbers);
+  ASSERT_EQ(listed.size(), 3u);  // "a, the 905 b's of line 3, "z
+  EXPECT_EQ(listed[1], std::string(905, 'b'));
+  EXPECT_EQ(numbers, (std::vector<int>{1, 3, 6}));
 }
 
 TEST(ScriptScanTest, BinaryInputNeverOverrunsOrHangs) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <set>
 
 #include "common/text.h"
 #include "link/binary_value.h"
@@ -143,6 +144,64 @@ TEST(SimInstrument, MeasurementsAnswerAsTextAndAsBinaryValues) {
     hasZero |= reply.substr(1, 3).find('\0') != std::string::npos;
   }
   EXPECT_TRUE(hasLf && hasCr && hasZero);
+}
+
+TEST(SimInstrument, ReadingsAnswerFirstWithNoiseFromTheSeed) {
+  struct Parse {
+    const char* text;
+    bool ok;
+    const char* command;
+    const char* value;
+    double amplitude;
+  };
+  const Parse parses[] = {
+      {"volt?=4.98765", true, "volt?", "4.98765", 0},
+      {"volt?=+4.98765E+00", true, "volt?", "+4.98765E+00", 0},
+      {"x?=V=5.01 A", true, "x?", "V=5.01 A", 0},  // split at the first '='
+      {"v?=-5.125~0.01", true, "v?", "-5.125", 0.01},
+      {"t?=OVER~RANGE", true, "t?", "OVER~RANGE", 0},  // no number: the "~" is text
+      {"e?=", true, "e?", "", 0},
+      {"=1", false, "", "", 0},
+      {"volt?", false, "", "", 0},
+      {"v?=1~-2", false, "", "", 0},
+      {"v?=1~x", false, "", "", 0},
+  };
+  for (const Parse& p : parses) {
+    Reading reading;
+    ASSERT_EQ(ParseReading(p.text, reading), p.ok) << p.text;
+    if (!p.ok) continue;
+    EXPECT_EQ(reading.command, p.command);
+    EXPECT_EQ(reading.value, p.value);
+    EXPECT_EQ(reading.amplitude, p.amplitude);
+  }
+
+  auto config = [](std::uint32_t seed) {
+    InstrumentConfig c;
+    c.seed = seed;
+    for (const char* text : {"volt?=+4.98765E+00", "volt?=9", "curr?=0.500~0.010"}) {
+      Reading r;
+      ParseReading(text, r);
+      c.readings.push_back(r);
+    }
+    return c;
+  };
+  Instrument a(config(7)), b(config(7)), c(config(8));
+  EXPECT_EQ(a.Receive("volt?\n").send, "+4.98765E+00\r\n");  // the first for a command wins
+  EXPECT_EQ(a.Receive("temp?\n").send, "23.5\r\n");          // the rest as before
+  std::set<std::string> seen;
+  bool differs = false;
+  for (int i = 0; i < 50; ++i) {
+    const std::string reply = a.Receive("curr?\n").send;
+    EXPECT_EQ(reply, b.Receive("curr?\n").send);  // the same seed, the same replies
+    differs |= reply != c.Receive("curr?\n").send;
+    ASSERT_EQ(reply.size(), 7u) << reply;  // three decimals, as the value has
+    const double value = std::stod(reply);
+    EXPECT_GE(value, 0.490);
+    EXPECT_LE(value, 0.510);
+    seen.insert(reply);
+  }
+  EXPECT_TRUE(differs);
+  EXPECT_GT(seen.size(), 5u);
 }
 
 TEST(SimBinaryEncode, ValuesSurviveTheProgramsDecoder) {

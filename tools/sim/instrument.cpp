@@ -1,6 +1,7 @@
 #include "instrument.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "binary_encode.h"
 
@@ -15,10 +16,47 @@ constexpr int kFirstClockConfig = 240;
 // The highest value of each clock field; the lowest is 1 for the day, else 0.
 constexpr std::array<int, 6> kClockMaximum = {23, 59, 59, 31, 11, 99};
 
+// "[+-]digits[.digits]": the count of decimals, or -1 when the text is not
+// such a number.
+int PlainDecimals(std::string_view text) {
+  std::size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+  const std::size_t digitsFrom = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  if (i == digitsFrom) return -1;
+  if (i == text.size()) return 0;
+  if (text[i] != '.') return -1;
+  const std::size_t fraction = ++i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  if (i != text.size() || i == fraction) return -1;
+  return static_cast<int>(i - fraction);
+}
+
 }  // namespace
 
+bool ParseReading(const std::string& text, Reading& reading) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos || equals == 0) return false;
+  reading = Reading{};
+  reading.command = text.substr(0, equals);
+  reading.value = text.substr(equals + 1);
+  const std::size_t tilde = reading.value.rfind('~');
+  if (tilde == std::string::npos) return true;
+  const std::string number = reading.value.substr(0, tilde);
+  const std::string amplitude = reading.value.substr(tilde + 1);
+  const int decimals = PlainDecimals(number);
+  if (decimals < 0) return true;  // a text that holds a "~"
+  if (PlainDecimals(amplitude) < 0 || amplitude[0] == '-' || decimals > 15) return false;
+  reading.value = number;
+  reading.number = std::strtod(number.c_str(), nullptr);
+  reading.amplitude = std::strtod(amplitude.c_str(), nullptr);
+  reading.decimals = decimals;
+  return true;
+}
+
 Instrument::Instrument(InstrumentConfig config)
-    : config_(std::move(config)), bootLoader_(flash_, {config_.ok, config_.refusals}) {}
+    : config_(std::move(config)),
+      bootLoader_(flash_, {config_.ok, config_.refusals}),
+      noise_(config_.seed) {}
 
 void Instrument::NewConnection() {
   line_.clear();
@@ -155,7 +193,21 @@ void Instrument::Line(const std::string& line, Reaction& reaction) {
   if (noise) SendNoise(reaction, true);
 }
 
+std::string Instrument::ReadingText(const Reading& reading) {
+  if (reading.amplitude == 0.0) return reading.value;
+  // Evenly over [-1, 1), from the generator's raw output (the same on every
+  // platform, unlike the library's distributions).
+  const double unit = static_cast<double>(noise_()) / 4294967296.0 * 2.0 - 1.0;
+  char text[512];
+  std::snprintf(text, sizeof text, "%.*f", reading.decimals,
+                reading.number + reading.amplitude * unit);
+  return text;
+}
+
 std::string Instrument::Answer(std::string_view line, bool& noise) {
+  for (const Reading& reading : config_.readings) {
+    if (line == reading.command) return ReadingText(reading);
+  }
   if (line == "*IDN?") {
     noise = true;
     return config_.idn;

@@ -21,6 +21,8 @@
 //                                        lines "stream,N,1.234" until off
 //   soak BYTES                           the soak stream (soak.h), BYTES up to
 //                                        10^12; answered by the stream itself
+// A reading given on the command line (--reading) answers its command before
+// any of these, so a test can make an instrument read what it needs.
 // Anything else is answered "ERROR: unknown command", a malformed config
 // command "ERROR: bad parameter". The wake byte 0x19 starts the boot loader
 // (boot_loader.h), which announces itself with kBootBanner.
@@ -28,6 +30,7 @@
 
 #include <array>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +84,22 @@ inline constexpr std::size_t kNoiseLength = sizeof kNoise - 1;
 
 enum class Personality { kNormal, kBootcode, kSilent };
 
+// The reply to one command, given as --reading COMMAND=VALUE[~AMPLITUDE]:
+// VALUE as it is, or, with an amplitude, the plain decimal VALUE plus noise
+// spread evenly over +-AMPLITUDE, written with VALUE's number of decimals.
+struct Reading {
+  std::string command;
+  std::string value;
+  double amplitude = 0.0;  // 0: VALUE exactly
+  double number = 0.0;     // VALUE as a number, when there is an amplitude
+  int decimals = 0;
+};
+
+// Reads "COMMAND=VALUE[~AMPLITUDE]"; false when COMMAND is empty or the
+// amplitude does not follow a plain decimal VALUE (a VALUE that is no such
+// number takes a "~" as part of its text).
+bool ParseReading(const std::string& text, Reading& reading);
+
 struct InstrumentConfig {
   std::string idn = kDefaultIdn;
   std::string calstr = kDefaultCalstr;
@@ -95,6 +114,8 @@ struct InstrumentConfig {
   int muteAfter = -1;                   // answer this many lines in all, then nothing; -1 always
   bool noise = false;
   int streamRate = 0;  // lines a second after "stream on"; 0: no streaming
+  std::vector<Reading> readings;  // --reading, the first for a command wins
+  std::uint32_t seed = 1;         // of the readings' noise
 };
 
 class Instrument {
@@ -135,6 +156,7 @@ class Instrument {
   std::string Answer(std::string_view line, bool& noise);
   std::string Config(std::string_view line);
   std::string ClockText() const;
+  std::string ReadingText(const Reading& reading);
   void Send(Reaction& reaction, std::string_view line, bool isLine);
   void SendNoise(Reaction& reaction, bool isLine);
   bool Muted(bool forLine) const;
@@ -153,6 +175,7 @@ class Instrument {
   bool streaming_ = false;
   int streamCount_ = 0;
   SoakStream soak_;
+  std::mt19937 noise_;  // the readings' noise: the same seed, the same replies
 };
 
 }  // namespace parlex2::sim

@@ -59,6 +59,7 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   std::string mode = "normal";
   std::string okCase = "lower";
   std::vector<std::string> refusals;
+  std::vector<std::string> readings;
   InstrumentConfig& instrument = options.instrument;
 
   app.add_option("--tcp", tcp, "listen on ADDRESS[:PORT] (default 127.0.0.1:10001 when no --pty)")
@@ -121,6 +122,13 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
                  "after \"stream on\", send a measurement line RATE times a second")
       ->type_name("RATE")
       ->check(CLI::Range(1, 1000000));
+  app.add_option("--reading", readings,
+                 "answer COMMAND with VALUE (repeatable; before any built-in reply), e.g. "
+                 "--reading volt?=4.98765; with ~AMPLITUDE after a plain decimal VALUE, add "
+                 "noise spread evenly over +-AMPLITUDE, written with VALUE's decimals")
+      ->type_name("COMMAND=VALUE[~AMPLITUDE]");
+  app.add_option("--seed", instrument.seed, "seed of the readings' noise (default 1)")
+      ->type_name("N");
   app.footer(
       "Commands: *IDN? calstr? calver? version?; config,240..245,VV (clock) and clock?; "
       "volt? curr? temp? meas? (text); bvolt? bcurr? btemp? bmeas? bin?0..bin?6 (4-byte "
@@ -163,6 +171,14 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
       return 2;
     }
     instrument.refusals.push_back({static_cast<int>(record), static_cast<int>(times)});
+  }
+  for (const std::string& text : readings) {
+    Reading reading;
+    if (!ParseReading(text, reading)) {
+      err << "--reading: expected COMMAND=VALUE or COMMAND=NUMBER~AMPLITUDE, got " << text << "\n";
+      return 2;
+    }
+    instrument.readings.push_back(std::move(reading));
   }
   return -1;
 }

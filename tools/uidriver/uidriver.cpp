@@ -40,6 +40,7 @@
 //                                   one a line, the selected one marked '*'
 //   uidriver pick WINDOW ID N|TEXT  select a list or combo box entry and
 //                                   tell the parent as a user's pick would
+//                                   (a combo box: CBN_SELCHANGE, CBN_SELENDOK)
 //   uidriver key WINDOW KEYS        post key presses to WINDOW's focus
 //   uidriver input WINDOW KEYS      bring WINDOW to the front and type KEYS
 //                                   as real input (needed for accelerators)
@@ -405,9 +406,15 @@ int Pick(HWND window, int id, const std::wstring& entry) {
   if (SendMessageW(control, combo ? CB_SETCURSEL : LB_SETCURSEL, index, 0) < 0)
     return Fail(L"cannot select %ls", entry);
   // Selecting by message tells nobody; the parent learns of it as of a click.
+  // A combo box's pick ends with CBN_SELENDOK as well, which is what some
+  // dialogs act on (the common file dialogs' file type).
   PostMessageW(GetParent(control), WM_COMMAND,
                MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE),
                reinterpret_cast<LPARAM>(control));
+  if (combo) {
+    PostMessageW(GetParent(control), WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK),
+                 reinterpret_cast<LPARAM>(control));
+  }
   return 0;
 }
 
