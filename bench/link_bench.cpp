@@ -110,8 +110,10 @@ struct Descriptor {
 parlex2::InstrumentLink* OpenLink(parlex2::InstrumentLink& link, std::uint16_t port) {
   link.settings.interfaceKind = parlex2::InterfaceKind::Lan;
   link.settings.ipAddress = "127.0.0.1";
-  link.SetTransportFactory([port](const parlex2::ConnectionSettings& s, std::string* error) {
-    return parlex2::LanConnect(s.ipAddress, port, error);
+  link.SetTransportFactory([port, &link](const parlex2::ConnectionSettings& s,
+                                         std::unique_ptr<parlex2::Transport>& transport,
+                                         std::string& error) {
+    return parlex2::LanConnect(s.ipAddress, port, link.clock(), transport, error);
   });
   return link.Open() == 0 ? &link : nullptr;
 }

@@ -167,20 +167,22 @@ class LoaderPeer {
 
 double WorkerLanRate(const Firmware& firmware, int records) {
   LoaderPeer peer;
-  parlex2::InstrumentLink link;
+  TenthClock clock;
+  parlex2::InstrumentLink link(clock);
   link.settings.interfaceKind = parlex2::InterfaceKind::Lan;
   link.settings.ipAddress = "127.0.0.1";
   const std::uint16_t port = peer.port();
-  link.SetTransportFactory([port](const parlex2::ConnectionSettings& s, std::string* error) {
-    return parlex2::LanConnect(s.ipAddress, port, error);
+  link.SetTransportFactory([port, &clock](const parlex2::ConnectionSettings& s,
+                                          std::unique_ptr<parlex2::Transport>& transport,
+                                          std::string& error) {
+    return parlex2::LanConnect(s.ipAddress, port, clock, transport, error);
   });
   if (link.Open() != 0) return 0;
   parlex2::LoadTable table = TableFor(firmware);
   parlex2::UpgradeDescriptor descriptor;
   descriptor.loadTable = &table;
   TimedProgress progress;
-  TenthClock clock;
-  parlex2::RunUpgradeWorker(descriptor, link, progress, clock);
+  parlex2::RunUpgradeWorker(descriptor, link, progress);
   link.Close();
   if (!descriptor.upgradeSucceeded) {
     std::printf("  worker failed: %s\n", progress.error.c_str());
@@ -308,7 +310,8 @@ int main() {
       std::printf("  simulator did not start\n");
       status = 1;
     } else {
-      parlex2::InstrumentLink link;
+      TenthClock clock;
+      parlex2::InstrumentLink link(clock);
       link.settings.interfaceKind = parlex2::InterfaceKind::Usb;
       link.settings.comPort = port;
       link.settings.baudRate = kPtyBaud;
@@ -328,9 +331,8 @@ int main() {
         parlex2::UpgradeDescriptor descriptor;
         descriptor.loadTable = &table;
         TimedProgress progress;
-        TenthClock clock;
         const auto start = Steady::now();
-        parlex2::RunUpgradeWorker(descriptor, link, progress, clock);
+        parlex2::RunUpgradeWorker(descriptor, link, progress);
         const double wall = Since(start);
         link.Close();
         kill(sim.pid, SIGTERM);

@@ -74,6 +74,7 @@ class HeadlessRun {
     for (;;) {
       shell_.Timer();
       PrintFailedTests();
+      // The reason of this tick, before a posted command's tick can clear it.
       const StopReason reason = shell_.engine().lastStopReason();
       HandlePosted();
       if (state.scriptState != kScriptRunning) {
@@ -105,10 +106,9 @@ class HeadlessRun {
   // window handles them (a read failure closes the link; the question's
   // default answer keeps it closed, so the script's next send fails).
   void HandlePosted() {
-    while (auto command = host_.TakePosted()) {
-      linkLost_ |= command->id == ID_DISCONNECT && command->mark == MARK_READ_FAILED;
-      shell_.RunCommand(command->id, command->mark);
-    }
+    RunPostedCommands(shell_, host_, [this](const PostedCommand& command) {
+      linkLost_ |= command.id == ID_DISCONNECT && command.mark == MARK_READ_FAILED;
+    });
   }
 
   // A send fails either on a link that still holds (a COM port that could

@@ -197,7 +197,7 @@ class ConsoleFrontEnd final : public UpgradeFrontEnd {
     }
     ConsoleProgress progress(StandardOutputIsTerminal(), total);
     UpgradeWorkerThread worker;
-    if (!worker.Start(descriptor, link_, progress, SystemClock())) {
+    if (!worker.Start(descriptor, link_, progress)) {
       static_cast<UserInterface&>(ui_).ShowMessage("Failed to start the firmware upgrade thread!",
                                                    kUpgradeCaption, MessageIcon::Information,
                                                    MessageButtons::Ok);

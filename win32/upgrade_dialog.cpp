@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "application.h"
-#include "common/clock.h"
 #include "dialog_support.h"
 #include "resource.h"
 #include "upgrade/upgrade_command.h"
@@ -89,7 +88,7 @@ class ProgressDialog final : public ModalDialog {
   void Start(HWND dialog) {
     if (running_) return;
     progress_ = std::make_unique<PostingProgress>(dialog);
-    if (!worker_.Start(descriptor_, App().link, *progress_, SystemClock())) {
+    if (!worker_.Start(descriptor_, App().link, *progress_)) {
       static_cast<UserInterface&>(App().ui).ShowMessage(
           "Failed to start the firmware upgrade thread!", kUpgradeCaption, MessageIcon::Information,
           MessageButtons::Ok);

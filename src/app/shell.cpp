@@ -147,6 +147,8 @@ bool Shell::RunCommand(int id, int mark) {
 }
 
 void Shell::Timer() {
+  // While the upgrade holds the link, neither the poll nor a script touches it.
+  if (link_.leased()) return;
   if (connected() && state_.pollingEnabled) {
     PollReceivedData(link_, lineBuffer_, state_, host_, kPollBudgetMs,
                      PollByteLimit(host_.ResultsLength()));
@@ -163,6 +165,7 @@ void Shell::Layout() {
 }
 
 void Shell::Connect(int mark) {
+  if (link_.leased()) return;
   if (mark == 0) {
     Disconnect(0);
     window_.ShowConnectDialog();
@@ -184,6 +187,7 @@ void Shell::Connect(int mark) {
 }
 
 void Shell::Disconnect(int mark) {
+  if (link_.leased()) return;
   if (mark != 0) engine_.NoteConnectionLost();  // a read failed
   EnableInstrumentMenu(false);
   link_.Close();
@@ -281,7 +285,7 @@ void Shell::UpdateReportMenu() {
 void Shell::Send() {
   std::string text = window_.ControlText(IDC_COMMAND);
   if (text.size() > 256) text.resize(256);
-  if (!connected() || text.empty()) return;
+  if (!connected() || text.empty() || link_.leased()) return;
   if (parlex2::SendTypedCommand(link_, text)) {
     // The message box's own loop goes on delivering timer messages: the
     // poller must not meet the broken link meanwhile and ask its own
@@ -309,6 +313,7 @@ void Shell::ConvertBinary() {
 }
 
 void Shell::SetDateTime() {
+  if (link_.leased()) return;
   SetInstrumentDateTime(link_);
   host_.PostCommand(ID_FOCUS_COMMAND, 0);
 }
@@ -357,6 +362,20 @@ void Shell::EnableInstrumentMenu(bool enabled) {
   window_.SetMenuItemEnabled(ID_UPGRADE_FIRMWARE, enabled);
   window_.SetMenuItemEnabled(ID_SET_DATE_TIME, enabled);
   window_.SetMenuItemEnabled(ID_SCRIPT, enabled);
+}
+
+void RunPostedCommands(Shell& shell, BufferedShellHost& host,
+                       const std::function<void(const PostedCommand&)>& handled) {
+  while (auto command = host.TakePosted()) {
+    if (handled) handled(*command);
+    shell.RunCommand(command->id, command->mark);
+  }
+}
+
+void RunTimerMessage(Shell& shell, BufferedShellHost& host,
+                     const std::function<void(const PostedCommand&)>& handled) {
+  shell.Timer();
+  RunPostedCommands(shell, host, handled);
 }
 
 }  // namespace parlex2

@@ -10,8 +10,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "app/buffered_shell_host.h"
 #include "app/command_history.h"
 #include "app/settings.h"
 #include "app/shell_window.h"
@@ -78,7 +80,7 @@ class Shell {
   bool RunCommand(int id, int mark);
 
   // The window timer: received data while connected and polling, then the
-  // script engine's tick.
+  // script engine's tick; nothing while the link is leased.
   void Timer();
 
   // One layout pass for the window's current size (not while minimised).
@@ -94,7 +96,8 @@ class Shell {
   ReceivedLineAssembler& lineBuffer() { return lineBuffer_; }
   bool connected() const;
 
-  // The sequences, also run directly by other commands.
+  // The sequences, also run directly by other commands. Like Set Date/Time
+  // and a typed command, they do nothing while the link is leased.
   void Connect(int mark);
   void Disconnect(int mark);
   void RefreshInfoPanel();
@@ -138,5 +141,15 @@ class Shell {
   WindowSize reference_;
   bool reportMenuEnabled_ = false;  // Save Test Report... (greyed at start)
 };
+
+// Where there is no window (the command line, tests): the commands posted so
+// far, in order, as the main window's message queue delivers them; `handled`
+// (when given) sees each before it runs.
+void RunPostedCommands(Shell& shell, BufferedShellHost& host,
+                       const std::function<void(const PostedCommand&)>& handled = {});
+// One timer message of the main window there: the timer's work, then the
+// commands posted meanwhile.
+void RunTimerMessage(Shell& shell, BufferedShellHost& host,
+                     const std::function<void(const PostedCommand&)>& handled = {});
 
 }  // namespace parlex2

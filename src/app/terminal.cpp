@@ -20,7 +20,7 @@ std::string TypedCommandBytes(std::string_view text) {
 
 bool SendTypedCommand(InstrumentLink& link, std::string_view text) {
   const std::string command = TypedCommandBytes(text);
-  return link.SendFailed(link.Send(command), command.size());
+  return link.Write(command) != TransportStatus::Ok;
 }
 
 bool ReceivedLineAssembler::Feed(unsigned char byte, bool convertBinary, Line& line) {

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "common/clock.h"
+#include "common/sockets.h"
 #include "common/text.h"
 #include "link/lan.h"
-#include "link/sockets.h"
 
 namespace parlex2 {
 namespace {
@@ -21,6 +21,8 @@ class UdpEnquirySocket final : public EnquirySocket {
  public:
   explicit UdpEnquirySocket(SocketHandle socket) : socket_(socket) {}
   ~UdpEnquirySocket() override { SocketClose(socket_); }
+  UdpEnquirySocket(const UdpEnquirySocket&) = delete;
+  UdpEnquirySocket& operator=(const UdpEnquirySocket&) = delete;
 
   bool WaitWritable(std::uint32_t timeoutMs) override {
     return SocketWaitWritable(socket_, timeoutMs);
@@ -30,7 +32,7 @@ class UdpEnquirySocket final : public EnquirySocket {
   }
   DatagramStatus ReceiveNow(char* buffer, std::size_t capacity, std::size_t& received,
                             std::string& sender) override {
-    return UdpReceiveFromNow(socket_, buffer, capacity, received, sender);
+    return UdpReceiveFrom(socket_, buffer, capacity, received, sender);
   }
 
  private:
@@ -84,12 +86,9 @@ bool AddFoundAddress(std::vector<FoundInstrument>& entries, std::size_t capacity
 std::unique_ptr<EnquirySocket> OpenEnquirySocket(std::uint16_t localPort) {
   SocketsUser sockets;  // holds the layer while the socket is made
   if (!sockets.started()) return nullptr;
-  const SocketHandle socket = UdpOpenBroadcast(localPort, nullptr);
+  const SocketHandle socket = UdpOpen("", localPort, kUdpBroadcast | kUdpReuseAddress, nullptr);
   if (socket == kNoSocket) return nullptr;
-  auto enquiry = std::make_unique<UdpEnquirySocket>(socket);
-  std::string hostName, ownAddress;
-  if (!LookUpOwnAddress(hostName, ownAddress)) return nullptr;
-  return enquiry;
+  return std::make_unique<UdpEnquirySocket>(socket);
 }
 
 std::vector<FoundInstrument> UdpEnquiry(std::size_t capacity, std::uint16_t localPort,

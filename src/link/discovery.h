@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/sockets.h"
+#include "common/sockets.h"
 
 namespace parlex2 {
 
@@ -57,13 +57,13 @@ class EnquirySocket {
   // Waits at most `timeoutMs` for the socket to take a datagram.
   virtual bool WaitWritable(std::uint32_t timeoutMs) = 0;
   virtual void SendTo(const std::string& address, std::uint16_t port, std::string_view data) = 0;
-  // The next waiting datagram, as UdpReceiveFromNow.
+  // The next waiting datagram, as UdpReceiveFrom.
   virtual DatagramStatus ReceiveNow(char* buffer, std::size_t capacity, std::size_t& received,
                                     std::string& sender) = 0;
 };
 
 // Opens the socket of an enquiry on `localPort`; null when it cannot be set
-// up (no sockets layer, no socket, no port, no own address).
+// up (no sockets layer, no socket, no port).
 using EnquirySocketOpener = std::function<std::unique_ptr<EnquirySocket>(std::uint16_t localPort)>;
 std::unique_ptr<EnquirySocket> OpenEnquirySocket(std::uint16_t localPort);
 

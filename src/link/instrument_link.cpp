@@ -18,27 +18,30 @@
 namespace parlex2 {
 namespace {
 
+// Every Send and ReadLine of the program, numbered in the log (also counted
+// while logging is off).
 std::atomic<std::uint64_t> exchangeCounter{0};
 
-std::unique_ptr<Transport> OpenRealTransport(const ConnectionSettings& settings,
-                                             std::string* error) {
+// How often a drain looks again while nothing waits.
+constexpr std::uint64_t kDrainLookMs = 10;
+
+TransportStatus OpenRealTransport(const ConnectionSettings& settings, Clock& clock,
+                                  std::unique_ptr<Transport>& transport, std::string& error) {
   switch (settings.interfaceKind) {
     case InterfaceKind::Usb:
     case InterfaceKind::Serial:
-      return OpenSerialTransport(settings.comPort, settings.LineBaudRate(), error);
+      return OpenSerialTransport(settings.comPort, settings.LineBaudRate(), transport, error);
     case InterfaceKind::Lan:
-      return LanConnect(settings.ipAddress, kInstrumentPort, error);
+      return LanConnect(settings.ipAddress, kInstrumentPort, clock, transport, error);
     default:
-      if (error) *error = "no interface is configured";
-      return nullptr;
+      error = "no interface is configured";
+      return TransportStatus::Failed;
   }
 }
 
 }  // namespace
 
-std::uint64_t ExchangeCounter() { return exchangeCounter.load(); }
-
-InstrumentLink::InstrumentLink() = default;
+InstrumentLink::InstrumentLink(Clock& clock) : clock_(clock) {}
 
 InstrumentLink::~InstrumentLink() { Close(); }
 
@@ -49,13 +52,16 @@ void InstrumentLink::SetTransportFactory(TransportFactory factory) {
 int InstrumentLink::Open() {
   if (transport_) return 0;
   lastError_.clear();
-  transport_ =
-      factory_ ? factory_(settings, &lastError_) : OpenRealTransport(settings, &lastError_);
-  if (!transport_) return -1;
+  std::unique_ptr<Transport> opened;
+  const TransportStatus status = factory_ ? factory_(settings, opened, lastError_)
+                                          : OpenRealTransport(settings, clock_, opened, lastError_);
+  if (status != TransportStatus::Ok || !opened) return -1;
+  transport_ = std::move(opened);
   openedWith_ = settings;
+  if (IsLan()) transport_->SetReadTimeout(lanReadTimeout_);
   // Wake the command interpreter, then throw away whatever the instrument had
   // queued or answers to the wake byte.
-  const std::uint64_t start = GetClock().TickMs();
+  const std::uint64_t start = clock_.TickMs();
   Send(std::string_view(&kWakeByte, 1));
   DrainSince(start, 100);
   return 0;
@@ -108,17 +114,22 @@ void InstrumentLink::LogExchange(const char* direction, std::string_view text, b
   }
 }
 
-int InstrumentLink::Send(std::string_view text) {
-  if (!transport_) return -1;
-  const int result = transport_->Write(text);
-  LogExchange(">>", text, false);
-  return result;
+bool InstrumentLink::IsLan() const {
+  return (transport_ ? openedWith_ : settings).interfaceKind == InterfaceKind::Lan;
 }
 
-bool InstrumentLink::SendFailed(int result, std::size_t length) const {
-  if (result < 0) return true;
-  // A COM port reports the bytes it wrote: fewer than asked is a failed write.
-  return transport_ && transport_->WriteReturnsCount() && static_cast<std::size_t>(result) < length;
+TransportStatus InstrumentLink::Write(std::string_view text) {
+  if (!transport_) return TransportStatus::Failed;
+  const TransportStatus status = transport_->Write(text);
+  LogExchange(">>", text, false);
+  return status;
+}
+
+int InstrumentLink::Send(std::string_view text) {
+  if (!transport_) return -1;
+  const bool sent = Write(text) == TransportStatus::Ok;
+  if (IsLan()) return sent ? 0 : -1;
+  return sent ? static_cast<int>(text.size()) : 0;
 }
 
 int InstrumentLink::ReadLine(char* buffer, std::size_t size) {
@@ -127,7 +138,11 @@ int InstrumentLink::ReadLine(char* buffer, std::size_t size) {
     std::memset(buffer, 0, size);
     return -1;
   }
-  const int count = transport_->ReadLine(buffer, size);
+  std::size_t length = 0;
+  const TransportStatus status = transport_->ReadLine(buffer, size, length);
+  // A COM port answers the length of what came; the LAN -1 for a line that
+  // did not end (time-out or lost connection).
+  const int count = IsLan() && status != TransportStatus::Ok ? -1 : static_cast<int>(length);
   LogExchange("<<", std::string_view(buffer, std::strlen(buffer)), true);
   const auto first = static_cast<unsigned char>(buffer[0]);
   if (first >= 0x80) {
@@ -142,10 +157,21 @@ int InstrumentLink::ReadLine(char* buffer, std::size_t size) {
   return count;
 }
 
-int InstrumentLink::ReadByte() { return transport_ ? transport_->ReadByte() : -1; }
+int InstrumentLink::ReadByte() {
+  if (!transport_) return -1;
+  unsigned char byte = 0;
+  switch (transport_->ReadByte(byte)) {
+    case TransportStatus::Ok:
+      return byte;
+    case TransportStatus::NothingWaiting:
+      return -2;
+    default:
+      return -1;
+  }
+}
 
 void InstrumentLink::Drain(std::uint32_t milliseconds) {
-  if (transport_) DrainSince(GetClock().TickMs(), milliseconds);
+  if (transport_) DrainSince(clock_.TickMs(), milliseconds);
 }
 
 void InstrumentLink::DrainSince(std::uint64_t start, std::uint32_t milliseconds) {
@@ -153,9 +179,12 @@ void InstrumentLink::DrainSince(std::uint64_t start, std::uint32_t milliseconds)
     const int c = ReadByte();
     if (c >= 0) continue;
     if (c == -1 || milliseconds == 0) return;
-    const std::uint64_t elapsed = GetClock().TickMs() - start;
+    const std::uint64_t elapsed = clock_.TickMs() - start;
     if (elapsed > milliseconds) return;
-    transport_->WaitReadable(static_cast<std::uint32_t>(std::uint64_t{milliseconds} + 1 - elapsed));
+    // Paced on the link's clock, so a test's clock (or a benchmark's faster
+    // one) sets how long the drain takes.
+    clock_.SleepMs(static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(kDrainLookMs, std::uint64_t{milliseconds} + 1 - elapsed)));
   }
 }
 
@@ -164,11 +193,14 @@ void InstrumentLink::WaitReadable(std::uint32_t milliseconds) {
 }
 
 void InstrumentLink::SetReadTimeout(std::uint32_t milliseconds) {
-  if (transport_) {
-    transport_->SetReadTimeout(milliseconds);
-  } else if (settings.interfaceKind == InterfaceKind::Lan) {
-    LanSetTimeout(milliseconds);
-  }
+  if (IsLan()) lanReadTimeout_ = milliseconds;
+  if (transport_) transport_->SetReadTimeout(milliseconds);
+}
+
+LinkLease InstrumentLink::Lease() {
+  bool free = false;
+  if (!leased_.compare_exchange_strong(free, true, std::memory_order_acq_rel)) return LinkLease();
+  return LinkLease(this);
 }
 
 }  // namespace parlex2

@@ -1,8 +1,10 @@
 // The one connection between the program and one instrument, over a COM port
 // or TCP, with the identity of the instrument on the other end.
 //
-// Calls come in strict request/reply order from one thread at a time: the UI
-// thread, or the upgrade worker while polling is off.
+// Calls come in strict request/reply order from one thread at a time. The UI
+// thread uses the link unless a lease is out (LinkLease below): then only the
+// lease's holder does, the upgrade worker's thread included, and every other
+// user asks `leased()` first and leaves the link alone.
 #pragma once
 
 #include <atomic>
@@ -13,7 +15,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "common/clock.h"
 #include "link/transport.h"
 
 namespace parlex2 {
@@ -67,15 +71,21 @@ struct InstrumentInfo {
   bool connected = false;    // result of the last connect-and-identify
 };
 
-// Counts every Send and ReadLine of the program (also while logging is off).
-std::uint64_t ExchangeCounter();
+class LinkLease;
 
 class InstrumentLink {
  public:
+  // Opens the transport for `settings`: Ok with the transport, or Failed
+  // with the system's reason in `error`.
   using TransportFactory =
-      std::function<std::unique_ptr<Transport>(const ConnectionSettings&, std::string* error)>;
+      std::function<TransportStatus(const ConnectionSettings& settings,
+                                    std::unique_ptr<Transport>& transport, std::string& error)>;
 
-  InstrumentLink();
+  // The link paces its waits and read time-outs on `clock` (the clock in
+  // force when it is made, unless one is given), never on a process-wide one
+  // read later: a worker thread using the link sees the same clock as the
+  // thread that made it.
+  explicit InstrumentLink(Clock& clock = GetClock());
   ~InstrumentLink();
   InstrumentLink(const InstrumentLink&) = delete;
   InstrumentLink& operator=(const InstrumentLink&) = delete;
@@ -100,11 +110,12 @@ class InstrumentLink {
   int Open();
   void Close();
 
-  // Sends `text` as it is (the caller supplies the line feed). COM ports: bytes
-  // written, 0 on failure; LAN: 0 on success, -1 on failure; -1 when closed.
+  // Sends `text` as it is (the caller supplies the line feed), counts and
+  // logs it. Ok when every byte went out; Failed also when the link is closed.
+  TransportStatus Write(std::string_view text);
+  // Write with the system's result: COM ports: bytes written, 0 on failure;
+  // LAN: 0 on success, -1 on failure; -1 when closed.
   int Send(std::string_view text);
-  // True when a Send result means the text did not go out whole.
-  bool SendFailed(int result, std::size_t length) const;
 
   // Reads one reply line into `buffer` of `size` bytes and logs it; a line
   // starting with a byte of 0x80 or more is replaced by the binary value's
@@ -123,7 +134,8 @@ class InstrumentLink {
   // timer, such as the command line.
   void WaitReadable(std::uint32_t milliseconds);
 
-  // COM port: this link's read time-out; LAN: the program-wide one.
+  // How long ReadLine waits. A COM port starts at 5000 ms at every Open; a
+  // LAN link keeps what was set last (5000 ms at first), also while closed.
   void SetReadTimeout(std::uint32_t milliseconds);
 
   // The serial number (field 2 of the *IDN? reply, possibly empty), or
@@ -136,16 +148,65 @@ class InstrumentLink {
   // Replaces how transports are opened (tests); null restores the real one.
   void SetTransportFactory(TransportFactory factory);
 
+  Clock& clock() const { return clock_; }
+
+  // Takes the lease when nobody holds it (see LinkLease); an empty lease
+  // otherwise. UI thread.
+  LinkLease Lease();
+  // True while a lease is out.
+  bool leased() const { return leased_.load(std::memory_order_acquire); }
+
  private:
+  friend class LinkLease;
+
   // Discards input until nothing waits and more than `milliseconds` have
   // passed since `start` (a tick count); 0 discards only what waits now.
   void DrainSince(std::uint64_t start, std::uint32_t milliseconds);
   void LogExchange(const char* direction, std::string_view text, bool addLineFeed);
+  // The LAN's results, or the COM port's: what the open transport (or, while
+  // closed, the settings) is.
+  bool IsLan() const;
 
+  Clock& clock_;
   std::unique_ptr<Transport> transport_;
   ConnectionSettings openedWith_;  // the settings of the open transport
   TransportFactory factory_;
   std::string lastError_;
+  std::uint32_t lanReadTimeout_ = kDefaultReadTimeoutMs;
+  std::atomic<bool> leased_{false};
+};
+
+// Holding the link. The firmware upgrade takes one for its whole command, so
+// that its worker thread can use the link; meanwhile the timer's poll, the
+// script's tick, Set Date/Time, typed commands and the connect commands see
+// `leased()` and leave the link alone. Movable, not copyable; the lease ends
+// with its last holder. UI thread (taking and ending it).
+class LinkLease {
+ public:
+  LinkLease() = default;
+  LinkLease(LinkLease&& other) noexcept : link_(std::exchange(other.link_, nullptr)) {}
+  LinkLease& operator=(LinkLease&& other) noexcept {
+    if (this != &other) {
+      Release();
+      link_ = std::exchange(other.link_, nullptr);
+    }
+    return *this;
+  }
+  ~LinkLease() { Release(); }
+  LinkLease(const LinkLease&) = delete;
+  LinkLease& operator=(const LinkLease&) = delete;
+
+  // False when the link was held already and this lease is empty.
+  explicit operator bool() const { return link_ != nullptr; }
+  void Release() {
+    if (link_) link_->leased_.store(false, std::memory_order_release);
+    link_ = nullptr;
+  }
+
+ private:
+  friend class InstrumentLink;
+  explicit LinkLease(InstrumentLink* link) : link_(link) {}
+  InstrumentLink* link_ = nullptr;
 };
 
 }  // namespace parlex2

@@ -4,78 +4,71 @@
 #include "link/lan.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "common/clock.h"
-#include "link/sockets.h"
+#include "common/sockets.h"
 
 namespace parlex2 {
 namespace {
 
-std::atomic<std::uint32_t> lanReadTimeout{kDefaultReadTimeoutMs};
-
-// The sockets layer is started once and released when the last user lets go,
-// so closing the Connect dialog's probe link cannot pull the layer from under
-// the main link.
-std::mutex startupMutex;
-int startupCount = 0;
-
 class LanTransport final : public Transport {
  public:
-  explicit LanTransport(SocketHandle socket) : socket_(socket), ring_(kLanRingSize) {}
-  ~LanTransport() override { SocketShutdownAndClose(socket_); }
+  LanTransport(SocketHandle socket, Clock& clock)
+      : socket_(socket), clock_(clock), ring_(kLanRingSize) {}
+  ~LanTransport() override { SocketClose(socket_, SocketClosing::ShutDownSending); }
 
-  int Write(std::string_view text) override {
+  TransportStatus Write(std::string_view text) override {
     // The instrument's network interface takes the zero byte as the end of a
     // command text.
     std::string bytes(text);
     bytes.push_back('\0');
-    return SocketSendAll(socket_, bytes.data(), bytes.size()) ? 0 : -1;
+    return SocketSendAll(socket_, bytes.data(), bytes.size()) ? TransportStatus::Ok
+                                                              : TransportStatus::Failed;
   }
 
-  int ReadByte() override {
+  TransportStatus ReadByte(unsigned char& byte) override {
     if (rxCount_ == 0) Fill();
-    if (rxCount_ == 0) return peerGone_ ? -1 : -2;
-    const unsigned char byte = ring_[rxRead_];
+    if (rxCount_ == 0) return peerGone_ ? TransportStatus::Failed : TransportStatus::NothingWaiting;
+    byte = ring_[rxRead_];
     rxRead_ = (rxRead_ + 1) % kLanRingSize;
     --rxCount_;
-    return byte;
+    return TransportStatus::Ok;
   }
 
   // The time-out restarts after every byte, so a slow reply still comes
   // whole; the whole call ends at twice the time-out all the same, so a peer
   // that keeps sending without a line feed cannot hold the caller.
-  int ReadLine(char* buffer, std::size_t size) override {
+  TransportStatus ReadLine(char* buffer, std::size_t size, std::size_t& length) override {
     std::memset(buffer, 0, size);
-    Clock& clock = GetClock();
-    const std::uint64_t timeout = lanReadTimeout.load();
-    const std::uint64_t callStart = clock.TickMs();
-    std::size_t stored = 0;
+    const std::uint64_t timeout = readTimeout_;
+    const std::uint64_t callStart = clock_.TickMs();
+    length = 0;
     bool waiting = false;
     std::uint64_t waitStart = 0;
     for (;;) {
-      const int c = ReadByte();
-      if (c == -1) return -1;  // the peer has gone: no line will complete
-      const std::uint64_t now = clock.TickMs();
-      if (now - callStart > 2 * timeout) return -1;
-      if (c == -2) {
+      unsigned char c = 0;
+      const TransportStatus status = ReadByte(c);
+      // The peer has gone: no line will complete.
+      if (status == TransportStatus::Failed) return status;
+      const std::uint64_t now = clock_.TickMs();
+      if (now - callStart > 2 * timeout) return TransportStatus::TimedOut;
+      if (status == TransportStatus::NothingWaiting) {
         if (!waiting) {
           waiting = true;
           waitStart = now;
         }
         const std::uint64_t elapsed = now - waitStart;
-        if (elapsed >= timeout) return -1;
+        if (elapsed >= timeout) return TransportStatus::TimedOut;
         SocketWaitReadable(socket_, static_cast<std::uint32_t>(std::min(
                                         timeout - elapsed, 2 * timeout - (now - callStart))));
         continue;
       }
       waiting = false;
-      if (c == '\n') return static_cast<int>(stored);
+      if (c == '\n') return TransportStatus::Ok;
       if (c == '\r') continue;
-      if (stored + 1 < size) buffer[stored++] = static_cast<char>(c);
+      if (length + 1 < size) buffer[length++] = static_cast<char>(c);
     }
   }
 
@@ -84,8 +77,7 @@ class LanTransport final : public Transport {
     SocketWaitReadable(socket_, milliseconds);
   }
 
-  void SetReadTimeout(std::uint32_t milliseconds) override { LanSetTimeout(milliseconds); }
-  bool WriteReturnsCount() const override { return false; }
+  void SetReadTimeout(std::uint32_t milliseconds) override { readTimeout_ = milliseconds; }
 
  private:
   // Takes from the socket only what fits in the ring without overwriting
@@ -97,21 +89,23 @@ class LanTransport final : public Transport {
     if (contiguous == 0) return;
     std::size_t received = 0;
     auto* at = reinterpret_cast<char*>(ring_.data() + rxWrite_);
-    switch (SocketReceiveNow(socket_, at, contiguous, received)) {
-      case ReceiveStatus::Data:
+    switch (SocketReceive(socket_, at, contiguous, received)) {
+      case IoStatus::Done:
         rxWrite_ = (rxWrite_ + received) % kLanRingSize;
         rxCount_ += received;
         break;
-      case ReceiveStatus::Closed:
+      case IoStatus::Closed:
         peerGone_ = true;
         break;
-      case ReceiveStatus::NothingWaiting:
+      case IoStatus::WouldBlock:
         break;
     }
   }
 
   SocketsUser sockets_;  // first in, last out: the socket closes before the layer goes
   SocketHandle socket_;
+  Clock& clock_;
+  std::uint32_t readTimeout_ = kDefaultReadTimeoutMs;
   std::vector<unsigned char> ring_;
   std::size_t rxCount_ = 0;
   std::size_t rxWrite_ = 0;
@@ -121,37 +115,17 @@ class LanTransport final : public Transport {
 
 }  // namespace
 
-int LanStartup() {
-  std::lock_guard lock(startupMutex);
-  if (startupCount == 0 && !SocketsStartup()) return -1;
-  ++startupCount;
-  return 0;
-}
-
-void LanCleanup() {
-  std::lock_guard lock(startupMutex);
-  if (startupCount == 0) return;
-  if (--startupCount == 0) SocketsCleanup();
-}
-
-int SocketsUsers() {
-  std::lock_guard lock(startupMutex);
-  return startupCount;
-}
-
-void LanSetTimeout(std::uint32_t milliseconds) { lanReadTimeout.store(milliseconds); }
-std::uint32_t LanGetTimeout() { return lanReadTimeout.load(); }
-
-std::unique_ptr<Transport> LanConnect(const std::string& address, std::uint16_t port,
-                                      std::string* error) {
+TransportStatus LanConnect(const std::string& address, std::uint16_t port, Clock& clock,
+                           std::unique_ptr<Transport>& transport, std::string& error) {
   const SocketsUser sockets;  // for the connection's set-up; the transport takes its own
   if (!sockets.started()) {
-    if (error) *error = "the sockets layer could not be started";
-    return nullptr;
+    error = "the sockets layer could not be started";
+    return TransportStatus::Failed;
   }
-  SocketHandle socket = TcpConnect(address, port, kLanConnectTimeoutMs, error);
-  if (socket == kNoSocket) return nullptr;
-  return std::make_unique<LanTransport>(socket);
+  const SocketHandle socket = TcpConnect(address, port, kLanConnectTimeoutMs, &error);
+  if (socket == kNoSocket) return TransportStatus::Failed;
+  transport = std::make_unique<LanTransport>(socket, clock);
+  return TransportStatus::Ok;
 }
 
 }  // namespace parlex2

@@ -12,8 +12,7 @@
 #include <cstring>
 
 #include "common/clock.h"
-#include "link/errno_text.h"
-#include "link/lan.h"
+#include "common/system_error.h"
 #include "link/transport.h"
 
 namespace parlex2 {
@@ -58,46 +57,46 @@ class SerialTransport final : public Transport {
     close(fd_);
   }
 
-  int Write(std::string_view bytes) override {
+  TransportStatus Write(std::string_view bytes) override {
     std::size_t done = 0;
     while (done < bytes.size()) {
       ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
       if (n < 0) {
         if (errno == EINTR) continue;
         if (errno == EAGAIN && WaitWritable()) continue;
-        break;
+        return TransportStatus::Failed;
       }
       done += static_cast<std::size_t>(n);
     }
-    return static_cast<int>(done);
+    return TransportStatus::Ok;
   }
 
   // Stops after size - 1 bytes, so an instrument that keeps sending cannot
   // hold the caller longer than one time-out per byte of the buffer; a
   // shorter bound would cut ordinary replies at the lowest baud rates.
-  int ReadLine(char* buffer, std::size_t size) override {
+  TransportStatus ReadLine(char* buffer, std::size_t size, std::size_t& length) override {
     std::memset(buffer, 0, size);
     std::size_t stored = 0;
+    TransportStatus status = TransportStatus::Ok;
     while (stored + 1 < size) {
-      int c = ReadByteWaiting(readTimeout_);
-      if (c < 0) break;
+      unsigned char c = 0;
+      status = ReadByteWaiting(readTimeout_, c);
+      if (status != TransportStatus::Ok) break;
       buffer[stored++] = static_cast<char>(c);
       if (c == '\n') break;
     }
-    if (char* cr = static_cast<char*>(std::memchr(buffer, '\r', stored))) {
-      std::memset(cr, 0, stored - static_cast<std::size_t>(cr - buffer));
-      stored = static_cast<std::size_t>(cr - buffer);
-    }
-    return static_cast<int>(std::strlen(buffer));
+    length = CutAtCarriageReturn(buffer, stored);
+    return status;
   }
 
-  int ReadByte() override {
-    if (broken_) return -1;
+  TransportStatus ReadByte(unsigned char& byte) override {
+    if (broken_) return TransportStatus::Failed;
     pollfd p{fd_, POLLIN, 0};
     int ready = poll(&p, 1, 0);
-    if (ready < 0) return errno == EINTR ? -2 : -1;
-    if (ready == 0) return -2;
-    return TakeByte(p.revents);
+    if (ready < 0)
+      return errno == EINTR ? TransportStatus::NothingWaiting : TransportStatus::Failed;
+    if (ready == 0) return TransportStatus::NothingWaiting;
+    return TakeByte(p.revents, byte);
   }
 
   void WaitReadable(std::uint32_t milliseconds) override {
@@ -107,32 +106,31 @@ class SerialTransport final : public Transport {
   }
 
   void SetReadTimeout(std::uint32_t milliseconds) override { readTimeout_ = milliseconds; }
-  bool WriteReturnsCount() const override { return true; }
 
  private:
-  int TakeByte(short revents) {
+  TransportStatus TakeByte(short revents, unsigned char& byte) {
     if (revents & POLLIN) {
-      unsigned char byte;
       ssize_t n = read(fd_, &byte, 1);
-      if (n == 1) return byte;
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) return -2;
+      if (n == 1) return TransportStatus::Ok;
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) return TransportStatus::NothingWaiting;
     }
     // Hang-up, error, or a read that returned nothing: the device has gone.
     broken_ = true;
-    return -1;
+    return TransportStatus::Failed;
   }
 
-  // One byte, waiting at most `milliseconds` for it; -1 when none came.
-  int ReadByteWaiting(std::uint32_t milliseconds) {
-    if (broken_) return -1;
+  // One byte, waiting at most `milliseconds` for it.
+  TransportStatus ReadByteWaiting(std::uint32_t milliseconds, unsigned char& byte) {
+    if (broken_) return TransportStatus::Failed;
     pollfd p{fd_, POLLIN, 0};
     int ready;
     do {
       ready = poll(&p, 1, WaitMsForSystem(milliseconds));
     } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) return -1;
-    int c = TakeByte(p.revents);
-    return c >= 0 ? c : -1;
+    if (ready < 0) return TransportStatus::Failed;
+    if (ready == 0) return TransportStatus::TimedOut;
+    const TransportStatus status = TakeByte(p.revents, byte);
+    return status == TransportStatus::NothingWaiting ? TransportStatus::TimedOut : status;
   }
 
   bool WaitWritable() {
@@ -147,16 +145,16 @@ class SerialTransport final : public Transport {
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenSerialTransport(const std::string& port, std::uint32_t baudRate,
-                                               std::string* error) {
-  auto fail = [&](const char* what, int code) -> std::unique_ptr<Transport> {
-    if (error) *error = port + ": " + what + ": " + ErrnoText(code);
-    return nullptr;
+TransportStatus OpenSerialTransport(const std::string& port, std::uint32_t baudRate,
+                                    std::unique_ptr<Transport>& transport, std::string& error) {
+  auto fail = [&](const char* what, int code) {
+    error = port + ": " + what + ": " + SystemErrorText(code);
+    return TransportStatus::Failed;
   };
   speed_t speed;
   if (!BaudConstant(baudRate, speed)) {
-    if (error) *error = port + ": unsupported baud rate " + std::to_string(baudRate);
-    return nullptr;
+    error = port + ": unsupported baud rate " + std::to_string(baudRate);
+    return TransportStatus::Failed;
   }
   int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return fail("open", errno);
@@ -189,7 +187,8 @@ std::unique_ptr<Transport> OpenSerialTransport(const std::string& port, std::uin
   int lines = TIOCM_DTR | TIOCM_RTS;
   ioctl(fd, TIOCMBIS, &lines);
   tcflush(fd, TCIOFLUSH);
-  return std::make_unique<SerialTransport>(fd);
+  transport = std::make_unique<SerialTransport>(fd);
+  return TransportStatus::Ok;
 }
 
 }  // namespace parlex2

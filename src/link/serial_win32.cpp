@@ -6,22 +6,13 @@
 
 #include <cstring>
 
-#include "link/lan.h"
+#include "common/system_error.h"
 #include "link/transport.h"
 
 namespace parlex2 {
 namespace {
 
 constexpr DWORD kQueueSize = 4096;
-
-std::string SystemErrorText(DWORD code) {
-  char text[256] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                 text, sizeof text - 1, nullptr);
-  std::string result = text[0] ? text : "error " + std::to_string(code);
-  while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
-  return result;
-}
 
 bool SetReadConstant(HANDLE port, DWORD milliseconds) {
   COMMTIMEOUTS timeouts{};
@@ -41,43 +32,47 @@ class SerialTransport final : public Transport {
     CloseHandle(port_);
   }
 
-  int Write(std::string_view bytes) override {
+  TransportStatus Write(std::string_view bytes) override {
     DWORD written = 0;
-    if (!WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
-      return 0;
-    }
-    return static_cast<int>(written);
+    const bool ok =
+        WriteFile(port_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    return ok && written == bytes.size() ? TransportStatus::Ok : TransportStatus::Failed;
   }
 
-  int ReadLine(char* buffer, std::size_t size) override {
+  TransportStatus ReadLine(char* buffer, std::size_t size, std::size_t& length) override {
     std::memset(buffer, 0, size);
     std::size_t stored = 0;
+    TransportStatus status = TransportStatus::Ok;
     while (stored + 1 < size) {
       char byte;
       DWORD got = 0;
-      if (!ReadFile(port_, &byte, 1, &got, nullptr) || got == 0) break;
+      if (!ReadFile(port_, &byte, 1, &got, nullptr)) {
+        status = TransportStatus::Failed;
+        break;
+      }
+      if (got == 0) {
+        status = TransportStatus::TimedOut;
+        break;
+      }
       buffer[stored++] = byte;
       if (byte == '\n') break;
     }
-    if (char* cr = static_cast<char*>(std::memchr(buffer, '\r', stored))) {
-      std::memset(cr, 0, stored - static_cast<std::size_t>(cr - buffer));
-    }
-    return static_cast<int>(std::strlen(buffer));
+    length = CutAtCarriageReturn(buffer, stored);
+    return status;
   }
 
-  int ReadByte() override {
+  TransportStatus ReadByte(unsigned char& byte) override {
     DWORD errors = 0;
     COMSTAT status{};
     // Also clears a pending error condition, which would block further reads.
-    if (!ClearCommError(port_, &errors, &status)) return -1;
-    if (status.cbInQue == 0) return -2;
-    unsigned char byte;
+    if (!ClearCommError(port_, &errors, &status)) return TransportStatus::Failed;
+    if (status.cbInQue == 0) return TransportStatus::NothingWaiting;
     DWORD got = 0;
     if (!ReadFile(port_, &byte, 1, &got, nullptr)) {
       ClearCommError(port_, &errors, &status);
-      return -1;
+      return TransportStatus::Failed;
     }
-    return got == 1 ? byte : -1;
+    return got == 1 ? TransportStatus::Ok : TransportStatus::Failed;
   }
 
   void WaitReadable(std::uint32_t milliseconds) override {
@@ -94,7 +89,6 @@ class SerialTransport final : public Transport {
   }
 
   void SetReadTimeout(std::uint32_t milliseconds) override { SetReadConstant(port_, milliseconds); }
-  bool WriteReturnsCount() const override { return true; }
 
  private:
   HANDLE port_;
@@ -102,14 +96,14 @@ class SerialTransport final : public Transport {
 
 }  // namespace
 
-std::unique_ptr<Transport> OpenSerialTransport(const std::string& port, std::uint32_t baudRate,
-                                               std::string* error) {
+TransportStatus OpenSerialTransport(const std::string& port, std::uint32_t baudRate,
+                                    std::unique_ptr<Transport>& transport, std::string& error) {
   const std::string device = "\\\\.\\" + port;
   HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    if (error) *error = port + ": " + SystemErrorText(GetLastError());
-    return nullptr;
+    error = port + ": " + SystemErrorText(LastSystemError());
+    return TransportStatus::Failed;
   }
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -128,11 +122,12 @@ std::unique_ptr<Transport> OpenSerialTransport(const std::string& port, std::uin
   ok = ok && SetupComm(handle, kQueueSize, kQueueSize) != FALSE;
   ok = ok && SetReadConstant(handle, kDefaultReadTimeoutMs);
   if (!ok) {
-    if (error) *error = port + ": " + SystemErrorText(GetLastError());
+    error = port + ": " + SystemErrorText(LastSystemError());
     CloseHandle(handle);
-    return nullptr;
+    return TransportStatus::Failed;
   }
-  return std::make_unique<SerialTransport>(handle);
+  transport = std::make_unique<SerialTransport>(handle);
+  return TransportStatus::Ok;
 }
 
 }  // namespace parlex2

@@ -224,6 +224,10 @@ UpgradeResult RunUpgradeCommand(UpgradeCommandContext& context) {
                            MessageButtons::Ok);
     return Refused(RefusalReason::ScriptRunning);
   }
+  // The command and then its worker hold the link until the command ends;
+  // one already under way (a command posted meanwhile) leaves it alone.
+  const LinkLease lease = context.link.Lease();
+  if (!lease) return {UpgradeOutcome::Cancelled, RefusalReason::None};
   PollingOff pollingOff(context.state);
   return Run(context);
 }

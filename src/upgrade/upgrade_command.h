@@ -3,9 +3,10 @@
 // instrument, check that the firmware suits it, have the user confirm the
 // warning and accept the list, then run the worker.
 //
-// Runs on the UI thread (the command line's main thread). Polling stays off
-// for the whole command, so the command and then its worker are the link's
-// only users; it is put back as it was on every way out.
+// Runs on the UI thread (the command line's main thread). The command holds
+// the link's lease (LinkLease) and keeps polling off for its whole run, so
+// the command and then its worker are the link's only users; polling is put
+// back as it was on every way out.
 #pragma once
 
 #include <optional>

@@ -4,15 +4,12 @@
 #include <system_error>
 #include <vector>
 
-#include "common/clock.h"
 #include "common/text.h"
 #include "link/instrument_link.h"
 #include "upgrade/boot_protocol.h"
 
 namespace parlex2 {
 namespace {
-
-constexpr std::uint32_t kDrainPollMs = 10;
 
 std::string Formatted(const char* format, int number) {
   char text[96];
@@ -22,19 +19,6 @@ std::string Formatted(const char* format, int number) {
 
 std::string Formatted(const char* format, const std::string& name) {
   return std::string(format, std::string_view(format).find("%s")) + name;
-}
-
-// Discards input until nothing waits and more than `milliseconds` have passed
-// on `clock`.
-void Settle(InstrumentLink& link, Clock& clock, std::uint32_t milliseconds) {
-  const std::uint64_t start = clock.TickMs();
-  for (;;) {
-    const int c = link.ReadByte();
-    if (c >= 0) continue;
-    if (c == -1) return;
-    if (clock.TickMs() - start > milliseconds) return;
-    clock.SleepMs(kDrainPollMs);
-  }
 }
 
 bool SendByte(InstrumentLink& link, char byte) {
@@ -84,7 +68,7 @@ bool SendFile(InstrumentLink& link, const LoadEntry& entry, std::int32_t total, 
   return true;
 }
 
-void Run(UpgradeDescriptor& d, InstrumentLink& link, UpgradeProgress& progress, Clock& clock) {
+void Run(UpgradeDescriptor& d, InstrumentLink& link, UpgradeProgress& progress) {
   ProgressReporter percent(progress);
   if (!d.loadTable) return;
   auto& entries = d.loadTable->entries;
@@ -113,9 +97,9 @@ void Run(UpgradeDescriptor& d, InstrumentLink& link, UpgradeProgress& progress, 
   }
 
   progress.Status("Initialising Instrument");
-  Settle(link, clock, kWakeSettleBeforeMs);
+  link.Drain(kWakeSettleBeforeMs);
   SendByte(link, kBootWakeByte);
-  Settle(link, clock, kWakeSettleAfterMs);
+  link.Drain(kWakeSettleAfterMs);
   const bool initialised =
       !ExchangeCode(link, kBootAccessCode) || !ExchangeCode(link, kBootAccessCode);
   progress.Log(initialised ? "Instrument initialised OK"
@@ -161,9 +145,9 @@ void Run(UpgradeDescriptor& d, InstrumentLink& link, UpgradeProgress& progress, 
 
   progress.Status("Restarting Instrument");
   link.Send(kRestartCommand);
-  Settle(link, clock, kRestartSettleMs);
+  link.Drain(kRestartSettleMs);
   SendByte(link, kRestartByte);
-  Settle(link, clock, kRestartByteSettleMs);
+  link.Drain(kRestartByteSettleMs);
   progress.Status("Finished");
   d.upgradeSucceeded = true;
 }
@@ -216,18 +200,17 @@ bool TextModeReader::ReadLine(std::string& line, std::size_t limit) {
 }
 
 void RunUpgradeWorker(UpgradeDescriptor& descriptor, InstrumentLink& link,
-                      UpgradeProgress& progress, Clock& clock) {
-  Run(descriptor, link, progress, clock);
+                      UpgradeProgress& progress) {
+  Run(descriptor, link, progress);
   progress.Finished();
 }
 
 bool UpgradeWorkerThread::Start(UpgradeDescriptor& descriptor, InstrumentLink& link,
-                                UpgradeProgress& progress, Clock& clock) {
-  if (thread_.joinable()) return false;
+                                UpgradeProgress& progress) {
+  if (thread_.joinable() || !link.leased()) return false;
   try {
-    thread_ = std::thread([&descriptor, &link, &progress, &clock] {
-      RunUpgradeWorker(descriptor, link, progress, clock);
-    });
+    thread_ = std::thread(
+        [&descriptor, &link, &progress] { RunUpgradeWorker(descriptor, link, progress); });
   } catch (const std::system_error&) {
     return false;
   }

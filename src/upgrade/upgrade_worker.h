@@ -1,7 +1,8 @@
 // The upgrade worker: wakes the instrument's boot loader, erases the sectors
 // of the accepted entries, programs their firmware files record by record and
 // restarts the instrument. It runs on a thread of its own and is then the
-// link's only user (the command keeps polling off meanwhile).
+// link's only user: it starts only while the link is leased (LinkLease, which
+// the upgrade command holds), and its waits run on the link's clock.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,6 @@
 
 namespace parlex2 {
 
-class Clock;
 class InstrumentLink;
 
 // Where the worker reports. Every call comes on the worker's thread; each text
@@ -65,17 +65,16 @@ inline constexpr std::size_t kRecordLineLimit = 510;
 // (`listed`) and whose file was found are erased for (as PlanSectors says)
 // and programmed; with none, nothing is sent at all. Sets `upgradeSucceeded`
 // after the restart, and always ends with Finished.
-// `clock` paces the settling waits.
 void RunUpgradeWorker(UpgradeDescriptor& descriptor, InstrumentLink& link,
-                      UpgradeProgress& progress, Clock& clock);
+                      UpgradeProgress& progress);
 
 // The worker on its own thread. Join waits for it (the destructor too).
 class UpgradeWorkerThread {
  public:
   ~UpgradeWorkerThread() { Join(); }
-  // False when the thread could not be started (nothing was sent).
-  bool Start(UpgradeDescriptor& descriptor, InstrumentLink& link, UpgradeProgress& progress,
-             Clock& clock);
+  // False when the thread could not be started, or the link is not leased
+  // (nothing was sent).
+  bool Start(UpgradeDescriptor& descriptor, InstrumentLink& link, UpgradeProgress& progress);
   void Join();
   bool Running() const { return thread_.joinable(); }
 

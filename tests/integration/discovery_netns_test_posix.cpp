@@ -163,6 +163,19 @@ TEST_F(DiscoveryNetns, NoInstrumentsOnTheSubnet) {
   EXPECT_EQ(run.out, "No Instruments found on this subnet\n");
 }
 
+TEST_F(DiscoveryNetns, FindsInstrumentsWhenThisComputersNameDoesNotResolve) {
+  StartInstrument({"--tcp", "10.77.0.1:10001"});
+  // A host name of its own (a UTS namespace) that no file or server knows.
+  const std::string name = "parlex2-nowhere-" + std::to_string(getpid());
+  const auto run =
+      testing::RunCommand("unshare --uts sh -c 'hostname " + name + " && exec ip netns exec " +
+                          pair_->client() + " " + PARLEX2_PATH + " find' 2>/dev/null");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(Lines(run.out), (std::vector<std::string>{"10.77.0.1\tVeltmark,VXM66,10472,2.15",
+                                                      "10.77.0.1\tVeltmark,VXM66,10472,2.15"}))
+      << run.out;
+}
+
 TEST_F(DiscoveryNetns, FindsProbesAndReportsEachAddress) {
   ASSERT_TRUE(pair_->AddInstrumentAddress("10.77.0.3"));
   ASSERT_TRUE(pair_->AddInstrumentAddress("10.77.0.4"));

@@ -171,6 +171,25 @@ TEST(SimProcess, ServesAPseudoTerminalThroughASymbolicLink) {
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
 }
 
+TEST(SimProcess, APseudoTerminalThatCannotBeMadeAgainEndsTheRun) {
+  Simulator sim(PARLEX2_SIM_PATH);
+  testing::TempFolder folder("parlex2-pty");
+  const std::filesystem::path ports = folder.Path() / "ports";
+  std::filesystem::create_directory(ports);
+  const std::string path = (ports / "com7").string();
+  ASSERT_TRUE(sim.Start({"--pty", path, "--drop-after", "1", "--delay", "200"}));
+  SimClient port = SimClient::OpenPty(path);
+  ASSERT_TRUE(port.IsOpen());
+  port.Send("volt?\n");
+  // The unplugged port's successor has nowhere to be linked.
+  std::filesystem::remove_all(ports);
+  EXPECT_EQ(port.ReadLine(2000), "1.234");
+  EXPECT_TRUE(port.WaitClosed(2000));
+  EXPECT_EQ(sim.WaitExit(3000), 1);  // not a loop spinning on the closed terminal
+  EXPECT_NE(sim.TranscriptText().find("-- pty could not be made again"), std::string::npos)
+      << sim.TranscriptText();
+}
+
 TEST(SimProcessFaults, DelayHoldsEveryReplyAndMuteAfterStopsAnsweringForGood) {
   Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.5"), "--delay", "300", "--mute-after", "2"}));

@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <tlhelp32.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include <chrono>
 #include <fstream>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "common/product.h"
+#include "common/sockets.h"
 #include "connect/identify.h"
 #include "link/instrument_link.h"
 #include "support/recording_ui.h"
@@ -121,47 +120,27 @@ std::string Simulator() { return "\"" + WindowsPath(PARLEX2_SIM_PATH) + "\""; }
 class UdpClient {
  public:
   UdpClient() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    std::uint16_t port = 0;
+    socket_ = UdpOpen("127.0.0.1", port, 0, nullptr);
   }
-  ~UdpClient() {
-    closesocket(socket_);
-    WSACleanup();
-  }
+  ~UdpClient() { SocketClose(socket_); }
   // Sends `request` to `address`:`port` and returns the reply within
   // `timeoutMs` (empty when none came), with the sender's address.
   std::string Ask(const char* address, std::uint16_t port, const std::string& request,
                   std::string& from, int timeoutMs = 1000) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, address, &to.sin_addr);
-    sendto(socket_, request.data(), static_cast<int>(request.size()), 0,
-           reinterpret_cast<sockaddr*>(&to), sizeof to);
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket_, &readable);
-    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (select(0, &readable, nullptr, nullptr, &limit) != 1) return {};
+    UdpSendTo(socket_, address, port, request.data(), request.size());
+    if (!SocketWaitReadable(socket_, static_cast<std::uint32_t>(timeoutMs))) return {};
     char buffer[1024];
-    sockaddr_in sender{};
-    int length = sizeof sender;
-    int count =
-        recvfrom(socket_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender), &length);
-    if (count <= 0) return {};
-    char text[INET_ADDRSTRLEN] = "";
-    inet_ntop(AF_INET, &sender.sin_addr, text, sizeof text);
-    from = text;
-    return std::string(buffer, static_cast<std::size_t>(count));
+    std::size_t count = 0;
+    if (UdpReceiveFrom(socket_, buffer, sizeof buffer, count, from) != DatagramStatus::Received) {
+      return {};
+    }
+    return std::string(buffer, count);
   }
 
  private:
-  SOCKET socket_ = INVALID_SOCKET;
+  SocketsUser sockets_;
+  SocketHandle socket_ = kNoSocket;
 };
 
 TEST(SimProgramWin32, ServesTheProgramsLinkOverWinsockAndAnswersEnquiriesSentToIt) {

@@ -4,17 +4,22 @@
 // simulator's flash compared with what the files hold.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
+#include "app/shell.h"
+#include "common/command_ids.h"
 #include "common/shell_state.h"
 #include "connect/identify.h"
 #include "link/instrument_link.h"
 #include "sim/intel_hex.h"
 #include "support/command_posix.h"
+#include "support/fake_shell.h"
 #include "support/recording_ui.h"
 #include "support/simulator.h"
 #include "support/upgrade_support.h"
@@ -310,47 +315,102 @@ TEST_F(UpgradeSimTest, NoInstrumentIsReportedAsNotFound) {
   EXPECT_EQ(Upgrade("--lan 127.0.11.9", "--yes '" + set + "'").status, 1);
 }
 
-// In process: the link the window keeps is usable once the upgrade is over.
-class LanFrontEnd final : public UpgradeFrontEnd {
+// In process, as the window runs it: the worker upgrades on its own thread
+// while the shell's timer and the commands posted to the window go on. The
+// lease keeps every one of them off the link (ThreadSanitizer sees any that
+// is not), and once the command is over the link is the shell's again.
+class WindowlessHost final : public BufferedShellHost {
  public:
-  explicit LanFrontEnd(InstrumentLink& link) : link_(link) {}
-  bool ShowFirmwareList(const FirmwareList&, const std::string&, bool blocked) override {
-    return !blocked;
+  explicit WindowlessHost(InstrumentLink& link) : link_(link) {}
+  void Beep() override {}
+  bool SendTypedCommand(std::string_view text) override {
+    return parlex2::SendTypedCommand(link_, text);
   }
-  void RunProgress(UpgradeDescriptor& descriptor) override {
-    UpgradeWorkerThread worker;
-    ASSERT_TRUE(worker.Start(descriptor, link_, progress, SystemClock()));
-    worker.Join();
-  }
-  testing::RecordingProgress progress;
+  UserInterface& Ui() override { return ui; }
+  testing::RecordingUi ui;
 
  private:
   InstrumentLink& link_;
 };
 
-TEST_F(UpgradeSimTest, LanLinkIsUsableAfterASuccessfulUpgrade) {
+class BusyWindowFrontEnd final : public UpgradeFrontEnd {
+ public:
+  BusyWindowFrontEnd(InstrumentLink& link, Shell& shell, WindowlessHost& host)
+      : link_(link), shell_(shell), host_(host) {}
+  bool ShowFirmwareList(const FirmwareList&, const std::string&, bool blocked) override {
+    return !blocked;
+  }
+  void RunProgress(UpgradeDescriptor& descriptor) override {
+    UpgradeWorkerThread worker;
+    ASSERT_TRUE(worker.Start(descriptor, link_, progress));
+    // Everything that reaches the link from the window, over and over.
+    const int commands[][2] = {{ID_SET_DATE_TIME, 0},
+                               {IDC_SEND, 0},
+                               {IDC_RUN, 0},
+                               {ID_DISCONNECT, MARK_READ_FAILED},
+                               {ID_CONFIGURE_CONNECTION, MARK_RECONNECT},
+                               {IDC_RUN, MARK_STOP_IF_RUNNING}};
+    for (std::size_t turn = 0; !progress.Done(); ++turn) {
+      const auto& [id, mark] = commands[turn % std::size(commands)];
+      host_.PostCommand(id, mark);
+      RunTimerMessage(shell_, host_);
+      ++turns;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    worker.Join();
+    host_.PostCommand(IDC_RUN, MARK_STOP_IF_RUNNING);  // the script the turns started
+    RunPostedCommands(shell_, host_);
+  }
+  testing::RecordingProgress progress;
+  int turns = 0;
+
+ private:
+  InstrumentLink& link_;
+  Shell& shell_;
+  WindowlessHost& host_;
+};
+
+TEST_F(UpgradeSimTest, TheShellKeepsOffTheLinkWhileTheWorkerUpgrades) {
   Start("127.0.11.10");
   const std::string main = MakeHex(dir_, "main.hex", 400, 0x10000, 15);
   const std::string set = Descriptor("TARGET,VXM66\nLOAD,0,main.hex\n");
   InstrumentLink link;
   link.settings.interfaceKind = InterfaceKind::Lan;
   link.settings.ipAddress = address_;
-  testing::RecordingUi ui;
-  link.info.connected = ConnectAndIdentify(ui, link, false);
-  ASSERT_TRUE(link.info.connected);
-  ShellState state;
-  state.pollingEnabled = true;
-  LanFrontEnd frontEnd(link);
-  UpgradeCommandContext context{ui, frontEnd, link, state, SystemClock(), SystemFileFinder(), set};
+  WindowlessHost host(link);
+  testing::RecordingWindow window;
+  Shell shell(link, host, window);
+  shell.RunCommand(ID_CONFIGURE_CONNECTION, MARK_RECONNECT);
+  RunPostedCommands(shell, host);
+  ASSERT_TRUE(shell.connected());
+  host.AddScriptLine("temp?");
+  shell.state().scriptState = kScriptStopped;
+  window.texts[IDC_COMMAND] = "volt?";
+
+  BusyWindowFrontEnd frontEnd(link, shell, host);
+  UpgradeCommandContext context{host.ui,       frontEnd,           link, shell.state(),
+                                SystemClock(), SystemFileFinder(), set};
   EXPECT_EQ(RunUpgradeCommand(context).outcome, UpgradeOutcome::Succeeded);
-  EXPECT_TRUE(state.pollingEnabled);
-  ASSERT_TRUE(link.portOpen());
-  link.Send("*IDN?\n");
-  char reply[128] = {};
-  EXPECT_GT(link.ReadLine(reply, sizeof reply), 0);
-  EXPECT_STREQ(reply, "Veltmark,VXM66,10472,2.15");
+  EXPECT_GT(frontEnd.turns, 10);
+  EXPECT_TRUE(host.ui.messages.empty());  // not even the read-failure question
+  EXPECT_EQ(shell.state().scriptState, kScriptStopped);
+  EXPECT_TRUE(shell.state().pollingEnabled);
+
+  // The window has the link again: a typed command and its reply.
+  shell.RunCommand(IDC_SEND, 0);
+  for (int i = 0; i < 2000 && host.ResultsText().find("1.234") == std::string::npos; ++i) {
+    RunTimerMessage(shell, host);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_NE(host.ResultsText().find("> volt?\r\n1.234\r\n"), std::string::npos)
+      << host.ResultsText();
   link.Close();
   EXPECT_EQ(StopAndReadFlash().At(0).bytes, ImageOf({main}));
+  // Nothing of the window's reached the instrument while the worker ran.
+  const std::string received = sim_.Received();
+  EXPECT_EQ(received.find("config,"), std::string::npos);
+  EXPECT_EQ(received.find("temp?"), std::string::npos);
+  EXPECT_EQ(received.find("volt?"), received.rfind("volt?"));  // the one after the upgrade
 }
 
 }  // namespace

@@ -118,15 +118,11 @@ class FakeShell final : public BufferedShellHost {
 
   // One timer message of the main window, then the commands it posted.
   void Timer() {
-    core.Timer();
-    HandlePosted();
+    RunTimerMessage(core, *this, [this](const PostedCommand& c) { handled.push_back(c); });
   }
 
   void HandlePosted() {
-    while (auto command = TakePosted()) {
-      handled.push_back(*command);
-      core.RunCommand(command->id, command->mark);
-    }
+    RunPostedCommands(core, *this, [this](const PostedCommand& c) { handled.push_back(c); });
   }
 
   // A menu item chosen or a button pressed by the user.

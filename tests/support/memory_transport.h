@@ -1,5 +1,7 @@
 // An in-memory transport for tests: records what the program writes and hands
 // out what the test (or a responder standing in for the instrument) queued.
+// Which results the link gives (COM port or LAN) follows the link's interface
+// kind, as with the real transports.
 #pragma once
 
 #include <cstring>
@@ -7,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "common/clock.h"
 #include "link/instrument_link.h"
@@ -15,63 +18,91 @@
 namespace parlex2::testing {
 
 struct MemoryPeer {
-  std::string written;               // every byte the program sent
-  std::deque<unsigned char> pending; // bytes waiting for the program
-  bool broken = false;               // ReadByte reports an error once pending is empty
+  std::string written;                // every byte the program sent
+  std::deque<unsigned char> pending;  // bytes waiting for the program
+  bool broken = false;                // ReadByte reports an error once pending is empty
   bool failWrites = false;
-  bool countWrites = true;           // behave as a COM port (count) or as TCP (0/-1)
   std::uint32_t readTimeout = 5000;
   // Called after each write with the bytes written; may queue a reply.
   std::function<void(MemoryPeer&, const std::string&)> respond;
 
-  void Queue(const std::string& bytes) { pending.insert(pending.end(), bytes.begin(), bytes.end()); }
+  void Queue(const std::string& bytes) {
+    pending.insert(pending.end(), bytes.begin(), bytes.end());
+  }
 };
 
 class MemoryTransport final : public Transport {
  public:
-  explicit MemoryTransport(std::shared_ptr<MemoryPeer> peer) : peer_(std::move(peer)) {}
+  explicit MemoryTransport(std::shared_ptr<MemoryPeer> peer, Clock& clock = GetClock())
+      : peer_(std::move(peer)), clock_(clock) {}
 
-  int Write(std::string_view bytes) override {
-    if (peer_->failWrites) return peer_->countWrites ? 0 : -1;
+  TransportStatus Write(std::string_view bytes) override {
+    if (peer_->failWrites) return TransportStatus::Failed;
     std::string chunk(bytes);
     peer_->written += chunk;
     if (peer_->respond) peer_->respond(*peer_, chunk);
-    return peer_->countWrites ? static_cast<int>(bytes.size()) : 0;
+    return TransportStatus::Ok;
   }
-  // Reads as a LAN line: CR dropped, LF ends; -1 when nothing more comes.
-  int ReadLine(char* buffer, std::size_t size) override {
+  // Reads as a LAN line: CR dropped, LF ends; a line that does not end has
+  // timed out (at once: nothing more will come).
+  TransportStatus ReadLine(char* buffer, std::size_t size, std::size_t& length) override {
     std::memset(buffer, 0, size);
-    std::size_t stored = 0;
+    length = 0;
     for (;;) {
-      int c = ReadByte();
-      if (c < 0) return peer_->countWrites ? static_cast<int>(stored) : -1;
-      if (c == '\n') return static_cast<int>(stored);
+      unsigned char c = 0;
+      const TransportStatus status = ReadByte(c);
+      if (status == TransportStatus::Failed) return status;
+      if (status == TransportStatus::NothingWaiting) return TransportStatus::TimedOut;
+      if (c == '\n') return TransportStatus::Ok;
       if (c == '\r') continue;
-      if (stored + 1 < size) buffer[stored++] = static_cast<char>(c);
+      if (length + 1 < size) buffer[length++] = static_cast<char>(c);
     }
   }
-  int ReadByte() override {
-    if (peer_->pending.empty()) return peer_->broken ? -1 : -2;
-    int c = peer_->pending.front();
+  TransportStatus ReadByte(unsigned char& byte) override {
+    if (peer_->pending.empty()) {
+      return peer_->broken ? TransportStatus::Failed : TransportStatus::NothingWaiting;
+    }
+    byte = peer_->pending.front();
     peer_->pending.pop_front();
-    return c;
+    return TransportStatus::Ok;
   }
   // Lets time pass instead of waiting, so a fake clock moves on.
   void WaitReadable(std::uint32_t milliseconds) override {
-    if (peer_->pending.empty()) GetClock().SleepMs(milliseconds);
+    if (peer_->pending.empty() && !peer_->broken) clock_.SleepMs(milliseconds);
   }
   void SetReadTimeout(std::uint32_t milliseconds) override { peer_->readTimeout = milliseconds; }
-  bool WriteReturnsCount() const override { return peer_->countWrites; }
 
  private:
   std::shared_ptr<MemoryPeer> peer_;
+  Clock& clock_;
 };
+
+// A transport factory that opens onto `peer` (the link's clock passes time).
+inline InstrumentLink::TransportFactory MemoryFactory(InstrumentLink& link,
+                                                      std::shared_ptr<MemoryPeer> peer) {
+  return [&link, peer](const ConnectionSettings&, std::unique_ptr<Transport>& transport,
+                       std::string&) {
+    transport = std::make_unique<MemoryTransport>(peer, link.clock());
+    return TransportStatus::Ok;
+  };
+}
+
+// A transport factory opening onto the peer `peerFor` answers for the
+// settings; none (a null peer) fails the open.
+inline InstrumentLink::TransportFactory PeerFactory(
+    std::function<std::shared_ptr<MemoryPeer>(const ConnectionSettings&)> peerFor) {
+  return [peerFor = std::move(peerFor)](const ConnectionSettings& settings,
+                                        std::unique_ptr<Transport>& transport, std::string&) {
+    std::shared_ptr<MemoryPeer> peer = peerFor(settings);
+    if (!peer) return TransportStatus::Failed;
+    transport = std::make_unique<MemoryTransport>(std::move(peer));
+    return TransportStatus::Ok;
+  };
+}
 
 // Makes `link` open onto `peer` instead of a real port.
 inline void UseMemoryPeer(InstrumentLink& link, std::shared_ptr<MemoryPeer> peer) {
-  link.SetTransportFactory([peer](const ConnectionSettings&, std::string*) {
-    return std::make_unique<MemoryTransport>(peer);
-  });
+  link.SetTransportFactory(MemoryFactory(link, std::move(peer)));
 }
 
 }  // namespace parlex2::testing

@@ -43,6 +43,10 @@ class Simulator {
   // with status 0.
   bool Stop(int signal = 15);
 
+  // Waits at most `timeoutMs` for the simulator to end by itself: its exit
+  // status (-1 for a signal), or nothing while it still runs.
+  std::optional<int> WaitExit(int timeoutMs);
+
   pid_t Pid() const { return pid_; }
   bool Running() const { return pid_ > 0; }
   // What it printed before "ready": the endpoints, e.g. "tcp 127.0.0.5:10001",

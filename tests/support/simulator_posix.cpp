@@ -1,11 +1,7 @@
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/sockets.h"
 #include "simulator.h"
 
 namespace parlex2::testing {
@@ -146,6 +143,17 @@ bool Simulator::Stop(int signal) {
   return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::optional<int> Simulator::WaitExit(int timeoutMs) {
+  if (!Running()) return std::nullopt;
+  const auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  pid_t done = 0;
+  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && MsLeft(deadline) > 0) usleep(5000);
+  if (done <= 0) return std::nullopt;
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::string Simulator::TranscriptText() const { return ReadWholeFile(TranscriptPath()); }
 
 std::vector<sim::TranscriptChunk> Simulator::Transcript() const {
@@ -174,20 +182,9 @@ std::optional<sim::Flash> Simulator::ReadFlash() const {
 }
 
 SimClient SimClient::ConnectTcp(const std::string& address, std::uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return {};
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1 ||
-      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0) {
-    close(fd);
-    return {};
-  }
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-  return SimClient(fd);
+  // On POSIX the socket is a descriptor like the pty's, read and written alike.
+  const SocketHandle socket = TcpConnect(address, port, 5000, nullptr);
+  return socket == kNoSocket ? SimClient() : SimClient(static_cast<int>(socket));
 }
 
 SimClient SimClient::OpenPty(const std::string& path) {

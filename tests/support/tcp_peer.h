@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/sockets.h"
+
 namespace parlex2::testing {
 
 class TcpPeer {
@@ -17,7 +19,7 @@ class TcpPeer {
   TcpPeer(const TcpPeer&) = delete;
   TcpPeer& operator=(const TcpPeer&) = delete;
 
-  bool listening() const { return listener_ != -1; }
+  bool listening() const { return listener_ != kNoSocket; }
   std::uint16_t port() const { return port_; }
   const std::string& address() const { return address_; }
 
@@ -32,15 +34,13 @@ class TcpPeer {
   void Close();
   // Abortive close: the client sees a reset.
   void Reset();
-  // Shrinks the client connection's receive buffer (set before Accept).
-  void SetSmallReceiveBuffer() { smallBuffer_ = true; }
 
  private:
+  SocketsUser sockets_;  // first in, last out
   std::string address_;
-  std::intptr_t listener_ = -1;
-  std::intptr_t client_ = -1;
+  SocketHandle listener_ = kNoSocket;
+  SocketHandle client_ = kNoSocket;
   std::uint16_t port_ = 0;
-  bool smallBuffer_ = false;
 };
 
 }  // namespace parlex2::testing

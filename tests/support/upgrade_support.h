@@ -105,6 +105,11 @@ class RecordingProgress final : public UpgradeProgress {
     std::lock_guard<std::mutex> lock(mutex_);
     ++finished;
   }
+  // Whether Finished came; safe while the worker runs.
+  bool Done() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return finished > 0;
+  }
   void Sending(bool active) override {
     std::lock_guard<std::mutex> lock(mutex_);
     sending.push_back(active);

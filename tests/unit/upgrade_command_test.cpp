@@ -36,7 +36,7 @@ class FakeFrontEnd final : public UpgradeFrontEnd {
   void RunProgress(UpgradeDescriptor& descriptor) override {
     ++progressRuns;
     UpgradeWorkerThread worker;
-    ASSERT_TRUE(worker.Start(descriptor, link_, progress, clock_));
+    ASSERT_TRUE(worker.Start(descriptor, link_, progress));
     worker.Join();
   }
 
@@ -98,12 +98,10 @@ class UpgradeCommandTest : public ::testing::Test {
   // fail, as a LAN instrument still restarting refuses the connection.
   void RefusingOpens(int& opens, int refused) {
     auto peer = device_->peer;
-    link_.SetTransportFactory([&opens, refused, peer](const ConnectionSettings&,
-                                                      std::string*) -> std::unique_ptr<Transport> {
+    link_.SetTransportFactory(testing::PeerFactory([&opens, refused, peer](const ConnectionSettings&) {
       ++opens;
-      if (opens >= 2 && opens < 2 + refused) return nullptr;
-      return std::make_unique<testing::MemoryTransport>(peer);
-    });
+      return opens >= 2 && opens < 2 + refused ? nullptr : peer;
+    }));
   }
 
   // How many times *IDN? went out since the instrument's bytes were cleared.

@@ -66,7 +66,7 @@ class UpgradeWorkerTest : public ::testing::Test {
     list_ = BuildFirmwareList(table_, count_, idn, "VXM86", blocked);
     descriptor_.loadTable = &table_;
     device_.peer->written.clear();
-    RunUpgradeWorker(descriptor_, link_, progress_, clock_);
+    RunUpgradeWorker(descriptor_, link_, progress_);
   }
 
   const sim::Flash& Flash() const { return device_.instrument->GetFlash(); }
@@ -249,7 +249,7 @@ TEST(UpgradeWorkerRetries, RecordIsSentFourTimesAtMost) {
     UpgradeDescriptor d;
     d.loadTable = &table;
     RecordingProgress progress;
-    RunUpgradeWorker(d, link, progress, clock);
+    RunUpgradeWorker(d, link, progress);
     EXPECT_EQ(d.upgradeSucceeded, times == 3) << times;
     if (times == 4) {
       EXPECT_EQ(progress.logs.back(), "ERROR: Failed to send file f.hex");
@@ -274,7 +274,7 @@ TEST(UpgradeWorkerRetries, BootAccessIsTriedTwice) {
   UpgradeDescriptor d;
   d.loadTable = &table;
   RecordingProgress progress;
-  RunUpgradeWorker(d, link, progress, clock);
+  RunUpgradeWorker(d, link, progress);
   EXPECT_EQ(progress.logs, std::vector<std::string>{"ERROR: Instrument failed to initialise"});
   EXPECT_TRUE(progress.sending.empty());
   const std::string& sent = device.peer->written;
@@ -304,8 +304,12 @@ TEST(UpgradeWorkerThread, RunsTheWorkerOnItsOwnThread) {
   d.loadTable = &table;
   RecordingProgress progress;
   UpgradeWorkerThread worker;
-  ASSERT_TRUE(worker.Start(d, link, progress, clock));
-  EXPECT_FALSE(worker.Start(d, link, progress, clock));
+  EXPECT_FALSE(worker.Start(d, link, progress));  // not while others may use the link
+  const LinkLease lease = link.Lease();
+  ASSERT_TRUE(lease);
+  EXPECT_FALSE(link.Lease());  // one holder at a time
+  ASSERT_TRUE(worker.Start(d, link, progress));
+  EXPECT_FALSE(worker.Start(d, link, progress));
   worker.Join();
   EXPECT_EQ(progress.finished, 1);
   EXPECT_TRUE(d.upgradeSucceeded);

@@ -4,7 +4,7 @@
 
 #include "options.h"
 #include "server.h"
-#include "sim_io.h"
+#include "sim_system.h"
 
 int main(int argc, char** argv) {
   using namespace parlex2::sim;
@@ -12,11 +12,11 @@ int main(int argc, char** argv) {
   int exitCode = ParseSimOptions(argc, argv, options, std::cout, std::cerr);
   if (exitCode >= 0) return exitCode;
   std::string error;
-  if (!StartIo(error)) {
+  if (!StartSystem(error)) {
     std::cerr << error << "\n";
     return 1;
   }
   exitCode = RunSimulator(std::move(options));
-  StopIo();
+  StopSystem();
   return exitCode;
 }

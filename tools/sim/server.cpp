@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <deque>
 #include <fstream>
-#include <iterator>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "discovery.h"
 #include "instrument.h"
-#include "sim_io.h"
+#include "sim_system.h"
 #include "transcript.h"
 
 namespace parlex2::sim {
@@ -65,7 +65,7 @@ constexpr std::size_t kSoakFill = std::size_t{64} * 1024;
 
 // One client: the accepted TCP socket or the pty's master side.
 struct Peer {
-  IoHandle handle = kNoHandle;
+  SocketHandle handle = kNoSocket;
   bool isPty = false;
   std::string out;  // accepted for sending, not yet written
   bool closeWhenSent = false;
@@ -97,29 +97,31 @@ class Simulator {
   void ScheduleAt(Peer& peer, std::string bytes, bool close, std::uint64_t dueUs);
   // Microseconds `count` bytes take on a line at the --baud rate.
   std::uint64_t WireUs(std::size_t count) const {
-    return static_cast<std::uint64_t>(count) * 10000000u / static_cast<std::uint64_t>(options_.baud);
+    return static_cast<std::uint64_t>(count) * 10000000u /
+           static_cast<std::uint64_t>(options_.baud);
   }
   void RunDue();
   void SendStreamLines();
-  void AnswerDatagram(IoHandle socket, std::uint16_t port);
+  void AnswerDatagram(SocketHandle socket, std::uint16_t port);
   void WriteFlash();
   void CloseAll();
 
   SimOptions options_;
   Instrument instrument_;
   Transcript transcript_;
-  IoHandle listener_ = kNoHandle;
+  SocketHandle listener_ = kNoSocket;
   Peer tcpClient_;
   Peer pty_;
   PseudoTerminal terminal_;
-  std::vector<std::pair<IoHandle, std::uint16_t>> udp_;
-  IoHandle udpReply_ = kNoHandle;
+  std::vector<std::pair<SocketHandle, std::uint16_t>> udp_;
+  SocketHandle udpReply_ = kNoSocket;
   std::deque<Scheduled> scheduled_;
   Peer* streamPeer_ = nullptr;
   // The stream's pace: lines sent since it (re)started at streamStartMs_.
   std::uint64_t streamStartMs_ = 0;
   std::uint64_t streamSent_ = 0;
   bool streamRunning_ = false;
+  bool ptyLost_ = false;  // the pseudo-terminal could not be made again
   // With --baud: when the line in each direction is free again (microseconds).
   std::uint64_t receiveBusyUntil_ = 0;
   std::uint64_t sendBusyUntil_ = 0;
@@ -153,8 +155,8 @@ void Simulator::SendStreamLines() {
 
 bool Simulator::OpenTcp() {
   std::string error;
-  listener_ = OpenListener(options_.tcpAddress, options_.tcpPort, error);
-  if (listener_ == kNoHandle) return std::cerr << error << "\n", false;
+  listener_ = TcpListen(options_.tcpAddress, options_.tcpPort, &error);
+  if (listener_ == kNoSocket) return std::cerr << error << "\n", false;
   std::cout << "tcp " << options_.tcpAddress << ":" << options_.tcpPort << std::endl;
   return true;
 }
@@ -181,22 +183,23 @@ bool Simulator::OpenDiscovery() {
   std::string error;
   const std::string serveAddress = options_.tcp ? options_.tcpAddress : std::string();
   for (std::uint16_t port : {kFirstEnquiryPort, kSecondEnquiryPort}) {
-    IoHandle socket = OpenEnquirySocket(port, serveAddress, error);
-    if (socket == kNoHandle) return std::cerr << error << "\n", false;
+    SocketHandle socket = UdpOpenBroadcastReceiver(port, serveAddress, &error);
+    if (socket == kNoSocket) return std::cerr << error << "\n", false;
     udp_.emplace_back(socket, port);
   }
   // Replies come from the instrument's own address, which the search lists
   // and then connects to.
-  udpReply_ = OpenReplySocket(serveAddress, error);
-  if (udpReply_ == kNoHandle) return std::cerr << error << "\n", false;
+  std::uint16_t anyPort = 0;
+  udpReply_ = UdpOpen(serveAddress, anyPort, 0, &error);
+  if (udpReply_ == kNoSocket) return std::cerr << error << "\n", false;
   std::cout << "discovery " << kFirstEnquiryPort << " " << kSecondEnquiryPort << std::endl;
   return true;
 }
 
 void Simulator::Accept() {
   std::string from;
-  IoHandle client = AcceptClient(listener_, from);
-  if (client == kNoHandle) return;
+  SocketHandle client = TcpAccept(listener_, &from);
+  if (client == kNoSocket) return;
   tcpClient_ = Peer{};
   tcpClient_.handle = client;
   transcript_.Event("client " + from);
@@ -215,20 +218,29 @@ void Simulator::ClosePeer(Peer& peer, const char* why) {
     // client's port fails, and PATH then leads to a fresh pseudo-terminal
     // (made before the old one goes, so it gets another name).
     PseudoTerminal old = terminal_;
-    OpenPty();
+    const bool reopened = OpenPty();
     ClosePseudoTerminal(old);
+    if (!reopened) {
+      // Nothing is left to serve on PATH, and the closed terminal must not
+      // stay watched: the run ends (status 1) instead of spinning on it.
+      terminal_ = PseudoTerminal{};
+      pty_ = Peer{};
+      transcript_.Event("pty could not be made again");
+      ptyLost_ = true;
+    }
     return;
   }
-  CloseClient(peer.handle);
+  SocketClose(peer.handle, SocketClosing::ShutDownBoth);
   peer = Peer{};
 }
 
 void Simulator::ReadFrom(Peer& peer) {
   char buffer[4096];
   std::size_t count = 0;
-  IoResult result = ReadSome(peer.handle, peer.isPty, buffer, sizeof buffer, count);
-  if (result == IoResult::kWouldBlock) return;
-  if (result == IoResult::kClosed) {
+  const IoStatus result = peer.isPty ? ReadPseudoTerminal(terminal_, buffer, sizeof buffer, count)
+                                     : SocketReceive(peer.handle, buffer, sizeof buffer, count);
+  if (result == IoStatus::WouldBlock) return;
+  if (result == IoStatus::Closed) {
     if (!peer.isPty) ClosePeer(peer, "client closed");
     return;
   }
@@ -276,7 +288,7 @@ void Simulator::RunDue() {
     Scheduled item = std::move(scheduled_.front());
     scheduled_.pop_front();
     Peer& peer = *item.peer;
-    if (peer.handle == kNoHandle) continue;
+    if (peer.handle == kNoSocket) continue;
     if (peer.out.size() + item.bytes.size() <= kOutputLimit) {
       peer.out += item.bytes;
     } else {
@@ -290,10 +302,10 @@ void Simulator::RunDue() {
 void Simulator::WriteTo(Peer& peer) {
   while (!peer.out.empty()) {
     std::size_t count = 0;
-    if (WriteSome(peer.handle, peer.isPty, peer.out.data(), peer.out.size(), count) !=
-        IoResult::kDone) {
-      break;
-    }
+    const IoStatus result =
+        peer.isPty ? WritePseudoTerminal(terminal_, peer.out.data(), peer.out.size(), count)
+                   : SocketSend(peer.handle, peer.out.data(), peer.out.size(), count);
+    if (result != IoStatus::Done) break;
     transcript_.Chunk(false, std::string_view(peer.out.data(), count));
     peer.out.erase(0, count);
   }
@@ -303,15 +315,23 @@ void Simulator::WriteTo(Peer& peer) {
   }
 }
 
-void Simulator::AnswerDatagram(IoHandle socket, std::uint16_t port) {
-  Datagram datagram;
-  if (!ReceiveDatagram(socket, datagram)) return;
-  std::string reply =
-      DiscoveryReply(port, datagram.bytes, options_.instrument.idn, options_.tcpPort);
-  transcript_.Event("udp " + std::to_string(port) + " enquiry of " +
-                    std::to_string(datagram.bytes.size()) + " bytes from " +
-                    datagram.AddressText() + (reply.empty() ? ", ignored" : ", answered"));
-  if (!reply.empty()) SendDatagram(udpReply_, reply, datagram.address, datagram.port);
+void Simulator::AnswerDatagram(SocketHandle socket, std::uint16_t port) {
+  char buffer[2048];
+  std::size_t received = 0;
+  std::string sender;
+  std::uint16_t senderPort = 0;
+  // An oversized datagram is judged by the part that fitted: no enquiry.
+  const DatagramStatus status =
+      UdpReceiveFrom(socket, buffer, sizeof buffer, received, sender, &senderPort);
+  if (status != DatagramStatus::Received && status != DatagramStatus::Oversized) return;
+  const std::string_view bytes(buffer, received);
+  const std::string reply =
+      status == DatagramStatus::Received
+          ? DiscoveryReply(port, bytes, options_.instrument.idn, options_.tcpPort)
+          : std::string();
+  transcript_.Event("udp " + std::to_string(port) + " enquiry of " + std::to_string(bytes.size()) +
+                    " bytes from " + sender + (reply.empty() ? ", ignored" : ", answered"));
+  if (!reply.empty()) UdpSendTo(udpReply_, sender, senderPort, reply.data(), reply.size());
 }
 
 void Simulator::WriteFlash() {
@@ -331,11 +351,11 @@ void Simulator::WriteFlash() {
 }
 
 void Simulator::CloseAll() {
-  if (tcpClient_.handle != kNoHandle) CloseSocket(tcpClient_.handle);
-  CloseSocket(listener_);
-  for (auto& [socket, port] : udp_) CloseSocket(socket);
-  CloseSocket(udpReply_);
-  if (terminal_.master != kNoHandle) {
+  SocketClose(tcpClient_.handle);
+  SocketClose(listener_);
+  for (auto& [socket, port] : udp_) SocketClose(socket);
+  SocketClose(udpReply_);
+  if (terminal_.master != kNoSocket) {
     PseudoTerminal last = terminal_;
     ClosePseudoTerminal(terminal_);
     RemovePseudoTerminalLink(options_.ptyPath, last);
@@ -356,21 +376,21 @@ int Simulator::Run() {
 
   bool stopping = false;
   int status = 0;
-  while (!stopping) {
-    std::vector<Watch> watches;
+  while (!stopping && !ptyLost_) {
+    std::vector<SocketWatch> watches;
     watches.push_back({StopHandle()});
     auto watch = [&](Peer& peer) {
       // A soaking client is watched for room even with nothing queued, so
       // the soak stream is topped up as soon as the last of it has gone.
       const bool soaking = &peer == streamPeer_ && instrument_.Soak().Active();
-      if (peer.handle != kNoHandle) {
+      if (peer.handle != kNoSocket) {
         watches.push_back({peer.handle, !peer.out.empty() || soaking});
       }
     };
     watch(tcpClient_);
     watch(pty_);
     // One client at a time: the next waits in the backlog until this one goes.
-    if (listener_ != kNoHandle && tcpClient_.handle == kNoHandle) {
+    if (listener_ != kNoSocket && tcpClient_.handle == kNoSocket) {
       watches.push_back({listener_});
     }
     for (auto& [socket, port] : udp_) watches.push_back({socket});
@@ -395,13 +415,13 @@ int Simulator::Run() {
       if (timeoutUs < 0 || wait < timeoutUs) timeoutUs = wait;
     }
     std::string error;
-    if (!WaitForHandles(watches, timeoutUs, error)) {
+    if (!WaitForSockets(watches, timeoutUs, &error)) {
       std::cerr << error << "\n";
       status = 1;
       break;
     }
 
-    for (const Watch& w : watches) {
+    for (const SocketWatch& w : watches) {
       if (!w.ready && !w.writable) continue;
       if (w.handle == StopHandle()) {
         stopping = true;
@@ -421,7 +441,7 @@ int Simulator::Run() {
     // The soak stream keeps the client's output topped up, as fast as the
     // client reads: straight to the output, with no delay or line pacing
     // (run a soak without --transcript, which would hold every byte).
-    if (instrument_.Soak().Active() && streamPeer_ && streamPeer_->handle != kNoHandle &&
+    if (instrument_.Soak().Active() && streamPeer_ && streamPeer_->handle != kNoSocket &&
         streamPeer_->out.size() < kSoakFill) {
       instrument_.Soak().Fill(streamPeer_->out, 2 * kSoakFill);
       WriteTo(*streamPeer_);
@@ -433,6 +453,7 @@ int Simulator::Run() {
     }
   }
 
+  if (ptyLost_) status = 1;
   transcript_.Event("stopped");
   CloseAll();
   WriteFlash();

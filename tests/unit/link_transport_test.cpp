@@ -1,0 +1,284 @@
+// What every transport of the link must do, run against each of them (the
+// in-memory one of the tests, TCP, and the serial line of the platform), with
+// the test holding the far end in place of the instrument. Where the LAN and
+// the serial line differ by design (line rules, results), the case says so.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "common/sockets.h"
+#include "link/discovery.h"
+#include "link/instrument_link.h"
+#include "link/lan.h"
+#include "support/memory_transport.h"
+#include "support/tcp_peer.h"
+#include "support/transport_bench.h"
+
+namespace parlex2 {
+namespace {
+
+using testing::TransportBench;
+using testing::TransportCase;
+
+using Steady = std::chrono::steady_clock;
+
+std::int64_t MsSince(Steady::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start).count();
+}
+
+class TransportConformance : public ::testing::TestWithParam<TransportCase> {
+ protected:
+  void SetUp() override {
+    bench_ = GetParam().make();
+    const std::string why = bench_->Open(link_);
+    if (why.rfind("skip: ", 0) == 0) GTEST_SKIP() << why.substr(6);
+    ASSERT_EQ(why, "");
+  }
+  void TearDown() override { link_.Close(); }
+
+  bool lan() const { return bench_->lanLines(); }
+  // A reply line that did not end: the LAN's -1, the serial line's length.
+  int Unended(int length) const { return lan() ? -1 : length; }
+  // Runs `far` on a thread of its own where the bench is real-time, at once
+  // otherwise.
+  template <typename Far>
+  std::thread FarEnd(Far far) {
+    if (bench_->realTime()) return std::thread(far);
+    far();
+    return std::thread();
+  }
+  static void Join(std::thread& thread) {
+    if (thread.joinable()) thread.join();
+  }
+
+  std::unique_ptr<TransportBench> bench_;
+  InstrumentLink link_;
+};
+
+TEST_P(TransportConformance, SendWritesTheTextAsItIsAndWhole) {
+  EXPECT_EQ(link_.Send("*IDN?\n"), lan() ? 0 : 6);
+  EXPECT_EQ(bench_->Receive(99, 300), bench_->OnWire("*IDN?\n"));
+  const std::string big(64 * 1024, 'q');
+  std::string got;
+  std::thread reader;
+  if (bench_->realTime()) {
+    reader = std::thread([&] { got = bench_->Receive(bench_->OnWire(big).size(), 5000); });
+  }
+  EXPECT_EQ(link_.Write(big), TransportStatus::Ok);
+  if (!bench_->realTime()) got = bench_->Receive(bench_->OnWire(big).size());
+  Join(reader);
+  EXPECT_TRUE(got == bench_->OnWire(big)) << got.size() << " bytes";
+}
+
+TEST_P(TransportConformance, ReadLineFollowsTheLineRulesOfItsTransport) {
+  bench_->Send("OK\r\n\r\nOK\n" + std::string(300, 'y') + "\r\nafter\n" +
+               std::string("a\0b\r\n", 5));
+  struct Line {
+    int result;
+    std::string text;
+  };
+  // LAN: a carriage return is dropped and the line feed ends the line; the
+  // rest of an overlong line is dropped; a zero byte is stored and counted.
+  // Serial: the text ends at the first carriage return, a bare line feed
+  // stays; the rest of an overlong line waits for the next read.
+  const std::vector<Line> expected =
+      lan() ? std::vector<Line>{{2, "OK"},    {0, ""}, {2, "OK"}, {255, std::string(255, 'y')},
+                                {5, "after"}, {3, "a"}}
+            : std::vector<Line>{{2, "OK"},
+                                {0, ""},
+                                {3, "OK\n"},
+                                {255, std::string(255, 'y')},
+                                {45, std::string(45, 'y')},
+                                {6, "after\n"},
+                                {1, "a"}};
+  for (const Line& line : expected) {
+    char buffer[256];
+    link_.WaitReadable(1000);
+    EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), line.result);
+    EXPECT_EQ(std::string(buffer), line.text);
+  }
+}
+
+TEST_P(TransportConformance, ASilentInstrumentTimesOutAndLeavesNothingWaiting) {
+  link_.SetReadTimeout(200);
+  char buffer[64];
+  const auto start = Steady::now();
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), Unended(0));
+  if (bench_->realTime()) EXPECT_GE(MsSince(start), 150);
+  EXPECT_EQ(link_.ReadByte(), -2);
+}
+
+TEST_P(TransportConformance, ASlowReplyComesWholeForTheTimeOutRestartsWithEveryByte) {
+  if (!bench_->realTime()) GTEST_SKIP() << "no time passes here";
+  link_.SetReadTimeout(300);
+  bench_->Send("par");
+  char buffer[64];
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), Unended(3));
+  EXPECT_STREQ(buffer, "par");
+  // Bytes every 120 ms keep a 300 ms time-out from running out.
+  std::thread trickle([this] {
+    for (char c : std::string("ok\r\n")) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(120));
+      bench_->Send(std::string(1, c));
+    }
+  });
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 2);
+  EXPECT_STREQ(buffer, "ok");
+  trickle.join();
+}
+
+TEST_P(TransportConformance, AnInstrumentThatNeverEndsItsLineCannotHoldReadLine) {
+  if (!bench_->realTime()) GTEST_SKIP() << "no time passes here";
+  link_.SetReadTimeout(200);
+  std::atomic<bool> stop{false};
+  std::thread chatter([&] {
+    const auto start = Steady::now();
+    while (!stop && MsSince(start) < 5000 && bench_->Send("xxxxxxxx")) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  char buffer[64];
+  const auto start = Steady::now();
+  const int result = link_.ReadLine(buffer, sizeof buffer);
+  const auto took = MsSince(start);
+  stop = true;
+  chatter.join();
+  // The LAN gives up at twice the time-out; the serial line when the buffer
+  // is full.
+  EXPECT_EQ(result, Unended(63));
+  if (lan()) EXPECT_GE(took, 390);
+  EXPECT_LT(took, 2000);
+  EXPECT_EQ(std::string(buffer), std::string(63, 'x'));
+}
+
+TEST_P(TransportConformance, ABurstLargerThanTheLanRingArrivesWholeAndInOrder) {
+  std::string burst;
+  for (int i = 0; burst.size() < kLanRingSize + 8000; ++i) {
+    burst += "line " + std::to_string(i) + "\r\n";
+  }
+  std::thread writer = FarEnd([&] { bench_->Send(burst); });
+  // Let the far end fill every buffer on the way before anything is taken.
+  if (bench_->realTime()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::string got;
+  while (got.size() < burst.size()) {
+    const int c = link_.ReadByte();
+    ASSERT_NE(c, -1);
+    if (c == -2) {
+      link_.WaitReadable(1000);
+      continue;
+    }
+    got.push_back(static_cast<char>(c));
+  }
+  Join(writer);
+  EXPECT_TRUE(got == burst);
+}
+
+TEST_P(TransportConformance, TheFarEndGoingAwayBreaksTheLinkOnceWhatItSentIsTaken) {
+  bench_->Send("last\r\nAB");
+  if (bench_->keepsSentAfterHangUp() && !bench_->HangUp()) GTEST_SKIP() << "cannot hang up";
+  char buffer[64];
+  link_.WaitReadable(1000);
+  EXPECT_EQ(link_.ReadLine(buffer, sizeof buffer), 4);
+  EXPECT_STREQ(buffer, "last");
+  link_.WaitReadable(1000);
+  EXPECT_EQ(link_.ReadByte(), 'A');
+  link_.WaitReadable(1000);
+  EXPECT_EQ(link_.ReadByte(), 'B');
+  if (!bench_->keepsSentAfterHangUp() && !bench_->HangUp()) GTEST_SKIP() << "cannot hang up";
+  link_.WaitReadable(1000);
+  EXPECT_EQ(link_.ReadByte(), -1);
+  EXPECT_EQ(link_.ReadByte(), -1);
+  // Reading and draining end at once, not after a time-out.
+  const auto start = Steady::now();
+  EXPECT_LE(link_.ReadLine(buffer, sizeof buffer), 0);
+  link_.Drain(1000);
+  if (bench_->realTime()) EXPECT_LT(MsSince(start), 500);
+}
+
+TEST_P(TransportConformance, APortThisProgramHoldsIsBusyForOthers) {
+  const std::optional<std::string> error = bench_->OpenAgainError(link_);
+  if (!error) GTEST_SKIP() << "no exclusive ports here";
+  EXPECT_NE(error->find("busy"), std::string::npos) << *error;
+}
+
+TEST_P(TransportConformance, AUsbLinkRunsAt19200WhateverTheSettingsHold) {
+  const std::optional<std::uint32_t> speed = bench_->LineSpeed();
+  if (!speed) GTEST_SKIP() << "the far end cannot tell its speed";
+  EXPECT_EQ(*speed, 19200u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, TransportConformance,
+                         ::testing::ValuesIn(testing::TransportCases()),
+                         [](const ::testing::TestParamInfo<TransportCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(TransportOpen, FailuresSayWhy) {
+  std::uint16_t freePort;
+  {
+    testing::TcpPeer closed("127.0.0.1");
+    freePort = closed.port();
+  }
+  for (const auto& [address, port] : std::vector<std::pair<std::string, std::uint16_t>>{
+           {"127.0.0.1", freePort}, {"999.1.1.1", kInstrumentPort}, {"", kInstrumentPort}}) {
+    std::unique_ptr<Transport> transport;
+    std::string error;
+    EXPECT_EQ(LanConnect(address, port, SystemClock(), transport, error), TransportStatus::Failed);
+    EXPECT_EQ(transport, nullptr);
+    EXPECT_FALSE(error.empty()) << address;
+  }
+  for (const auto& [port, rate] : testing::SerialOpenFailures()) {
+    std::unique_ptr<Transport> transport;
+    std::string error;
+    EXPECT_EQ(OpenSerialTransport(port, rate, transport, error), TransportStatus::Failed) << port;
+    EXPECT_EQ(transport, nullptr);
+    EXPECT_NE(error.find(port), std::string::npos) << error;
+  }
+}
+
+// Two links and a discovery socket at once: each holds the sockets layer
+// until it ends, and closing a link that never took it releases nothing.
+TEST(SocketsLayer, EachUserHoldsItUntilItsOwnEnd) {
+  testing::TcpPeer peerA, peerB;  // the peers hold the layer too
+  const int before = SocketsUsers();
+  InstrumentLink a, b, memory;
+  for (auto [link, peer] : {std::pair{&a, &peerA}, std::pair{&b, &peerB}}) {
+    link->settings.interfaceKind = InterfaceKind::Lan;
+    const std::uint16_t port = peer->port();
+    link->SetTransportFactory([port, link](const ConnectionSettings&,
+                                           std::unique_ptr<Transport>& transport,
+                                           std::string& error) {
+      return LanConnect("127.0.0.1", port, link->clock(), transport, error);
+    });
+    ASSERT_EQ(link->Open(), 0) << link->LastError();
+    ASSERT_TRUE(peer->Accept());
+  }
+  EXPECT_EQ(SocketsUsers(), before + 2);
+
+  // A LAN link over no sockets at all.
+  memory.settings.interfaceKind = InterfaceKind::Lan;
+  testing::UseMemoryPeer(memory, std::make_shared<testing::MemoryPeer>());
+  ASSERT_EQ(memory.Open(), 0);
+  memory.Close();
+  EXPECT_EQ(SocketsUsers(), before + 2);
+
+  {
+    auto enquiry = OpenEnquirySocket(0);  // set up, nothing sent
+    ASSERT_NE(enquiry, nullptr);
+    EXPECT_EQ(SocketsUsers(), before + 3);
+  }
+  a.Close();
+  a.Close();
+  EXPECT_EQ(SocketsUsers(), before + 1);
+  peerB.Send("still here\r\n");
+  char buffer[32];
+  b.WaitReadable(1000);
+  EXPECT_EQ(b.ReadLine(buffer, sizeof buffer), 10);
+  b.Close();
+  EXPECT_EQ(SocketsUsers(), before);
+}
+
+}  // namespace
+}  // namespace parlex2
