@@ -3,7 +3,9 @@
 # and tools/, then clang-tidy over win32/, the *_win32.cpp files and the UI
 # driver (clang told the MinGW target, through the Windows cross build's
 # compile database, so the cross compiler's Windows headers are the ones
-# parsed). PARLEX2_TIDY_WINDOWS=0 leaves out that second pass.
+# parsed). PARLEX2_TIDY_WINDOWS=0 leaves out that second pass. Then the
+# include rules: no layer library includes a higher one, and <windows.h> only
+# in win32/ and the *_win32.cpp files.
 #
 # A finding is its file and check. scripts/static-checks.baseline lists the
 # findings accepted when the checks were introduced (each reviewed; see the
@@ -50,6 +52,34 @@ if [ "${PARLEX2_TIDY_WINDOWS:-1}" = 1 ]; then
       --extra-arg=--target=x86_64-w64-mingw32 "${cxx_dirs[@]}" >build/clang-tidy-windows.log 2>/dev/null
   normalise <build/clang-tidy-windows.log >>"$found"
 fi
+
+echo "== include rules (layers, platform headers)"
+# The layer libraries, each with what it may include:
+#   common <- link <- connect <- script, upgrade <- app
+# (script and upgrade stand side by side), and the simulator beside them,
+# sharing only common. An include against the arrows is a finding.
+include_findings() {
+  declare -A may=(
+    [common]="common" [link]="common link" [connect]="common link connect"
+    [script]="common link connect script" [upgrade]="common link connect upgrade"
+    [app]="common link connect script upgrade app" [sim]="common")
+  local file layer used
+  while IFS= read -r file; do
+    case $file in
+      src/*) layer=${file#src/}; layer=${layer%%/*} ;;
+      tools/sim/*) layer=sim ;;
+    esac
+    [ -n "${may[$layer]:-}" ] || continue
+    while IFS= read -r used; do
+      [[ " ${may[$layer]} " == *" $used "* ]] || echo "$file [include-layers]"
+    done < <(sed -nE 's#^[[:space:]]*\#[[:space:]]*include[[:space:]]*"(common|link|connect|script|upgrade|app)/.*#\1#p' "$file")
+  done < <(find src tools/sim \( -name '*.cpp' -o -name '*.h' \) | sort)
+  # The Windows headers belong to win32/ and the *_win32.cpp files alone.
+  grep -rlE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows|winsock2|ws2tcpip)\.h>' \
+    src cli tools tests bench fuzz win32 | grep -vE '^win32/|_win32\.cpp$' |
+    sed 's/$/ [windows-h-outside-platform-files]/' || true
+}
+include_findings | tee build/include-rules.log >>"$found"
 
 sort "$found" | uniq -c | awk '{print $1, $2, $3}' >"$found.counted"
 if [ "${1:-}" = --update ]; then
