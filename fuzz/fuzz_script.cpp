@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/terminal.h"
+#include "common/text.h"
 #include "fuzz_check.h"
 #include "script/script_commands.h"
 #include "script/script_file.h"

@@ -36,17 +36,8 @@ else
   wine_env_make_prefix "$root/build/windows/wineprefix" managed
 fi
 
-# First run: the settings file with a LAN connection to the simulator, in the
-# form the connection form's "Save as Default" writes.
-for appdata in "$WINEPREFIX"/drive_c/users/*/AppData/Local; do
-  [[ "$appdata" == */users/Public/* ]] || break
-done
-ini="$appdata/Veltmark/Parlexer/Parlexer.ini"
-if [ ! -f "$ini" ]; then
-  mkdir -p "$(dirname "$ini")"
-  printf '[Init]\r\nCreated=%s\r\n[Connect]\r\nInterface=2\r\nComPort=\r\nBaudRate=0\r\nIPAddr=127.0.0.1\r\n' \
-    "$(date '+%H:%M:%S %-d/%-m/%Y')" >"$ini"
-fi
+# First run: the settings file with a LAN connection to the simulator.
+ini=$(wine_env_lan_settings 127.0.0.1 keep)
 
 wine_env_start_server
 
@@ -56,17 +47,8 @@ if [ -n "$sim" ]; then
   # (only while it names a loopback address: a real instrument's stays).
   addr=127.0.0.1
   for try in 1 2 3 4 5 6; do
-    "$sim" --tcp "$addr:10001" >"$work/sim.log" 2>&1 &
-    sim_pid=$!
-    for i in $(seq 1 100); do
-      grep -q ready "$work/sim.log" 2>/dev/null && break
-      kill -0 "$sim_pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    grep -q ready "$work/sim.log" && break
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=""
-    addr="127.$((RANDOM % 200 + 30)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1))"
+    wine_env_start_sim "$sim" "$addr" && break
+    addr=$(wine_env_random_loopback)
   done
   [ -n "$sim_pid" ] || { cat "$work/sim.log"; echo "the simulator did not start" >&2; exit 1; }
   sed -i "s/^IPAddr=127\.[0-9.]*\r\?$/IPAddr=$addr\r/" "$ini"

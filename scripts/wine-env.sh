@@ -11,6 +11,14 @@
 #   wine_env_session NAME        makes a fresh folder $work and, on exit,
 #                                stops the simulator $sim_pid (when set), then
 #                                Wine and Xvfb, and removes $work
+#   wine_env_start_sim SIM ADDRESS [OPTION...]
+#                                starts the simulator on ADDRESS:10001 in the
+#                                session and waits for it; sets $sim_pid
+#   wine_env_random_loopback     prints a random 127.x.y.z address
+#   wine_env_lan_settings ADDRESS [keep]
+#                                gives the prefix's settings file a LAN
+#                                connection to ADDRESS ("keep": only when the
+#                                file is missing); prints its path
 
 WINE_ENV_XVFB_PID=""
 WINE_ENV_SERVER_PID=""
@@ -93,6 +101,41 @@ wine_env_session_end() {
   fi
   wine_env_stop
   rm -rf "$work"
+}
+
+wine_env_start_sim() {  # SIM ADDRESS [OPTION...]: false (and no $sim_pid) when it did not get ready
+  local program=$1 address=$2 i
+  shift 2
+  "$program" --tcp "$address:10001" "$@" >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for i in $(seq 1 250); do
+    grep -q ready "$work/sim.log" 2>/dev/null && return 0
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  kill "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+  return 1
+}
+
+wine_env_random_loopback() {
+  echo "127.$((RANDOM % 200 + 30)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1))"
+}
+
+wine_env_lan_settings() {  # ADDRESS [keep]
+  local appdata ini
+  for appdata in "$WINEPREFIX"/drive_c/users/*/AppData/Local; do
+    [[ "$appdata" == */users/Public/* ]] || break
+  done
+  ini="$appdata/Veltmark/Parlexer/Parlexer.ini"
+  if [ "${2:-}" != keep ] || [ ! -f "$ini" ]; then
+    mkdir -p "$(dirname "$ini")"
+    # The form the connection form's "Save as Default" writes.
+    printf '[Init]\r\nCreated=%s\r\n[Connect]\r\nInterface=2\r\nComPort=\r\nBaudRate=0\r\nIPAddr=%s\r\n' \
+      "$(date '+%H:%M:%S %-d/%-m/%Y')" "$1" >"$ini"
+  fi
+  echo "$ini"
 }
 
 # Takes a picture of the whole screen.

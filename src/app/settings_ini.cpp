@@ -1,7 +1,6 @@
 // The portable settings store: a small INI reader and writer that keeps the
 // file in the same shape as the Windows profile functions do, so a settings
 // file moves between the two without change.
-#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -19,16 +18,6 @@ std::string_view Trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   std::size_t last = text.find_last_not_of(kBlanks);
   return text.substr(first, last - first + 1);
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
 }
 
 // The section name of a "[name]" line.
@@ -86,7 +75,7 @@ struct IniLines {
   std::size_t FindSection(std::string_view section) const {
     for (std::size_t i = 0; i < lines.size(); ++i) {
       auto name = SectionName(lines[i]);
-      if (name && SameName(*name, section)) return i;
+      if (name && EqualNoCase(*name, section)) return i;
     }
     return std::string::npos;
   }
@@ -103,7 +92,7 @@ struct IniLines {
     std::size_t end = SectionEnd(header);
     for (std::size_t i = header + 1; i < end; ++i) {
       auto name = KeyName(lines[i]);
-      if (name && SameName(*name, key)) return i;
+      if (name && EqualNoCase(*name, key)) return i;
     }
     return std::string::npos;
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "common/text.h"
 
 namespace parlex2 {
 namespace {
@@ -73,7 +74,7 @@ std::string SettingsBaseFolder() {
   DWORD length = GetTempPathA(sizeof temp, temp);
   if (length > 0 && length < sizeof temp) {
     folder.assign(temp, length);
-    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    while (folder.size() > 3 && IsPathSeparator(folder.back())) folder.pop_back();
     return folder;
   }
   return "C:";

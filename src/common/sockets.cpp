@@ -21,9 +21,4 @@ void SocketsCleanup() {
   if (--users == 0) detail::StopSocketsLayer();
 }
 
-int SocketsUsers() {
-  std::lock_guard lock(usersMutex);
-  return users;
-}
-
 }  // namespace parlex2

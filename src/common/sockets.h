@@ -22,8 +22,6 @@ inline constexpr SocketHandle kNoSocket = -1;
 // pull it from under another. False when it cannot be started.
 bool SocketsStartup();
 void SocketsCleanup();
-// How many users hold the layer now.
-int SocketsUsers();
 
 // Holds the sockets layer for as long as it lives. Declare it before the
 // sockets it covers, so they close before the layer goes.

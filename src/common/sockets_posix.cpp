@@ -1,5 +1,4 @@
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -17,8 +16,6 @@ namespace parlex2 {
 namespace {
 
 int Fd(SocketHandle socket) { return static_cast<int>(socket); }
-
-void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK); }
 
 void SetError(std::string* error, const std::string& what) {
   if (error) *error = LastSystemErrorText(what);

@@ -70,11 +70,6 @@ int AtoI(std::string_view text) {
   return static_cast<int>(value);
 }
 
-double AtoF(std::string_view text) {
-  std::string copy(UntilNul(text));
-  return std::strtod(copy.c_str(), nullptr);
-}
-
 std::string Truncated(std::string_view text, std::size_t limit) {
   return std::string(text.substr(0, limit));
 }
@@ -82,6 +77,35 @@ std::string Truncated(std::string_view text, std::size_t limit) {
 std::string_view UntilNul(std::string_view text) {
   auto nul = text.find('\0');
   return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+namespace {
+char LowerLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+}  // namespace
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerLetter(a[i]) != LowerLetter(b[i])) return false;
+  }
+  return true;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerLetter(c);
+  return lower;
+}
+
+std::size_t LastPathSeparator(std::string_view path) {
+  for (std::size_t i = path.size(); i > 0; --i) {
+    if (IsPathSeparator(path[i - 1])) return i - 1;
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace parlex2

@@ -1,5 +1,6 @@
 // Text helpers shared by every subsystem: field splitting, line reading from
-// files, and the C library's forgiving number reading.
+// files, the C library's forgiving number reading, comparison without regard
+// to case, and the parts of a path.
 #pragma once
 
 #include <cstddef>
@@ -29,15 +30,30 @@ bool ReadTextLine(std::istream& in, std::string& line, std::size_t bufferSize,
 // int saturate instead of being undefined.
 int AtoI(std::string_view text);
 
-// atof semantics (strtod in the "C" locale): the longest number at the start of
-// the text after white space; 0.0 when there is none.
-double AtoF(std::string_view text);
-
 // Copies at most `limit` characters of `text` (the fixed buffers of the
 // instrument records hold `limit` characters and a terminating zero).
 std::string Truncated(std::string_view text, std::size_t limit);
 
 // The text up to (not including) its first zero byte.
 std::string_view UntilNul(std::string_view text);
+
+// Letters compared without regard to case (ASCII, as the C locale does):
+// `text` begins with `prefix`; `a` and `b` are the same text.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+bool EqualNoCase(std::string_view a, std::string_view b);
+// `text` with its ASCII letters in lower case.
+std::string LowerCase(std::string_view text);
+
+// The path separator of this platform, and whether `c` separates the parts of
+// a path here: a backslash or a slash on Windows, a slash elsewhere.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+#else
+inline constexpr char kPathSeparator = '/';
+inline bool IsPathSeparator(char c) { return c == '/'; }
+#endif
+// The position of the last separator in `path`; npos when it has none.
+std::size_t LastPathSeparator(std::string_view path);
 
 }  // namespace parlex2

@@ -11,6 +11,7 @@
 #include "common/clock.h"
 #include "common/debug_output.h"
 #include "common/product.h"
+#include "common/text.h"
 #include "common/ui.h"
 
 namespace parlex2 {
@@ -51,7 +52,7 @@ void MakeDirectory(const std::string& path) {
 // root down; parts that exist already are fine.
 void CreateDirectoriesAlong(const std::string& path) {
   for (std::size_t i = 1; i < path.size(); ++i) {
-    if (path[i] == '\\' || path[i] == '/') MakeDirectory(path.substr(0, i));
+    if (IsPathSeparator(path[i])) MakeDirectory(path.substr(0, i));
   }
 }
 

@@ -15,8 +15,6 @@ namespace {
 constexpr int kMinSeconds = 1;
 constexpr int kMaxSeconds = 500;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The text after the first comma of the line; nothing when there is no comma.
 bool Argument(std::string_view line, std::string_view& argument) {
   const auto comma = line.find(',');
@@ -82,14 +80,6 @@ void Print(std::string_view line, ScriptEngine& engine) {
 }
 
 }  // namespace
-
-bool StartsWithNoCase(std::string_view text, std::string_view keyword) {
-  if (text.size() < keyword.size()) return false;
-  for (std::size_t i = 0; i < keyword.size(); ++i) {
-    if (Lower(text[i]) != Lower(keyword[i])) return false;
-  }
-  return true;
-}
 
 int ParseSecondsArgument(std::string_view line) {
   std::string_view argument;

@@ -13,9 +13,6 @@ class ScriptEngine;
 // comma, 1 to 500; 1 second without a comma, below 1 or not a number.
 int ParseSecondsArgument(std::string_view line);
 
-// True when `text` begins with `keyword`, compared without regard to case.
-bool StartsWithNoCase(std::string_view text, std::string_view keyword);
-
 // Runs one "#" line. Returns the extra delay before the next line (ms).
 int RunScriptCommand(std::string_view line, ScriptEngine& engine);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/command_ids.h"
+#include "common/text.h"
 #include "script/script_commands.h"
 #include "script/script_file.h"
 

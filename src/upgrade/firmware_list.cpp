@@ -8,11 +8,11 @@
 #include "common/text.h"
 #include "common/ui.h"
 #include "upgrade/boot_protocol.h"
+#include "upgrade/upgrade_command.h"
 
 namespace parlex2 {
 namespace {
 
-constexpr char kUpgradeCaption[] = "Upgrade Firmware";
 constexpr char kNotMainHex[] = "Please choose the main hex file for the Instrument to upgrade";
 
 constexpr std::string_view kRtfHeadStart =
@@ -30,28 +30,6 @@ constexpr int kColourRed = 3;
 
 // A file time older than a day after 1970 is taken as no time at all.
 constexpr std::int64_t kFirstUsableTime = 86400;
-
-bool IsSeparator(char c) {
-#ifdef _WIN32
-  return c == '\\' || c == '/';
-#else
-  return c == '/';
-#endif
-}
-
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
-}
 
 std::string DateText(std::int64_t writeTime) {
   if (writeTime <= kFirstUsableTime) return "--/--/--";
@@ -115,10 +93,7 @@ std::string RtfEscape(std::string_view text) {
 
 int PrepareMainHexUpgrade(UserInterface& ui, const std::string& mainHexPath, FileFinder& finder,
                           LoadTable& table, std::size_t capacity, bool& acceptBlocked) {
-  std::size_t last = std::string::npos;
-  for (std::size_t i = 0; i < mainHexPath.size(); ++i) {
-    if (IsSeparator(mainHexPath[i])) last = i;
-  }
+  const std::size_t last = LastPathSeparator(mainHexPath);
   const std::string directory = last == std::string::npos ? "" : mainHexPath.substr(0, last);
   const std::string name = last == std::string::npos ? mainHexPath : mainHexPath.substr(last + 1);
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(name[i]); };
@@ -130,7 +105,7 @@ int PrepareMainHexUpgrade(UserInterface& ui, const std::string& mainHexPath, Fil
   const std::string suffix = name.substr(name.find('_'));
   // A path chosen without a folder names files of the current folder; its
   // companions lie there too (not at the root of the drive).
-  const std::string prefix = last == std::string::npos ? "" : directory + kSeparator;
+  const std::string prefix = last == std::string::npos ? "" : directory + kPathSeparator;
 
   int count = 0;
   const auto add = [&](const std::string& path, std::int32_t sector) {
@@ -145,7 +120,7 @@ int PrepareMainHexUpgrade(UserInterface& ui, const std::string& mainHexPath, Fil
       if (!foundPath.empty()) entry.path = Truncated(foundPath, kPathMax);
     } else {
       // Listed by the name looked for, so the user sees which file is missing.
-      const std::size_t slash = path.find_last_of(kSeparator);
+      const std::size_t slash = LastPathSeparator(path);
       entry.fileInfo.name =
           Truncated(path.substr(slash == std::string::npos ? 0 : slash + 1), kPathMax);
       acceptBlocked = true;
@@ -189,8 +164,7 @@ FirmwareList BuildFirmwareList(LoadTable& table, int count, std::string_view idn
     const bool hidden =
         serial && ranged &&
         (*serial < entry.serialLow || (entry.serialHigh != 0 && *serial > entry.serialHigh));
-    for (char& c : entry.fileInfo.name)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    entry.fileInfo.name = LowerCase(entry.fileInfo.name);
     if (hidden) continue;
     entry.listed = true;
 

@@ -44,9 +44,7 @@ class PollingOff {
 std::string LowerExtension(const std::string& path) {
   const std::size_t dot = path.rfind('.');
   if (dot == std::string::npos) return {};
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
+  return LowerCase(std::string_view(path).substr(dot + 1));
 }
 
 bool Reidentify(UpgradeCommandContext& c) {

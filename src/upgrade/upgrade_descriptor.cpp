@@ -27,17 +27,6 @@ std::string WithoutWhiteSpace(std::string_view text) {
   return out;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 VersionTest TestOfWord(std::string_view word) {
   if (EqualNoCase(word, "gt")) return VersionTest::Greater;
   if (EqualNoCase(word, "gteq")) return VersionTest::GreaterOrEqual;
@@ -218,11 +207,7 @@ int MaxSectorFor(std::string_view targetModel) {
 }
 
 std::string DirectoryOf(std::string_view path) {
-#ifdef _WIN32
-  const std::size_t last = path.find_last_of("\\/");
-#else
-  const std::size_t last = path.rfind('/');
-#endif
+  const std::size_t last = LastPathSeparator(path);
   if (last == std::string_view::npos) return {};
   return Truncated(path.substr(0, last + 1), kPathMax);
 }
@@ -241,9 +226,10 @@ int ParseUpgradeDescriptor(const std::string& path, FileFinder& finder, LoadTabl
   descriptor.versionReference = {0, 0};
   std::error_code error;
   if (std::filesystem::is_directory(std::filesystem::path(path), error)) return 0;
-  std::ifstream in(path.c_str(), std::ios::binary);
-  if (!in) return 0;
-  return Parse(in, path, finder, tables, capacity, descriptor, acceptBlocked);
+  std::string text;
+  if (!ReadWholeFile(path, text)) return 0;
+  return ParseUpgradeDescriptorText(text, path, finder, tables, capacity, descriptor,
+                                    acceptBlocked);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {

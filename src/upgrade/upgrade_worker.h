@@ -76,7 +76,6 @@ class UpgradeWorkerThread {
   // (nothing was sent).
   bool Start(UpgradeDescriptor& descriptor, InstrumentLink& link, UpgradeProgress& progress);
   void Join();
-  bool Running() const { return thread_.joinable(); }
 
  private:
   std::thread thread_;

@@ -57,11 +57,23 @@ TEST(AtoI, FollowsTheCLibrary) {
   EXPECT_EQ(AtoI("-2147483648"), INT_MIN);
 }
 
-TEST(AtoF, ReadsTheLeadingNumber) {
-  EXPECT_DOUBLE_EQ(AtoF(" 1.5e3V"), 1500.0);
-  EXPECT_DOUBLE_EQ(AtoF("-0.25"), -0.25);
-  EXPECT_DOUBLE_EQ(AtoF("volts"), 0.0);
-  EXPECT_DOUBLE_EQ(AtoF(std::string{'7', '\0', '8'}), 7.0);  // the text ends at a zero byte
+TEST(NoCase, OnlyAsciiLettersFoldAndLengthsCount) {
+  EXPECT_TRUE(StartsWithNoCase("PaUse,3", "pause"));
+  EXPECT_FALSE(StartsWithNoCase("pau", "pause"));
+  EXPECT_TRUE(EqualNoCase("GTEQ", "gteq"));
+  EXPECT_FALSE(EqualNoCase("gte", "gteq"));
+  EXPECT_FALSE(EqualNoCase("[", "{"));  // 0x5B and 0x7B are no letters
+  EXPECT_EQ(LowerCase("Main.HEX \xC4"), "main.hex \xC4");
+}
+
+TEST(PathSeparators, AreThePlatformsOwn) {
+  EXPECT_EQ(LastPathSeparator("dir/sub/a.hex"), 7u);
+  EXPECT_EQ(LastPathSeparator("a.hex"), std::string_view::npos);
+#ifdef _WIN32
+  EXPECT_EQ(LastPathSeparator("C:\\dir/sub\\a.hex"), 10u);
+#else
+  EXPECT_EQ(LastPathSeparator("dir/a\\b.hex"), 3u);  // a backslash names no folder here
+#endif
 }
 
 TEST(Product, BaseTitleIsNameAndVersionUpToItsFirstBlank) {
