@@ -21,8 +21,8 @@ std::vector<std::string> InstrumentClockCommands(const LocalTime& time) {
 
 bool SetInstrumentDateTime(InstrumentLink& link) {
   bool sent = true;
-  for (const auto& command : InstrumentClockCommands(GetClock().Now())) {
-    sent = !link.SendFailed(link.Send(command), command.size()) && sent;
+  for (const auto& command : InstrumentClockCommands(link.clock().Now())) {
+    sent = link.Write(command) == TransportStatus::Ok && sent;
   }
   return sent;
 }

@@ -206,6 +206,9 @@ void Shell::RefreshInfoPanel() {
 }
 
 void Shell::FollowLink() {
+  // An upgrade under way holds the link (a second one asked for meanwhile
+  // returns at once): the window follows when it is over.
+  if (link_.leased()) return;
   const bool on = connected();
   if (!on) link_.Close();
   state_.pollingEnabled = on;

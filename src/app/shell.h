@@ -106,7 +106,8 @@ class Shell {
   // sequences above (the firmware upgrade), on every way out of it: the
   // title, the information panel, the menus, the controls and polling follow
   // the link's connected flag. A link left open with no identified
-  // instrument is closed, so its port is free.
+  // instrument is closed, so its port is free. Nothing while the link is
+  // leased.
   void FollowLink();
 
  private:

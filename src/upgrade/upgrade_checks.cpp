@@ -1,6 +1,5 @@
 #include "upgrade/upgrade_checks.h"
 
-#include <cctype>
 #include <vector>
 
 #include "common/text.h"
@@ -13,17 +12,6 @@ constexpr char kModelMismatch[] =
     "The upgrade file is for a %s. You are connected to a %s\n\nPlease ensure the firmware file "
     "name and target instrument model match before continuing\n";
 constexpr char kUnknownModel[] = "Unknown Model";
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::string_view UpToComma(std::string_view text) { return text.substr(0, text.find(',')); }
 

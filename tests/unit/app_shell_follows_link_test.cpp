@@ -32,7 +32,7 @@ class AcceptingFrontEnd final : public UpgradeFrontEnd {
   }
   void RunProgress(UpgradeDescriptor& descriptor) override {
     UpgradeWorkerThread worker;
-    ASSERT_TRUE(worker.Start(descriptor, link_, progress_, clock_));
+    ASSERT_TRUE(worker.Start(descriptor, link_, progress_));
     worker.Join();
   }
 

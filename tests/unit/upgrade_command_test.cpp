@@ -98,10 +98,11 @@ class UpgradeCommandTest : public ::testing::Test {
   // fail, as a LAN instrument still restarting refuses the connection.
   void RefusingOpens(int& opens, int refused) {
     auto peer = device_->peer;
-    link_.SetTransportFactory(testing::PeerFactory([&opens, refused, peer](const ConnectionSettings&) {
-      ++opens;
-      return opens >= 2 && opens < 2 + refused ? nullptr : peer;
-    }));
+    link_.SetTransportFactory(
+        testing::PeerFactory([&opens, refused, peer](const ConnectionSettings&) {
+          ++opens;
+          return opens >= 2 && opens < 2 + refused ? nullptr : peer;
+        }));
   }
 
   // How many times *IDN? went out since the instrument's bytes were cleared.
