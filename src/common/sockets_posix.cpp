@@ -25,6 +25,19 @@ bool ToAddress(const std::string& text, in_addr& address) {
   return inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
+// `address` (dotted IPv4; empty means any local address where `emptyIsAny`)
+// and `port` as a socket address; false, with the reason, for no address.
+bool ToSocketAddress(const std::string& address, std::uint16_t port, sockaddr_in& at,
+                     std::string* error, bool emptyIsAny = false) {
+  at = sockaddr_in{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(port);
+  at.sin_addr.s_addr = htonl(INADDR_ANY);
+  if ((emptyIsAny && address.empty()) || ToAddress(address, at.sin_addr)) return true;
+  if (error) *error = "not an IPv4 address: " + address;
+  return false;
+}
+
 std::string AddressText(const in_addr& address) {
   char text[INET_ADDRSTRLEN] = {};
   return inet_ntop(AF_INET, &address, text, sizeof text) ? text : "";
@@ -42,6 +55,22 @@ int NewSocket(int type, std::string* error) {
 void SetOption(int fd, int level, int name) {
   int one = 1;
   setsockopt(fd, level, name, &one, sizeof one);
+}
+
+// Binds `fd` to `at` (and listens, for a stream), then sets `port` to the port
+// bound. On failure the socket is closed and `error` says why.
+bool BindAndName(int fd, sockaddr_in& at, bool listens, std::uint16_t& port,
+                 const std::string& what, std::string* error) {
+  socklen_t length = sizeof at;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+      (listens && listen(fd, 8) != 0) ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
+    SetError(error, what);
+    close(fd);
+    return false;
+  }
+  port = ntohs(at.sin_port);
+  return true;
 }
 
 // Polls one descriptor for `events`, taking an interrupted poll again with
@@ -68,13 +97,8 @@ void StopSocketsLayer() {}
 
 SocketHandle TcpConnect(const std::string& address, std::uint16_t port, std::uint32_t timeoutMs,
                         std::string* error) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  if (!ToAddress(address, peer.sin_addr)) {
-    if (error) *error = "not an IPv4 address: " + address;
-    return kNoSocket;
-  }
+  sockaddr_in peer;
+  if (!ToSocketAddress(address, port, peer, error)) return kNoSocket;
   const int fd = NewSocket(SOCK_STREAM, error);
   if (fd < 0) return kNoSocket;
   if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
@@ -102,26 +126,13 @@ SocketHandle TcpConnect(const std::string& address, std::uint16_t port, std::uin
 }
 
 SocketHandle TcpListen(const std::string& address, std::uint16_t& port, std::string* error) {
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(port);
-  if (!ToAddress(address, at.sin_addr)) {
-    if (error) *error = "not an IPv4 address: " + address;
-    return kNoSocket;
-  }
+  sockaddr_in at;
+  if (!ToSocketAddress(address, port, at, error)) return kNoSocket;
   const int fd = NewSocket(SOCK_STREAM, error);
   if (fd < 0) return kNoSocket;
   // A restart may bind at once; a second listener still fails.
   SetOption(fd, SOL_SOCKET, SO_REUSEADDR);
-  socklen_t length = sizeof at;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
-    SetError(error, "bind " + address);
-    close(fd);
-    return kNoSocket;
-  }
-  port = ntohs(at.sin_port);
-  return fd;
+  return BindAndName(fd, at, true, port, "bind " + address, error) ? fd : kNoSocket;
 }
 
 SocketHandle TcpAccept(SocketHandle listener, std::string* peer) {
@@ -164,47 +175,17 @@ IoStatus SocketSend(SocketHandle socket, const char* data, std::size_t length, s
   }
 }
 
-bool SocketSendAll(SocketHandle socket, const char* data, std::size_t length) {
-  while (length > 0) {
-    std::size_t sent = 0;
-    switch (SocketSend(socket, data, length, sent)) {
-      case IoStatus::Done:
-        data += sent;
-        length -= sent;
-        break;
-      case IoStatus::WouldBlock:
-        PollOne(Fd(socket), POLLOUT, 1000);
-        break;
-      case IoStatus::Closed:
-        return false;
-    }
-  }
-  return true;
-}
-
 SocketHandle UdpOpen(const std::string& address, std::uint16_t& port, unsigned options,
                      std::string* error) {
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(port);
-  at.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (!address.empty() && !ToAddress(address, at.sin_addr)) {
-    if (error) *error = "not an IPv4 address: " + address;
-    return kNoSocket;
-  }
+  sockaddr_in at;
+  if (!ToSocketAddress(address, port, at, error, true)) return kNoSocket;
   const int fd = NewSocket(SOCK_DGRAM, error);
   if (fd < 0) return kNoSocket;
   if (options & kUdpBroadcast) SetOption(fd, SOL_SOCKET, SO_BROADCAST);
   if (options & kUdpReuseAddress) SetOption(fd, SOL_SOCKET, SO_REUSEADDR);
-  socklen_t length = sizeof at;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
-    SetError(error, "bind udp " + (address.empty() ? "*" : address) + ":" + std::to_string(port));
-    close(fd);
-    return kNoSocket;
-  }
-  port = ntohs(at.sin_port);
-  return fd;
+  const std::string what =
+      "bind udp " + (address.empty() ? "*" : address) + ":" + std::to_string(port);
+  return BindAndName(fd, at, false, port, what, error) ? fd : kNoSocket;
 }
 
 SocketHandle UdpOpenBroadcastReceiver(std::uint16_t port, const std::string&, std::string* error) {
@@ -213,10 +194,8 @@ SocketHandle UdpOpenBroadcastReceiver(std::uint16_t port, const std::string&, st
 
 bool UdpSendTo(SocketHandle socket, const std::string& address, std::uint16_t port,
                const char* data, std::size_t length) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  if (!ToAddress(address, peer.sin_addr)) return false;
+  sockaddr_in peer;
+  if (!ToSocketAddress(address, port, peer, nullptr)) return false;
   ssize_t sent;
   do {
     sent = sendto(Fd(socket), data, length, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&peer),

@@ -23,6 +23,35 @@ bool ToAddress(const std::string& text, in_addr& address) {
   return inet_pton(AF_INET, text.c_str(), &address) == 1;
 }
 
+// `address` (dotted IPv4; empty means any local address where `emptyIsAny`)
+// and `port` as a socket address; false, with the reason, for no address.
+bool ToSocketAddress(const std::string& address, std::uint16_t port, sockaddr_in& at,
+                     std::string* error, bool emptyIsAny = false) {
+  at = sockaddr_in{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(port);
+  at.sin_addr.s_addr = htonl(INADDR_ANY);
+  if ((emptyIsAny && address.empty()) || ToAddress(address, at.sin_addr)) return true;
+  if (error) *error = "not an IPv4 address: " + address;
+  return false;
+}
+
+// Binds `s` to `at` (and listens, for a stream), then sets `port` to the port
+// bound. On failure the socket is closed and `error` says why.
+bool BindAndName(SOCKET s, sockaddr_in& at, bool listens, std::uint16_t& port,
+                 const std::string& what, std::string* error) {
+  int length = sizeof at;
+  if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == SOCKET_ERROR ||
+      (listens && listen(s, 8) != 0) ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
+    SetError(error, what);
+    closesocket(s);
+    return false;
+  }
+  port = ntohs(at.sin_port);
+  return true;
+}
+
 std::string AddressText(const in_addr& address) {
   char text[INET_ADDRSTRLEN] = {};
   return inet_ntop(AF_INET, &address, text, sizeof text) ? text : "";
@@ -83,13 +112,8 @@ void StopSocketsLayer() { WSACleanup(); }
 
 SocketHandle TcpConnect(const std::string& address, std::uint16_t port, std::uint32_t timeoutMs,
                         std::string* error) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  if (!ToAddress(address, peer.sin_addr)) {
-    if (error) *error = "not an IPv4 address: " + address;
-    return kNoSocket;
-  }
+  sockaddr_in peer;
+  if (!ToSocketAddress(address, port, peer, error)) return kNoSocket;
   const SOCKET s = NewSocket(SOCK_STREAM, IPPROTO_TCP, error);
   if (s == INVALID_SOCKET) return kNoSocket;
   if (connect(s, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == SOCKET_ERROR) {
@@ -125,26 +149,14 @@ SocketHandle TcpConnect(const std::string& address, std::uint16_t port, std::uin
 }
 
 SocketHandle TcpListen(const std::string& address, std::uint16_t& port, std::string* error) {
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(port);
-  if (!ToAddress(address, at.sin_addr)) {
-    if (error) *error = "not an IPv4 address: " + address;
-    return kNoSocket;
-  }
+  sockaddr_in at;
+  if (!ToSocketAddress(address, port, at, error)) return kNoSocket;
   const SOCKET s = NewSocket(SOCK_STREAM, IPPROTO_TCP, error);
   if (s == INVALID_SOCKET) return kNoSocket;
   // Another program already listening on the port must make the bind fail,
   // as it does on POSIX.
   SetOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE);
-  int length = sizeof at;
-  if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(s, 8) != 0 ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
-    SetError(error, "bind " + address);
-    closesocket(s);
-    return kNoSocket;
-  }
-  port = ntohs(at.sin_port);
+  if (!BindAndName(s, at, true, port, "bind " + address, error)) return kNoSocket;
   return static_cast<SocketHandle>(s);
 }
 
@@ -180,46 +192,17 @@ IoStatus SocketSend(SocketHandle socket, const char* data, std::size_t length, s
   return WSAGetLastError() == WSAEWOULDBLOCK ? IoStatus::WouldBlock : IoStatus::Closed;
 }
 
-bool SocketSendAll(SocketHandle socket, const char* data, std::size_t length) {
-  while (length > 0) {
-    std::size_t sent = 0;
-    switch (SocketSend(socket, data, length, sent)) {
-      case IoStatus::Done:
-        data += sent;
-        length -= sent;
-        break;
-      case IoStatus::WouldBlock:
-        WaitFor(Handle(socket), true, 1000);
-        break;
-      case IoStatus::Closed:
-        return false;
-    }
-  }
-  return true;
-}
-
 SocketHandle UdpOpen(const std::string& address, std::uint16_t& port, unsigned options,
                      std::string* error) {
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(port);
-  at.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (!address.empty() && !ToAddress(address, at.sin_addr)) {
-    if (error) *error = "not an IPv4 address: " + address;
-    return kNoSocket;
-  }
+  sockaddr_in at;
+  if (!ToSocketAddress(address, port, at, error, true)) return kNoSocket;
   const SOCKET s = NewSocket(SOCK_DGRAM, IPPROTO_UDP, error);
   if (s == INVALID_SOCKET) return kNoSocket;
   if (options & kUdpBroadcast) SetOption(s, SOL_SOCKET, SO_BROADCAST);
   if (options & kUdpReuseAddress) SetOption(s, SOL_SOCKET, SO_REUSEADDR);
-  int length = sizeof at;
-  if (bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == SOCKET_ERROR ||
-      getsockname(s, reinterpret_cast<sockaddr*>(&at), &length) != 0) {
-    SetError(error, "bind udp " + (address.empty() ? "*" : address) + ":" + std::to_string(port));
-    closesocket(s);
-    return kNoSocket;
-  }
-  port = ntohs(at.sin_port);
+  const std::string what =
+      "bind udp " + (address.empty() ? "*" : address) + ":" + std::to_string(port);
+  if (!BindAndName(s, at, false, port, what, error)) return kNoSocket;
   return static_cast<SocketHandle>(s);
 }
 
@@ -230,10 +213,8 @@ SocketHandle UdpOpenBroadcastReceiver(std::uint16_t port, const std::string& int
 
 bool UdpSendTo(SocketHandle socket, const std::string& address, std::uint16_t port,
                const char* data, std::size_t length) {
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  if (!ToAddress(address, peer.sin_addr) || length > kLargestDatagram) return false;
+  sockaddr_in peer;
+  if (!ToSocketAddress(address, port, peer, nullptr) || length > kLargestDatagram) return false;
   const int sent = sendto(Handle(socket), data, static_cast<int>(length), 0,
                           reinterpret_cast<sockaddr*>(&peer), sizeof peer);
   return sent == static_cast<int>(length);

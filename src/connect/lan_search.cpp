@@ -13,21 +13,6 @@ namespace {
 constexpr unsigned kProbeReadTimeoutMs = 500;
 constexpr std::size_t kProbeReplyBufferSize = 128;
 
-// Sets the program-wide LAN line time-out for the probes and puts it back on
-// every way out.
-class ProbeTimeout {
- public:
-  explicit ProbeTimeout(InstrumentLink& probe) : probe_(probe) {
-    probe_.SetReadTimeout(kProbeReadTimeoutMs);
-  }
-  ~ProbeTimeout() { probe_.SetReadTimeout(kDefaultReadTimeoutMs); }
-  ProbeTimeout(const ProbeTimeout&) = delete;
-  ProbeTimeout& operator=(const ProbeTimeout&) = delete;
-
- private:
-  InstrumentLink& probe_;
-};
-
 }  // namespace
 
 ProbeResult ProbeFoundInstruments(UserInterface& ui, std::vector<FoundInstrument>& found,
@@ -37,7 +22,7 @@ ProbeResult ProbeFoundInstruments(UserInterface& ui, std::vector<FoundInstrument
   InstrumentLink probe;
   if (factory) probe.SetTransportFactory(factory);
   probe.settings.interfaceKind = InterfaceKind::Lan;
-  ProbeTimeout timeout(probe);
+  probe.SetReadTimeout(kProbeReadTimeoutMs);  // the probe's own: other links keep theirs
 
   for (std::size_t index = 0; index < found.size() && index < kFoundListCapacity; ++index) {
     FoundInstrument& entry = found[index];

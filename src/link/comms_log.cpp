@@ -65,9 +65,9 @@ bool AppendToFile(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-void CommsLog::Write(std::string_view text) {
+void CommsLog::Write(std::string_view text, Clock& clock) {
   LogState& state = State();
-  const LocalTime now = GetClock().Now();
+  const LocalTime now = clock.Now();
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d.%03d] ", now.hour, now.minute, now.second,
                 now.millisecond);

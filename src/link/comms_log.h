@@ -7,14 +7,18 @@
 #include <string>
 #include <string_view>
 
+#include "common/clock.h"
+
 namespace parlex2 {
 
 class UserInterface;
 
 class CommsLog {
  public:
-  // Writes "[hh:mm:ss.mmm] " and `text` (which carries its own line feed).
-  static void Write(std::string_view text);
+  // Writes "[hh:mm:ss.mmm] " and `text` (which carries its own line feed),
+  // stamped by `clock` (the link passes its own; others the clock in force).
+  static void Write(std::string_view text, Clock& clock);
+  static void Write(std::string_view text) { Write(text, GetClock()); }
   static bool IsLoggingEnabled();
   static void ToggleLogging();
   // Keeps at most 259 characters of `path`.

@@ -106,7 +106,7 @@ void InstrumentLink::LogExchange(const char* direction, std::string_view text, b
       // (the boot loader's access codes): the next entry starts a line of its own.
       if (addLineFeed || text.empty() || text.back() != '\n') entry += '\n';
     }
-    CommsLog::Write(entry);
+    CommsLog::Write(entry, clock_);
   } catch (const std::exception& e) {
     std::cout << (e.what() && *e.what() ? e.what() : "Unknown exception") << std::endl;
   } catch (...) {
