@@ -57,17 +57,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   parlex2::testing::FakeClock clock;
   parlex2::testing::RecordingUi ui;
   std::size_t next = 0;
-  auto factory = [&](const ConnectionSettings&, std::string*) -> std::unique_ptr<Transport> {
-    auto peer = std::make_shared<parlex2::testing::MemoryPeer>();
-    peer->countWrites = false;
+  auto factory = parlex2::testing::PeerFactory([&](const ConnectionSettings&) {
+    std::shared_ptr<parlex2::testing::MemoryPeer> peer;
     const std::string reply = next < replies.size() ? replies[next] : std::string();
     ++next;
-    if (reply == "refuse") return nullptr;
+    if (reply == "refuse") return peer;
+    peer = std::make_shared<parlex2::testing::MemoryPeer>();
     peer->respond = [reply](parlex2::testing::MemoryPeer& p, const std::string& bytes) {
       if (bytes == "*IDN?\n") p.Queue(reply);
     };
-    return std::make_unique<parlex2::testing::MemoryTransport>(peer);
-  };
+    return peer;
+  });
   const ProbeResult result = ProbeFoundInstruments(ui, found, factory);
   FUZZ_CHECK(result.rows.size() <= found.size());
   FUZZ_CHECK(result.selectFirst == (result.rows.size() == 1));

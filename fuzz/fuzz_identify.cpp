@@ -48,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   link.settings.ipAddress = "127.0.0.1";
   link.settings.comPort = "COM3";
   link.settings.baudRate = 19200;
-  peer->countWrites = !lan;
   // Every write may be answered with the next piece of the input; a final
   // flag breaks the link once the input is used up.
   peer->respond = [&input](parlex2::testing::MemoryPeer& p, const std::string&) {

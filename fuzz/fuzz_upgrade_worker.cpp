@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   parlex2::testing::FakeClock clock;
   parlex2::testing::SimulatedInstrument device(config);
-  InstrumentLink link;
+  InstrumentLink link(clock);
   device.Attach(link);
   link.settings.interfaceKind = InterfaceKind::Usb;
   FUZZ_CHECK(link.Open() == 0);
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   UpgradeDescriptor descriptor;
   descriptor.loadTable = &table;
   parlex2::testing::RecordingProgress progress;
-  RunUpgradeWorker(descriptor, link, progress, clock);
+  RunUpgradeWorker(descriptor, link, progress);
 
   FUZZ_CHECK(progress.finished == 1);
   int last = 0;
