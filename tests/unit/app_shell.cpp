@@ -311,6 +311,37 @@ TEST(ShellTimer, PollBatchesGrowWithThePane) {
 
 // A button's click carries the button's handle where a posted command has its
 // mark: the Run button toggles, the engine's posted stop only stops.
+// While the upgrade holds the link, nothing of the window's reaches it: not
+// the poll, a running script, Set Date/Time, a typed command, nor the connect
+// commands (the read-failure question included).
+TEST(ShellLease, ALeasedLinkIsLeftAloneUntilTheLeaseEnds) {
+  FakeShell shell;
+  shell.Load({"\"volt?"});
+  shell.state.scriptState = kScriptRunning;
+  shell.window.texts[IDC_COMMAND] = "temp?";
+  shell.peer->Queue("late reply\r\n");
+  LinkLease lease = shell.link.Lease();
+  ASSERT_TRUE(lease);
+  for (const auto& [id, mark] : {std::pair{ID_SET_DATE_TIME, 0}, std::pair{IDC_SEND, 0},
+                                 std::pair{ID_DISCONNECT, int{MARK_READ_FAILED}},
+                                 std::pair{ID_CONFIGURE_CONNECTION, int{MARK_RECONNECT}},
+                                 std::pair{ID_CONFIGURE_CONNECTION, 0}}) {
+    shell.core.RunCommand(id, mark);
+  }
+  shell.core.FollowLink();
+  shell.RunFor(50);
+  EXPECT_EQ(shell.peer->written, "");
+  EXPECT_EQ(shell.ResultsText(), "");
+  EXPECT_TRUE(shell.link.portOpen());
+  EXPECT_TRUE(shell.ui.messages.empty());
+  EXPECT_TRUE(shell.window.calls.empty());  // no Connect dialog
+
+  lease.Release();
+  shell.RunFor(50);
+  EXPECT_EQ(shell.Sent(), std::vector<std::string>{"volt?"});
+  EXPECT_NE(shell.ResultsText().find("late reply"), std::string::npos);
+}
+
 TEST(ShellCommands, MarksAreToldApartFromAButtonsHandle) {
   FakeShell shell;
   shell.Load({"\"a", "\"b"});
