@@ -15,7 +15,7 @@
 #include <mutex>
 
 #include "cli/child_process.h"
-#include "link/errno_text.h"
+#include "common/system_error.h"
 
 extern char** environ;
 
@@ -31,7 +31,7 @@ constexpr int kLowestPipeFd = 10;
 constexpr auto kStopGrace = std::chrono::seconds(2);
 
 std::string SystemError(const std::string& what, int error) {
-  return what + ": " + ErrnoText(error);
+  return what + ": " + SystemErrorText(error);
 }
 
 bool Pipe(int ends[2], std::string& error) {

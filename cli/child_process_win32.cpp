@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli/child_process.h"
+#include "common/system_error.h"
 
 namespace parlex2::cli {
 namespace {
@@ -19,16 +20,8 @@ constexpr DWORD kStoppedExitCode = 130;  // as a POSIX shell reports Ctrl+C
 constexpr auto kStopGrace = std::chrono::seconds(2);
 
 std::string SystemError(const std::string& what, DWORD code) {
-  char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message = what + ": " + (text ? text : "error " + std::to_string(code));
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
+  std::string message = what + ": " + SystemErrorText(static_cast<int>(code));
+  if (!message.empty() && message.back() == '.') message.pop_back();
   return message;
 }
 

@@ -1,15 +1,11 @@
 #include "upgrade/boot_protocol.h"
 
-#include <cctype>
+#include "common/text.h"
 
 namespace parlex2 {
 
 bool IsOkReply(std::string_view reply) {
-  if (reply.size() < 2) return false;
-  const auto lower = [](char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  };
-  return lower(reply[reply.size() - 2]) == 'o' && lower(reply.back()) == 'k';
+  return reply.size() >= 2 && EqualNoCase(reply.substr(reply.size() - 2), "ok");
 }
 
 std::string_view SectorCode(int sector) {
