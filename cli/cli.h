@@ -14,9 +14,15 @@
 
 namespace parlex2::cli {
 
+// The terminal on standard output (terminal_posix.cpp, terminal_win32.cpp).
 // Whether standard output is a terminal (colours, a progress bar) rather than
 // a pipe or a file.
 bool StandardOutputIsTerminal();
+// The terminal's visible columns and rows; false when it cannot tell, or it
+// has no more than 20 columns or 3 rows (too few for the status lines).
+bool TerminalSize(int& columns, int& rows);
+// Whether the terminal takes the cursor movements of the status lines.
+bool LiveTerminal();
 
 // The name the program calls itself in --version, --help and its messages:
 // "parlex2", and "parlex2-cli" on Windows, the names of its files.

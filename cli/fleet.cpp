@@ -1,13 +1,5 @@
 // The many-instrument mode's parent: starts one child per instrument, shows
 // their lines and status, and ends with the summary.
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -25,6 +17,7 @@
 #include <set>
 
 #include "cli/child_process.h"
+#include "cli/cli.h"
 #include "cli/fleet.h"
 #include "link/discovery.h"
 
@@ -198,35 +191,6 @@ std::string UtcNow() {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
-}
-
-bool TerminalSize(int& columns, int& rows) {
-#ifdef _WIN32
-  CONSOLE_SCREEN_BUFFER_INFO info;
-  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return false;
-  columns = info.srWindow.Right - info.srWindow.Left + 1;
-  rows = info.srWindow.Bottom - info.srWindow.Top + 1;
-#else
-  winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return false;
-  columns = size.ws_col;
-  rows = size.ws_row;
-#endif
-  return columns > 20 && rows > 3;
-}
-
-// Whether the terminal takes the cursor movements of the status lines.
-bool LiveTerminal() {
-  if (!StandardOutputIsTerminal()) return false;
-#ifdef _WIN32
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  if (!GetConsoleMode(out, &mode)) return false;
-  return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
-#else
-  const char* term = std::getenv("TERM");  // NOLINT(concurrency-mt-unsafe): before any thread
-  return term && std::string(term) != "dumb";
-#endif
 }
 
 // Prefixed lines, and on a terminal a block of status lines under them, one

@@ -1,10 +1,4 @@
 // parlex2: the instrument link from a terminal.
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -20,14 +14,6 @@
 #include "link/comms_log.h"
 
 namespace parlex2::cli {
-
-bool StandardOutputIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stdout)) != 0;
-#else
-  return isatty(fileno(stdout)) != 0;
-#endif
-}
 
 namespace {
 
