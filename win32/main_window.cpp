@@ -16,6 +16,9 @@ namespace parlex2::win32 {
 namespace {
 
 bool g_timerStarted = false;
+bool g_paneUpdatePosted = false;
+// Posted by the timer when the results pane has text to show.
+constexpr UINT kUpdatePaneMessage = WM_APP + 1;
 std::unique_ptr<MainWindowShell> g_shell;
 WNDPROC g_commandBoxProc = nullptr;
 WNDPROC g_resultsPaneProc = nullptr;
@@ -160,7 +163,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       if (RunCommand(window, LOWORD(wParam), lParam)) return 0;
       break;
     case WM_TIMER:
-      if (g_shell) g_shell->shell().Timer();
+      if (!g_shell) return 0;
+      g_shell->shell().Timer();
+      if (!g_paneUpdatePosted && g_shell->PaneUpdateDue()) {
+        g_paneUpdatePosted = PostMessageA(window, kUpdatePaneMessage, 0, 0) != FALSE;
+      }
+      return 0;
+    case kUpdatePaneMessage:
+      g_paneUpdatePosted = false;
+      if (g_shell) g_shell->UpdatePane();
       return 0;
     case WM_INITMENUPOPUP:
       // The comms log switches itself off when its file cannot be made.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/terminal.h"
+#include "common/clock.h"
 #include "connect_dialog.h"
 #include "resource.h"
 #include "win32_ui.h"
@@ -45,20 +46,64 @@ CHARFORMAT2A SpanFormat(SpanKind kind) {
 }  // namespace
 
 MainWindowShell::MainWindowShell(HWND window, InstrumentLink& link, UserInterface& ui)
-    : window_(window), link_(link), ui_(ui), shell_(link, *this, *this) {}
+    : window_(window),
+      link_(link),
+      ui_(ui),
+      pane_(*this),
+      shell_(link, *this, *this) {}
 
-void MainWindowShell::AppendText(std::string_view text) {
-  AppendToEdit(Control(IDC_RESULTS), std::string(text));
+void MainWindowShell::AppendText(std::string_view text) { pane_.Append(text); }
+
+std::string MainWindowShell::ResultsText() {
+  AdoptUserEdits();
+  return pane_.Text();
 }
 
-std::string MainWindowShell::ResultsText() { return WindowText(Control(IDC_RESULTS)); }
+std::size_t MainWindowShell::ResultsLength() { return pane_.Text().size(); }
 
-std::size_t MainWindowShell::ResultsLength() {
-  const int length = GetWindowTextLengthA(Control(IDC_RESULTS));
-  return length > 0 ? static_cast<std::size_t>(length) : 0;
+void MainWindowShell::ClearResults() { pane_.Clear(); }
+
+bool MainWindowShell::PaneUpdateDue() { return pane_.UpdateDue(GetClock().TickMs()); }
+
+void MainWindowShell::UpdatePane() {
+  AdoptUserEdits();
+  pane_.Update();
 }
 
-void MainWindowShell::ClearResults() { SetWindowTextA(Control(IDC_RESULTS), ""); }
+void MainWindowShell::AppendToControl(std::string_view text, std::size_t length) {
+  HWND pane = Control(IDC_RESULTS);
+  const std::string copy(text);
+  SendMessageA(pane, EM_SETSEL, length, length);
+  SendMessageA(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(copy.c_str()));
+  SendMessageA(pane, EM_SETMODIFY, FALSE, 0);
+}
+
+void MainWindowShell::RemoveFromControlStart(std::size_t count, std::size_t length) {
+  HWND pane = Control(IDC_RESULTS);
+  // Removing the first lines puts the caret, and the view, at the top; the
+  // caret goes back to the end before anything is drawn.
+  SendMessageA(pane, WM_SETREDRAW, FALSE, 0);
+  SendMessageA(pane, EM_SETSEL, 0, count);
+  SendMessageA(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+  SendMessageA(pane, EM_SETSEL, length - count, length - count);
+  SendMessageA(pane, EM_SCROLLCARET, 0, 0);
+  SendMessageA(pane, WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(pane, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+  SendMessageA(pane, EM_SETMODIFY, FALSE, 0);
+}
+
+void MainWindowShell::ClearControl() {
+  HWND pane = Control(IDC_RESULTS);
+  SetWindowTextA(pane, "");
+  SendMessageA(pane, EM_SETMODIFY, FALSE, 0);
+}
+
+void MainWindowShell::AdoptUserEdits() {
+  HWND pane = Control(IDC_RESULTS);
+  if (!SendMessageA(pane, EM_GETMODIFY, 0, 0)) return;
+  pane_.AdoptShown(WindowText(pane));
+  SendMessageA(pane, EM_SETMODIFY, FALSE, 0);
+}
 
 void MainWindowShell::ClearScriptList() {
   SendMessageA(Control(IDC_SCRIPT_LIST), LB_RESETCONTENT, 0, 0);
@@ -146,7 +191,8 @@ std::optional<std::size_t> MainWindowShell::ResultsCaretLineStart() {
   if (start != end) return std::nullopt;
   const LRESULT lineStart = SendMessageA(pane, EM_LINEINDEX, static_cast<WPARAM>(-1), 0);
   if (lineStart < 0) return std::nullopt;
-  return static_cast<std::size_t>(lineStart);
+  AdoptUserEdits();
+  return pane_.ShownStart() + static_cast<std::size_t>(lineStart);
 }
 
 void MainWindowShell::ShowInfoPanel(const std::vector<InfoSpan>& spans) {

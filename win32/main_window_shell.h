@@ -1,22 +1,31 @@
 // The shell's reach into the main window: the results pane, script list and
 // posted commands (ShellHost) and the controls, menu, title and dialogs
-// (ShellWindow) on the real window. It owns the window's Shell. UI thread only.
+// (ShellWindow) on the real window. It owns the window's Shell and the results
+// pane's text (shown by the edit control within its scrollback). UI thread
+// only.
 #pragma once
 
 #include <windows.h>
 
+#include "app/results_pane.h"
 #include "app/shell.h"
 #include "common/ui.h"
 #include "link/instrument_link.h"
 
 namespace parlex2::win32 {
 
-class MainWindowShell final : public ShellHost, public ShellWindow {
+class MainWindowShell final : public ShellHost, public ShellWindow, private PaneControl {
  public:
   MainWindowShell(HWND window, InstrumentLink& link, UserInterface& ui);
 
   Shell& shell() { return shell_; }
   HWND Control(int id) const { return GetDlgItem(window_, id); }
+
+  // The results pane's next change to its edit control: due after the timer
+  // when text waits to be shown; run as a message of its own, so the window
+  // answers between the poll and the pane's append.
+  bool PaneUpdateDue();
+  void UpdatePane();
 
   // ShellHost
   void AppendText(std::string_view text) override;
@@ -52,9 +61,19 @@ class MainWindowShell final : public ShellHost, public ShellWindow {
   void ShowConnectDialog() override;
 
  private:
+  // PaneControl: the results pane's edit control.
+  void AppendToControl(std::string_view text, std::size_t length) override;
+  void RemoveFromControlStart(std::size_t count, std::size_t length) override;
+  void ClearControl() override;
+  // What the user typed into or cut from the edit control becomes the pane's
+  // text there (the control's modified flag tells; the program's own changes
+  // clear it).
+  void AdoptUserEdits();
+
   HWND window_;
   InstrumentLink& link_;
   UserInterface& ui_;
+  ResultsPane pane_;
   Shell shell_;
 };
 

@@ -29,7 +29,7 @@ class InstrumentLink;
 // How long one timer message may spend reading received data before the
 // pane shows what was read; the rest waits in the link for the next message,
 // so the window keeps answering under a stream faster than the pane.
-inline constexpr std::uint64_t kPollBudgetMs = 40;
+inline constexpr std::uint64_t kPollBudgetMs = 20;
 // The most one timer message reads grows with the results pane: an edit
 // control's append costs a part that grows with the text it holds and a part
 // that grows with the text added. Batches of about a sixteenth of the pane

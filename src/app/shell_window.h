@@ -39,8 +39,9 @@ class ShellWindow {
   // of one of the window's child controls: a notification, not a mark.
   virtual bool IsControlHandle(std::intptr_t /*param*/) { return false; }
 
-  // The offset in the results pane's text of the first character of the line
-  // holding the caret; nothing when a selection is made.
+  // The offset in the results pane's whole text (ShellHost::ResultsText) of
+  // the first character of the line holding the caret; nothing when a
+  // selection is made.
   virtual std::optional<std::size_t> ResultsCaretLineStart() { return std::nullopt; }
 
   // Rebuilds the information panel from its spans, scrolled to the bottom.

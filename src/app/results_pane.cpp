@@ -1,0 +1,127 @@
+#include "app/results_pane.h"
+
+#include <algorithm>
+
+#include "common/clock.h"
+
+namespace parlex2 {
+namespace {
+
+constexpr std::size_t kFirstBatchLines = 200;
+// An append's cost has a part that does not shrink with the batch: below
+// this, smaller batches would only show fewer lines for the same wait.
+constexpr std::size_t kMinBatchLines = 100;
+constexpr std::size_t kMaxBatchLines = 5000;
+
+std::size_t LineFeeds(std::string_view text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// The offset just past the `lines`-th line feed at or after `from`; the end
+// of `text` when it holds fewer.
+std::size_t AfterLines(std::string_view text, std::size_t from, std::size_t lines) {
+  std::size_t at = from;
+  for (std::size_t n = 0; n < lines; ++n) {
+    const std::size_t feed = text.find('\n', at);
+    if (feed == std::string_view::npos) return text.size();
+    at = feed + 1;
+  }
+  return at;
+}
+
+// The offset from which `text` holds its last `lines` line feeds: just past
+// the line feed before them (0 when there is none).
+std::size_t NewestLinesStart(std::string_view text, std::size_t lines) {
+  std::size_t at = text.size();
+  for (std::size_t n = 0; n <= lines; ++n) {
+    if (at == 0) return 0;
+    at = text.rfind('\n', at - 1);
+    if (at == std::string_view::npos) return 0;
+  }
+  return at + 1;
+}
+
+}  // namespace
+
+ResultsPane::ResultsPane(PaneControl& control, std::size_t scrollbackLines)
+    : control_(control),
+      scrollbackLines_(std::max<std::size_t>(scrollbackLines, 1)),
+      batchLines_(std::min(kFirstBatchLines, scrollbackLines_)) {}
+
+void ResultsPane::Append(std::string_view text) {
+  text_.append(text);
+  waitingLines_ += LineFeeds(text);
+}
+
+void ResultsPane::Clear() {
+  text_.clear();
+  shownStart_ = shownEnd_ = 0;
+  shownLines_ = waitingLines_ = 0;
+  control_.ClearControl();
+}
+
+void ResultsPane::AdoptShown(std::string_view controlText) {
+  text_.replace(shownStart_, shownEnd_ - shownStart_, controlText);
+  shownEnd_ = shownStart_ + controlText.size();
+  shownLines_ = LineFeeds(controlText);
+}
+
+bool ResultsPane::UpdateDue(std::uint64_t nowMs) const {
+  return shownEnd_ < text_.size() && nowMs >= nextUpdateMs_;
+}
+
+void ResultsPane::Update() {
+  if (shownEnd_ >= text_.size()) return;
+  Clock& clock = GetClock();
+  const std::uint64_t start = clock.TickMs();
+  const std::size_t batch = std::min(waitingLines_, batchLines_);
+  if (waitingLines_ > scrollbackLines_) {
+    SkipToNewest();
+  } else if (shownLines_ > 0 && shownLines_ + batch > scrollbackLines_) {
+    Trim(std::max(scrollbackLines_ / kScrollbackTrimShare, shownLines_ + batch - scrollbackLines_));
+  } else {
+    ShowNext();
+    const std::uint64_t took = clock.TickMs() - start;
+    // Halve the batch after an append over the budget; double it while
+    // appends of a full batch take under half of it.
+    if (took > kPaneUpdateBudgetMs) {
+      batchLines_ = std::max(std::min(kMinBatchLines, scrollbackLines_), batchLines_ / 2);
+    } else if (batch == batchLines_ && took * 2 < kPaneUpdateBudgetMs) {
+      batchLines_ = std::min({batchLines_ * 2, kMaxBatchLines, scrollbackLines_});
+    }
+  }
+  const std::uint64_t end = clock.TickMs();
+  nextUpdateMs_ = shownEnd_ < text_.size() ? end : end + (end - start);
+}
+
+void ResultsPane::ShowNext() {
+  const std::size_t batch = std::min(waitingLines_, batchLines_);
+  // A batch ends after its last line feed; the last batch takes a partial
+  // line at the end of the text with it.
+  const std::size_t end =
+      batch < waitingLines_ ? AfterLines(text_, shownEnd_, batch) : text_.size();
+  control_.AppendToControl(std::string_view(text_).substr(shownEnd_, end - shownEnd_),
+                           ShownLength());
+  shownEnd_ = end;
+  shownLines_ += batch;
+  waitingLines_ -= batch;
+}
+
+void ResultsPane::Trim(std::size_t lines) {
+  lines = std::min(lines, shownLines_);
+  const std::size_t end = AfterLines(text_, shownStart_, lines);
+  control_.RemoveFromControlStart(end - shownStart_, ShownLength());
+  shownStart_ = end;
+  shownLines_ -= lines;
+}
+
+void ResultsPane::SkipToNewest() {
+  control_.ClearControl();
+  const std::size_t lines = std::min(batchLines_, waitingLines_);
+  shownStart_ = shownEnd_ = NewestLinesStart(text_, lines);
+  shownLines_ = 0;
+  waitingLines_ = lines;
+  ShowNext();
+}
+
+}  // namespace parlex2
