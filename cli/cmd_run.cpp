@@ -32,6 +32,7 @@ struct RunOptions {
   bool interactive = false;
   std::string junit;  // --junit FILE
   std::string json;   // --json FILE
+  bool timeStamps = false;
 };
 
 const char* ExitMeaning(int status) {
@@ -65,8 +66,9 @@ class HeadlessRun {
     return record;
   }
 
-  int Run(bool interactive) {
+  int Run(bool interactive, bool timeStamps) {
     ShellState& state = shell_.state();
+    state.timeStamps = timeStamps;
     link_.info.connected = true;
     state.pollingEnabled = true;
     state.scriptState = kScriptStopped;
@@ -193,7 +195,7 @@ int RunScriptFile(Context& ctx, const RunOptions& options) {
   HeadlessRun run(ctx, link);
   if (!run.Load(options.script)) return kExitConnection;
   if (int status = ctx.OpenLink(link)) return status;
-  const int status = run.Run(options.interactive);
+  const int status = run.Run(options.interactive, options.timeStamps);
   link.Close();
   if (!WriteReports(run.Record(status), options)) {
     PrintError("the run itself ended with status " + std::to_string(status) + ": " +
@@ -224,6 +226,9 @@ const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
                   "write the run's record as a JSON report to FILE at the end of the run "
                   "(however it ended)")
       ->type_name("FILE");
+  sub->add_flag("--timestamps", options->timeStamps,
+                "begin each received line and each sent command's echo with the computer's "
+                "time, HH:MM:SS.mmm");
   sub->callback([&ctx, options] { ctx.exitCode = RunScriptFile(ctx, *options); });
 });
 

@@ -1,6 +1,7 @@
 // parlex2 send COMMAND...: sends each command as typed at the terminal and
-// prints what comes back as the results pane shows it, until the instrument
-// has been quiet for --quiet milliseconds.
+// prints what comes back as the results pane shows it (with --timestamps each
+// line begins with the time it was complete), until the instrument has been
+// quiet for --quiet milliseconds.
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -18,12 +19,13 @@ struct SendOptions {
   std::vector<std::string> commands;
   std::uint32_t quietMs = 500;
   bool raw = false;
+  bool timeStamps = false;
 };
 
 // Prints every line that arrives until nothing has come for `quietMs`. False
 // when the connection broke.
-bool PrintReplies(InstrumentLink& link, ReceivedLineAssembler& lines, std::uint32_t quietMs,
-                  bool convertBinary) {
+bool PrintReplies(InstrumentLink& link, ReceivedLineAssembler& lines, const SendOptions& options) {
+  const std::uint32_t quietMs = options.quietMs;
   Clock& clock = GetClock();
   std::uint64_t lastByte = clock.TickMs();
   ReceivedLineAssembler::Line line;
@@ -31,7 +33,8 @@ bool PrintReplies(InstrumentLink& link, ReceivedLineAssembler& lines, std::uint3
     int c = link.ReadByte();
     if (c >= 0) {
       lastByte = clock.TickMs();
-      if (lines.Feed(static_cast<unsigned char>(c), convertBinary, line) && !line.text.empty()) {
+      if (lines.Feed(static_cast<unsigned char>(c), !options.raw, line) && !line.text.empty()) {
+        if (options.timeStamps) std::cout << LineTimeStamp(clock.Now());
         std::cout << line.text << '\n' << std::flush;
       }
       continue;
@@ -53,7 +56,7 @@ int RunSend(Context& ctx, const SendOptions& options) {
       PrintError("Comms Failed - the connection will be closed");
       return kExitConnection;
     }
-    if (!PrintReplies(link, lines, options.quietMs, !options.raw)) {
+    if (!PrintReplies(link, lines, options)) {
       PrintError("the instrument closed the connection");
       return kExitConnection;
     }
@@ -70,6 +73,8 @@ const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
   sub->add_option("--quiet", options->quietMs,
                   "milliseconds without a byte after which the replies are complete (default 500)");
   sub->add_flag("--raw", options->raw, "show binary values as received, unconverted");
+  sub->add_flag("--timestamps", options->timeStamps,
+                "begin each line with the computer's time it was complete, HH:MM:SS.mmm");
   sub->callback([&ctx, options] { ctx.exitCode = RunSend(ctx, *options); });
 });
 

@@ -50,7 +50,10 @@ MainWindowShell::MainWindowShell(HWND window, InstrumentLink& link, UserInterfac
       link_(link),
       ui_(ui),
       pane_(*this),
-      shell_(link, *this, *this) {}
+      settings_(OpenSettingsStore(SettingsIniPath())),
+      shell_(link, *this, *this) {
+  shell_.UseSettings(*settings_);
+}
 
 void MainWindowShell::AppendText(std::string_view text) { pane_.Append(text); }
 

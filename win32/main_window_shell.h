@@ -1,13 +1,16 @@
 // The shell's reach into the main window: the results pane, script list and
 // posted commands (ShellHost) and the controls, menu, title and dialogs
-// (ShellWindow) on the real window. It owns the window's Shell and the results
-// pane's text (shown by the edit control within its scrollback). UI thread
-// only.
+// (ShellWindow) on the real window. It owns the window's Shell, the results
+// pane's text (shown by the edit control within its scrollback) and the
+// settings store the shell keeps its switches in. UI thread only.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
+
 #include "app/results_pane.h"
+#include "app/settings.h"
 #include "app/shell.h"
 #include "common/ui.h"
 #include "link/instrument_link.h"
@@ -74,6 +77,7 @@ class MainWindowShell final : public ShellHost, public ShellWindow, private Pane
   InstrumentLink& link_;
   UserInterface& ui_;
   ResultsPane pane_;
+  std::unique_ptr<SettingsStore> settings_;
   Shell shell_;
 };
 

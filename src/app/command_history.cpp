@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/clock.h"
+
 namespace parlex2 {
 namespace {
 
@@ -51,6 +53,9 @@ std::optional<std::string> CommandHistory::Current() const {
 }
 
 std::string RecallFromLine(std::string_view text, std::size_t lineStart) {
+  if (lineStart < text.size() && StartsWithLineTimeStamp(text.substr(lineStart))) {
+    lineStart += kLineTimeStampLength;  // an echo written with time stamps on
+  }
   if (lineStart >= text.size() || text[lineStart] != '>') return {};
   const std::size_t from = lineStart + 2;
   if (from >= text.size()) return {};

@@ -36,7 +36,8 @@ class CommandHistory {
 };
 
 // The command a click on a results-pane line brings back: for an echo line
-// ("> command"), the text after "> " up to the line's end, at most 256
+// ("> command", or "HH:MM:SS.mmm > command" when it was written with time
+// stamps on), the text after "> " up to the line's end, at most 256
 // characters; empty for any other line. `lineStart` is the offset of the
 // clicked line's first character in `text`.
 std::string RecallFromLine(std::string_view text, std::size_t lineStart);

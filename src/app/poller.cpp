@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/terminal.h"
+#include "common/clock.h"
 #include "common/command_ids.h"
 #include "common/shell_state.h"
 #include "link/instrument_link.h"
@@ -39,6 +40,7 @@ std::size_t PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBu
     ++bytesRead;
     if (lineBuffer.Feed(static_cast<unsigned char>(c), state.convertBinary, line)) {
       if (line.rawLength > 0) {
+        if (state.timeStamps) shown += LineTimeStamp(GetClock().Now());
         shown += line.text;
         shown += "\r\n";
         state.lastReceivedLine = line.text;

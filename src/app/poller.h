@@ -19,9 +19,10 @@ inline constexpr std::uint64_t kNoPollBudget = 0;
 // Reads waiting bytes without blocking. The complete, non-empty lines are
 // appended to the results pane in one append (binary values as text while
 // convertBinary is on; a converted line is shown whole however long it grows),
-// each followed by "\r\n"; every line's received length is added to
-// receivedCount, and the last one is kept in lastReceivedLine. A partial line
-// stays in `lineBuffer` for the next call.
+// each followed by "\r\n" (and with time stamps on, each begins with the time
+// it was complete); every line's received length is added to receivedCount,
+// and the last one is kept in lastReceivedLine. A partial line stays in
+// `lineBuffer` for the next call.
 //
 // With a `budgetMs`, reading stops once that long has passed (by the host's
 // tick count), and with a `byteLimit` once that many bytes are read; the rest

@@ -92,6 +92,14 @@ bool SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& sett
   return store.PutString(kSectionConnect, kKeyIpAddr, settings.ipAddress) && written;
 }
 
+bool LoadTimeStamps(SettingsStore& store) {
+  return store.GetInt(kSectionInit, kKeyTimeStamps, 0) == 1;
+}
+
+void SaveTimeStamps(SettingsStore& store, bool on) {
+  store.PutString(kSectionInit, kKeyTimeStamps, on ? "1" : "0");
+}
+
 std::optional<int> RestoredDimension(int stored, int screen) {
   if (stored > 0 && stored <= screen) return stored;
   return std::nullopt;

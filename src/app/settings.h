@@ -24,6 +24,7 @@ inline constexpr char kSectionConnect[] = "Connect";
 inline constexpr char kKeyCreated[] = "Created";
 inline constexpr char kKeyMainWindowHeight[] = "MainWindowHeight";
 inline constexpr char kKeyMainWindowWidth[] = "MainWindowWidth";
+inline constexpr char kKeyTimeStamps[] = "TimeStamps";
 inline constexpr char kKeyInterface[] = "Interface";
 inline constexpr char kKeyComPort[] = "ComPort";
 inline constexpr char kKeyBaudRate[] = "BaudRate";
@@ -126,6 +127,10 @@ void LoadConnectionSettings(SettingsStore& store, ConnectionSettings& settings);
 // Writes the "Connect" section from `settings` (the connection form's "Save
 // as Default"): integers in decimal. False when a value could not be written.
 bool SaveConnectionSettings(SettingsStore& store, const ConnectionSettings& settings);
+
+// The "Time Stamps" switch, in "Init": "1" on, anything else (or nothing) off.
+bool LoadTimeStamps(SettingsStore& store);
+void SaveTimeStamps(SettingsStore& store, bool on);
 
 struct WindowSize {
   int width = 0;

@@ -120,6 +120,9 @@ bool Shell::RunCommand(int id, int mark) {
     case ID_CONVERT_BINARY:
       ConvertBinary();
       return true;
+    case ID_TIME_STAMPS:
+      ToggleTimeStamps();
+      return true;
     case ID_CONFIGURE_CONNECTION:
       Connect(mark);
       return true;
@@ -162,6 +165,12 @@ void Shell::Layout() {
        LayoutControls(window_.OuterSize(), window_.ClientSize(), reference_, state_.scriptState)) {
     window_.MoveControl(place.id, place.rect, place.anchored);
   }
+}
+
+void Shell::UseSettings(SettingsStore& store) {
+  settings_ = &store;
+  state_.timeStamps = LoadTimeStamps(store);
+  window_.SetMenuItemChecked(ID_TIME_STAMPS, state_.timeStamps);
 }
 
 void Shell::Connect(int mark) {
@@ -301,7 +310,8 @@ void Shell::Send() {
     return;
   }
   history_.Store(text);
-  host_.AppendText("> " + text + "\r\n");
+  const std::string stamp = state_.timeStamps ? LineTimeStamp(GetClock().Now()) : std::string();
+  host_.AppendText(stamp + "> " + text + "\r\n");
   host_.PostCommand(ID_FOCUS_COMMAND, 0);
 }
 
@@ -313,6 +323,12 @@ void Shell::ClearResults() {
 void Shell::ConvertBinary() {
   ToggleConvertBinary(state_);
   window_.SetMenuItemChecked(ID_CONVERT_BINARY, state_.convertBinary);
+}
+
+void Shell::ToggleTimeStamps() {
+  state_.timeStamps = !state_.timeStamps;
+  window_.SetMenuItemChecked(ID_TIME_STAMPS, state_.timeStamps);
+  if (settings_) SaveTimeStamps(*settings_, state_.timeStamps);
 }
 
 void Shell::SetDateTime() {

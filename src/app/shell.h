@@ -86,6 +86,11 @@ class Shell {
   // One layout pass for the window's current size (not while minimised).
   void Layout();
 
+  // The settings file the shell keeps its switches in (the "Time Stamps"
+  // menu item). Reads them now and checks the menu to match; each change is
+  // written at once.
+  void UseSettings(SettingsStore& store);
+
   void SetReferenceSize(WindowSize reference) { reference_ = reference; }
   WindowSize referenceSize() const { return reference_; }
 
@@ -123,6 +128,7 @@ class Shell {
   void Send();
   void ClearResults();
   void ConvertBinary();
+  void ToggleTimeStamps();
   void SetDateTime();
   void OpenScriptFile();
   void RunOrStop(int mark);
@@ -141,6 +147,7 @@ class Shell {
   ScriptEngine engine_;
   WindowSize reference_;
   bool reportMenuEnabled_ = false;  // Save Test Report... (greyed at start)
+  SettingsStore* settings_ = nullptr;
 };
 
 // Where there is no window (the command line, tests): the commands posted so

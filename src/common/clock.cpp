@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <thread>
 
@@ -57,5 +58,22 @@ Clock& GetClock() {
 }
 
 void SetClock(Clock* clock) { installed.store(clock, std::memory_order_release); }
+
+std::string LineTimeStamp(const LocalTime& time) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d ", time.hour, time.minute, time.second,
+                time.millisecond);
+  return text;
+}
+
+bool StartsWithLineTimeStamp(std::string_view line) {
+  constexpr std::string_view kPattern = "00:00:00.000 ";  // 0: a digit
+  if (line.size() < kPattern.size()) return false;
+  for (std::size_t i = 0; i < kPattern.size(); ++i) {
+    const bool digit = line[i] >= '0' && line[i] <= '9';
+    if (kPattern[i] == '0' ? !digit : line[i] != kPattern[i]) return false;
+  }
+  return true;
+}
 
 }  // namespace parlex2

@@ -3,7 +3,10 @@
 // settings file and the instrument's clock. Tests install a fake.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace parlex2 {
 
@@ -36,6 +39,14 @@ void SetClock(Clock* clock);
 
 // The real clock of the operating system.
 Clock& SystemClock();
+
+// The stamp in front of a received or echoed line in the results pane when
+// time stamps are on: the local time as "HH:MM:SS.mmm " (a blank after it).
+std::string LineTimeStamp(const LocalTime& time);
+inline constexpr std::size_t kLineTimeStampLength = 13;
+
+// True when `line` begins with such a stamp.
+bool StartsWithLineTimeStamp(std::string_view line);
 
 // `milliseconds` for a system call that takes a signed int, where a negative
 // value would mean "wait for ever": large values stop at the largest int.

@@ -21,6 +21,7 @@
 #define ID_CONVERT_BINARY 32778
 #define ID_COMMS_LOG 32779
 #define ID_RESULT_SAVE_REPORT 32784  // "Save Test Report...": the last run's record
+#define ID_TIME_STAMPS 32785
 
 // Internal commands (never on the menu)
 #define ID_CONNECTION_CHANGED 122

@@ -31,6 +31,9 @@ struct ShellState {
   // the pane adds around it. The script engine empties it when it sends a
   // command and when a run starts; "=reply" reads a number from it.
   std::optional<std::string> lastReceivedLine;
+  // The "Time Stamps" menu item: received lines and echoed commands begin
+  // with the computer's time (LineTimeStamp).
+  bool timeStamps = false;
 };
 
 }  // namespace parlex2

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/clock.h"
 #include "common/command_ids.h"
 #include "common/text.h"
 #include "script/script_commands.h"
@@ -129,7 +130,8 @@ bool ScriptEngine::RunSendLine(const std::string& line, int& index, int count, i
     StartReplyWait();
     extraDelay = timeout;
   }
-  std::string echo = "> " + command;
+  std::string echo = state_.timeStamps ? LineTimeStamp(GetClock().Now()) : std::string();
+  echo += "> " + command;
   state_.lastReceivedLine.reset();  // "=reply" reads what answers this command
   const bool failed = host_.SendTypedCommand(command);
   echo += failed ? "ERROR SENDING THIS COMMAND\r\n" : "\r\n";

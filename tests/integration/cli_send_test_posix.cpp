@@ -1,14 +1,18 @@
 // parlex2 send, run as a program against a loopback peer on the instrument's
-// port.
+// port or the simulator.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <thread>
 
 #include "support/command_posix.h"
+#include "support/simulator.h"
 #include "support/tcp_peer.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
@@ -33,6 +37,28 @@ TEST(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(received, std::string("\x14\0volt?\n\0\x03\n\0", 12));
   EXPECT_EQ(run.out, "1.234\n9.28000E2\nstopped\n");
+}
+
+// --timestamps: each line begins with the computer's time; parlex2 run takes
+// the same option for its received lines and echoes.
+TEST(CliSend, TimestampsBeginEachLineInSendAndRun) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  std::string error;
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.26:10001"}, &error)) << error;
+  const auto send = RunCli("--lan 127.0.0.26 send --quiet 300 --timestamps volt? volt?");
+  EXPECT_EQ(send.status, 0);
+  EXPECT_TRUE(std::regex_match(send.out, std::regex(R"((\d\d:\d\d:\d\d\.\d{3} \d\.\d+\n){2})")))
+      << send.out;
+
+  testing::TempFolder folder("parlex2-cli-stamps");
+  const std::string script = folder.File("stamps.txt");
+  std::ofstream(script, std::ios::binary) << "\"volt?\n#echo,done\n";
+  const auto run = RunCli("--lan 127.0.0.26 run --timestamps " + script);
+  ASSERT_TRUE(sim.Stop());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(\d\d:\d\d:\d\d\.\d{3} > volt\?\n)"
+                                                   R"(\d\d:\d\d:\d\d\.\d{3} 1\.234\ndone\n)")))
+      << run.out;
 }
 
 TEST(CliSend, ExitStatusTellsUsageFromConnectionFailures) {

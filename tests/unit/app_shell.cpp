@@ -250,6 +250,57 @@ TEST(ShellTerminal, HistoryKeepsTheLast50AndRecallTakesEchoLinesOnly) {
   EXPECT_EQ(RecallFromLine(pane, 12), "");  // a lone '>'
   EXPECT_EQ(RecallFromLine(pane, 15), std::string(256, 'x'));
   EXPECT_EQ(RecallFromLine(pane, pane.size()), "");
+  EXPECT_EQ(RecallFromLine("12:00:00.000 > b\r\n", 0), "b");
+  EXPECT_EQ(RecallFromLine("12:00:00.000 1.0\r\n", 0), "");
+}
+
+// Configure > Time Stamps: received lines and echoed commands (typed and from
+// a script) begin with the time each was complete; a click on a stamped echo
+// still recalls its command; the switch is kept in the settings file.
+TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
+  TempFolder folder("parlex2-stamps");
+  IniFileStore store(folder.File("Parlexer.ini"));
+  {
+    FakeShell shell;
+    shell.core.UseSettings(store);
+    EXPECT_FALSE(shell.window.menuChecked[ID_TIME_STAMPS]);
+    shell.Press(ID_TIME_STAMPS);
+    EXPECT_TRUE(shell.window.menuChecked[ID_TIME_STAMPS]);
+    LocalTime now;
+    now.hour = 9;
+    now.minute = 5;
+    now.second = 7;
+    now.millisecond = 42;
+    shell.clock.SetNow(now);
+    shell.window.texts[IDC_COMMAND] = "volt?";
+    shell.Press(IDC_SEND);
+    shell.peer->Queue("1.234\r\n\r\npart");
+    shell.Timer();
+    now.millisecond = 43;  // the time the line was complete
+    shell.clock.SetNow(now);
+    shell.peer->Queue("ial\n");
+    shell.Timer();
+    shell.Load({"\"curr?"});
+    shell.Press(IDC_STEP);
+    shell.Timer();
+    EXPECT_EQ(shell.ResultsText(),
+              "09:05:07.042 > volt?\r\n09:05:07.042 1.234\r\n09:05:07.043 partial\r\n"
+              "09:05:07.043 > curr?\r\n");
+    shell.window.caretLineStart = 0;
+    shell.Press(ID_RECALL_LINE);
+    EXPECT_EQ(shell.window.texts[IDC_COMMAND], "volt?");
+  }
+  FakeShell again;
+  again.core.UseSettings(store);
+  EXPECT_TRUE(again.state.timeStamps);
+  EXPECT_TRUE(again.window.menuChecked[ID_TIME_STAMPS]);
+  again.Press(ID_TIME_STAMPS);
+  EXPECT_FALSE(LoadTimeStamps(store));
+  again.window.texts[IDC_COMMAND] = "volt?";
+  again.Press(IDC_SEND);
+  again.peer->Queue("1.234\n");
+  again.Timer();
+  EXPECT_EQ(again.ResultsText(), "> volt?\r\n1.234\r\n");
 }
 
 TEST(ShellTerminal, SaveAndClearAndConvertBinary) {

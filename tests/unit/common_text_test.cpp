@@ -87,5 +87,23 @@ TEST(WaitMsForSystem, LargeWaitsStayPositiveForSystemCalls) {
   EXPECT_EQ(WaitMsForSystem(~std::uint64_t{0}), 0x7FFFFFFF);
 }
 
+TEST(LineTimeStamp, FormatAndRecognition) {
+  LocalTime time;
+  time.hour = 7;
+  time.minute = 5;
+  time.second = 3;
+  time.millisecond = 9;
+  EXPECT_EQ(LineTimeStamp(time), "07:05:03.009 ");
+  EXPECT_EQ(LineTimeStamp(time).size(), kLineTimeStampLength);
+  const struct {
+    const char* line;
+    bool stamped;
+  } cases[] = {{"23:59:59.999 > volt?", true}, {"00:00:00.000 ", true},
+               {"00:00:00.000", false},        {"0:00:00.000 x", false},
+               {"00:00:00,000 x", false},      {"00:0a:00.000 x", false},
+               {"> 00:00:00.000 ", false}};
+  for (const auto& c : cases) EXPECT_EQ(StartsWithLineTimeStamp(c.line), c.stamped) << c.line;
+}
+
 }  // namespace
 }  // namespace parlex2
