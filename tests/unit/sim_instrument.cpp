@@ -286,6 +286,10 @@ TEST(SimInstrumentFaults, OkCaseAndStreaming) {
   EXPECT_EQ(instrument.Receive("config,240,01\nstream on\n").send, "Ok\r\nOk\r\n");
   EXPECT_EQ(instrument.StreamLine(), "stream,1,1.234\r\n");
   EXPECT_EQ(instrument.StreamLine(), "stream,2,1.234\r\n");
+  EXPECT_EQ(instrument.Receive("stream rate,200\nstream rate,0\nstream rate,2x\n").send,
+            "Ok\r\nERROR: bad parameter\r\nERROR: bad parameter\r\n");
+  EXPECT_EQ(instrument.StreamRate(), 200);
+  EXPECT_EQ(instrument.StreamLine(), "stream,3,1.234\r\n");  // the numbering goes on
   EXPECT_EQ(instrument.Receive("stream off\n").send, "Ok\r\n");
   EXPECT_EQ(instrument.StreamLine(), "");
   EXPECT_EQ(instrument.Receive(std::string("\x19") + "C7D2z\n").send,

@@ -56,6 +56,7 @@ bool ParseReading(const std::string& text, Reading& reading) {
 Instrument::Instrument(InstrumentConfig config)
     : config_(std::move(config)),
       bootLoader_(flash_, {config_.ok, config_.refusals}),
+      streamRate_(config_.streamRate),
       noise_(config_.seed) {}
 
 void Instrument::NewConnection() {
@@ -246,6 +247,18 @@ std::string Instrument::Answer(std::string_view line, bool& noise) {
   if (config_.streamRate > 0 && line == "stream on") {
     streaming_ = true;
     streamCount_ = 0;
+    return config_.ok;
+  }
+  if (config_.streamRate > 0 && line.starts_with("stream rate,")) {
+    // A new pace for the stream; its numbering goes on.
+    const std::string_view digits = line.substr(12);
+    int rate = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9' || rate > kMaxStreamRate / 10) return kBadParameter;
+      rate = rate * 10 + (c - '0');
+    }
+    if (digits.empty() || rate < 1 || rate > kMaxStreamRate) return kBadParameter;
+    streamRate_ = rate;
     return config_.ok;
   }
   if (config_.streamRate > 0 && line == "stream off") {

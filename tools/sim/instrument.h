@@ -19,6 +19,8 @@
 //                                        0x00, 0x0A and 0x0D (see kBinaryTestValues)
 //   stream on / stream off               only with a stream rate: measurement
 //                                        lines "stream,N,1.234" until off
+//   stream rate,N                        the stream's pace from now on, N lines
+//                                        a second (1 to 1000000); N goes on
 //   soak BYTES                           the soak stream (soak.h), BYTES up to
 //                                        10^12; answered by the stream itself
 // A reading given on the command line (--reading) answers its command before
@@ -121,6 +123,7 @@ struct InstrumentConfig {
 class Instrument {
  public:
   static constexpr std::size_t kLineLimit = 1024;
+  static constexpr int kMaxStreamRate = 1000000;
 
   struct Reaction {
     std::string send;        // bytes to send, in order
@@ -140,6 +143,8 @@ class Instrument {
   // streaming or muted. The caller paces it at the stream rate.
   std::string StreamLine();
   bool Streaming() const { return streaming_; }
+  // Lines a second: the --stream rate until "stream rate,N" sets another.
+  int StreamRate() const { return streamRate_; }
   // The soak stream a "soak" command started; the caller tops up the
   // client's output from it while it is active.
   SoakStream& Soak() { return soak_; }
@@ -173,6 +178,7 @@ class Instrument {
   bool closing_ = false;
   std::array<int, 6> clock_ = {-1, -1, -1, -1, -1, -1};
   bool streaming_ = false;
+  int streamRate_ = 0;
   int streamCount_ = 0;
   SoakStream soak_;
   std::mt19937 noise_;  // the readings' noise: the same seed, the same replies

@@ -120,6 +120,7 @@ class Simulator {
   // The stream's pace: lines sent since it (re)started at streamStartMs_.
   std::uint64_t streamStartMs_ = 0;
   std::uint64_t streamSent_ = 0;
+  std::uint64_t streamPacedRate_ = 0;
   bool streamRunning_ = false;
   bool ptyLost_ = false;  // the pseudo-terminal could not be made again
   // With --baud: when the line in each direction is free again (microseconds).
@@ -134,10 +135,11 @@ class Simulator {
 void Simulator::SendStreamLines() {
   constexpr std::size_t kBacklogLimit = kOutputLimit / 2;  // a batch never overfills it
   constexpr std::uint64_t kBatchLimit = 5000;
-  const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
+  const std::uint64_t rate = static_cast<std::uint64_t>(instrument_.StreamRate());
   const std::uint64_t now = NowMs();
-  if (!streamRunning_) {
+  if (!streamRunning_ || rate != streamPacedRate_) {
     streamRunning_ = true;
+    streamPacedRate_ = rate;
     streamStartMs_ = now;
     streamSent_ = 0;
   }
@@ -406,7 +408,7 @@ int Simulator::Run() {
       // The next line is due within a millisecond or two at any rate above
       // 500 a second; slower rates wait for it.
       const std::uint64_t now = NowMs();
-      const std::uint64_t rate = static_cast<std::uint64_t>(options_.instrument.streamRate);
+      const std::uint64_t rate = static_cast<std::uint64_t>(instrument_.StreamRate());
       long long wait = 1000;
       if (streamRunning_ && rate < 1000) {
         const std::uint64_t next = streamStartMs_ + streamSent_ * 1000 / rate;

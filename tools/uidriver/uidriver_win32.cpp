@@ -23,19 +23,27 @@
 //   uidriver waittext WINDOW ID TEXT  wait until control ID's text holds TEXT
 //   uidriver clickline WINDOW ID N  click (down and up) on line N (from 0) of
 //                                   edit control ID, as a user's mouse would
-//   uidriver probe WINDOW ID N...   while edit control ID fills, asks it for
-//                                   its line count with a sent message every
-//                                   few ms; for each N, once N lines are
-//                                   held, prints "N lines/s longest-ms": the
-//                                   rate since the previous N and the longest
-//                                   the window took to answer meanwhile
-//   uidriver verifystream WINDOW ID  checks that the "stream,N,..." lines of
-//                                   edit control ID run 1, 2, 3... without a
-//                                   gap; prints their count
-//   uidriver editbaseline           a bare visible edit control of the
-//                                   results pane's size and font, appended to
-//                                   line by line, then 1000 lines at a time:
-//                                   prints "per-line lines/s batch lines/s"
+//   uidriver probe WINDOW ID N...   while the simulator's stream fills edit
+//                                   control ID, asks it for its newest
+//                                   "stream,K" line with sent messages every
+//                                   few ms; for each N, once K reaches N,
+//                                   prints "N lines/s longest-ms held": the
+//                                   rate of K since the previous N (or since
+//                                   the first K seen), the longest the window took to
+//                                   answer meanwhile, and the lines the
+//                                   control holds
+//   uidriver watch WINDOW ID MS     the same for MS milliseconds: prints
+//                                   "K lines/s longest-ms held"
+//   uidriver verifystream WINDOW ID  checks that the "stream,K,..." lines of
+//                                   edit control ID run on without a gap;
+//                                   prints "first last" K
+//   uidriver editbaseline SIZE...   a bare visible edit control of the results
+//                                   pane's class, size and font; for each
+//                                   SIZE, once it holds SIZE lines, prints
+//                                   "SIZE lines/s append10-ms append1000-ms
+//                                   trim-ms": its rate appending 1000 lines
+//                                   at a time, one append of 10 and of 1000
+//                                   lines, and removing its oldest 1000 lines
 //   uidriver items WINDOW ID        the entries of list or combo box ID,
 //                                   one a line, the selected one marked '*'
 //   uidriver pick WINDOW ID N|TEXT  select a list or combo box entry and
@@ -585,40 +593,72 @@ double Seconds() {
   return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
+// The newest "stream,K" line edit control `control` shows (among its last
+// few lines), as K; -1 when none. The sent messages' answer times go into
+// `longest` (seconds), the control's line count into `held`.
+long NewestStreamLine(HWND control, double& longest, long& held) {
+  auto ask = [&](UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR& result) {
+    const double asked = Seconds();
+    const bool answered =
+        SendMessageTimeoutW(control, message, wParam, lParam, SMTO_NORMAL, 30000, &result) != 0;
+    longest = std::max(longest, Seconds() - asked);
+    return answered;
+  };
+  DWORD_PTR count = 0;
+  if (!ask(EM_GETLINECOUNT, 0, 0, count)) return -2;
+  held = static_cast<long>(count) - 1;  // the last line is the empty one after the final line end
+  for (long line = static_cast<long>(count) - 1; line >= 0 && line >= static_cast<long>(count) - 6;
+       --line) {
+    wchar_t text[64] = {};
+    *reinterpret_cast<WORD*>(text) = 63;
+    DWORD_PTR copied = 0;
+    if (!ask(EM_GETLINE, line, reinterpret_cast<LPARAM>(text), copied)) return -2;
+    text[std::min<DWORD_PTR>(copied, 63)] = 0;
+    if (wcsncmp(text, L"stream,", 7) == 0) return wcstol(text + 7, nullptr, 10);
+  }
+  return -1;
+}
+
+// Asks the control every few ms until `done` (given the newest K and the
+// seconds since the start) says so, or no new line came for 30 s.
+template <typename Done>
+int Watch(HWND control, Done done) {
+  double longest = 0.0;
+  long held = 0;
+  const double start = Seconds();
+  double lastProgress = start;
+  long first = -1;
+  double firstSeen = start;
+  long last = -1;
+  for (;;) {
+    const long newest = NewestStreamLine(control, longest, held);
+    if (newest == -2) return Fail(L"the window did not answer for 30 s");
+    const double now = Seconds();
+    if (newest != last) lastProgress = now;
+    last = newest;
+    if (first < 0 && newest >= 0) {
+      first = newest;
+      firstSeen = now;
+    }
+    if (now - lastProgress > 30.0) return Fail(L"no new line for 30 s at %ls", std::to_wstring(newest));
+    if (done(newest, now - start)) {
+      wchar_t row[128];
+      swprintf(row, 128, L"%ld %.0f %.1f %ld", newest,
+               static_cast<double>(newest - std::max(first, 0L)) / std::max(now - firstSeen, 1e-3),
+               longest * 1000.0, held);
+      Print(row);
+      return 0;
+    }
+    Sleep(5);
+  }
+}
+
 int Probe(HWND window, int id, const std::vector<long>& targets) {
   HWND control = FindControl(window, id);
   if (!control) return Fail(L"no control %ls", std::to_wstring(id));
-  double bandStart = Seconds();
-  double lastProgress = bandStart;
-  long bandFrom = 0;
-  long last = -1;
-  double longest = 0.0;
-  std::size_t next = 0;
-  while (next < targets.size()) {
-    DWORD_PTR count = 0;
-    const double asked = Seconds();
-    if (!SendMessageTimeoutW(control, EM_GETLINECOUNT, 0, 0, SMTO_NORMAL, 30000, &count))
-      return Fail(L"the window did not answer for 30 s");
-    const double answered = Seconds();
-    longest = std::max(longest, answered - asked);
-    // The last line is the empty one after the final line end.
-    const long lines = static_cast<long>(count) - 1;
-    if (lines != last) lastProgress = answered;
-    last = lines;
-    if (answered - lastProgress > 30.0)
-      return Fail(L"no new line for 30 s at %ls", std::to_wstring(lines));
-    while (next < targets.size() && lines >= targets[next]) {
-      wchar_t row[128];
-      swprintf(row, 128, L"%ld %.0f %.1f", targets[next],
-               static_cast<double>(targets[next] - bandFrom) / (answered - bandStart),
-               longest * 1000.0);
-      Print(row);
-      bandFrom = targets[next];
-      bandStart = answered;
-      longest = 0.0;
-      ++next;
-    }
-    Sleep(5);
+  for (long target : targets) {
+    if (int status = Watch(control, [&](long newest, double) { return newest >= target; }))
+      return status;
   }
   return 0;
 }
@@ -627,8 +667,8 @@ int VerifyStream(HWND window, int id) {
   HWND control = FindControl(window, id);
   if (!control) return Fail(L"no control %ls", std::to_wstring(id));
   const std::wstring text = TextOf(control, 120000);
-  long expected = 0;
-  long count = 0;
+  long first = -1;
+  long expected = -1;
   std::size_t at = 0;
   while (at < text.size()) {
     std::size_t end = text.find(L"\r\n", at);
@@ -637,13 +677,13 @@ int VerifyStream(HWND window, int id) {
     at = end + 2;
     if (line.rfind(L"stream,", 0) != 0) continue;
     const long n = wcstol(line.c_str() + 7, nullptr, 10);
-    if (expected == 0) expected = 1;  // the stream counts from 1
+    if (first < 0) first = expected = n;
     if (n != expected || line.substr(line.find(L',', 7)) != L",1.234")
       return Fail(L"line out of order or changed: %ls", line);
     ++expected;
-    ++count;
   }
-  Print(std::to_wstring(count));
+  if (first < 0) return Fail(L"no stream line");
+  Print(std::to_wstring(first) + L" " + std::to_wstring(expected - 1));
   return 0;
 }
 
@@ -659,47 +699,109 @@ void Pump() {
   }
 }
 
-int EditBaseline() {
-  WNDCLASSW windowClass{};
-  windowClass.lpfnWndProc = BaselineProc;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"Parlex2EditBaseline";
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  RegisterClassW(&windowClass);
-  HWND window =
-      CreateWindowExW(0, windowClass.lpszClassName, L"baseline", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                      0, 0, 700, 600, nullptr, nullptr, windowClass.hInstance, nullptr);
-  HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"",
-                              WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
-                                  ES_AUTOVSCROLL | ES_AUTOHSCROLL,
-                              6, 6, 648, 514, window, nullptr, windowClass.hInstance, nullptr);
-  SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
-  SendMessageW(edit, EM_SETLIMITTEXT, 0, 0);
-  Pump();
-  auto append = [&](const std::wstring& text) {
-    const LRESULT end = GetWindowTextLengthW(edit);
-    SendMessageW(edit, EM_SETSEL, end, end);
-    SendMessageW(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+// The results pane's edit control alone: the same class (common controls 6,
+// as the program's manifest asks), styles, size and font, created and
+// appended to with the ANSI calls the program uses; each append painted
+// before the next.
+class BareEdit {
+ public:
+  BareEdit() {
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&classes);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = BaselineProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"Parlex2EditBaseline";
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    RegisterClassW(&windowClass);
+    window_ = CreateWindowExW(0, windowClass.lpszClassName, L"baseline",
+                              WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 700, 600, nullptr, nullptr,
+                              windowClass.hInstance, nullptr);
+    edit_ = CreateWindowExA(WS_EX_CLIENTEDGE, "Edit", "",
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
+                                ES_AUTOVSCROLL | ES_AUTOHSCROLL,
+                            6, 6, 648, 514, window_, nullptr, windowClass.hInstance, nullptr);
+    SendMessageA(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)),
+                 FALSE);
+    SendMessageA(edit_, EM_SETLIMITTEXT, 0, 0);
     Pump();
-  };
-  const std::wstring line = L"stream,123456,1.234 0123456789\r\n";  // 30 characters
-  long lines = 0;
-  double start = Seconds();
-  while (Seconds() - start < 2.0) {
-    append(line);
-    ++lines;
   }
-  const double perLine = lines / (Seconds() - start);
-  SetWindowTextW(edit, L"");
-  std::wstring batch;
-  for (int i = 0; i < 1000; ++i) batch += line;
-  start = Seconds();
-  for (int i = 0; i < 10; ++i) append(batch);
-  const double batched = 10000.0 / (Seconds() - start);
-  DestroyWindow(window);
-  wchar_t row[64];
-  swprintf(row, 64, L"%.0f %.0f", perLine, batched);
-  Print(row);
+  ~BareEdit() { DestroyWindow(window_); }
+
+  long lines() const { return lines_; }
+
+  // Appends `count` stream lines (as the simulator sends them); the seconds
+  // it took, painting included.
+  double Append(long count) {
+    std::string text;
+    char line[64];
+    for (long i = 0; i < count; ++i) {
+      snprintf(line, sizeof line, "stream,%ld,1.234\r\n", ++next_);
+      text += line;
+    }
+    const double start = Seconds();
+    SendMessageA(edit_, EM_SETSEL, length_, length_);
+    SendMessageA(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+    UpdateWindow(edit_);
+    Pump();
+    length_ += text.size();
+    lines_ += count;
+    return Seconds() - start;
+  }
+
+  // Removes the oldest `count` lines as the program does, painting included.
+  double RemoveOldest(long count) {
+    const double start = Seconds();
+    const LRESULT end = SendMessageA(edit_, EM_LINEINDEX, count, 0);
+    SendMessageA(edit_, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(edit_, EM_SETSEL, 0, end);
+    SendMessageA(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+    length_ -= static_cast<std::size_t>(end);
+    SendMessageA(edit_, EM_SETSEL, length_, length_);
+    SendMessageA(edit_, EM_SCROLLCARET, 0, 0);
+    SendMessageA(edit_, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(edit_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+    Pump();
+    lines_ -= count;
+    return Seconds() - start;
+  }
+
+ private:
+  HWND window_ = nullptr;
+  HWND edit_ = nullptr;
+  std::size_t length_ = 0;
+  long lines_ = 0;
+  long next_ = 0;
+};
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+int EditBaseline(const std::vector<long>& sizes) {
+  BareEdit edit;
+  constexpr long kBatch = 1000;
+  constexpr long kTrim = 1000;
+  for (long size : sizes) {
+    while (edit.lines() < size) edit.Append(std::min(5 * kBatch, size - edit.lines()));
+    // Around SIZE: five appends of 1000 lines, three of 10, one removal of
+    // the oldest lines, each followed by an append that restores the count.
+    std::vector<double> batches, tens;
+    double batchSeconds = 0.0;
+    edit.RemoveOldest(5 * kBatch);
+    for (int i = 0; i < 5; ++i) {
+      batches.push_back(edit.Append(kBatch));
+      batchSeconds += batches.back();
+    }
+    for (int i = 0; i < 3; ++i) tens.push_back(edit.Append(10));
+    const double trim = edit.RemoveOldest(kTrim + 30);
+    edit.Append(kTrim);
+    wchar_t row[160];
+    swprintf(row, 160, L"%ld %.0f %.1f %.1f %.1f", size, 5.0 * kBatch / batchSeconds,
+             Median(tens) * 1000.0, Median(batches) * 1000.0, trim * 1000.0);
+    Print(row);
+  }
   return 0;
 }
 
@@ -726,7 +828,12 @@ int Run(const Args& args) {
     return 0;
   }
   if (command == L"version") return need(2) ? Version(args[1], args[2]) : Usage();
-  if (command == L"editbaseline") return EditBaseline();
+  if (command == L"editbaseline") {
+    std::vector<long> sizes;
+    for (std::size_t i = 1; i < args.size(); ++i) sizes.push_back(wcstol(args[i].c_str(), nullptr, 10));
+    if (sizes.empty()) sizes = {10000};
+    return EditBaseline(sizes);
+  }
 
   if (!need(1) || !ValidSpec(args[1])) return Usage();
   if (command == L"gone") return WaitGone(args[1]);
@@ -890,6 +997,11 @@ int Run(const Args& args) {
     return need(3) ? DoubleClickRow(window, id, Number(args[3])) : Usage();
   if (command == L"items") return Items(window, id);
   if (command == L"verifystream") return VerifyStream(window, id);
+  if (command == L"watch") {
+    if (!need(3) || !control) return Usage();
+    const double seconds = wcstol(args[3].c_str(), nullptr, 10) / 1000.0;
+    return Watch(control, [&](long, double elapsed) { return elapsed >= seconds; });
+  }
   if (command == L"probe") {
     if (!need(3)) return Usage();
     std::vector<long> targets;
