@@ -225,6 +225,7 @@ end_test() {
 
 source "$(dirname "$0")/connect-tests.sh"
 source "$(dirname "$0")/upgrade-tests.sh"
+source "$(dirname "$0")/pane-tests.sh"
 
 # ---- tests -----------------------------------------------------------------
 

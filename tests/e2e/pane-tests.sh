@@ -1,0 +1,122 @@
+# End-to-end tests of the results pane's time stamps and scrollback, sourced
+# by run-e2e.sh (its helpers: drive, ok, fail, expect_eq, sim_start,
+# seed_connection, connect_program, type_command, end_test, screenshot).
+
+pane_scrollback=10000  # the lines the pane's edit control holds at most
+pane_time_stamps=32785 # Configure > Time Stamps
+
+# Seconds since midnight of a pane time stamp "HH:MM:SS.mmm" and of now.
+stamp_seconds() { awk -F'[:. ]' '{ print ($1 * 3600 + $2 * 60 + $3) }' <<<"$1"; }
+now_seconds() { date +%H:%M:%S | awk -F: '{ print ($1 * 3600 + $2 * 60 + $3) }'; }
+
+# The pane once the program has shown a line holding TEXT.
+pane_after() {  # TEXT
+  wait_for "pane shows $1" pane_has "$1" || return 1
+  sleep 0.3
+  drive text "$main" 18000
+}
+
+# Saves the results through Result > Save to File... as C:\NAME; prints the
+# file's path once it is written.
+save_results() {  # NAME
+  local file="$WINEPREFIX/drive_c/$1"
+  rm -f "$file"
+  ok "save" drive post "$main" 129
+  ok "save dialog" drive wait "dialog=Save As"
+  ok "file name" drive type "dialog=Save As" 1148 "C:\\$1"
+  ok "Save" drive press "dialog=Save As" 1
+  ok "save dialog closes" drive gone "dialog=Save As"
+  wait_for "saved file" test -e "$file"
+  echo "$file"
+}
+
+test_time_stamps_begin_lines_and_echoes_and_are_kept() {
+  sim_start || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+  ok "time stamps on" drive post "$main" $pane_time_stamps
+  wait_for "switch kept in the settings" grep -q '^TimeStamps=1' "$ini"
+  ok "keys" drive input "$main" alt+c
+  sleep 0.3
+  screenshot menu-configure-time-stamps
+  ok "keys" drive input "$main" esc esc
+
+  local before pane stamp after
+  before=$(now_seconds)
+  type_command "volt?"
+  pane=$(pane_after "1.234")
+  after=$(now_seconds)
+  [[ "$pane" =~ ^([0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3})\ \>\ volt\?$'\n'([0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3})\ 1\.234$ ]] ||
+    fail "stamped pane: '$pane'"
+  for stamp in "${BASH_REMATCH[1]}" "${BASH_REMATCH[2]}"; do
+    [ -n "$stamp" ] || continue
+    (( $(stamp_seconds "$stamp") >= before - 1 && $(stamp_seconds "$stamp") <= after + 1 )) ||
+      fail "stamp $stamp is not the computer's time ($before..$after)"
+  done
+  ok "type" drive type "$main" 18002 "other"
+  ok "click" drive clickline "$main" 18000 0
+  wait_for "a click on the stamped echo recalls it" text_is 18002 "volt?"
+  screenshot pane-time-stamps
+  quit_program
+
+  # Kept: the next run stamps too; switched off, the pane is as before.
+  connect_program "LAN,VXM66" || { end_test; return; }
+  type_command "volt?"
+  pane=$(pane_after "1.234")
+  [[ "$pane" =~ ^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}\ \>\ volt\? ]] || fail "not stamped after a restart: '$pane'"
+  ok "time stamps off" drive post "$main" $pane_time_stamps
+  wait_for "switch off in the settings" grep -q '^TimeStamps=0' "$ini"
+  ok "clear" drive post "$main" 32773
+  wait_for "pane cleared" text_is 18000 ""
+  type_command "volt?"
+  expect_eq "$(pane_after "1.234")" $'> volt?\n1.234' "pane with time stamps off"
+  end_test
+}
+
+# A stream past the scrollback: the pane shows the newest lines, no more than
+# the scrollback; Save to File writes every line since the pane was cleared,
+# and its last lines are the pane's, line by line. Clear empties both.
+test_pane_keeps_its_scrollback_and_saves_every_line() {
+  sim_start --stream 20000 || return
+  seed_connection 2 "$sim_addr"
+  connect_program "LAN,VXM66" || { end_test; return; }
+  local target=$((pane_scrollback * 5 / 2)) newest last shown first pane_lines saved
+  type_command "stream on"
+  ok "stream past the scrollback" drive probe "$main" 18000 $target
+  type_command "stream off"
+  last=-1
+  for i in $(seq 1 20); do
+    newest=$(drive watch "$main" 18000 1000 | cut -d' ' -f1)
+    [ "$newest" = "$last" ] && break
+    last=$newest
+  done
+  sleep 0.5
+  screenshot pane-scrollback
+  shown=$(drive verifystream "$main" 18000) || fail "the pane's stream lines: $shown"
+  read -r first last <<<"$shown"
+  pane_lines=$(drive text "$main" 18000 | wc -l)
+  (( pane_lines <= pane_scrollback )) || fail "the pane holds $pane_lines lines"
+  (( first > 1 && last >= target )) || fail "the pane shows stream lines $first to $last"
+
+  saved=$(save_results e2e-scrollback.txt)
+  local check
+  check=$(tr -d '\r' <"$saved" | awk '
+    /^stream,/ {
+      split($0, f, ",")
+      if (f[2] != n + 1 || f[3] != "1.234") { print "line " NR ": " $0; exit }
+      n = f[2]
+    }
+    END { print n + 0 }' | tail -1)
+  expect_eq "$check" "$last" "the saved file's stream lines 1 to N"
+  printf '%s\n' "$(drive text "$main" 18000)" >"$saved.pane"
+  tr -d '\r' <"$saved" | tail -n "$(wc -l <"$saved.pane")" | diff -q - "$saved.pane" >/dev/null ||
+    fail "the saved file does not end with the pane's lines"
+
+  ok "clear" drive post "$main" 32773
+  wait_for "pane cleared" text_is 18000 ""
+  saved=$(save_results e2e-cleared.txt)
+  sleep 0.3
+  expect_eq "$(stat -c %s "$saved")" 0 "the file saved after a clear"
+  rm -f "$saved" "$saved.pane" "$WINEPREFIX/drive_c/e2e-scrollback.txt"
+  end_test
+}
