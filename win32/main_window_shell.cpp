@@ -52,6 +52,9 @@ MainWindowShell::MainWindowShell(HWND window, InstrumentLink& link, UserInterfac
       pane_(*this),
       settings_(OpenSettingsStore(SettingsIniPath())),
       shell_(link, *this, *this) {
+  for (const ControlLayout& row : ControlLayouts()) {
+    controls_[row.id - IDC_RESULTS] = GetDlgItem(window, row.id);
+  }
   shell_.UseSettings(*settings_);
 }
 

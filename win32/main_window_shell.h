@@ -12,6 +12,7 @@
 #include "app/results_pane.h"
 #include "app/settings.h"
 #include "app/shell.h"
+#include "common/command_ids.h"
 #include "common/ui.h"
 #include "link/instrument_link.h"
 
@@ -22,7 +23,12 @@ class MainWindowShell final : public ShellHost, public ShellWindow, private Pane
   MainWindowShell(HWND window, InstrumentLink& link, UserInterface& ui);
 
   Shell& shell() { return shell_; }
-  HWND Control(int id) const { return GetDlgItem(window_, id); }
+  // A child control by ID (GetDlgItem asks the window system each time:
+  // the handles are looked up once).
+  HWND Control(int id) const {
+    const int index = id - IDC_RESULTS;
+    return index >= 0 && index < kControlSlots ? controls_[index] : nullptr;
+  }
 
   // The results pane's next change to its edit control: due after the timer
   // when text waits to be shown; run as a message of its own, so the window
@@ -73,7 +79,10 @@ class MainWindowShell final : public ShellHost, public ShellWindow, private Pane
   // clear it).
   void AdoptUserEdits();
 
+  static constexpr int kControlSlots = IDC_CLOSE - IDC_RESULTS + 1;
+
   HWND window_;
+  HWND controls_[kControlSlots] = {};
   InstrumentLink& link_;
   UserInterface& ui_;
   ResultsPane pane_;

@@ -11,7 +11,7 @@ constexpr std::size_t kFirstBatchLines = 200;
 // An append's cost has a part that does not shrink with the batch: below
 // this, smaller batches would only show fewer lines for the same wait.
 constexpr std::size_t kMinBatchLines = 100;
-constexpr std::size_t kMaxBatchLines = 5000;
+constexpr std::size_t kMaxBatchLines = 1000;
 
 std::size_t LineFeeds(std::string_view text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -83,10 +83,11 @@ void ResultsPane::Update() {
     ShowNext();
     const std::uint64_t took = clock.TickMs() - start;
     // Halve the batch after an append over the budget; double it while
-    // appends of a full batch take under half of it.
+    // appends of a full batch take under a quarter of it (what an append
+    // costs also grows with the lines the control holds).
     if (took > kPaneUpdateBudgetMs) {
       batchLines_ = std::max(std::min(kMinBatchLines, scrollbackLines_), batchLines_ / 2);
-    } else if (batch == batchLines_ && took * 2 < kPaneUpdateBudgetMs) {
+    } else if (batch == batchLines_ && took * 4 < kPaneUpdateBudgetMs) {
       batchLines_ = std::min({batchLines_ * 2, kMaxBatchLines, scrollbackLines_});
     }
   }
@@ -121,7 +122,6 @@ void ResultsPane::SkipToNewest() {
   shownStart_ = shownEnd_ = NewestLinesStart(text_, lines);
   shownLines_ = 0;
   waitingLines_ = lines;
-  ShowNext();
 }
 
 }  // namespace parlex2

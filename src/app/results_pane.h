@@ -73,8 +73,8 @@ class ResultsPane {
   bool UpdateDue(std::uint64_t nowMs) const;
 
   // One change to the control, timed by the clock: when more than a
-  // scrollback of lines waits, the control is emptied and shows the newest
-  // lines from then on (the lines in between are kept in the text, and an
+  // scrollback of lines waits, the control is emptied, to show the newest
+  // batch of lines next (the lines in between are kept in the text, and an
   // unlimited control would have dropped them from view anyway); when the
   // next lines would overfill the control, its oldest lines are dropped;
   // otherwise the next lines are appended, as many as fit the budget.

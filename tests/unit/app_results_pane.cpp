@@ -126,6 +126,8 @@ TEST_F(PaneTest, ABacklogOfMoreThanTheScrollbackSkipsToTheNewestLines) {
   pane.Update();
   pane.Append(Lines(101, 2000));
   pane.Update();
+  EXPECT_EQ(control.text, "");
+  pane.Update();
   EXPECT_EQ(control.text, Lines(1901, 200));  // the newest batch
   pane.Append(Lines(2101, 50));
   ShowAll(pane);
@@ -145,7 +147,7 @@ TEST_F(PaneTest, AppendsAreSizedToTheBudgetAndPaced) {
   EXPECT_EQ(pane.BatchLines(), 200u);
   EXPECT_TRUE(pane.UpdateDue(clock.TickMs()));  // a backlog: no pause
 
-  control.perHundredLinesMs = 5;  // 200 lines: 10 ms
+  control.perHundredLinesMs = 5;  // 200 lines: 10 ms, under a quarter of the budget
   pane.Update();
   EXPECT_EQ(pane.BatchLines(), 400u);
   control.perHundredLinesMs = 40;  // 400 lines: 160 ms
