@@ -15,9 +15,10 @@
 #   - that nothing was lost: Save to File writes every streamed line, numbered
 #     1, 2, 3... without a gap, and the pane shows the newest of them;
 #   - once the pane (cleared, then filled at 20 000 lines a second, the last
-#     20 000 lines at 2000) holds
-#     each size, a realistic stream of 200 lines a second for 10 s: the
-#     longest unanswered time.
+#     20 000 lines at 2000) holds each size, a realistic stream of 200 lines
+#     a second for 10 s: the longest unanswered time;
+#   - connect-and-identify wall time against its own fixed waits (the link's
+#     100 ms drain after the wake byte and the 500 ms drain after *IDN?).
 # Every figure is printed with the machine's load average at the time: the
 # ratios compare figures of the same run, the absolute ones are only as good
 # as the machine was idle.
@@ -92,6 +93,9 @@ until [[ "$(drive title "$main")" == *LAN,* ]]; do
   [ $(( ($(date +%s%N) - t0) / 1000000 )) -lt 20000 ] || { echo "no connection" >&2; exit 1; }
   sleep 0.005
 done
+connect_ms=$(( ($(date +%s%N) - t0) / 1000000 ))
+echo
+echo "Connect and identify: $connect_ms ms, $(awk -v a="$connect_ms" 'BEGIN { printf "%.2f", a / 600 }') x its 600 ms of fixed waits   load $(load)"
 command() { drive type "$main" 18002 "$1" >/dev/null; drive key "$main" enter >/dev/null; }
 
 echo

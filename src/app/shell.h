@@ -26,15 +26,15 @@ namespace parlex2 {
 
 class InstrumentLink;
 
-// How long one timer message may spend reading received data before the
-// pane shows what was read; the rest waits in the link for the next message,
-// so the window keeps answering under a stream faster than the pane.
+// How long one timer message may spend reading received data; the rest
+// waits in the link for the next message, so the window keeps answering
+// under a stream faster than it can read. The window's edit control shows
+// what was read in a message of its own (ResultsPane), so the two costs never
+// add up in one message.
 inline constexpr std::uint64_t kPollBudgetMs = 20;
-// The most one timer message reads grows with the results pane: an edit
-// control's append costs a part that grows with the text it holds and a part
-// that grows with the text added. Batches of about a sixteenth of the pane
-// keep the two in step, so under a stream faster than the pane the window
-// answers between appends of bounded cost and a full pane still keeps up.
+// The most one timer message reads also grows with the results pane's text
+// (about a sixteenth of it, within these bounds), so a front end that appends
+// each poll's lines at once keeps those appends in step with its pane.
 inline constexpr std::size_t kPollByteLimitMin = std::size_t{16} * 1024;
 inline constexpr std::size_t kPollByteLimitMax = std::size_t{1024} * 1024;
 inline constexpr std::size_t kPaneShareOfPoll = 16;

@@ -39,7 +39,8 @@
 //                                   prints "first last" K
 //   uidriver editbaseline SIZE...   a bare visible edit control of the results
 //                                   pane's class, size and font; for each
-//                                   SIZE, once it holds SIZE lines, prints
+//                                   SIZE, filled in one go to 5000 lines
+//                                   short of it and appended to, prints
 //                                   "SIZE lines/s append10-ms append1000-ms
 //                                   trim-ms": its rate appending 1000 lines
 //                                   at a time, one append of 10 and of 1000
@@ -730,15 +731,24 @@ class BareEdit {
 
   long lines() const { return lines_; }
 
+  // Replaces the text with `count` stream lines in one go (appending them
+  // would cost minutes at a million lines) and scrolls to the end.
+  void Fill(long count) {
+    next_ = 0;
+    const std::string text = Text(count);
+    SetWindowTextA(edit_, text.c_str());
+    length_ = text.size();
+    lines_ = count;
+    SendMessageA(edit_, EM_SETSEL, length_, length_);
+    SendMessageA(edit_, EM_SCROLLCARET, 0, 0);
+    UpdateWindow(edit_);
+    Pump();
+  }
+
   // Appends `count` stream lines (as the simulator sends them); the seconds
   // it took, painting included.
   double Append(long count) {
-    std::string text;
-    char line[64];
-    for (long i = 0; i < count; ++i) {
-      snprintf(line, sizeof line, "stream,%ld,1.234\r\n", ++next_);
-      text += line;
-    }
+    const std::string text = Text(count);
     const double start = Seconds();
     SendMessageA(edit_, EM_SETSEL, length_, length_);
     SendMessageA(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
@@ -767,6 +777,17 @@ class BareEdit {
   }
 
  private:
+  // The next `count` stream lines, as the simulator sends them.
+  std::string Text(long count) {
+    std::string text;
+    char line[64];
+    for (long i = 0; i < count; ++i) {
+      snprintf(line, sizeof line, "stream,%ld,1.234\r\n", ++next_);
+      text += line;
+    }
+    return text;
+  }
+
   HWND window_ = nullptr;
   HWND edit_ = nullptr;
   std::size_t length_ = 0;
@@ -784,19 +805,17 @@ int EditBaseline(const std::vector<long>& sizes) {
   constexpr long kBatch = 1000;
   constexpr long kTrim = 1000;
   for (long size : sizes) {
-    while (edit.lines() < size) edit.Append(std::min(5 * kBatch, size - edit.lines()));
-    // Around SIZE: five appends of 1000 lines, three of 10, one removal of
-    // the oldest lines, each followed by an append that restores the count.
+    // Filled to 5000 lines short of SIZE, five appends of 1000 lines up to
+    // it, three of 10, then the removal of the oldest lines.
+    edit.Fill(std::max(size - 5 * kBatch, 0L));
     std::vector<double> batches, tens;
     double batchSeconds = 0.0;
-    edit.RemoveOldest(5 * kBatch);
     for (int i = 0; i < 5; ++i) {
       batches.push_back(edit.Append(kBatch));
       batchSeconds += batches.back();
     }
     for (int i = 0; i < 3; ++i) tens.push_back(edit.Append(10));
-    const double trim = edit.RemoveOldest(kTrim + 30);
-    edit.Append(kTrim);
+    const double trim = edit.RemoveOldest(kTrim);
     wchar_t row[160];
     swprintf(row, 160, L"%ld %.0f %.1f %.1f %.1f", size, 5.0 * kBatch / batchSeconds,
              Median(tens) * 1000.0, Median(batches) * 1000.0, trim * 1000.0);
