@@ -65,7 +65,7 @@ std::string MainWindowShell::ResultsText() {
   return pane_.Text();
 }
 
-std::size_t MainWindowShell::ResultsLength() { return pane_.Text().size(); }
+std::size_t MainWindowShell::ResultsLength() { return pane_.Length(); }
 
 void MainWindowShell::ClearResults() { pane_.Clear(); }
 

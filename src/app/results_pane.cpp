@@ -12,6 +12,9 @@ constexpr std::size_t kFirstBatchLines = 200;
 // this, smaller batches would only show fewer lines for the same wait.
 constexpr std::size_t kMinBatchLines = 100;
 constexpr std::size_t kMaxBatchLines = 1000;
+// The text before the control's first line is kept in blocks of about this
+// size, so a long stream never makes the program copy all it has kept.
+constexpr std::size_t kHistoryBlock = std::size_t{1} << 20;
 
 std::size_t LineFeeds(std::string_view text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -49,29 +52,39 @@ ResultsPane::ResultsPane(PaneControl& control, std::size_t scrollbackLines)
       batchLines_(std::min(kFirstBatchLines, scrollbackLines_)) {}
 
 void ResultsPane::Append(std::string_view text) {
-  text_.append(text);
+  tail_.append(text);
   waitingLines_ += LineFeeds(text);
 }
 
 void ResultsPane::Clear() {
-  text_.clear();
-  shownStart_ = shownEnd_ = 0;
+  history_.clear();
+  historyLength_ = 0;
+  tail_.clear();
+  shownLength_ = 0;
   shownLines_ = waitingLines_ = 0;
   control_.ClearControl();
 }
 
+std::string ResultsPane::Text() const {
+  std::string text;
+  text.reserve(Length());
+  for (const std::string& block : history_) text += block;
+  text += tail_;
+  return text;
+}
+
 void ResultsPane::AdoptShown(std::string_view controlText) {
-  text_.replace(shownStart_, shownEnd_ - shownStart_, controlText);
-  shownEnd_ = shownStart_ + controlText.size();
+  tail_.replace(0, shownLength_, controlText);
+  shownLength_ = controlText.size();
   shownLines_ = LineFeeds(controlText);
 }
 
 bool ResultsPane::UpdateDue(std::uint64_t nowMs) const {
-  return shownEnd_ < text_.size() && nowMs >= nextUpdateMs_;
+  return shownLength_ < tail_.size() && nowMs >= nextUpdateMs_;
 }
 
 void ResultsPane::Update() {
-  if (shownEnd_ >= text_.size()) return;
+  if (shownLength_ >= tail_.size()) return;
   Clock& clock = GetClock();
   const std::uint64_t start = clock.TickMs();
   const std::size_t batch = std::min(waitingLines_, batchLines_);
@@ -92,7 +105,7 @@ void ResultsPane::Update() {
     }
   }
   const std::uint64_t end = clock.TickMs();
-  nextUpdateMs_ = shownEnd_ < text_.size() ? end : end + (end - start);
+  nextUpdateMs_ = shownLength_ < tail_.size() ? end : end + (end - start);
 }
 
 void ResultsPane::ShowNext() {
@@ -100,28 +113,40 @@ void ResultsPane::ShowNext() {
   // A batch ends after its last line feed; the last batch takes a partial
   // line at the end of the text with it.
   const std::size_t end =
-      batch < waitingLines_ ? AfterLines(text_, shownEnd_, batch) : text_.size();
-  control_.AppendToControl(std::string_view(text_).substr(shownEnd_, end - shownEnd_),
-                           ShownLength());
-  shownEnd_ = end;
+      batch < waitingLines_ ? AfterLines(tail_, shownLength_, batch) : tail_.size();
+  control_.AppendToControl(std::string_view(tail_).substr(shownLength_, end - shownLength_),
+                           shownLength_);
+  shownLength_ = end;
   shownLines_ += batch;
   waitingLines_ -= batch;
 }
 
 void ResultsPane::Trim(std::size_t lines) {
   lines = std::min(lines, shownLines_);
-  const std::size_t end = AfterLines(text_, shownStart_, lines);
-  control_.RemoveFromControlStart(end - shownStart_, ShownLength());
-  shownStart_ = end;
+  const std::size_t end = AfterLines(tail_, 0, lines);
+  control_.RemoveFromControlStart(end, shownLength_);
+  ToHistory(end);
+  shownLength_ -= end;
   shownLines_ -= lines;
 }
 
 void ResultsPane::SkipToNewest() {
   control_.ClearControl();
   const std::size_t lines = std::min(batchLines_, waitingLines_);
-  shownStart_ = shownEnd_ = NewestLinesStart(text_, lines);
+  ToHistory(NewestLinesStart(tail_, lines));
+  shownLength_ = 0;
   shownLines_ = 0;
   waitingLines_ = lines;
+}
+
+void ResultsPane::ToHistory(std::size_t length) {
+  if (history_.empty() || history_.back().size() + length > kHistoryBlock) {
+    history_.emplace_back();
+    history_.back().reserve(std::max(kHistoryBlock, length));
+  }
+  history_.back().append(tail_, 0, length);
+  historyLength_ += length;
+  tail_.erase(0, length);
 }
 
 }  // namespace parlex2

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace parlex2 {
 
@@ -54,11 +55,12 @@ class ResultsPane {
   void Clear();
 
   // Everything appended since the last clear.
-  const std::string& Text() const { return text_; }
+  std::string Text() const;
+  std::size_t Length() const { return historyLength_ + tail_.size(); }
   // The offset in Text() of the control's first character: the control holds
   // Text() from there, up to the text not yet shown.
-  std::size_t ShownStart() const { return shownStart_; }
-  std::size_t ShownLength() const { return shownEnd_ - shownStart_; }
+  std::size_t ShownStart() const { return historyLength_; }
+  std::size_t ShownLength() const { return shownLength_; }
   std::size_t ShownLines() const { return shownLines_; }
 
   // The user typed into the control or cut from it: `controlText` replaces
@@ -87,14 +89,20 @@ class ResultsPane {
   void ShowNext();
   void Trim(std::size_t lines);
   void SkipToNewest();
+  // Moves the first `length` characters of the tail to the history.
+  void ToHistory(std::size_t length);
 
   PaneControl& control_;
   std::size_t scrollbackLines_;
-  std::string text_;
-  std::size_t shownStart_ = 0;
-  std::size_t shownEnd_ = 0;
-  std::size_t shownLines_ = 0;    // line feeds in [shownStart_, shownEnd_)
-  std::size_t waitingLines_ = 0;  // line feeds after shownEnd_
+  // The text before the control's first character, in blocks.
+  std::vector<std::string> history_;
+  std::size_t historyLength_ = 0;
+  // The control's text (the first shownLength_ characters), then the text
+  // waiting to be shown.
+  std::string tail_;
+  std::size_t shownLength_ = 0;
+  std::size_t shownLines_ = 0;    // line feeds in the control's text
+  std::size_t waitingLines_ = 0;  // line feeds in the text waiting
   std::size_t batchLines_;
   std::uint64_t nextUpdateMs_ = 0;
 };
