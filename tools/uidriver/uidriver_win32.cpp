@@ -633,7 +633,13 @@ int Watch(HWND control, Done done) {
   long last = -1;
   for (;;) {
     const long newest = NewestStreamLine(control, longest, held);
-    if (newest == -2) return Fail(L"the window did not answer for 30 s");
+    if (newest == -2) {
+      const DWORD error = GetLastError();
+      return Fail(L"the window did not answer (%ls)",
+                  L"error " + std::to_wstring(error) + L" after " +
+                      std::to_wstring(static_cast<int>((Seconds() - start) * 1000)) + L" ms, " +
+                      std::to_wstring(static_cast<int>(longest * 1000)) + L" ms the longest wait");
+    }
     const double now = Seconds();
     if (newest != last) lastProgress = now;
     last = newest;
