@@ -76,11 +76,9 @@ void MainWindowShell::UpdatePane() {
   pane_.Update();
 }
 
-void MainWindowShell::AppendToControl(std::string_view text, std::size_t length) {
+void MainWindowShell::AppendToControl(std::string_view text) {
   HWND pane = Control(IDC_RESULTS);
-  const std::string copy(text);
-  SendMessageA(pane, EM_SETSEL, length, length);
-  SendMessageA(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(copy.c_str()));
+  AppendToEdit(pane, std::string(text));
   SendMessageA(pane, EM_SETMODIFY, FALSE, 0);
 }
 

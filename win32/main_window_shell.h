@@ -71,7 +71,7 @@ class MainWindowShell final : public ShellHost, public ShellWindow, private Pane
 
  private:
   // PaneControl: the results pane's edit control.
-  void AppendToControl(std::string_view text, std::size_t length) override;
+  void AppendToControl(std::string_view text) override;
   void RemoveFromControlStart(std::size_t count, std::size_t length) override;
   void ClearControl() override;
   // What the user typed into or cut from the edit control becomes the pane's

@@ -114,8 +114,7 @@ void ResultsPane::ShowNext() {
   // line at the end of the text with it.
   const std::size_t end =
       batch < waitingLines_ ? AfterLines(tail_, shownLength_, batch) : tail_.size();
-  control_.AppendToControl(std::string_view(tail_).substr(shownLength_, end - shownLength_),
-                           shownLength_);
+  control_.AppendToControl(std::string_view(tail_).substr(shownLength_, end - shownLength_));
   shownLength_ = end;
   shownLines_ += batch;
   waitingLines_ -= batch;

@@ -37,8 +37,8 @@ inline constexpr std::uint64_t kPaneUpdateBudgetMs = 50;
 class PaneControl {
  public:
   virtual ~PaneControl() = default;
-  // Appends `text` to the control, which holds `length` characters.
-  virtual void AppendToControl(std::string_view text, std::size_t length) = 0;
+  // Appends `text` to the control.
+  virtual void AppendToControl(std::string_view text) = 0;
   // Removes the first `count` characters (whole lines) of the control, which
   // holds `length` characters.
   virtual void RemoveFromControlStart(std::size_t count, std::size_t length) = 0;
