@@ -53,7 +53,13 @@ main=class=OVParlexWClass
 
 source scripts/wine-env.sh
 wine_env_session parlex2-pane-bench
-drive() { local out; out=$(wine "$driver" "$@" 2>&1); printf '%s' "${out//$'\r'/}"; }
+drive() {  # the driver's output; a failure is said on standard error
+  local out rc=0
+  out=$(wine "$driver" "$@" 2>&1) || rc=$?
+  printf '%s' "${out//$'\r'/}"
+  [ $rc -eq 0 ] || echo "uidriver $1 failed: ${out//$'\r'/}" >&2
+  return $rc
+}
 load() { cut -d' ' -f1 /proc/loadavg; }
 status=0
 miss() { echo "  GOAL MISSED: $*"; status=1; }
@@ -96,7 +102,9 @@ done
 connect_ms=$(( ($(date +%s%N) - t0) / 1000000 ))
 echo
 echo "Connect and identify: $connect_ms ms, $(awk -v a="$connect_ms" 'BEGIN { printf "%.2f", a / 600 }') x its 600 ms of fixed waits   load $(load)"
-command() { drive type "$main" 18002 "$1" >/dev/null; drive key "$main" enter >/dev/null; }
+command() {  # COMMAND typed into the command box and sent
+  drive type "$main" 18002 "$1" >/dev/null && drive key "$main" enter >/dev/null || status=1
+}
 
 echo
 echo "Window under a stream of 400 000 lines/s (lines received: rate since the previous size)"
@@ -106,6 +114,9 @@ for size in "${sizes[@]}"; do
   read -r newest rate longest held <<<"$(drive probe "$main" 18000 "$size")"
   if ! [[ "$newest" =~ ^[0-9]+$ ]]; then
     echo "  probe: $newest $rate $longest $held"
+    echo "  windows open:"; drive windows | sed 's/^/    /'
+    echo "  the simulator's last words:"; tail -5 "$work/sim.log" | sed 's/^/    /'
+    wine_env_screenshot "$root/build/windows/pane-bench-failed.png" || true
     status=1
     break
   fi
@@ -168,10 +179,10 @@ for size in "${sizes[@]}"; do
   # the last lines before each size come slowly enough for it to keep up.
   if [ "$size" -gt $((newest + near_lines)) ]; then
     command "stream rate,$fill_rate"
-    drive probe "$main" 18000 $((size - near_lines)) >/dev/null
+    drive probe "$main" 18000 $((size - near_lines)) >/dev/null || status=1
     command "stream rate,$near_rate"
   fi
-  drive probe "$main" 18000 "$size" >/dev/null
+  drive probe "$main" 18000 "$size" >/dev/null || status=1
   command "stream rate,$slow_rate"
   for i in $(seq 1 30); do  # until what the link held has come in
     read -r newest rate longest held <<<"$(drive watch "$main" 18000 1000)"
@@ -186,4 +197,5 @@ for size in "${sizes[@]}"; do
 done
 command "stream off"
 wine "$driver" quit "$main" >/dev/null 2>&1 || true
+[ $status -eq 0 ] && echo "All goals met." || echo "A goal was missed or a step failed (see above)."
 exit $status

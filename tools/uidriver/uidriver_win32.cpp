@@ -596,24 +596,34 @@ double Seconds() {
 
 // The newest "stream,K" line edit control `control` shows (among its last
 // few lines), as K; -1 when none. The sent messages' answer times go into
-// `longest` (seconds), the control's line count into `held`.
+// `longest` (seconds), the control's line count into `held`. -2 when the
+// window did not answer within 30 s. A message refused at once is asked
+// again with the next sample: under Wine an EM_GETLINE for a line that went
+// between the two messages (the pane was emptied) can fail that way.
 long NewestStreamLine(HWND control, double& longest, long& held) {
+  constexpr UINT kTimeoutMs = 30000;
+  bool timedOut = false;
   auto ask = [&](UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR& result) {
     const double asked = Seconds();
     const bool answered =
-        SendMessageTimeoutW(control, message, wParam, lParam, SMTO_NORMAL, 30000, &result) != 0;
-    longest = std::max(longest, Seconds() - asked);
+        SendMessageTimeoutW(control, message, wParam, lParam, SMTO_NORMAL, kTimeoutMs, &result) != 0;
+    const double waited = Seconds() - asked;
+    longest = std::max(longest, waited);
+    timedOut = !answered && waited * 1000.0 >= kTimeoutMs - 100;
     return answered;
   };
   DWORD_PTR count = 0;
-  if (!ask(EM_GETLINECOUNT, 0, 0, count)) return -2;
+  if (!ask(EM_GETLINECOUNT, 0, 0, count)) return timedOut ? -2 : -1;
   held = static_cast<long>(count) - 1;  // the last line is the empty one after the final line end
-  for (long line = static_cast<long>(count) - 1; line >= 0 && line >= static_cast<long>(count) - 6;
+  for (long line = static_cast<long>(count) - 2; line >= 0 && line >= static_cast<long>(count) - 6;
        --line) {
     wchar_t text[64] = {};
     *reinterpret_cast<WORD*>(text) = 63;
     DWORD_PTR copied = 0;
-    if (!ask(EM_GETLINE, line, reinterpret_cast<LPARAM>(text), copied)) return -2;
+    if (!ask(EM_GETLINE, line, reinterpret_cast<LPARAM>(text), copied)) {
+      if (timedOut) return -2;
+      continue;
+    }
     text[std::min<DWORD_PTR>(copied, 63)] = 0;
     if (wcsncmp(text, L"stream,", 7) == 0) return wcstol(text + 7, nullptr, 10);
   }
@@ -632,21 +642,18 @@ int Watch(HWND control, Done done) {
   double firstSeen = start;
   long last = -1;
   for (;;) {
-    const long newest = NewestStreamLine(control, longest, held);
-    if (newest == -2) {
-      const DWORD error = GetLastError();
-      return Fail(L"the window did not answer (%ls)",
-                  L"error " + std::to_wstring(error) + L" after " +
-                      std::to_wstring(static_cast<int>((Seconds() - start) * 1000)) + L" ms, " +
-                      std::to_wstring(static_cast<int>(longest * 1000)) + L" ms the longest wait");
-    }
+    const long sample = NewestStreamLine(control, longest, held);
+    if (sample == -2) return Fail(L"the window did not answer for 30 s");
     const double now = Seconds();
-    if (newest != last) lastProgress = now;
-    last = newest;
-    if (first < 0 && newest >= 0) {
-      first = newest;
-      firstSeen = now;
+    if (sample >= 0) {  // the newest line seen so far, whatever a sample missed
+      if (sample != last) lastProgress = now;
+      last = sample;
+      if (first < 0) {
+        first = sample;
+        firstSeen = now;
+      }
     }
+    const long newest = last;
     if (now - lastProgress > 30.0) return Fail(L"no new line for 30 s at %ls", std::to_wstring(newest));
     if (done(newest, now - start)) {
       wchar_t row[128];
