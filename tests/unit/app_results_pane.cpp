@@ -1,12 +1,11 @@
 // The results pane: the whole text kept, the edit control held to its
 // scrollback in paced changes of bounded cost.
-#include "app/results_pane.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 
+#include "app/results_pane.h"
 #include "support/fake_clock.h"
 
 namespace parlex2::testing {

@@ -98,9 +98,8 @@ TEST(LineTimeStamp, FormatAndRecognition) {
   const struct {
     const char* line;
     bool stamped;
-  } cases[] = {{"23:59:59.999 > volt?", true}, {"00:00:00.000 ", true},
-               {"00:00:00.000", false},        {"0:00:00.000 x", false},
-               {"00:00:00,000 x", false},      {"00:0a:00.000 x", false},
+  } cases[] = {{"23:59:59.999 > volt?", true}, {"00:00:00.000 ", true},   {"00:00:00.000", false},
+               {"0:00:00.000 x", false},       {"00:00:00,000 x", false}, {"00:0a:00.000 x", false},
                {"> 00:00:00.000 ", false}};
   for (const auto& c : cases) EXPECT_EQ(StartsWithLineTimeStamp(c.line), c.stamped) << c.line;
 }

@@ -132,8 +132,8 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   app.footer(
       "Commands: *IDN? calstr? calver? version?; config,240..245,VV (clock) and clock?; "
       "volt? curr? temp? meas? (text); bvolt? bcurr? btemp? bmeas? bin?0..bin?6 (4-byte "
-      "binary values); stream on|off, stream rate,N. The byte 0x19 starts the boot loader: C7D2z, sector "
-      "codes, x, Intel HEX records, z and 0x15.");
+      "binary values); stream on|off, stream rate,N. The byte 0x19 starts the boot loader: "
+      "C7D2z, sector codes, x, Intel HEX records, z and 0x15.");
 
   try {
     app.parse(argc, argv);

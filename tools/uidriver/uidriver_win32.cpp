@@ -605,8 +605,8 @@ long NewestStreamLine(HWND control, double& longest, long& held) {
   bool timedOut = false;
   auto ask = [&](UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR& result) {
     const double asked = Seconds();
-    const bool answered =
-        SendMessageTimeoutW(control, message, wParam, lParam, SMTO_NORMAL, kTimeoutMs, &result) != 0;
+    const bool answered = SendMessageTimeoutW(control, message, wParam, lParam, SMTO_NORMAL,
+                                              kTimeoutMs, &result) != 0;
     const double waited = Seconds() - asked;
     longest = std::max(longest, waited);
     timedOut = !answered && waited * 1000.0 >= kTimeoutMs - 100;
@@ -654,7 +654,8 @@ int Watch(HWND control, Done done) {
       }
     }
     const long newest = last;
-    if (now - lastProgress > 30.0) return Fail(L"no new line for 30 s at %ls", std::to_wstring(newest));
+    if (now - lastProgress > 30.0)
+      return Fail(L"no new line for 30 s at %ls", std::to_wstring(newest));
     if (done(newest, now - start)) {
       wchar_t row[128];
       swprintf(row, 128, L"%ld %.0f %.1f %ld", newest,
@@ -728,9 +729,9 @@ class BareEdit {
     windowClass.lpszClassName = L"Parlex2EditBaseline";
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     RegisterClassW(&windowClass);
-    window_ = CreateWindowExW(0, windowClass.lpszClassName, L"baseline",
-                              WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 700, 600, nullptr, nullptr,
-                              windowClass.hInstance, nullptr);
+    window_ =
+        CreateWindowExW(0, windowClass.lpszClassName, L"baseline", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                        0, 0, 700, 600, nullptr, nullptr, windowClass.hInstance, nullptr);
     edit_ = CreateWindowExA(WS_EX_CLIENTEDGE, "Edit", "",
                             WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE |
                                 ES_AUTOVSCROLL | ES_AUTOHSCROLL,
@@ -862,7 +863,8 @@ int Run(const Args& args) {
   if (command == L"version") return need(2) ? Version(args[1], args[2]) : Usage();
   if (command == L"editbaseline") {
     std::vector<long> sizes;
-    for (std::size_t i = 1; i < args.size(); ++i) sizes.push_back(wcstol(args[i].c_str(), nullptr, 10));
+    for (std::size_t i = 1; i < args.size(); ++i)
+      sizes.push_back(wcstol(args[i].c_str(), nullptr, 10));
     if (sizes.empty()) sizes = {10000};
     return EditBaseline(sizes);
   }
