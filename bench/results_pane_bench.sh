@@ -78,18 +78,11 @@ while read -r held rate ten thousand trim; do
     "$held" "$rate" "$ten" "$thousand" "$trim" "$(load)"
 done < <(wine "$driver" editbaseline "${sizes[@]}" 2>&1 | tr -d '\r')
 
-addr="127.$((RANDOM % 200 + 30)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1))"
-"$sim" --tcp "$addr:10001" --stream 400000 >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for i in $(seq 1 200); do grep -q ready "$work/sim.log" && break; sleep 0.02; done
-grep -q ready "$work/sim.log" || { cat "$work/sim.log"; exit 1; }
-
-for appdata in "$WINEPREFIX"/drive_c/users/*/AppData/Local; do
-  [[ "$appdata" == */users/Public/* ]] || break
-done
-mkdir -p "$appdata/Veltmark/Parlexer"
-printf '[Init]\r\nCreated=09:05:30 7/3/2025\r\n[Connect]\r\nInterface=2\r\nComPort=\r\nBaudRate=0\r\nIPAddr=%s\r\n' \
-  "$addr" >"$appdata/Veltmark/Parlexer/Parlexer.ini"
+# The simulator streams 400 000 lines a second once asked: more than any pane
+# shows, so the link's buffer is always full and the program sets the pace.
+addr=$(wine_env_random_loopback)
+wine_env_start_sim "$sim" "$addr" --stream 400000 || { cat "$work/sim.log"; exit 1; }
+wine_env_lan_settings "$addr" >/dev/null
 
 wine "$driver" start "$exe" >"$work/start.log" 2>&1 || { cat "$work/start.log"; exit 1; }
 UIDRIVER_TIMEOUT_MS=3000 wine "$driver" press dialog=Connect 2 >/dev/null 2>&1 || true  # the Connect dialog, if shown
