@@ -31,7 +31,8 @@ bool PrintReplies(InstrumentLink& link, ReceivedLineAssembler& lines, std::uint3
     int c = link.ReadByte();
     if (c >= 0) {
       lastByte = clock.TickMs();
-      if (lines.Feed(static_cast<unsigned char>(c), convertBinary, line) && !line.text.empty()) {
+      if (lines.Feed(static_cast<unsigned char>(c), convertBinary, line) && !line.raw.empty()) {
+        link.LogReceivedLine(line.raw);
         std::cout << line.text << '\n' << std::flush;
       }
       continue;

@@ -27,8 +27,8 @@ DefaultConnectionLoader& Loader() {
   return loader;
 }
 
-// The connection trace: on standard error with -v, otherwise nowhere (it is
-// written to the --log file all the same).
+// The trace on standard error with -v, whether or not a --log file holds it
+// too; the debugger output channel, where it goes otherwise, is dropped.
 void TraceToStandardError(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
@@ -93,7 +93,7 @@ bool Context::ConfigureLink(InstrumentLink& link, std::string& error) const {
 }
 
 void Context::ApplyLog() const {
-  SetDebugOutputSink(connection.verbose ? TraceToStandardError : DropTrace);
+  CommsLog::SetEcho(connection.verbose ? TraceToStandardError : nullptr);
   if (connection.log.empty()) return;
   CommsLog::SetLogPath(connection.log);
   if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();

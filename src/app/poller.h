@@ -20,8 +20,9 @@ inline constexpr std::uint64_t kNoPollBudget = 0;
 // appended to the results pane in one append (binary values as text while
 // convertBinary is on; a converted line is shown whole however long it grows),
 // each followed by "\r\n"; every line's received length is added to
-// receivedCount, and the last one is kept in lastReceivedLine. A partial line
-// stays in `lineBuffer` for the next call.
+// receivedCount, the last one is kept in lastReceivedLine, and every
+// non-empty line goes to the comms log as received. A partial line stays in
+// `lineBuffer` for the next call.
 //
 // With a `budgetMs`, reading stops once that long has passed (by the host's
 // tick count), and with a `byteLimit` once that many bytes are read; the rest

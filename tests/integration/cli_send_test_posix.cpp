@@ -4,16 +4,38 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/command_posix.h"
+#include "support/simulator.h"
 #include "support/tcp_peer.h"
+#include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
 
 using testing::RunCli;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The trace's exchange entries in `text`, without their time stamps.
+std::vector<std::string> Exchanges(const std::string& text) {
+  std::vector<std::string> entries;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.size() > 15 && line[0] == '[' && line[15] == '(') entries.push_back(line.substr(15));
+  }
+  return entries;
+}
 
 TEST(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
   testing::TcpPeer peer("127.0.0.23", 10001);
@@ -33,6 +55,36 @@ TEST(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(received, std::string("\x14\0volt?\n\0\x03\n\0", 12));
   EXPECT_EQ(run.out, "1.234\n9.28000E2\nstopped\n");
+}
+
+// The comms log holds what the instrument sent back as well as the
+// commands; -v prints the same trace on standard error, with --log or
+// without, for send, run and set-clock alike.
+TEST(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.25:10001"}));
+  testing::TempFolder folder("parlex2-send-log");
+  const std::string log = folder.File("comms.log"), err = folder.File("err.txt");
+  const auto send = testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.25 -v --log " +
+                                        log + " send --quiet 300 volt? curr? 2>" + err);
+  EXPECT_EQ(send.status, 0);
+  EXPECT_EQ(send.out, "1.234\n-0.0125\n");
+  const auto logged = Exchanges(ReadAll(log));
+  const std::vector<std::string> expected = {
+      "(00001) [serial:unknown] >>\t\\024", "(00002) [serial:unknown] >>\tvolt?",
+      "(00003) [serial:unknown] <<\t1.234",  "(00004) [serial:unknown] >>\tcurr?",
+      "(00005) [serial:unknown] <<\t-0.0125"};
+  EXPECT_EQ(logged, expected);
+  EXPECT_EQ(Exchanges(ReadAll(err)), expected);
+
+  for (const char* command : {"run " PARLEX2_EXAMPLES_DIR "/identify.txt", "set-clock"}) {
+    const auto run = testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.25 -v " +
+                                         command + " 2>" + err + " >/dev/null");
+    EXPECT_EQ(run.status, 0) << command;
+    const std::string trace = ReadAll(err);
+    EXPECT_NE(trace.find("] >>\t"), std::string::npos) << command << trace;
+    EXPECT_NE(trace.find("] <<\t"), std::string::npos) << command << trace;
+  }
 }
 
 TEST(CliSend, ExitStatusTellsUsageFromConnectionFailures) {
