@@ -112,4 +112,9 @@ void AddRegisteredCommands(CLI::App& app, Context& context);
 // Prints a one-line error to standard error.
 void PrintError(const std::string& message);
 
+// A file a command reads (a script, a firmware file): one that does not exist
+// is refused while the command line is read, a usage error like any other
+// malformed argument, in every command and also with many instruments.
+const CLI::Validator& FileToRead();
+
 }  // namespace parlex2::cli

@@ -1,6 +1,7 @@
 // parlex2: the instrument link from a terminal.
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -47,6 +48,16 @@ void AddRegisteredCommands(CLI::App& app, Context& context) {
 }
 
 void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std::move(loader); }
+
+const CLI::Validator& FileToRead() {
+  static const CLI::Validator validator(
+      [](const std::string& path) -> std::string {
+        std::error_code error;
+        return std::filesystem::is_regular_file(path, error) ? "" : "no such file: " + path;
+      },
+      "FILE");
+  return validator;
+}
 
 void PrintError(const std::string& message) {
   std::cerr << kProgramName << ": " << message << std::endl;
@@ -129,9 +140,21 @@ int RunParlex2(int argc, char** argv) {
   Context context;
   parlex2::CommsLog::SetUserInterface(&context.ui);
   parlex2::SetDebugOutputSink(DropTrace);
+  // An address that is none is a usage error here rather than a connection
+  // that fails later; one written with leading zeros (10.0.0.05) is read as
+  // the address it names, with one instrument as with many.
+  const CLI::Validator ipv4Address(
+      [](std::string& text) -> std::string {
+        const auto canonical = CanonicalIpv4(text);
+        if (!canonical) return "not an IPv4 address: " + text;
+        text = *canonical;
+        return "";
+      },
+      "ADDRESS");
   app.add_option("--lan", context.connection.lans,
                  "instrument's IPv4 address (TCP port 10001); repeat it for many instruments")
       ->type_name("ADDRESS")
+      ->transform(ipv4Address)
       ->allow_extra_args(false);
 #ifdef _WIN32
   const char* portHelp = "COM port, e.g. COM7";
@@ -209,7 +232,20 @@ int RunParlex2(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
+  } catch (const CLI::ValidationError& e) {
+    PrintError(e.what());  // names the option and what is wrong with its value
+    return kExitUsage;
   } catch (const CLI::ParseError& e) {
+    // A word that is no command leaves no command to run: name the word.
+    if (app.get_subcommands().empty() && !app.remaining().empty()) {
+      std::string commands;
+      for (const CLI::App* command : app.get_subcommands({})) {
+        commands += (commands.empty() ? "" : ", ") + command->get_name();
+      }
+      PrintError("no such command: " + app.remaining().front() + " (the commands: " + commands +
+                 ")");
+      return kExitUsage;
+    }
     PrintError(std::string(e.what()) + " (see --help)");
     return kExitUsage;
   }

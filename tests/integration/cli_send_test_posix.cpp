@@ -91,6 +91,13 @@ TEST(CliSend, ExitStatusTellsUsageFromConnectionFailures) {
   EXPECT_EQ(RunCli("send").status, 2);
   EXPECT_EQ(RunCli("--lan 127.0.0.23 --baud 9600 send x").status, 2);  // --baud needs --serial
   EXPECT_EQ(RunCli("--serial /dev/null --baud 12345 send x").status, 2);
+  // A malformed option is a usage error before anything is tried.
+  EXPECT_EQ(RunCli("--lan nonsense send x").status, 2);
+  EXPECT_EQ(RunCli("--lan 127.0.0.300 send x").status, 2);
+  // A word that is no command is named.
+  const auto bogus = testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.24 bogus 2>&1");
+  EXPECT_EQ(bogus.status, 2);
+  EXPECT_NE(bogus.out.find("no such command: bogus"), std::string::npos) << bogus.out;
   // Nothing listens on this address's instrument port.
   EXPECT_EQ(RunCli("--lan 127.0.0.24 send x").status, 1);
   EXPECT_EQ(RunCli("--serial /dev/does-not-exist send x").status, 1);

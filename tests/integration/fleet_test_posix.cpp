@@ -216,8 +216,9 @@ TEST_F(FleetTest, ListsThatCannotRunAreRefusedBeforeAnythingStarts) {
       {"--lan 127.0.0.1 --lan 127.0.0.x identify", "--lan: not an IPv4 address: 127.0.0.x"},
       {"--usb " + port + " --serial " + folder_.File("by-id") + " identify",
        "are the same port: one port cannot carry two connections"},
-      {"--lan 127.0.0.1 --lan 127.0.0.2 upgrade x.upg", "needs --yes"},
-      {"--lan 127.0.0.1 --lan 127.0.0.2 run --interactive x.txt", "--interactive asks"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 upgrade " + rack, "needs --yes"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 run --interactive " + rack, "--interactive asks"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 run missing.txt", "SCRIPT: no such file: missing.txt"},
       {"--lan 127.0.0.1 --lan 127.0.0.2 find", "find works on one instrument at most"},
       {"--log " + rack + " --lan 127.0.0.1 --lan 127.0.0.2 identify", "is a file"},
   };
