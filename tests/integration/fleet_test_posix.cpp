@@ -263,6 +263,23 @@ TEST_F(FleetTest, AnAddressFileWithCommentsAndDuplicatesRunsEachOnceWithItsOwnLo
   }
 }
 
+// -v: each child's trace reaches the terminal under its address, and a
+// trace line is never taken for the message the summary gives.
+TEST_F(FleetTest, VerboseTraceIsShownPerInstrumentAndIsNoMessage) {
+  StartSimulators(2);
+  const auto run = Run("-v --json " + summary_ + Lans(1, 2) + " send volt?");
+  EXPECT_EQ(run.status, 0) << run.out;
+  const json summary = Summary();
+  for (int n = 1; n <= 2; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(HasLine(run.out, Address(n), "1.234")) << run.out;
+    EXPECT_TRUE(HasLine(run.out, Address(n), "[")) << run.out;
+    const json* entry = Entry(summary, Address(n));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE((*entry)["message"].is_null()) << *entry;
+  }
+}
+
 // Four instruments take the firmware; one of another model is refused and
 // touched nowhere; one drops its connection while records go out.
 TEST_F(FleetTest, UpgradeAcrossARackKeepsEachInstrumentsFaultToItself) {
