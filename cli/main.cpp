@@ -1,7 +1,8 @@
 // parlex2: the instrument link from a terminal.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -50,10 +51,14 @@ void AddRegisteredCommands(CLI::App& app, Context& context) {
 void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std::move(loader); }
 
 const CLI::Validator& FileToRead() {
+  // The file is looked at through the C library's narrow call, as the
+  // command then opens it, so that on Windows both read a name beyond ASCII
+  // in the same code page.
   static const CLI::Validator validator(
       [](const std::string& path) -> std::string {
-        std::error_code error;
-        return std::filesystem::is_regular_file(path, error) ? "" : "no such file: " + path;
+        struct stat info;
+        const bool file = stat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
+        return file ? "" : "no such file: " + path;
       },
       "FILE");
   return validator;
