@@ -1,6 +1,7 @@
 // parlex2: the instrument link from a terminal.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -243,10 +244,11 @@ int RunParlex2(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     // A word that is no command leaves no command to run: name the word.
     if (app.get_subcommands().empty() && !app.remaining().empty()) {
+      std::vector<std::string> names;
+      for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
+      std::sort(names.begin(), names.end());
       std::string commands;
-      for (const CLI::App* command : app.get_subcommands({})) {
-        commands += (commands.empty() ? "" : ", ") + command->get_name();
-      }
+      for (const auto& name : names) commands += (commands.empty() ? "" : ", ") + name;
       PrintError("no such command: " + app.remaining().front() + " (the commands: " + commands +
                  ")");
       return kExitUsage;
