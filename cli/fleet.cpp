@@ -103,8 +103,8 @@ struct Instrument {
 // A line of the comms trace that -v prints ("[hh:mm:ss.mmm] ..."): shown,
 // but no message of the instrument's run.
 bool IsTraceLine(std::string_view line) {
-  return line.size() > 15 && line[0] == '[' && line[3] == ':' && line[6] == ':' &&
-         line[9] == '.' && line[13] == ']' && line[14] == ' ';
+  return line.size() > 15 && line[0] == '[' && line[3] == ':' && line[6] == ':' && line[9] == '.' &&
+         line[13] == ']' && line[14] == ' ';
 }
 
 std::string SignalName(int signal) {

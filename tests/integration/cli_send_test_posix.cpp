@@ -72,7 +72,7 @@ TEST(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
   const auto logged = Exchanges(ReadAll(log));
   const std::vector<std::string> expected = {
       "(00001) [serial:unknown] >>\t\\024", "(00002) [serial:unknown] >>\tvolt?",
-      "(00003) [serial:unknown] <<\t1.234",  "(00004) [serial:unknown] >>\tcurr?",
+      "(00003) [serial:unknown] <<\t1.234", "(00004) [serial:unknown] >>\tcurr?",
       "(00005) [serial:unknown] <<\t-0.0125"};
   EXPECT_EQ(logged, expected);
   EXPECT_EQ(Exchanges(ReadAll(err)), expected);
@@ -95,7 +95,8 @@ TEST(CliSend, ExitStatusTellsUsageFromConnectionFailures) {
   EXPECT_EQ(RunCli("--lan nonsense send x").status, 2);
   EXPECT_EQ(RunCli("--lan 127.0.0.300 send x").status, 2);
   // A word that is no command is named.
-  const auto bogus = testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.24 bogus 2>&1");
+  const auto bogus =
+      testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.24 bogus 2>&1");
   EXPECT_EQ(bogus.status, 2);
   EXPECT_NE(bogus.out.find("no such command: bogus"), std::string::npos) << bogus.out;
   // Nothing listens on this address's instrument port.
