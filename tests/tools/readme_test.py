@@ -401,7 +401,9 @@ def main():
         os.mkdir(bin_dir)
         os.symlink(os.path.abspath(args.parlex2), os.path.join(bin_dir, "parlex2"))
         os.symlink(os.path.abspath(args.sim), os.path.join(bin_dir, "parlex2-sim"))
-        os.symlink(os.path.join(source, "examples"), os.path.join(work, "examples"))
+        # The blocks run from the source tree's top folder: what they read of it.
+        for folder in ("examples", "tests", "docs"):
+            os.symlink(os.path.join(source, folder), os.path.join(work, folder))
         # A settings folder of its own: no saved default unless a cell saves one.
         env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ.get("PATH", ""),
                    HOME=os.path.join(work, "home"), XDG_CONFIG_HOME=os.path.join(work, "config"))
