@@ -95,6 +95,7 @@ TEST(Poller, LogsEveryReceivedLineAsTheLinkLogsAReply) {
   std::vector<std::string> entries;
   std::vector<unsigned long> numbers;
   for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a text file on Windows
     // "[hh:mm:ss.mmm] (NNNNN) " and the entry
     if (line.size() < 23 || line[15] != '(') continue;
     numbers.push_back(std::stoul(line.substr(16, 5)));
