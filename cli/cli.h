@@ -81,8 +81,9 @@ struct Context {
   // connection is used when a loader was registered (see SetDefaultConnectionLoader).
   // False, with a one-line reason in `error`, when there is nothing to connect to.
   bool ConfigureLink(InstrumentLink& link, std::string& error) const;
-  // Sends the connection trace to standard error with -v (else nowhere) and
-  // switches the comms log to --log FILE when it was given.
+  // Prints the trace (milestones and every line sent and received) on
+  // standard error with -v, and switches the comms log to --log FILE when it
+  // was given; either, both or neither.
   void ApplyLog() const;
 
   // ConfigureLink and ApplyLog: kExitOk, or kExitUsage after printing why.
@@ -110,5 +111,10 @@ void AddRegisteredCommands(CLI::App& app, Context& context);
 
 // Prints a one-line error to standard error.
 void PrintError(const std::string& message);
+
+// A file a command reads (a script, a firmware file): one that does not exist
+// is refused while the command line is read, a usage error like any other
+// malformed argument, in every command and also with many instruments.
+const CLI::Validator& FileToRead();
 
 }  // namespace parlex2::cli

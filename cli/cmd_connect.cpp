@@ -11,6 +11,7 @@
 #include "app/info_panel.h"
 #include "app/instrument_clock.h"
 #include "app/settings.h"
+#include "app/terminal.h"
 #include "cli/cli.h"
 #include "cli/identity_json.h"
 #include "common/clock.h"
@@ -74,18 +75,23 @@ int RunFind(Context& ctx, bool json) {
 }
 
 // The instrument answers each clock command; this waits for the answers
-// (without showing them) until all six came or it has been quiet for
-// `quietMs`. False when the connection broke meanwhile: the instrument may
-// have dropped the commands still on their way.
+// (without showing them, but into the comms log) until all six came or it has
+// been quiet for `quietMs`. False when the connection broke meanwhile: the
+// instrument may have dropped the commands still on their way.
 bool LinkHeldForTheAnswers(InstrumentLink& link, std::uint32_t quietMs) {
   Clock& clock = GetClock();
   std::uint64_t lastByte = clock.TickMs();
+  ReceivedLineAssembler lines;
+  ReceivedLineAssembler::Line line;
   int answers = 0;
   while (answers < 6) {
     const int c = link.ReadByte();
     if (c >= 0) {
       lastByte = clock.TickMs();
       answers += c == '\n';
+      if (lines.Feed(static_cast<unsigned char>(c), false, line) && !line.raw.empty()) {
+        link.LogReceivedLine(line.raw);
+      }
       continue;
     }
     if (c == -1) return false;

@@ -212,9 +212,9 @@ const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
       "run a script file against the instrument; exit status 0 when it ran to its end with no "
       "failed test, 3 when a test failed, 4 when a send failed on a connection that held, 5 "
       "when abandoned at a #wait, 6 when a report could not be written, 1 when the file is no "
-      "script or the connection failed or broke; each failed test is printed on standard "
-      "error");
-  sub->add_option("SCRIPT", options->script, "the script file")->required();
+      "script or the connection failed or broke, 2 usage (no such file); each failed test is "
+      "printed on standard error");
+  sub->add_option("SCRIPT", options->script, "the script file")->required()->check(FileToRead());
   sub->add_flag("--interactive", options->interactive,
                 "stop at each #wait until Enter is pressed (q and Enter abandons the script); "
                 "without it a #wait continues at once");

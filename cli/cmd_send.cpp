@@ -33,7 +33,8 @@ bool PrintReplies(InstrumentLink& link, ReceivedLineAssembler& lines, const Send
     int c = link.ReadByte();
     if (c >= 0) {
       lastByte = clock.TickMs();
-      if (lines.Feed(static_cast<unsigned char>(c), !options.raw, line) && !line.text.empty()) {
+      if (lines.Feed(static_cast<unsigned char>(c), !options.raw, line) && !line.raw.empty()) {
+        link.LogReceivedLine(line.raw);
         if (options.timeStamps) std::cout << LineTimeStamp(clock.Now());
         std::cout << line.text << '\n' << std::flush;
       }

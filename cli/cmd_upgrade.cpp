@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -245,11 +244,6 @@ int ExitStatus(const UpgradeResult& result, const UpgradeOptions& options) {
 }
 
 int RunUpgrade(Context& ctx, const UpgradeOptions& options) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(options.file, error)) {
-    PrintError("no such file: " + options.file);
-    return kExitUsage;
-  }
   InstrumentLink link;
   if (int status = ctx.PrepareLink(link)) return status;
   PromptUi ui(options.yes, options.list);
@@ -272,8 +266,11 @@ const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
   auto* sub = app.add_subcommand(
       "upgrade",
       "upgrade the instrument's firmware from an upgrade descriptor (.upg, .upx) or a main hex "
-      "file; exit 0 upgraded, 1 instrument failed or not found, 2 usage, 3 refused");
-  sub->add_option("FILE", options.file, "upgrade descriptor or main hex file")->required();
+      "file; exit 0 upgraded, 1 instrument failed or not found, 2 usage (no such file), 3 "
+      "refused");
+  sub->add_option("FILE", options.file, "upgrade descriptor or main hex file")
+      ->required()
+      ->check(FileToRead());
   sub->add_flag("--yes,-y", options.yes, "answer yes to every question");
   sub->add_flag("--list", options.list,
                 "show the Proposed Operation and stop (exit 3 when it could not be accepted)");

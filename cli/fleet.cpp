@@ -100,6 +100,13 @@ struct Instrument {
   std::map<std::string, std::string> files;  // what the child writes: "log", "--junit", ...
 };
 
+// A line of the comms trace that -v prints ("[hh:mm:ss.mmm] ..."): shown,
+// but no message of the instrument's run.
+bool IsTraceLine(std::string_view line) {
+  return line.size() > 15 && line[0] == '[' && line[3] == ':' && line[6] == ':' && line[9] == '.' &&
+         line[13] == ']' && line[14] == ' ';
+}
+
 std::string SignalName(int signal) {
   switch (signal) {
     case SIGINT:
@@ -432,7 +439,9 @@ class FleetRun {
       return;
     }
     if (stream == ChildStream::Error) {
-      if (!line.empty() && !instrument.messageGiven) instrument.message = line;
+      if (!line.empty() && !instrument.messageGiven && !IsTraceLine(line)) {
+        instrument.message = line;
+      }
       display_->Line(label, true, line);
       return;
     }

@@ -1,4 +1,7 @@
 // parlex2: the instrument link from a terminal.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -27,8 +30,8 @@ DefaultConnectionLoader& Loader() {
   return loader;
 }
 
-// The connection trace: on standard error with -v, otherwise nowhere (it is
-// written to the --log file all the same).
+// The trace on standard error with -v, whether or not a --log file holds it
+// too; the debugger output channel, where it goes otherwise, is dropped.
 void TraceToStandardError(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
@@ -47,6 +50,20 @@ void AddRegisteredCommands(CLI::App& app, Context& context) {
 }
 
 void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std::move(loader); }
+
+const CLI::Validator& FileToRead() {
+  // The file is looked at through the C library's narrow call, as the
+  // command then opens it, so that on Windows both read a name beyond ASCII
+  // in the same code page.
+  static const CLI::Validator validator(
+      [](const std::string& path) -> std::string {
+        struct stat info;
+        const bool file = stat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == S_IFREG;
+        return file ? "" : "no such file: " + path;
+      },
+      "FILE");
+  return validator;
+}
 
 void PrintError(const std::string& message) {
   std::cerr << kProgramName << ": " << message << std::endl;
@@ -93,7 +110,7 @@ bool Context::ConfigureLink(InstrumentLink& link, std::string& error) const {
 }
 
 void Context::ApplyLog() const {
-  SetDebugOutputSink(connection.verbose ? TraceToStandardError : DropTrace);
+  CommsLog::SetEcho(connection.verbose ? TraceToStandardError : nullptr);
   if (connection.log.empty()) return;
   CommsLog::SetLogPath(connection.log);
   if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
@@ -129,9 +146,21 @@ int RunParlex2(int argc, char** argv) {
   Context context;
   parlex2::CommsLog::SetUserInterface(&context.ui);
   parlex2::SetDebugOutputSink(DropTrace);
+  // An address that is none is a usage error here rather than a connection
+  // that fails later; one written with leading zeros (10.0.0.05) is read as
+  // the address it names, with one instrument as with many.
+  const CLI::Validator ipv4Address(
+      [](std::string& text) -> std::string {
+        const auto canonical = CanonicalIpv4(text);
+        if (!canonical) return "not an IPv4 address: " + text;
+        text = *canonical;
+        return "";
+      },
+      "ADDRESS");
   app.add_option("--lan", context.connection.lans,
                  "instrument's IPv4 address (TCP port 10001); repeat it for many instruments")
       ->type_name("ADDRESS")
+      ->transform(ipv4Address)
       ->allow_extra_args(false);
 #ifdef _WIN32
   const char* portHelp = "COM port, e.g. COM7";
@@ -209,7 +238,21 @@ int RunParlex2(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
+  } catch (const CLI::ValidationError& e) {
+    PrintError(e.what());  // names the option and what is wrong with its value
+    return kExitUsage;
   } catch (const CLI::ParseError& e) {
+    // A word that is no command leaves no command to run: name the word.
+    if (app.get_subcommands().empty() && !app.remaining().empty()) {
+      std::vector<std::string> names;
+      for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
+      std::sort(names.begin(), names.end());
+      std::string commands;
+      for (const auto& name : names) commands += (commands.empty() ? "" : ", ") + name;
+      PrintError("no such command: " + app.remaining().front() + " (the commands: " + commands +
+                 ")");
+      return kExitUsage;
+    }
     PrintError(std::string(e.what()) + " (see --help)");
     return kExitUsage;
   }

@@ -1,8 +1,9 @@
 // Received bytes into the lines the results pane shows: the assembler on its
 // own, and the poller reading the same bytes from a link in pieces.
 //
-// Properties: without conversion the shown lines joined are the input less its
-// line ends (a line cut at the limit continues in the next); every raw length
+// Properties: the raw lines joined are the input less its line ends (a line
+// cut at the limit continues in the next), and without conversion each is
+// shown as it came; every raw length
 // is at most the limit; the received count is the sum of the raw lengths; the
 // poller shows exactly what the assembler makes, however the bytes arrive.
 #include <cstdint>
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ReceivedLineAssembler assembler;
   ReceivedLineAssembler::Line line;
   std::string shown;   // what the pane would hold
-  std::string joined;  // raw lines without conversion, joined
+  std::string joined;  // the raw lines, joined
   std::size_t rawTotal = 0;
   for (char c : bytes) {
     if (assembler.Feed(static_cast<unsigned char>(c), convert, line)) {
@@ -44,19 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(line.rawLength == 0 || !line.text.empty());
       FUZZ_CHECK(line.text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos);
       if (line.rawLength > 0) shown += line.text + "\r\n";
-      if (!convert) joined += line.text;
+      FUZZ_CHECK(line.raw.size() == line.rawLength);
+      FUZZ_CHECK(convert || line.text == line.raw);
+      joined += line.raw;
       rawTotal += line.rawLength;
     }
     FUZZ_CHECK(assembler.PendingLength() < ReceivedLineAssembler::kLineLimit);
   }
-  if (!convert) {
-    std::string expected;
-    for (char c : bytes) {
-      if (!IsLineEnd(c)) expected += c;
-    }
-    expected.resize(expected.size() - assembler.PendingLength());
-    FUZZ_CHECK(joined == expected);
+  std::string expected;
+  for (char c : bytes) {
+    if (!IsLineEnd(c)) expected += c;
   }
+  expected.resize(expected.size() - assembler.PendingLength());
+  FUZZ_CHECK(joined == expected);
 
   // The poller over a link, the bytes arriving `piece` at a time.
   parlex2::testing::FakeShell shell;

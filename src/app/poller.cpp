@@ -40,6 +40,7 @@ std::size_t PollReceivedData(InstrumentLink& link, ReceivedLineAssembler& lineBu
     ++bytesRead;
     if (lineBuffer.Feed(static_cast<unsigned char>(c), state.convertBinary, line)) {
       if (line.rawLength > 0) {
+        link.LogReceivedLine(line.raw);
         if (state.timeStamps) shown += LineTimeStamp(GetClock().Now());
         shown += line.text;
         shown += "\r\n";

@@ -21,7 +21,8 @@ inline constexpr std::uint64_t kNoPollBudget = 0;
 // convertBinary is on; a converted line is shown whole however long it grows),
 // each followed by "\r\n" (and with time stamps on, each begins with the time
 // it was complete); every line's received length is added to receivedCount,
-// and the last one is kept in lastReceivedLine. A partial line stays in
+// the last one is kept in lastReceivedLine, and every non-empty line goes to
+// the comms log as received. A partial line stays in
 // `lineBuffer` for the next call.
 //
 // With a `budgetMs`, reading stops once that long has passed (by the host's

@@ -28,8 +28,9 @@ bool ReceivedLineAssembler::Feed(unsigned char byte, bool convertBinary, Line& l
   if (!lineEnd && buffer_.size() < kLineLimit) buffer_.push_back(static_cast<char>(byte));
   if (!lineEnd && buffer_.size() < kLineLimit) return false;
   line.rawLength = buffer_.size();
-  line.text = buffer_.empty() ? std::string() : Convert(buffer_, convertBinary);
+  line.raw.swap(buffer_);  // the two buffers take turns, so neither is allocated again
   buffer_.clear();
+  line.text = line.raw.empty() ? std::string() : Convert(line.raw, convertBinary);
   return true;
 }
 

@@ -29,6 +29,7 @@ class ReceivedLineAssembler {
 
   struct Line {
     std::string text;          // converted, ready to show (without line end)
+    std::string raw;           // as received, for the comms log
     std::size_t rawLength = 0; // bytes received for it, before conversion
   };
 

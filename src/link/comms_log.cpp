@@ -24,6 +24,7 @@ struct LogState {
   bool loggingEnabled = false;
   std::string logPath;
   UserInterface* ui = nullptr;
+  CommsLog::Echo echo = nullptr;
 };
 
 LogState& State() {
@@ -77,6 +78,9 @@ void CommsLog::Write(std::string_view text, Clock& clock) {
   UserInterface* ui = nullptr;
   {
     std::lock_guard lock(state.mutex);
+    // The echo comes first and under the lock, so it shows the entries in
+    // the file's order whichever thread writes them.
+    if (state.echo) state.echo(entry);
     if (!state.loggingEnabled || state.logPath.empty()) {
       DebugOutput(entry);
       return;
@@ -112,6 +116,11 @@ bool CommsLog::IsLoggingEnabled() {
   return State().loggingEnabled;
 }
 
+bool CommsLog::IsTraceKept() {
+  std::lock_guard lock(State().mutex);
+  return State().loggingEnabled || State().echo != nullptr;
+}
+
 void CommsLog::ToggleLogging() {
   std::lock_guard lock(State().mutex);
   State().loggingEnabled = !State().loggingEnabled;
@@ -130,6 +139,11 @@ std::string CommsLog::GetLogPath() {
 void CommsLog::SetUserInterface(UserInterface* ui) {
   std::lock_guard lock(State().mutex);
   State().ui = ui;
+}
+
+void CommsLog::SetEcho(Echo echo) {
+  std::lock_guard lock(State().mutex);
+  State().echo = echo;
 }
 
 }  // namespace parlex2

@@ -85,7 +85,7 @@ std::optional<std::string> InstrumentLink::SerialNumber() const {
 
 void InstrumentLink::LogExchange(const char* direction, std::string_view text, bool addLineFeed) {
   const std::uint64_t exchange = ++exchangeCounter;
-  if (!CommsLog::IsLoggingEnabled()) return;
+  if (!CommsLog::IsTraceKept()) return;
   try {
     const std::optional<std::string> serial = SerialNumber();
     char number[32];
@@ -156,6 +156,8 @@ int InstrumentLink::ReadLine(char* buffer, std::size_t size) {
   }
   return count;
 }
+
+void InstrumentLink::LogReceivedLine(std::string_view line) { LogExchange("<<", line, true); }
 
 int InstrumentLink::ReadByte() {
   if (!transport_) return -1;

@@ -123,7 +123,12 @@ class InstrumentLink {
   int ReadLine(char* buffer, std::size_t size);
 
   // The next waiting byte, -2 when nothing waits, -1 on error. Never waits.
+  // Bytes read this way are not logged: whoever assembles them into lines
+  // hands each line to LogReceivedLine.
   int ReadByte();
+  // Logs a line received through ReadByte (the terminal's, a script's or the
+  // command line's) as ReadLine logs its reply: one "<<" entry, numbered.
+  void LogReceivedLine(std::string_view line);
 
   // Discards input until nothing has arrived and `milliseconds` have passed
   // since the call (0: only what waits now).

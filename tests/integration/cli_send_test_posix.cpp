@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/command_posix.h"
 #include "support/simulator.h"
@@ -18,6 +20,23 @@ namespace parlex2 {
 namespace {
 
 using testing::RunCli;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The trace's exchange entries in `text`, without their time stamps.
+std::vector<std::string> Exchanges(const std::string& text) {
+  std::vector<std::string> entries;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.size() > 15 && line[0] == '[' && line[15] == '(') entries.push_back(line.substr(15));
+  }
+  return entries;
+}
 
 TEST(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
   testing::TcpPeer peer("127.0.0.23", 10001);
@@ -61,10 +80,48 @@ TEST(CliSend, TimestampsBeginEachLineInSendAndRun) {
       << run.out;
 }
 
+// The comms log holds what the instrument sent back as well as the
+// commands; -v prints the same trace on standard error, with --log or
+// without, for send, run and set-clock alike.
+TEST(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
+  testing::Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.25:10001"}));
+  testing::TempFolder folder("parlex2-send-log");
+  const std::string log = folder.File("comms.log"), err = folder.File("err.txt");
+  const auto send = testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.25 -v --log " +
+                                        log + " send --quiet 300 volt? curr? 2>" + err);
+  EXPECT_EQ(send.status, 0);
+  EXPECT_EQ(send.out, "1.234\n-0.0125\n");
+  const auto logged = Exchanges(ReadAll(log));
+  const std::vector<std::string> expected = {
+      "(00001) [serial:unknown] >>\t\\024", "(00002) [serial:unknown] >>\tvolt?",
+      "(00003) [serial:unknown] <<\t1.234", "(00004) [serial:unknown] >>\tcurr?",
+      "(00005) [serial:unknown] <<\t-0.0125"};
+  EXPECT_EQ(logged, expected);
+  EXPECT_EQ(Exchanges(ReadAll(err)), expected);
+
+  for (const char* command : {"run " PARLEX2_EXAMPLES_DIR "/identify.txt", "set-clock"}) {
+    const auto run = testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.25 -v " +
+                                         command + " 2>" + err + " >/dev/null");
+    EXPECT_EQ(run.status, 0) << command;
+    const std::string trace = ReadAll(err);
+    EXPECT_NE(trace.find("] >>\t"), std::string::npos) << command << trace;
+    EXPECT_NE(trace.find("] <<\t"), std::string::npos) << command << trace;
+  }
+}
+
 TEST(CliSend, ExitStatusTellsUsageFromConnectionFailures) {
   EXPECT_EQ(RunCli("send").status, 2);
   EXPECT_EQ(RunCli("--lan 127.0.0.23 --baud 9600 send x").status, 2);  // --baud needs --serial
   EXPECT_EQ(RunCli("--serial /dev/null --baud 12345 send x").status, 2);
+  // A malformed option is a usage error before anything is tried.
+  EXPECT_EQ(RunCli("--lan nonsense send x").status, 2);
+  EXPECT_EQ(RunCli("--lan 127.0.0.300 send x").status, 2);
+  // A word that is no command is named.
+  const auto bogus =
+      testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.24 bogus 2>&1");
+  EXPECT_EQ(bogus.status, 2);
+  EXPECT_NE(bogus.out.find("no such command: bogus"), std::string::npos) << bogus.out;
   // Nothing listens on this address's instrument port.
   EXPECT_EQ(RunCli("--lan 127.0.0.24 send x").status, 1);
   EXPECT_EQ(RunCli("--serial /dev/does-not-exist send x").status, 1);

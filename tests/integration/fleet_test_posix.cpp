@@ -216,8 +216,9 @@ TEST_F(FleetTest, ListsThatCannotRunAreRefusedBeforeAnythingStarts) {
       {"--lan 127.0.0.1 --lan 127.0.0.x identify", "--lan: not an IPv4 address: 127.0.0.x"},
       {"--usb " + port + " --serial " + folder_.File("by-id") + " identify",
        "are the same port: one port cannot carry two connections"},
-      {"--lan 127.0.0.1 --lan 127.0.0.2 upgrade x.upg", "needs --yes"},
-      {"--lan 127.0.0.1 --lan 127.0.0.2 run --interactive x.txt", "--interactive asks"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 upgrade " + rack, "needs --yes"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 run --interactive " + rack, "--interactive asks"},
+      {"--lan 127.0.0.1 --lan 127.0.0.2 run missing.txt", "SCRIPT: no such file: missing.txt"},
       {"--lan 127.0.0.1 --lan 127.0.0.2 find", "find works on one instrument at most"},
       {"--log " + rack + " --lan 127.0.0.1 --lan 127.0.0.2 identify", "is a file"},
   };
@@ -259,6 +260,23 @@ TEST_F(FleetTest, AnAddressFileWithCommentsAndDuplicatesRunsEachOnceWithItsOwnLo
     for (int other = 1; other <= 3; ++other) {
       if (other != n) EXPECT_EQ(Count(log, "VXM66," + std::to_string(1000 + other)), 0u) << log;
     }
+  }
+}
+
+// -v: each child's trace reaches the terminal under its address, and a
+// trace line is never taken for the message the summary gives.
+TEST_F(FleetTest, VerboseTraceIsShownPerInstrumentAndIsNoMessage) {
+  StartSimulators(2);
+  const auto run = Run("-v --json " + summary_ + Lans(1, 2) + " send volt?");
+  EXPECT_EQ(run.status, 0) << run.out;
+  const json summary = Summary();
+  for (int n = 1; n <= 2; ++n) {
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(HasLine(run.out, Address(n), "1.234")) << run.out;
+    EXPECT_TRUE(HasLine(run.out, Address(n), "[")) << run.out;
+    const json* entry = Entry(summary, Address(n));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE((*entry)["message"].is_null()) << *entry;
   }
 }
 

@@ -2,9 +2,13 @@
 // line ends, binary values, long lines.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "app/poller.h"
 #include "link/binary_value.h"
+#include "link/comms_log.h"
 #include "support/fake_shell.h"
+#include "support/temp_folder.h"
 
 namespace parlex2::testing {
 namespace {
@@ -64,6 +68,44 @@ TEST(Poller, LongConvertedLineIsShownWhole) {
   EXPECT_GT(expected.size(), 20481u);
   EXPECT_EQ(shell.ResultsText(), expected);
   EXPECT_EQ(shell.state.receivedCount, 20479);
+}
+
+// The trace shows what the instrument sent, not only what the link's own
+// reads took: each line the poller completes is one entry, as ReadLine
+// writes it (numbered, the serial number, "<<", the bytes as received).
+TEST(Poller, LogsEveryReceivedLineAsTheLinkLogsAReply) {
+  TempFolder folder("parlex2-poller-log");
+  const std::string path = folder.File("comms.log");
+  FakeShell shell;  // opened before the log starts
+  CommsLog::SetLogPath(path);
+  CommsLog::ToggleLogging();
+  shell.link.info.idnReply = "Veltmark,VXM66,10472,2.15";
+  shell.peer->Queue("read by the link\r\n");
+  char buffer[64];
+  shell.link.ReadLine(buffer, sizeof buffer);
+  const std::string binary = "v=\x8A\x74\x21\x22";
+  shell.peer->Queue("1.234\r\n\r\n" + binary + "\nab");
+  Poll(shell);
+  shell.peer->Queue("c\n");
+  Poll(shell);
+  CommsLog::ToggleLogging();
+  CommsLog::SetLogPath("");
+
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> entries;
+  std::vector<unsigned long> numbers;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a text file on Windows
+    // "[hh:mm:ss.mmm] (NNNNN) " and the entry
+    if (line.size() < 23 || line[15] != '(') continue;
+    numbers.push_back(std::stoul(line.substr(16, 5)));
+    entries.push_back(line.substr(23));
+  }
+  const std::vector<std::string> expected = {
+      "[serial:10472]<<\tread by the link", "[serial:10472]<<\t1.234",
+      "[serial:10472]<<\t" + binary, "[serial:10472]<<\tabc"};
+  EXPECT_EQ(entries, expected);
+  for (std::size_t i = 1; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], numbers[i - 1] + 1);
 }
 
 TEST(Poller, ReadErrorAsksForADisconnectWithMarkOne) {

@@ -43,6 +43,7 @@ class CommsLogTest : public ::testing::Test {
     if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
     CommsLog::SetLogPath("");
     CommsLog::SetUserInterface(nullptr);
+    CommsLog::SetEcho(nullptr);
     std::error_code ec;
     fs::permissions(dir_, fs::perms::owner_all, ec);
     fs::remove_all(dir_, ec);
@@ -123,6 +124,32 @@ TEST_F(CommsLogTest, WithoutFileLoggingEntriesGoToTheDebuggerOutput) {
   CommsLog::Write("entry\n");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[09:05:07.005] entry\n");
   EXPECT_FALSE(fs::exists(dir_ / "x.log"));
+}
+
+std::string echoed;
+
+// The command line's -v: the echo takes every entry, whether the file takes
+// it too or the debugger output does, and makes the link build its lines.
+TEST_F(CommsLogTest, EchoTakesEveryEntryWhereverTheEntryGoes) {
+  echoed.clear();
+  EXPECT_FALSE(CommsLog::IsTraceKept());
+  CommsLog::SetEcho([](std::string_view entry) { echoed += entry; });
+  EXPECT_TRUE(CommsLog::IsTraceKept());
+  ::testing::internal::CaptureStderr();
+  CommsLog::Write("to the debugger\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[09:05:07.005] to the debugger\n");
+  const fs::path file = dir_ / "comms.log";
+  CommsLog::SetLogPath(file.string());
+  CommsLog::ToggleLogging();
+  ::testing::internal::CaptureStderr();
+  CommsLog::Write("to the file\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(echoed, "[09:05:07.005] to the debugger\n[09:05:07.005] to the file\n");
+  EXPECT_NE(ReadFile(file.string()).find("[09:05:07.005] to the file\n"), std::string::npos);
+  CommsLog::SetEcho(nullptr);
+  EXPECT_TRUE(CommsLog::IsTraceKept());  // the file still keeps it
+  CommsLog::ToggleLogging();
+  EXPECT_FALSE(CommsLog::IsTraceKept());
 }
 
 TEST_F(CommsLogTest, UncreatableFileWarnsOnceAndSwitchesLoggingOff) {

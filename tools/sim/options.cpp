@@ -132,13 +132,16 @@ int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std:
   app.footer(
       "Commands: *IDN? calstr? calver? version?; config,240..245,VV (clock) and clock?; "
       "volt? curr? temp? meas? (text); bvolt? bcurr? btemp? bmeas? bin?0..bin?6 (4-byte "
-      "binary values); stream on|off, stream rate,N. The byte 0x19 starts the boot loader: "
-      "C7D2z, sector codes, x, Intel HEX records, z and 0x15.");
+      "binary values); stream on|off, stream rate,N; soak BYTES (numbered lines with checks, "
+      "for the soak test). Anything else gets an ERROR: line. The byte 0x19 starts the boot "
+      "loader: C7D2z, sector codes, x, Intel HEX records, z and 0x15. Exit status: 0, or 2 for "
+      "a malformed option.");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e, out, err);
+    // --help exits 0; anything malformed exits 2, as parlex2's usage errors do.
+    return app.exit(e, out, err) == 0 ? 0 : 2;
   }
 
   if (version->count() > 0) {

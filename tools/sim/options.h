@@ -28,8 +28,8 @@ struct SimOptions {
 };
 
 // Reads the command line into `options`. Returns -1 when the simulator is to
-// run, otherwise the exit code (0 after --help, which goes to `out`; an error
-// message goes to `err`).
+// run, otherwise the exit code: 0 after --help, which goes to `out`; 2 after
+// a malformed option, whose message goes to `err`.
 int ParseSimOptions(int argc, const char* const* argv, SimOptions& options, std::ostream& out,
                     std::ostream& err);
 
