@@ -573,11 +573,10 @@ class FleetRun {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& i : instruments_) {
       const bool ended = i.state == Instrument::State::Ended && i.startError.empty();
+      const char* interfaceName = InterfaceKindName(i.target.kind);
       nlohmann::json entry = {
           {"address", i.target.Label()},
-          {"interface", i.target.kind == InterfaceKind::Lan   ? "LAN"
-                        : i.target.kind == InterfaceKind::Usb ? "USB"
-                                                              : "Serial"},
+          {"interface", interfaceName ? nlohmann::json(interfaceName) : nlohmann::json(nullptr)},
           {"identity", i.identity},
           {"result", ResultText(name, i)},
           {"ok", ResultText(name, i) == "ok"},

@@ -28,25 +28,12 @@ nlohmann::json CalibrationDate(const std::string& text) {
   return parts[0] + " " + parts[1] + " " + parts[2];
 }
 
-const char* InterfaceName(InterfaceKind kind) {
-  switch (kind) {
-    case InterfaceKind::Usb:
-      return "USB";
-    case InterfaceKind::Lan:
-      return "LAN";
-    case InterfaceKind::Serial:
-      return "Serial";
-    default:
-      return nullptr;
-  }
-}
-
 }  // namespace
 
 nlohmann::json IdentityJson(const ConnectionSettings& settings, const InstrumentInfo& info,
                             const LocalTime& today) {
   nlohmann::json json;
-  const char* interfaceName = InterfaceName(settings.interfaceKind);
+  const char* interfaceName = InterfaceKindName(settings.interfaceKind);
   json["interface"] = interfaceName ? nlohmann::json(interfaceName) : nlohmann::json(nullptr);
   json["address"] = settings.interfaceKind == InterfaceKind::Lan ? settings.ipAddress
                                                                  : settings.comPort;

@@ -74,9 +74,10 @@ include_findings() {
       [[ " ${may[$layer]} " == *" $used "* ]] || echo "$file [include-layers]"
     done < <(sed -nE 's#^[[:space:]]*\#[[:space:]]*include[[:space:]]*"(common|link|connect|script|upgrade|app)/.*#\1#p' "$file")
   done < <(find src tools/sim \( -name '*.cpp' -o -name '*.h' \) | sort)
-  # The Windows headers belong to win32/ and the *_win32.cpp files alone.
+  # The Windows headers belong to win32/, the *_win32.cpp files and the
+  # resource scripts (*.rc) alone.
   grep -rlE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(windows|winsock2|ws2tcpip)\.h>' \
-    src cli tools tests bench fuzz win32 | grep -vE '^win32/|_win32\.cpp$' |
+    src cli tools tests bench fuzz win32 | grep -vE '^win32/|_win32\.cpp$|\.rc$' |
     sed 's/$/ [windows-h-outside-platform-files]/' || true
 }
 include_findings | tee build/include-rules.log >>"$found"

@@ -18,16 +18,8 @@ std::string FieldOr(const std::vector<std::string>& fields, std::size_t index) {
 }
 
 const char* InterfaceName(InterfaceKind kind) {
-  switch (kind) {
-    case InterfaceKind::Usb:
-      return "USB";
-    case InterfaceKind::Lan:
-      return "LAN";
-    case InterfaceKind::Serial:
-      return "Serial";
-    default:
-      return kUnknown;
-  }
+  const char* name = InterfaceKindName(kind);
+  return name ? name : kUnknown;
 }
 
 bool LeapYear(std::int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }

@@ -25,6 +25,21 @@ namespace parlex2 {
 // Stored as this number in the settings file.
 enum class InterfaceKind : int { None = 0, Usb = 1, Lan = 2, Serial = 3 };
 
+// "USB", "LAN" or "Serial", as the information panel and the reports name
+// the interface; nullptr for None or a number no interface has.
+inline const char* InterfaceKindName(InterfaceKind kind) {
+  switch (kind) {
+    case InterfaceKind::Usb:
+      return "USB";
+    case InterfaceKind::Lan:
+      return "LAN";
+    case InterfaceKind::Serial:
+      return "Serial";
+    default:
+      return nullptr;
+  }
+}
+
 inline constexpr std::size_t kComPortMax = 6;  // "COM254"
 // The longest port name kept: a COM name on Windows, a device path such as
 // /dev/ttyUSB0 elsewhere.

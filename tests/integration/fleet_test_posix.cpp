@@ -258,7 +258,9 @@ TEST_F(FleetTest, AnAddressFileWithCommentsAndDuplicatesRunsEachOnceWithItsOwnLo
     const std::string log = ReadText(logs + "/" + Address(n) + ".log");
     EXPECT_NE(log.find("Veltmark,VXM66," + std::to_string(1000 + n)), std::string::npos) << log;
     for (int other = 1; other <= 3; ++other) {
-      if (other != n) EXPECT_EQ(Count(log, "VXM66," + std::to_string(1000 + other)), 0u) << log;
+      if (other != n) {
+        EXPECT_EQ(Count(log, "VXM66," + std::to_string(1000 + other)), 0u) << log;
+      }
     }
   }
 }
