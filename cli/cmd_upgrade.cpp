@@ -18,6 +18,7 @@
 #include "common/shell_state.h"
 #include "connect/identify.h"
 #include "link/instrument_link.h"
+#include "upgrade/firmware_list_text.h"
 #include "upgrade/upgrade_command.h"
 #include "upgrade/upgrade_worker.h"
 

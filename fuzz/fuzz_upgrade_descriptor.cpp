@@ -15,6 +15,9 @@
 #include "support/recording_ui.h"
 #include "support/upgrade_support.h"
 #include "upgrade/firmware_list.h"
+#include "upgrade/firmware_list_rtf.h"
+#include "upgrade/firmware_list_text.h"
+#include "upgrade/main_hex_route.h"
 #include "upgrade/upgrade_descriptor.h"
 
 using namespace parlex2;

@@ -132,7 +132,7 @@ bool IniFileStore::PutString(std::string_view section, std::string_view key,
   std::string line = std::string(key) + "=" + std::string(value);
   std::size_t header = ini.FindSection(section);
   if (header == std::string::npos) {
-    ini.lines.push_back("[" + std::string(section) + "]");
+    ini.lines.push_back(std::string("[").append(section).append("]"));
     ini.lines.push_back(line);
   } else if (std::size_t found = ini.FindKey(header, key); found != std::string::npos) {
     // The key keeps the spelling it was first written with.

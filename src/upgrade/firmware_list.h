@@ -1,9 +1,9 @@
-// The files of an upgrade as the user is asked to accept them: the main-hex
-// route that makes a load table from file names, and the "Proposed Operation"
-// list (rich text for the window, plain text for the command line).
+// The "Proposed Operation" list: what an upgrade will erase and write, as the
+// user is asked to accept it, worked out from the load table and the
+// instrument. firmware_list_rtf.h writes it for the window,
+// firmware_list_text.h for the command line.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,17 +12,6 @@
 #include "upgrade/upgrade_descriptor.h"
 
 namespace parlex2 {
-
-class UserInterface;
-
-// A main hex file is named letter, letter or digit, underscore, anything:
-// A1_V2.HEX. Beside it lie DSP_V2.HEX (sector 2) and, unless the name begins
-// with SQ or PC, FPG_V2.HEX (sector 1); the main file goes to sector 0, last.
-// Fills `table` and returns the entries made (2 or 3); a missing file sets
-// `acceptBlocked`. Returns -1, after telling the user, when the name is no
-// main hex file name.
-int PrepareMainHexUpgrade(UserInterface& ui, const std::string& mainHexPath, FileFinder& finder,
-                          LoadTable& table, std::size_t capacity, bool& acceptBlocked);
 
 // The instrument's serial number for serial ranges: field 2 of the *IDN?
 // reply read as a number; nothing when the reply has no such field or it
@@ -69,22 +58,5 @@ FirmwareList BuildFirmwareList(LoadTable& table, int count, std::string_view idn
 // shows what keeps it from being accepted.
 void AddBlockingNotes(FirmwareList& list, const UpgradeDescriptor& descriptor, int selectedTable,
                       const LoadTable& table, bool acceptBlocked);
-
-// The list as the rich-text document the list dialog shows. Texts from the
-// instrument and the files are escaped, so none can break the document.
-std::string FirmwareListRtf(const FirmwareList& list);
-
-// The same as plain text; `colour` marks what cannot be accepted in red with
-// terminal escapes, otherwise it is marked in words.
-std::string FirmwareListText(const FirmwareList& list, bool colour);
-
-// BuildFirmwareList and FirmwareListRtf in one; nothing when memory ran out.
-std::optional<std::string> BuildFirmwareFileList(LoadTable& table, int count,
-                                                 std::string_view idnReply,
-                                                 std::string_view targetModel, bool& acceptBlocked);
-
-// `text` made safe inside a rich-text document: backslash and braces escaped,
-// control characters and bytes above 0x7F written as \'hh.
-std::string RtfEscape(std::string_view text);
 
 }  // namespace parlex2

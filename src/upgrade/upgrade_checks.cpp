@@ -87,15 +87,15 @@ FirmwareCheck CheckFirmware(const UpgradeDescriptor& descriptor,
 }
 
 std::string ModelMismatchMessage(std::string_view targetModel, std::string_view idnReply) {
-  std::string target(targetModel);
-  std::string connected(UpToComma(ConnectedModelText(idnReply)));
-  if (target.empty()) target = kUnknownModel;
+  std::string_view connected = UpToComma(ConnectedModelText(idnReply));
+  if (targetModel.empty()) targetModel = kUnknownModel;
   if (connected.empty()) connected = kUnknownModel;
-  std::string text = kModelMismatch;
-  const std::size_t a = text.find("%s");
-  text.replace(a, 2, target);
-  const std::size_t b = text.find("%s", a + target.size());
-  text.replace(b, 2, connected);
+  const std::string_view format = kModelMismatch;
+  const std::size_t first = format.find("%s");
+  const std::size_t second = format.find("%s", first + 2);
+  std::string text(format.substr(0, first));
+  text.append(targetModel).append(format.substr(first + 2, second - first - 2));
+  text.append(connected).append(format.substr(second + 2));
   return text;
 }
 

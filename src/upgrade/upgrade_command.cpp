@@ -1,7 +1,5 @@
 #include "upgrade/upgrade_command.h"
 
-#include <cctype>
-
 #include "common/clock.h"
 #include "common/product.h"
 #include "common/shell_state.h"
@@ -10,6 +8,8 @@
 #include "connect/identify.h"
 #include "connect/model_table.h"
 #include "link/instrument_link.h"
+#include "upgrade/firmware_list_rtf.h"
+#include "upgrade/main_hex_route.h"
 #include "upgrade/upgrade_checks.h"
 
 namespace parlex2 {

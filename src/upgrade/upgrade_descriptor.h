@@ -47,7 +47,7 @@ struct LoadEntry {
   bool over = false;  // program without erasing first
   std::int32_t serialLow = 0;
   std::int32_t serialHigh = 0;  // 0: no upper bound
-  // Set by BuildFirmwareFileList for the rows it shows. The worker erases for
+  // Set by BuildFirmwareList for the rows it shows. The worker erases for
   // and programs only these, so what the user accepted is what is written.
   bool listed = false;
 };

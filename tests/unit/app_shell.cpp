@@ -237,7 +237,7 @@ TEST(ShellTerminal, HistoryKeepsTheLast50AndRecallTakesEchoLinesOnly) {
   CommandHistory history;
   EXPECT_FALSE(history.Previous());
   EXPECT_FALSE(history.Next());
-  for (int i = 1; i <= 51; ++i) history.Store("c" + std::to_string(i));
+  for (int i = 1; i <= 51; ++i) history.Store(std::string("c").append(std::to_string(i)));
   EXPECT_EQ(history.Slot(0), "c2");
   EXPECT_EQ(history.Slot(49), "c51");
   EXPECT_EQ(history.Previous(), "c50");

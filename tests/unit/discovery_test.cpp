@@ -11,16 +11,20 @@ namespace parlex2 {
 namespace {
 
 TEST(DiscoveryReplies, FirstEnquiry) {
-  const std::string base = "A" + std::string(19, '.') + "/10001";  // 26 bytes
+  // A reply of its first byte, `dots` dots and `tail`.
+  const auto reply = [](char first, std::size_t dots, std::string_view tail) {
+    return std::string(1, first).append(dots, '.').append(tail);
+  };
+  const std::string base = reply('A', 19, "/10001");  // 26 bytes
   ASSERT_EQ(base.size(), 26u);
   EXPECT_TRUE(AcceptFirstEnquiryReply(base));
   EXPECT_TRUE(AcceptFirstEnquiryReply(base + "/whatever"));
   EXPECT_FALSE(AcceptFirstEnquiryReply(base.substr(1) + ""));  // 25 bytes
-  EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(19, '.') + "/10002"));
-  EXPECT_FALSE(AcceptFirstEnquiryReply("B" + std::string(19, '.') + "/10001"));
-  EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(25, '.')));  // no slash
-  EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(19, '.') + "/x0001"));
-  EXPECT_FALSE(AcceptFirstEnquiryReply("A" + std::string(19, '.') + "/100010"));
+  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/10002")));
+  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('B', 19, "/10001")));
+  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 25, "")));  // no slash
+  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/x0001")));
+  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/100010")));
   EXPECT_FALSE(
       AcceptFirstEnquiryReply("A/abc/10001" + std::string(20, '.')));  // first slash counts
   EXPECT_TRUE(AcceptFirstEnquiryReply("A/10001/" + std::string(20, '\0')));

@@ -79,7 +79,7 @@ TEST_F(CommsLogTest, EntriesFromTwoThreadsStayWholeLinesInTheirOrder) {
   constexpr int kEntries = 500;
   auto writer = [](char who) {
     for (int i = 0; i < kEntries; ++i)
-      CommsLog::Write(std::string(1, who) + std::to_string(i) + "\n");
+      CommsLog::Write(std::string(1, who).append(std::to_string(i)).append("\n"));
   };
   std::thread worker(writer, 'W');
   std::thread ui([&] {

@@ -18,7 +18,7 @@ TEST(SimSoak, LinesAreWholeAndCarryTheirOwnCheck) {
     ASSERT_TRUE(line.ends_with("\r\n")) << n;
     const std::string body = line.substr(0, line.size() - 2);
     ASSERT_EQ(body.find_first_of(std::string("\r\n\0", 3)), std::string::npos) << n;
-    const std::string number = "," + std::to_string(n) + ",";
+    const std::string number = std::string(",").append(std::to_string(n)).append(",");
     ASSERT_EQ(body.find(number), 1u) << body;
     char check[16];
     if (body[0] == 'b') {

@@ -4,6 +4,9 @@
 #include "support/recording_ui.h"
 #include "support/upgrade_support.h"
 #include "upgrade/firmware_list.h"
+#include "upgrade/firmware_list_rtf.h"
+#include "upgrade/firmware_list_text.h"
+#include "upgrade/main_hex_route.h"
 #include "upgrade/upgrade_descriptor.h"
 #include "upgrade/upgrade_worker.h"
 
@@ -138,7 +141,7 @@ TEST(FirmwareList, SerialRangesHideRowsByTheSerialNumber) {
     FirmwareList list = BuildFirmwareList(table, 4, idn, "VXM66", blocked);
     std::string text;
     for (const auto& row : list.rows) text += std::to_string(row.number) + row.name + " ";
-    for (const auto& s : list.eraseSectors) text += "e" + std::to_string(s.sector);
+    for (const auto& s : list.eraseSectors) text.append("e").append(std::to_string(s.sector));
     std::string listedFlags;
     for (int i = 0; i < 4; ++i) listedFlags += table.entries[i].listed ? '1' : '0';
     return text + " " + listedFlags;

@@ -1,18 +1,19 @@
 #include "server.h"
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <deque>
-#include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "baud_pacer.h"
 #include "discovery.h"
+#include "flash_file.h"
 #include "instrument.h"
+#include "sim_clock.h"
 #include "sim_system.h"
+#include "stream_pacer.h"
 #include "transcript.h"
 
 namespace parlex2::sim {
@@ -21,44 +22,6 @@ namespace {
 // Output waiting for a slow client beyond this is thrown away, so a client that
 // never reads cannot make the simulator grow without bound.
 constexpr std::size_t kOutputLimit = 1 << 20;
-
-std::uint64_t NowMs() {
-  static const auto start = std::chrono::steady_clock::now();
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now() - start)
-                                        .count());
-}
-
-std::uint64_t NowUs() {
-  static const auto start = std::chrono::steady_clock::now();
-  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                        std::chrono::steady_clock::now() - start)
-                                        .count());
-}
-
-class Transcript {
- public:
-  bool Open(const std::string& path) {
-    if (path.empty()) return true;
-    file_ = std::fopen(path.c_str(), "w");
-    return file_ != nullptr;
-  }
-  ~Transcript() {
-    if (file_) std::fclose(file_);
-  }
-  void Chunk(bool received, std::string_view bytes) {
-    Write(FormatTranscriptChunk(NowMs(), received, bytes));
-  }
-  void Event(std::string_view text) { Write(FormatTranscriptEvent(NowMs(), text)); }
-
- private:
-  void Write(const std::string& line) {
-    if (!file_) return;
-    std::fputs(line.c_str(), file_);
-    std::fflush(file_);
-  }
-  std::FILE* file_ = nullptr;
-};
 
 // Bytes of soak stream kept waiting in a client's output.
 constexpr std::size_t kSoakFill = std::size_t{64} * 1024;
@@ -81,7 +44,11 @@ struct Scheduled {
 class Simulator {
  public:
   explicit Simulator(SimOptions options)
-      : options_(std::move(options)), instrument_(options_.instrument) {}
+      : options_(std::move(options)),
+        instrument_(options_.instrument),
+        streamPacer_(kOutputLimit / 2) {
+    if (options_.baud > 0) baudPacer_.emplace(options_.baud);
+  }
 
   int Run();
 
@@ -95,20 +62,21 @@ class Simulator {
   void ClosePeer(Peer& peer, const char* why);
   void Schedule(Peer& peer, std::string bytes, bool close, std::uint64_t delay);
   void ScheduleAt(Peer& peer, std::string bytes, bool close, std::uint64_t dueUs);
-  // Microseconds `count` bytes take on a line at the --baud rate.
-  std::uint64_t WireUs(std::size_t count) const {
-    return static_cast<std::uint64_t>(count) * 10000000u /
-           static_cast<std::uint64_t>(options_.baud);
-  }
   void RunDue();
   void SendStreamLines();
+  // One round of the event loop: what to watch, how long to wait at most,
+  // then serve what became ready (true: stop) and feed the streams.
+  std::vector<SocketWatch> Watches();
+  long long WaitUs() const;
+  bool Serve(const std::vector<SocketWatch>& watches);
+  void FeedStreams();
   void AnswerDatagram(SocketHandle socket, std::uint16_t port);
   void WriteFlash();
   void CloseAll();
 
   SimOptions options_;
   Instrument instrument_;
-  Transcript transcript_;
+  TranscriptFile transcript_;
   SocketHandle listener_ = kNoSocket;
   Peer tcpClient_;
   Peer pty_;
@@ -116,42 +84,21 @@ class Simulator {
   std::vector<std::pair<SocketHandle, std::uint16_t>> udp_;
   SocketHandle udpReply_ = kNoSocket;
   std::deque<Scheduled> scheduled_;
-  Peer* streamPeer_ = nullptr;
-  // The stream's pace: lines sent since it (re)started at streamStartMs_.
-  std::uint64_t streamStartMs_ = 0;
-  std::uint64_t streamSent_ = 0;
-  std::uint64_t streamPacedRate_ = 0;
-  bool streamRunning_ = false;
-  bool ptyLost_ = false;  // the pseudo-terminal could not be made again
-  // With --baud: when the line in each direction is free again (microseconds).
-  std::uint64_t receiveBusyUntil_ = 0;
-  std::uint64_t sendBusyUntil_ = 0;
+  Peer* streamPeer_ = nullptr;  // the client that last sent: it gets the streams
+  // The measurement stream keeps a backlog of at most half the output limit,
+  // so a batch never overfills it.
+  StreamPacer streamPacer_;
+  std::optional<BaudPacer> baudPacer_;  // with --baud
+  bool ptyLost_ = false;                // the pseudo-terminal could not be made again
 };
 
-// The stream keeps to its rate in whole batches (a rate above 1000 lines a
-// second is more than one line a millisecond), and holds back while the client
-// has not taken what was sent: a slow reader sets the pace, the simulator's
-// memory stays bounded.
+// The stream holds back while the client has not taken what was sent: a slow
+// reader sets the pace, the simulator's memory stays bounded.
 void Simulator::SendStreamLines() {
-  constexpr std::size_t kBacklogLimit = kOutputLimit / 2;  // a batch never overfills it
-  constexpr std::uint64_t kBatchLimit = 5000;
-  const std::uint64_t rate = static_cast<std::uint64_t>(instrument_.StreamRate());
-  const std::uint64_t now = NowMs();
-  if (!streamRunning_ || rate != streamPacedRate_) {
-    streamRunning_ = true;
-    streamPacedRate_ = rate;
-    streamStartMs_ = now;
-    streamSent_ = 0;
-  }
-  if (streamPeer_->out.size() > kBacklogLimit) {
-    streamStartMs_ = now - streamSent_ * 1000 / rate;  // no burst to catch up with
-    return;
-  }
-  const std::uint64_t due = (now - streamStartMs_) * rate / 1000 + 1;
+  const std::uint64_t lines =
+      streamPacer_.LinesDue(NowMs(), instrument_.StreamRate(), streamPeer_->out.size());
   std::string batch;
-  for (std::uint64_t n = 0; streamSent_ < due && n < kBatchLimit; ++n, ++streamSent_) {
-    batch += instrument_.StreamLine();
-  }
+  for (std::uint64_t n = 0; n < lines; ++n) batch += instrument_.StreamLine();
   if (!batch.empty()) Schedule(*streamPeer_, std::move(batch), false, 0);
 }
 
@@ -255,15 +202,11 @@ void Simulator::ReadFrom(Peer& peer) {
     WriteFlash();
   }
   if (!reaction.send.empty() || reaction.close) {
-    if (options_.baud > 0) {
-      // The command arrives byte by byte; the reply starts after it (and the
-      // --delay) once the line is free, and is whole when its last byte is.
-      const std::uint64_t received = std::max(NowUs(), receiveBusyUntil_) + WireUs(bytes.size());
-      receiveBusyUntil_ = received;
-      const std::uint64_t start =
-          std::max(received + static_cast<std::uint64_t>(options_.delayMs) * 1000, sendBusyUntil_);
-      sendBusyUntil_ = start + WireUs(reaction.send.size());
-      ScheduleAt(peer, std::move(reaction.send), reaction.close, sendBusyUntil_);
+    if (baudPacer_) {
+      const std::uint64_t due = baudPacer_->ReplyDue(
+          NowUs(), bytes.size(), static_cast<std::uint64_t>(options_.delayMs) * 1000,
+          reaction.send.size());
+      ScheduleAt(peer, std::move(reaction.send), reaction.close, due);
     } else {
       Schedule(peer, std::move(reaction.send), reaction.close,
                static_cast<std::uint64_t>(options_.delayMs));
@@ -337,19 +280,11 @@ void Simulator::AnswerDatagram(SocketHandle socket, std::uint16_t port) {
 }
 
 void Simulator::WriteFlash() {
-  if (options_.flashPath.empty()) return;
-  // Written beside and renamed, so a reader never sees half a dump.
-  std::string temporary = options_.flashPath + ".part";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file << instrument_.GetFlash().Dump();
-    if (!file) {
-      std::cerr << "cannot write " << temporary << "\n";
-      return;
-    }
+  std::string error;
+  if (!options_.flashPath.empty() &&
+      !WriteFlashFile(options_.flashPath, instrument_.GetFlash(), error)) {
+    std::cerr << error << "\n";
   }
-  std::remove(options_.flashPath.c_str());  // rename does not replace on Windows
-  std::rename(temporary.c_str(), options_.flashPath.c_str());
 }
 
 void Simulator::CloseAll() {
@@ -361,6 +296,78 @@ void Simulator::CloseAll() {
     PseudoTerminal last = terminal_;
     ClosePseudoTerminal(terminal_);
     RemovePseudoTerminalLink(options_.ptyPath, last);
+  }
+}
+
+std::vector<SocketWatch> Simulator::Watches() {
+  std::vector<SocketWatch> watches;
+  watches.push_back({StopHandle()});
+  auto watch = [&](Peer& peer) {
+    // A soaking client is watched for room even with nothing queued, so
+    // the soak stream is topped up as soon as the last of it has gone.
+    const bool soaking = &peer == streamPeer_ && instrument_.Soak().Active();
+    if (peer.handle != kNoSocket) {
+      watches.push_back({peer.handle, !peer.out.empty() || soaking});
+    }
+  };
+  watch(tcpClient_);
+  watch(pty_);
+  // One client at a time: the next waits in the backlog until this one goes.
+  if (listener_ != kNoSocket && tcpClient_.handle == kNoSocket) {
+    watches.push_back({listener_});
+  }
+  for (auto& [socket, port] : udp_) watches.push_back({socket});
+  return watches;
+}
+
+long long Simulator::WaitUs() const {
+  long long timeoutUs = -1;
+  if (!scheduled_.empty()) {
+    const std::uint64_t nowUs = NowUs();
+    timeoutUs =
+        scheduled_.front().due > nowUs ? static_cast<long long>(scheduled_.front().due - nowUs) : 0;
+  }
+  if (instrument_.Streaming() && streamPeer_) {
+    const long long wait = streamPacer_.WaitUs(NowMs(), instrument_.StreamRate());
+    if (timeoutUs < 0 || wait < timeoutUs) timeoutUs = wait;
+  }
+  return timeoutUs;
+}
+
+bool Simulator::Serve(const std::vector<SocketWatch>& watches) {
+  bool stopping = false;
+  for (const SocketWatch& w : watches) {
+    if (!w.ready && !w.writable) continue;
+    if (w.handle == StopHandle()) {
+      stopping = true;
+    } else if (w.handle == listener_) {
+      Accept();
+    } else if (w.handle == tcpClient_.handle || w.handle == pty_.handle) {
+      Peer& peer = w.handle == tcpClient_.handle ? tcpClient_ : pty_;
+      if (w.writable) WriteTo(peer);
+      if (peer.handle == w.handle && w.ready) ReadFrom(peer);
+    } else {
+      for (auto& [socket, port] : udp_) {
+        if (socket == w.handle) AnswerDatagram(socket, port);
+      }
+    }
+  }
+  return stopping;
+}
+
+void Simulator::FeedStreams() {
+  // The soak stream keeps the client's output topped up, as fast as the
+  // client reads: straight to the output, with no delay or line pacing
+  // (run a soak without --transcript, which would hold every byte).
+  if (instrument_.Soak().Active() && streamPeer_ && streamPeer_->handle != kNoSocket &&
+      streamPeer_->out.size() < kSoakFill) {
+    instrument_.Soak().Fill(streamPeer_->out, 2 * kSoakFill);
+    WriteTo(*streamPeer_);
+  }
+  if (instrument_.Streaming() && streamPeer_) {
+    SendStreamLines();
+  } else {
+    streamPacer_.Stop();
   }
 }
 
@@ -379,80 +386,16 @@ int Simulator::Run() {
   bool stopping = false;
   int status = 0;
   while (!stopping && !ptyLost_) {
-    std::vector<SocketWatch> watches;
-    watches.push_back({StopHandle()});
-    auto watch = [&](Peer& peer) {
-      // A soaking client is watched for room even with nothing queued, so
-      // the soak stream is topped up as soon as the last of it has gone.
-      const bool soaking = &peer == streamPeer_ && instrument_.Soak().Active();
-      if (peer.handle != kNoSocket) {
-        watches.push_back({peer.handle, !peer.out.empty() || soaking});
-      }
-    };
-    watch(tcpClient_);
-    watch(pty_);
-    // One client at a time: the next waits in the backlog until this one goes.
-    if (listener_ != kNoSocket && tcpClient_.handle == kNoSocket) {
-      watches.push_back({listener_});
-    }
-    for (auto& [socket, port] : udp_) watches.push_back({socket});
-
-    long long timeoutUs = -1;
-    if (!scheduled_.empty()) {
-      const std::uint64_t nowUs = NowUs();
-      timeoutUs = scheduled_.front().due > nowUs
-                      ? static_cast<long long>(scheduled_.front().due - nowUs)
-                      : 0;
-    }
-    if (instrument_.Streaming() && streamPeer_) {
-      // The next line is due within a millisecond or two at any rate above
-      // 500 a second; slower rates wait for it.
-      const std::uint64_t now = NowMs();
-      const std::uint64_t rate = static_cast<std::uint64_t>(instrument_.StreamRate());
-      long long wait = 1000;
-      if (streamRunning_ && rate < 1000) {
-        const std::uint64_t next = streamStartMs_ + streamSent_ * 1000 / rate;
-        wait = next > now ? static_cast<long long>(next - now) * 1000 : 0;
-      }
-      if (timeoutUs < 0 || wait < timeoutUs) timeoutUs = wait;
-    }
+    std::vector<SocketWatch> watches = Watches();
     std::string error;
-    if (!WaitForSockets(watches, timeoutUs, &error)) {
+    if (!WaitForSockets(watches, WaitUs(), &error)) {
       std::cerr << error << "\n";
       status = 1;
       break;
     }
-
-    for (const SocketWatch& w : watches) {
-      if (!w.ready && !w.writable) continue;
-      if (w.handle == StopHandle()) {
-        stopping = true;
-      } else if (w.handle == listener_) {
-        Accept();
-      } else if (w.handle == tcpClient_.handle || w.handle == pty_.handle) {
-        Peer& peer = w.handle == tcpClient_.handle ? tcpClient_ : pty_;
-        if (w.writable) WriteTo(peer);
-        if (peer.handle == w.handle && w.ready) ReadFrom(peer);
-      } else {
-        for (auto& [socket, port] : udp_) {
-          if (socket == w.handle) AnswerDatagram(socket, port);
-        }
-      }
-    }
+    stopping = Serve(watches);
     RunDue();
-    // The soak stream keeps the client's output topped up, as fast as the
-    // client reads: straight to the output, with no delay or line pacing
-    // (run a soak without --transcript, which would hold every byte).
-    if (instrument_.Soak().Active() && streamPeer_ && streamPeer_->handle != kNoSocket &&
-        streamPeer_->out.size() < kSoakFill) {
-      instrument_.Soak().Fill(streamPeer_->out, 2 * kSoakFill);
-      WriteTo(*streamPeer_);
-    }
-    if (instrument_.Streaming() && streamPeer_) {
-      SendStreamLines();
-    } else {
-      streamRunning_ = false;
-    }
+    FeedStreams();
   }
 
   if (ptyLost_) status = 1;
@@ -465,8 +408,7 @@ int Simulator::Run() {
 }  // namespace
 
 int RunSimulator(SimOptions options) {
-  NowMs();  // the transcript's times count from here
-  NowUs();
+  StartClock();  // the transcript's times count from here
   Simulator simulator(std::move(options));
   return simulator.Run();
 }

@@ -2,7 +2,8 @@
 // and/or a pseudo-terminal, answers the discovery enquiries, keeps the
 // transcript and writes the flash. One loop moves the bytes (through
 // common/sockets.h and sim_system.h, so it runs on POSIX and Windows alike);
-// instrument.h does the rest.
+// instrument.h answers them, stream_pacer.h and baud_pacer.h time them,
+// transcript.h and flash_file.h write the files.
 #pragma once
 
 #include "options.h"

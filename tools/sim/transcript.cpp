@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "sim_clock.h"
+
 namespace parlex2::sim {
 
 std::string FormatTranscriptChunk(std::uint64_t ms, bool received, std::string_view bytes) {
@@ -63,6 +65,28 @@ std::vector<TranscriptChunk> ParseTranscript(std::string_view text) {
     chunks.push_back(std::move(chunk));
   }
   return chunks;
+}
+
+TranscriptFile::~TranscriptFile() {
+  if (file_) std::fclose(file_);
+}
+
+bool TranscriptFile::Open(const std::string& path) {
+  if (path.empty()) return true;
+  file_ = std::fopen(path.c_str(), "w");
+  return file_ != nullptr;
+}
+
+void TranscriptFile::Chunk(bool received, std::string_view bytes) {
+  Write(FormatTranscriptChunk(NowMs(), received, bytes));
+}
+
+void TranscriptFile::Event(std::string_view text) { Write(FormatTranscriptEvent(NowMs(), text)); }
+
+void TranscriptFile::Write(const std::string& line) {
+  if (!file_) return;
+  std::fputs(line.c_str(), file_);
+  std::fflush(file_);
 }
 
 }  // namespace parlex2::sim

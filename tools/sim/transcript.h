@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,5 +28,26 @@ std::string FormatTranscriptEvent(std::uint64_t ms, std::string_view text);
 
 // The data chunks of a transcript, in order; event lines are passed over.
 std::vector<TranscriptChunk> ParseTranscript(std::string_view text);
+
+// The file as the simulator writes it, stamped with the simulator's time
+// (sim_clock.h) and flushed line by line, so a reader sees every line as soon
+// as it happened.
+class TranscriptFile {
+ public:
+  TranscriptFile() = default;
+  ~TranscriptFile();
+  TranscriptFile(const TranscriptFile&) = delete;
+  TranscriptFile& operator=(const TranscriptFile&) = delete;
+
+  // Opens `path` for writing; false when it cannot be. With an empty path
+  // (no --transcript) nothing is written.
+  bool Open(const std::string& path);
+  void Chunk(bool received, std::string_view bytes);
+  void Event(std::string_view text);
+
+ private:
+  void Write(const std::string& line);
+  std::FILE* file_ = nullptr;
+};
 
 }  // namespace parlex2::sim
