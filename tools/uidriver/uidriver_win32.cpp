@@ -1,81 +1,13 @@
 // uidriver: drives a Windows program from outside, one command per run, for
-// end-to-end tests under Wine or on Windows.
+// end-to-end tests under Wine or on Windows:
 //
-//   uidriver start EXE [ARGS...]    start EXE, wait for its first visible
-//                                   top-level window; prints its process id
-//   uidriver wait WINDOW            wait until WINDOW exists; prints its handle
-//   uidriver gone WINDOW            wait until no such window exists
-//   uidriver title WINDOW           the window's caption
-//   uidriver rect WINDOW            outer "left top width height"
-//   uidriver client WINDOW          client "width height"
-//   uidriver resize WINDOW W H      set the outer size, as a drag would
-//   uidriver show WINDOW HOW        HOW: min, max or restore
-//   uidriver text WINDOW ID         the text of control ID
-//   uidriver texts WINDOW           every child: "ID class text", one a line
-//   uidriver post WINDOW ID [MARK]  post a command (never blocks)
-//   uidriver send WINDOW ID [MARK]  send a command, wait for it to be done
-//   uidriver press WINDOW ID        click button ID (posted)
-//   uidriver type WINDOW ID TEXT    set the text of edit ID
-//   uidriver focus WINDOW           the ID of the control with WINDOW's
-//                                   thread's keyboard focus (0: none)
-//   uidriver state WINDOW ID        control ID as "enabled|disabled
-//                                   visible|hidden x y w h" (client place)
-//   uidriver waittext WINDOW ID TEXT  wait until control ID's text holds TEXT
-//   uidriver clickline WINDOW ID N  click (down and up) on line N (from 0) of
-//                                   edit control ID, as a user's mouse would
-//   uidriver probe WINDOW ID N...   while the simulator's stream fills edit
-//                                   control ID, asks it for its newest
-//                                   "stream,K" line with sent messages every
-//                                   few ms; for each N, once K reaches N,
-//                                   prints "N lines/s longest-ms held": the
-//                                   rate of K since the previous N (or since
-//                                   the first K seen), the longest the window took to
-//                                   answer meanwhile, and the lines the
-//                                   control holds
-//   uidriver watch WINDOW ID MS     the same for MS milliseconds: prints
-//                                   "K lines/s longest-ms held"
-//   uidriver verifystream WINDOW ID  checks that the "stream,K,..." lines of
-//                                   edit control ID run on without a gap;
-//                                   prints "first last" K
-//   uidriver editbaseline SIZE...   a bare visible edit control of the results
-//                                   pane's class, size and font; for each
-//                                   SIZE, filled in one go to 5000 lines
-//                                   short of it and appended to, prints
-//                                   "SIZE lines/s append10-ms append1000-ms
-//                                   trim-ms": its rate appending 1000 lines
-//                                   at a time, one append of 10 and of 1000
-//                                   lines, and removing its oldest 1000 lines
-//   uidriver items WINDOW ID        the entries of list or combo box ID,
-//                                   one a line, the selected one marked '*'
-//   uidriver pick WINDOW ID N|TEXT  select a list or combo box entry and
-//                                   tell the parent as a user's pick would
-//                                   (a combo box: CBN_SELCHANGE, CBN_SELENDOK)
-//   uidriver key WINDOW KEYS        post key presses to WINDOW's focus
-//   uidriver input WINDOW KEYS      bring WINDOW to the front and type KEYS
-//                                   as real input (needed for accelerators)
-//   uidriver close WINDOW           post WM_CLOSE; wait until it is gone
-//   uidriver quit WINDOW            post WM_CLOSE; wait for the window's
-//                                   process to end; prints its exit code
-//   uidriver owner WINDOW           the owner window: "class title", or
-//                                   "none"
-//   uidriver address WINDOW ID IP   put IP (a.b.c.d, or "blank") into the
-//                                   IP address control ID
-//   uidriver rows WINDOW ID         the rows of list view ID, columns
-//                                   separated by a tab, the selected ones
-//                                   marked '*'
-//   uidriver select WINDOW ID ROW   select and focus row ROW of list view ID
-//   uidriver dblclick WINDOW ID ROW double-click row ROW of list view ID
-//   uidriver windows                every visible top-level window:
-//                                   "handle class title", one a line
-//   uidriver metrics                "screenW screenH frameW frameH"
-//   uidriver version FILE KEY       a string of FILE's version record
+//   uidriver COMMAND [ARGS...]
 //
-// WINDOW: "class=NAME", "dialog=TITLE" (a dialog or message box), "title=TEXT"
-// or a handle such as 0x1a2b. KEYS: names joined by '+' for a chord, chords
-// separated by blanks: "alt+/", "alt+shift+/", "esc", "enter", "tab", "a".
-// Waits end after UIDRIVER_TIMEOUT_MS (default 10000). Exit status 0 on
-// success, 1 on failure or time-out (with a message on standard error), 2 for
-// bad usage.
+// The commands, their arguments and what each does are the table kCommands
+// at the end of this file; run without a command, the driver prints it.
+// Most commands first name a window, WINDOW (see kNotes), and wait for it.
+// Exit status 0 on success, 1 on failure or time-out (with a message on
+// standard error), 2 for bad usage.
 #include <windows.h>
 // After windows.h, which they need.
 #include <commctrl.h>
@@ -838,213 +770,398 @@ int EditBaseline(const std::vector<long>& sizes) {
   return 0;
 }
 
+struct Command;
+
+// What a command is given: its words (its name first), and once found, the
+// window its WINDOW names and the control ID after it.
+struct Call {
+  const Command& command;
+  const Args& args;
+  HWND window = nullptr;
+  int id = 0;
+
+  int Usage() const;  // the command's own usage line; status 2
+};
+
+// What a command's first arguments name, found before the command runs.
+enum class Target {
+  None,     // nothing: the arguments are the command's own
+  Name,     // WINDOW, as written (not waited for)
+  Window,   // WINDOW, waited for
+  Control,  // WINDOW, waited for, and a control ID in it
+};
+
+struct Command {
+  const wchar_t* name;
+  // "WINDOW ID [MARK]": a word in brackets may be left out, one ending in
+  // "..." may be repeated. The words not in brackets must all be given.
+  const wchar_t* arguments;
+  Target target;
+  int (*run)(const Call& call);
+  const wchar_t* what;
+};
+
+int Show(const Call& c) {
+  const int how = c.args[2] == L"min"       ? SW_MINIMIZE
+                  : c.args[2] == L"max"     ? SW_MAXIMIZE
+                  : c.args[2] == L"restore" ? SW_RESTORE
+                                            : -1;
+  if (how < 0) return c.Usage();
+  ShowWindowAsync(c.window, how);
+  DWORD start = GetTickCount();
+  auto done = [&] {
+    return how == SW_MINIMIZE   ? IsIconic(c.window)
+           : how == SW_MAXIMIZE ? IsZoomed(c.window)
+                                : !IsIconic(c.window) && !IsZoomed(c.window);
+  };
+  while (!done()) {
+    if (GetTickCount() - start > TimeoutMs()) return Fail(L"%ls did not change", c.args[1]);
+    Sleep(10);
+  }
+  return 0;
+}
+
+int State(const Call& c) {
+  HWND control = FindControl(c.window, c.id);
+  if (!control) return Fail(L"no control %ls", c.args[2]);
+  RECT r{};
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+  Print(std::wstring(IsWindowEnabled(control) ? L"enabled" : L"disabled") +
+        (IsWindowVisible(control) ? L" visible " : L" hidden ") + std::to_wstring(r.left) + L" " +
+        std::to_wstring(r.top) + L" " + std::to_wstring(r.right - r.left) + L" " +
+        std::to_wstring(r.bottom - r.top));
+  return 0;
+}
+
+int ClickLine(const Call& c) {
+  HWND control = FindControl(c.window, c.id);
+  if (!control) return c.Usage();
+  DWORD_PTR first = 0;
+  DWORD_PTR position = 0;
+  if (!SendMessageTimeoutW(control, EM_LINEINDEX, Number(c.args[3]), 0, SMTO_NORMAL, TimeoutMs(),
+                           &first) ||
+      static_cast<LONG_PTR>(first) < 0 ||
+      !SendMessageTimeoutW(control, EM_POSFROMCHAR, first, 0, SMTO_NORMAL, TimeoutMs(), &position))
+    return Fail(L"no line %ls", c.args[3]);
+  LPARAM at = MAKELPARAM(LOWORD(position) + 3, HIWORD(position) + 3);
+  PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(control, WM_LBUTTONUP, 0, at);
+  return 0;
+}
+
+int Address(const Call& c) {
+  HWND control = FindControl(c.window, c.id);
+  if (!control) return c.Usage();
+  DWORD_PTR result;
+  if (c.args[3] == L"blank")
+    return SendMessageTimeoutW(control, IPM_CLEARADDRESS, 0, 0, SMTO_NORMAL, TimeoutMs(), &result)
+               ? 0
+               : Fail(L"cannot clear %ls", c.args[2]);
+  unsigned a, b, d, e;
+  if (swscanf(c.args[3].c_str(), L"%u.%u.%u.%u", &a, &b, &d, &e) != 4) return c.Usage();
+  return SendMessageTimeoutW(control, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, d, e), SMTO_NORMAL,
+                             TimeoutMs(), &result)
+             ? 0
+             : Fail(L"cannot set %ls", c.args[2]);
+}
+
+LPARAM Mark(const Call& c) { return c.args.size() > 3 ? Number(c.args[3]) : 0; }
+
+std::vector<long> Longs(const Args& args, std::size_t from) {
+  std::vector<long> values;
+  for (std::size_t i = from; i < args.size(); ++i)
+    values.push_back(wcstol(args[i].c_str(), nullptr, 10));
+  return values;
+}
+
+const Command kCommands[] = {
+    {L"start", L"EXE [ARGS...]", Target::None, [](const Call& c) { return Start(c.args); },
+     L"start EXE, wait for its first visible top-level window; prints its process id"},
+    {L"wait", L"WINDOW", Target::Window,
+     [](const Call& c) {
+       Print(Hex(c.window));
+       return 0;
+     },
+     L"wait until WINDOW exists; prints its handle"},
+    {L"gone", L"WINDOW", Target::Name, [](const Call& c) { return WaitGone(c.args[1]); },
+     L"wait until no such window exists"},
+    {L"title", L"WINDOW", Target::Window,
+     [](const Call& c) {
+       Print(TextOf(c.window));
+       return 0;
+     },
+     L"the window's caption"},
+    {L"rect", L"WINDOW", Target::Window,
+     [](const Call& c) {
+       RECT r;
+       GetWindowRect(c.window, &r);
+       Print(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
+             std::to_wstring(r.right - r.left) + L" " + std::to_wstring(r.bottom - r.top));
+       return 0;
+     },
+     L"outer \"left top width height\""},
+    {L"client", L"WINDOW", Target::Window,
+     [](const Call& c) {
+       RECT r;
+       GetClientRect(c.window, &r);
+       Print(std::to_wstring(r.right) + L" " + std::to_wstring(r.bottom));
+       return 0;
+     },
+     L"client \"width height\""},
+    {L"resize", L"WINDOW W H", Target::Window,
+     [](const Call& c) {
+       return SetWindowPos(c.window, nullptr, 0, 0, Number(c.args[2]), Number(c.args[3]),
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)
+                  ? 0
+                  : Fail(L"cannot resize %ls", c.args[1]);
+     },
+     L"set the outer size, as a drag would"},
+    {L"show", L"WINDOW HOW", Target::Window, Show, L"HOW: min, max or restore"},
+    {L"text", L"WINDOW ID", Target::Control,
+     [](const Call& c) {
+       HWND control = FindControl(c.window, c.id);
+       if (!control) return Fail(L"no control %ls", c.args[2]);
+       Print(TextOf(control));
+       return 0;
+     },
+     L"the text of control ID"},
+    {L"texts", L"WINDOW", Target::Window,
+     [](const Call& c) {
+       EnumChildWindows(c.window, ListChild, 0);
+       return 0;
+     },
+     L"every child: \"ID class text\", one a line"},
+    {L"post", L"WINDOW ID [MARK]", Target::Control,
+     [](const Call& c) {
+       return PostMessageW(c.window, WM_COMMAND, c.id, Mark(c)) ? 0 : Fail(L"post failed");
+     },
+     L"post a command (never blocks)"},
+    {L"send", L"WINDOW ID [MARK]", Target::Control,
+     [](const Call& c) {
+       DWORD_PTR result;
+       return SendMessageTimeoutW(c.window, WM_COMMAND, c.id, Mark(c), SMTO_NORMAL, TimeoutMs(),
+                                  &result)
+                  ? 0
+                  : Fail(L"the command was not done in time");
+     },
+     L"send a command, wait for it to be done"},
+    {L"press", L"WINDOW ID", Target::Control,
+     [](const Call& c) {
+       HWND control = FindControl(c.window, c.id);
+       if (!control) return Fail(L"no control %ls", c.args[2]);
+       return PostMessageW(control, BM_CLICK, 0, 0) ? 0 : Fail(L"press failed");
+     },
+     L"click button ID (posted)"},
+    {L"type", L"WINDOW ID TEXT", Target::Control,
+     [](const Call& c) {
+       HWND control = FindControl(c.window, c.id);
+       if (!control) return c.Usage();
+       DWORD_PTR result;
+       return SendMessageTimeoutW(control, WM_SETTEXT, 0,
+                                  reinterpret_cast<LPARAM>(c.args[3].c_str()), SMTO_NORMAL,
+                                  TimeoutMs(), &result)
+                  ? 0
+                  : Fail(L"cannot type into %ls", c.args[2]);
+     },
+     L"set the text of edit ID"},
+    {L"focus", L"WINDOW", Target::Window,
+     [](const Call& c) {
+       GUITHREADINFO info{};
+       info.cbSize = sizeof info;
+       DWORD thread = GetWindowThreadProcessId(c.window, nullptr);
+       Print(std::to_wstring(
+           GetGUIThreadInfo(thread, &info) && info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0));
+       return 0;
+     },
+     L"the ID of the control with WINDOW's thread's keyboard focus (0: none)"},
+    {L"state", L"WINDOW ID", Target::Control, State,
+     L"control ID as \"enabled|disabled visible|hidden x y w h\" (client place)"},
+    {L"waittext", L"WINDOW ID TEXT", Target::Control,
+     [](const Call& c) {
+       HWND control = FindControl(c.window, c.id);
+       if (!control) return c.Usage();
+       DWORD start = GetTickCount();
+       while (TextOf(control).find(c.args[3]) == std::wstring::npos) {
+         if (GetTickCount() - start > TimeoutMs()) return Fail(L"no %ls in the text", c.args[3]);
+         Sleep(10);
+       }
+       return 0;
+     },
+     L"wait until control ID's text holds TEXT"},
+    {L"clickline", L"WINDOW ID N", Target::Control, ClickLine,
+     L"click (down and up) on line N (from 0) of edit control ID, as a user's mouse would"},
+    {L"probe", L"WINDOW ID N...", Target::Control,
+     [](const Call& c) { return Probe(c.window, c.id, Longs(c.args, 3)); },
+     L"while the simulator's stream fills edit control ID, asks it for its newest \"stream,K\" "
+     L"line with sent messages every few ms; for each N, once K reaches N, prints \"N lines/s "
+     L"longest-ms held\": the rate of K since the previous N (or since the first K seen), the "
+     L"longest the window took to answer meanwhile, and the lines the control holds"},
+    {L"watch", L"WINDOW ID MS", Target::Control,
+     [](const Call& c) {
+       HWND control = FindControl(c.window, c.id);
+       if (!control) return c.Usage();
+       const double seconds = wcstol(c.args[3].c_str(), nullptr, 10) / 1000.0;
+       return Watch(control, [&](long, double elapsed) { return elapsed >= seconds; });
+     },
+     L"the same for MS milliseconds: prints \"K lines/s longest-ms held\""},
+    {L"verifystream", L"WINDOW ID", Target::Control,
+     [](const Call& c) { return VerifyStream(c.window, c.id); },
+     L"checks that the \"stream,K,...\" lines of edit control ID run on without a gap; prints "
+     L"\"first last\" K"},
+    {L"editbaseline", L"[SIZE...]", Target::None,
+     [](const Call& c) {
+       std::vector<long> sizes = Longs(c.args, 1);
+       if (sizes.empty()) sizes = {10000};
+       return EditBaseline(sizes);
+     },
+     L"a bare visible edit control of the results pane's class, size and font; for each SIZE "
+     L"(10000 if none), filled in one go to 5000 lines short of it and appended to, prints "
+     L"\"SIZE lines/s append10-ms append1000-ms trim-ms\": its rate appending 1000 lines at a "
+     L"time, one append of 10 and of 1000 lines, and removing its oldest 1000 lines"},
+    {L"items", L"WINDOW ID", Target::Control, [](const Call& c) { return Items(c.window, c.id); },
+     L"the entries of list or combo box ID, one a line, the selected one marked '*'"},
+    {L"pick", L"WINDOW ID N|TEXT", Target::Control,
+     [](const Call& c) { return Pick(c.window, c.id, c.args[3]); },
+     L"select a list or combo box entry and tell the parent as a user's pick would (a combo "
+     L"box: CBN_SELCHANGE, CBN_SELENDOK)"},
+    {L"key", L"WINDOW KEYS", Target::Window,
+     [](const Call& c) { return PostKeys(c.window, Words(c.args, 2)); },
+     L"post key presses to WINDOW's focus"},
+    {L"input", L"WINDOW KEYS", Target::Window,
+     [](const Call& c) { return InputKeys(c.window, Words(c.args, 2)); },
+     L"bring WINDOW to the front and type KEYS as real input (needed for accelerators)"},
+    {L"close", L"WINDOW", Target::Window,
+     [](const Call& c) {
+       PostMessageW(c.window, WM_CLOSE, 0, 0);
+       return WaitGone(Hex(c.window));
+     },
+     L"post WM_CLOSE; wait until it is gone"},
+    {L"quit", L"WINDOW", Target::Window, [](const Call& c) { return Quit(c.window); },
+     L"post WM_CLOSE; wait for the window's process to end; prints its exit code"},
+    {L"owner", L"WINDOW", Target::Window,
+     [](const Call& c) {
+       HWND owner = GetWindow(c.window, GW_OWNER);
+       Print(owner ? ClassOf(owner) + L" " + TextOf(owner) : L"none");
+       return 0;
+     },
+     L"the owner window: \"class title\", or \"none\""},
+    {L"address", L"WINDOW ID IP", Target::Control, Address,
+     L"put IP (a.b.c.d, or \"blank\") into the IP address control ID"},
+    {L"rows", L"WINDOW ID", Target::Control, [](const Call& c) { return Rows(c.window, c.id); },
+     L"the rows of list view ID, columns separated by a tab, the selected ones marked '*'"},
+    {L"select", L"WINDOW ID ROW", Target::Control,
+     [](const Call& c) { return SelectRow(c.window, c.id, Number(c.args[3])); },
+     L"select and focus row ROW of list view ID"},
+    {L"dblclick", L"WINDOW ID ROW", Target::Control,
+     [](const Call& c) { return DoubleClickRow(c.window, c.id, Number(c.args[3])); },
+     L"double-click row ROW of list view ID"},
+    {L"windows", L"", Target::None,
+     [](const Call&) {
+       EnumWindows(ListTopLevel, 0);
+       return 0;
+     },
+     L"every visible top-level window: \"handle class title\", one a line"},
+    {L"metrics", L"", Target::None,
+     [](const Call&) {
+       Print(std::to_wstring(GetSystemMetrics(SM_CXSCREEN)) + L" " +
+             std::to_wstring(GetSystemMetrics(SM_CYSCREEN)) + L" " +
+             std::to_wstring(GetSystemMetrics(SM_CXSIZEFRAME)) + L" " +
+             std::to_wstring(GetSystemMetrics(SM_CYSIZEFRAME)));
+       return 0;
+     },
+     L"\"screenW screenH frameW frameH\""},
+    {L"version", L"FILE KEY", Target::None,
+     [](const Call& c) { return Version(c.args[1], c.args[2]); },
+     L"a string of FILE's version record"},
+};
+
+const wchar_t kNotes[] =
+    L"WINDOW: \"class=NAME\", \"dialog=TITLE\" (a dialog or message box), \"title=TEXT\" or a "
+    L"handle such as 0x1a2b. KEYS: names joined by '+' for a chord, chords separated by blanks: "
+    L"\"alt+/\", \"alt+shift+/\", \"esc\", \"enter\", \"tab\", \"a\". Waits end after "
+    L"UIDRIVER_TIMEOUT_MS (default 10000). Exit status 0 on success, 1 on failure or time-out "
+    L"(with a message on standard error), 2 for bad usage.";
+
+// The words of `arguments` that must be given.
+std::size_t Needed(const Command& command) {
+  std::size_t needed = 0;
+  for (const std::wstring& word : Words({command.arguments}, 0)) needed += word[0] != L'[';
+  return needed;
+}
+
+// `text` on standard error in lines of at most `width` characters, each
+// after `indent` blanks; `first` blanks fewer on the first line, which goes
+// on where the caller left it.
+void PrintWrapped(const std::wstring& text, std::size_t indent, std::size_t first,
+                  std::size_t width) {
+  std::size_t column = first;
+  bool lineStart = true;
+  for (const std::wstring& word : Words({text}, 0)) {
+    if (!lineStart && column + 1 + word.size() > indent + width) {
+      fwprintf(stderr, L"\n%*ls", static_cast<int>(indent), L"");
+      column = indent;
+      lineStart = true;
+    }
+    if (!lineStart) {
+      fwprintf(stderr, L" ");
+      ++column;
+    } else if (column < indent) {
+      fwprintf(stderr, L"%*ls", static_cast<int>(indent - column), L"");
+      column = indent;
+    }
+    fwprintf(stderr, L"%ls", word.c_str());
+    column += word.size();
+    lineStart = false;
+  }
+  fwprintf(stderr, L"\n");
+}
+
+void PrintCommand(const Command& command) {
+  constexpr std::size_t kWhatAt = 34;
+  std::wstring synopsis = L"  uidriver " + std::wstring(command.name);
+  if (*command.arguments) synopsis += L" " + std::wstring(command.arguments);
+  fwprintf(stderr, L"%ls", synopsis.c_str());
+  if (synopsis.size() + 2 > kWhatAt) {  // too long to share the line
+    fwprintf(stderr, L"\n");
+    synopsis.clear();
+  }
+  PrintWrapped(command.what, kWhatAt, synopsis.size(), 78 - kWhatAt);
+}
+
+// Every command, and what WINDOW and KEYS are; status 2.
 int Usage() {
-  fwprintf(stderr, L"usage: uidriver COMMAND [ARGS...]  (see the head of uidriver.cpp)\n");
+  fwprintf(stderr, L"usage: uidriver COMMAND [ARGS...]\n");
+  for (const Command& command : kCommands) PrintCommand(command);
+  PrintWrapped(kNotes, 0, 0, 78);
+  return 2;
+}
+
+int Call::Usage() const {
+  fwprintf(stderr, L"usage:\n");
+  PrintCommand(command);
   return 2;
 }
 
 int Run(const Args& args) {
   if (args.empty()) return Usage();
-  const std::wstring& command = args[0];
-  auto need = [&](std::size_t count) { return args.size() >= count + 1; };
+  const auto command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const Command& c) { return args[0] == c.name; });
+  if (command == std::end(kCommands)) return Usage();
+  Call call{*command, args};
+  const std::size_t given = args.size() - 1;
+  if (command->target == Target::None)
+    return given < Needed(*command) ? call.Usage() : command->run(call);
 
-  if (command == L"start") return need(1) ? Start(args) : Usage();
-  if (command == L"metrics") {
-    Print(std::to_wstring(GetSystemMetrics(SM_CXSCREEN)) + L" " +
-          std::to_wstring(GetSystemMetrics(SM_CYSCREEN)) + L" " +
-          std::to_wstring(GetSystemMetrics(SM_CXSIZEFRAME)) + L" " +
-          std::to_wstring(GetSystemMetrics(SM_CYSIZEFRAME)));
-    return 0;
-  }
-  if (command == L"windows") {
-    EnumWindows(ListTopLevel, 0);
-    return 0;
-  }
-  if (command == L"version") return need(2) ? Version(args[1], args[2]) : Usage();
-  if (command == L"editbaseline") {
-    std::vector<long> sizes;
-    for (std::size_t i = 1; i < args.size(); ++i)
-      sizes.push_back(wcstol(args[i].c_str(), nullptr, 10));
-    if (sizes.empty()) sizes = {10000};
-    return EditBaseline(sizes);
-  }
-
-  if (!need(1) || !ValidSpec(args[1])) return Usage();
-  if (command == L"gone") return WaitGone(args[1]);
-  HWND window = WaitFor(args[1]);
-  if (!window) return Fail(L"no window %ls", args[1]);
-
-  if (command == L"wait") {
-    Print(Hex(window));
-    return 0;
-  }
-  if (command == L"title") {
-    Print(TextOf(window));
-    return 0;
-  }
-  if (command == L"rect") {
-    RECT r;
-    GetWindowRect(window, &r);
-    Print(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
-          std::to_wstring(r.right - r.left) + L" " + std::to_wstring(r.bottom - r.top));
-    return 0;
-  }
-  if (command == L"client") {
-    RECT r;
-    GetClientRect(window, &r);
-    Print(std::to_wstring(r.right) + L" " + std::to_wstring(r.bottom));
-    return 0;
-  }
-  if (command == L"resize") {
-    if (!need(3)) return Usage();
-    return SetWindowPos(window, nullptr, 0, 0, Number(args[2]), Number(args[3]),
-                        SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE)
-               ? 0
-               : Fail(L"cannot resize %ls", args[1]);
-  }
-  if (command == L"show") {
-    if (!need(2)) return Usage();
-    int how = args[2] == L"min"       ? SW_MINIMIZE
-              : args[2] == L"max"     ? SW_MAXIMIZE
-              : args[2] == L"restore" ? SW_RESTORE
-                                      : -1;
-    if (how < 0) return Usage();
-    ShowWindowAsync(window, how);
-    DWORD start = GetTickCount();
-    auto done = [&] {
-      return how == SW_MINIMIZE   ? IsIconic(window)
-             : how == SW_MAXIMIZE ? IsZoomed(window)
-                                  : !IsIconic(window) && !IsZoomed(window);
-    };
-    while (!done()) {
-      if (GetTickCount() - start > TimeoutMs()) return Fail(L"%ls did not change", args[1]);
-      Sleep(10);
-    }
-    return 0;
-  }
-  if (command == L"texts") {
-    EnumChildWindows(window, ListChild, 0);
-    return 0;
-  }
-  if (command == L"quit") return Quit(window);
-  if (command == L"close") {
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    return WaitGone(Hex(window));
-  }
-  if (command == L"focus") {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    DWORD thread = GetWindowThreadProcessId(window, nullptr);
-    Print(std::to_wstring(
-        GetGUIThreadInfo(thread, &info) && info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0));
-    return 0;
-  }
-  if (command == L"owner") {
-    HWND owner = GetWindow(window, GW_OWNER);
-    Print(owner ? ClassOf(owner) + L" " + TextOf(owner) : L"none");
-    return 0;
-  }
-  if (command == L"key") return need(2) ? PostKeys(window, Words(args, 2)) : Usage();
-  if (command == L"input") return need(2) ? InputKeys(window, Words(args, 2)) : Usage();
-
-  if (!need(2)) return Usage();
-  int id = Number(args[2]);
-  if (command == L"post" || command == L"send") {
-    LPARAM mark = need(3) ? Number(args[3]) : 0;
-    if (command == L"post")
-      return PostMessageW(window, WM_COMMAND, id, mark) ? 0 : Fail(L"post failed");
-    DWORD_PTR result;
-    return SendMessageTimeoutW(window, WM_COMMAND, id, mark, SMTO_NORMAL, TimeoutMs(), &result)
-               ? 0
-               : Fail(L"the command was not done in time");
-  }
-  HWND control = FindControl(window, id);
-  if (command == L"text") {
-    if (!control) return Fail(L"no control %ls", args[2]);
-    Print(TextOf(control));
-    return 0;
-  }
-  if (command == L"press") {
-    if (!control) return Fail(L"no control %ls", args[2]);
-    return PostMessageW(control, BM_CLICK, 0, 0) ? 0 : Fail(L"press failed");
-  }
-  if (command == L"type") {
-    if (!control || !need(3)) return Usage();
-    DWORD_PTR result;
-    return SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(args[3].c_str()),
-                               SMTO_NORMAL, TimeoutMs(), &result)
-               ? 0
-               : Fail(L"cannot type into %ls", args[2]);
-  }
-  if (command == L"state") {
-    if (!control) return Fail(L"no control %ls", args[2]);
-    RECT r{};
-    GetWindowRect(control, &r);
-    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
-    Print(std::wstring(IsWindowEnabled(control) ? L"enabled" : L"disabled") +
-          (IsWindowVisible(control) ? L" visible " : L" hidden ") + std::to_wstring(r.left) + L" " +
-          std::to_wstring(r.top) + L" " + std::to_wstring(r.right - r.left) + L" " +
-          std::to_wstring(r.bottom - r.top));
-    return 0;
-  }
-  if (command == L"waittext") {
-    if (!control || !need(3)) return Usage();
-    DWORD start = GetTickCount();
-    while (TextOf(control).find(args[3]) == std::wstring::npos) {
-      if (GetTickCount() - start > TimeoutMs()) return Fail(L"no %ls in the text", args[3]);
-      Sleep(10);
-    }
-    return 0;
-  }
-  if (command == L"clickline") {
-    if (!control || !need(3)) return Usage();
-    DWORD_PTR first = 0;
-    DWORD_PTR position = 0;
-    if (!SendMessageTimeoutW(control, EM_LINEINDEX, Number(args[3]), 0, SMTO_NORMAL, TimeoutMs(),
-                             &first) ||
-        static_cast<LONG_PTR>(first) < 0 ||
-        !SendMessageTimeoutW(control, EM_POSFROMCHAR, first, 0, SMTO_NORMAL, TimeoutMs(),
-                             &position))
-      return Fail(L"no line %ls", args[3]);
-    LPARAM at = MAKELPARAM(LOWORD(position) + 3, HIWORD(position) + 3);
-    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageW(control, WM_LBUTTONUP, 0, at);
-    return 0;
-  }
-  if (command == L"address") {
-    if (!control || !need(3)) return Usage();
-    DWORD_PTR result;
-    if (args[3] == L"blank")
-      return SendMessageTimeoutW(control, IPM_CLEARADDRESS, 0, 0, SMTO_NORMAL, TimeoutMs(), &result)
-                 ? 0
-                 : Fail(L"cannot clear %ls", args[2]);
-    unsigned a, b, c, d;
-    if (swscanf(args[3].c_str(), L"%u.%u.%u.%u", &a, &b, &c, &d) != 4) return Usage();
-    return SendMessageTimeoutW(control, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d), SMTO_NORMAL,
-                               TimeoutMs(), &result)
-               ? 0
-               : Fail(L"cannot set %ls", args[2]);
-  }
-  if (command == L"rows") return Rows(window, id);
-  if (command == L"select") return need(3) ? SelectRow(window, id, Number(args[3])) : Usage();
-  if (command == L"dblclick")
-    return need(3) ? DoubleClickRow(window, id, Number(args[3])) : Usage();
-  if (command == L"items") return Items(window, id);
-  if (command == L"verifystream") return VerifyStream(window, id);
-  if (command == L"watch") {
-    if (!need(3) || !control) return Usage();
-    const double seconds = wcstol(args[3].c_str(), nullptr, 10) / 1000.0;
-    return Watch(control, [&](long, double elapsed) { return elapsed >= seconds; });
-  }
-  if (command == L"probe") {
-    if (!need(3)) return Usage();
-    std::vector<long> targets;
-    for (std::size_t i = 3; i < args.size(); ++i)
-      targets.push_back(wcstol(args[i].c_str(), nullptr, 10));
-    return Probe(window, id, targets);
-  }
-  if (command == L"pick") return need(3) ? Pick(window, id, args[3]) : Usage();
-  return Usage();
+  if (given < 1 || !ValidSpec(args[1])) return call.Usage();
+  if (command->target == Target::Name) return command->run(call);
+  // The window is waited for before the words after it are counted: one
+  // that never comes is the failure reported.
+  call.window = WaitFor(args[1]);
+  if (!call.window) return Fail(L"no window %ls", args[1]);
+  if (given < Needed(*command)) return call.Usage();
+  if (command->target == Target::Control) call.id = Number(args[2]);
+  return command->run(call);
 }
 
 }  // namespace
