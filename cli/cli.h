@@ -97,16 +97,19 @@ struct Context {
 using DefaultConnectionLoader = std::function<bool(ConnectionSettings& settings)>;
 void SetDefaultConnectionLoader(DefaultConnectionLoader loader);
 
-// A subcommand file calls this at static-initialisation time:
-//   static const bool added = parlex2::cli::RegisterCommand([](CLI::App& app, Context& ctx) {
+// A subcommand file calls this at static-initialisation time, with the name
+// the subcommand is added under:
+//   static const bool added = parlex2::cli::RegisterCommand("name", [](CLI::App& app,
+//                                                                        Context& ctx) {
 //     auto* sub = app.add_subcommand("name", "what it does");
 //     ...
 //     sub->callback([&ctx] { ctx.exitCode = ...; });
 //   });
 using CommandSetup = std::function<void(CLI::App& app, Context& context)>;
-bool RegisterCommand(CommandSetup setup);
+bool RegisterCommand(std::string name, CommandSetup setup);
 
-// Lets every registered subcommand add itself to `app`.
+// Lets every registered subcommand add itself to `app`, in the order --help
+// lists them (main.cpp holds it), whatever order their files were linked in.
 void AddRegisteredCommands(CLI::App& app, Context& context);
 
 // Prints a one-line error to standard error.

@@ -205,7 +205,7 @@ int RunScriptFile(Context& ctx, const RunOptions& options) {
   return status;
 }
 
-const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
+const bool added = RegisterCommand("run", [](CLI::App& app, Context& ctx) {
   auto options = std::make_shared<RunOptions>();
   auto* sub = app.add_subcommand(
       "run",

@@ -65,7 +65,7 @@ int RunSend(Context& ctx, const SendOptions& options) {
   return kExitOk;
 }
 
-const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
+const bool added = RegisterCommand("send", [](CLI::App& app, Context& ctx) {
   auto options = std::make_shared<SendOptions>();
   auto* sub = app.add_subcommand("send", "send commands and print the replies");
   sub->add_option("COMMAND", options->commands,

@@ -262,7 +262,7 @@ int RunUpgrade(Context& ctx, const UpgradeOptions& options) {
   return ExitStatus(result, options);
 }
 
-const bool added = RegisterCommand([](CLI::App& app, Context& ctx) {
+const bool added = RegisterCommand("upgrade", [](CLI::App& app, Context& ctx) {
   static UpgradeOptions options;
   auto* sub = app.add_subcommand(
       "upgrade",

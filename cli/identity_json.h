@@ -17,6 +17,10 @@ struct InstrumentInfo;
 
 namespace parlex2::cli {
 
+// An instrument's reply may hold bytes that are no UTF-8: shown replaced
+// when the JSON is written out.
+inline constexpr auto kReplaceBadBytes = nlohmann::json::error_handler_t::replace;
+
 // {"interface", "address", "baudRate" (serial only), "connected", "identified",
 //  "bootcode", "model", "serialNumber", "type", "releases": {"main", "fpga",
 //  "dsp", "boot"}, "lastLocalCalibration", "lastMakerCalibration",

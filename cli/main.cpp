@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/child_process.h"
@@ -20,9 +22,25 @@ namespace parlex2::cli {
 
 namespace {
 
-std::vector<CommandSetup>& Registry() {
-  static std::vector<CommandSetup> setups;
-  return setups;
+struct RegisteredCommand {
+  std::string name;
+  CommandSetup setup;
+};
+
+std::vector<RegisteredCommand>& Registry() {
+  static std::vector<RegisteredCommand> commands;
+  return commands;
+}
+
+// The order --help lists the commands in: connecting to an instrument and the
+// default connection first, then the work done on one. A command not named
+// here comes after these.
+constexpr std::string_view kCommandOrder[] = {"identify", "find", "set-clock", "save-default",
+                                              "run",      "send", "upgrade"};
+
+std::size_t PlaceInHelp(std::string_view name) {
+  return std::find(std::begin(kCommandOrder), std::end(kCommandOrder), name) -
+         std::begin(kCommandOrder);
 }
 
 DefaultConnectionLoader& Loader() {
@@ -40,13 +58,17 @@ void DropTrace(std::string_view) {}
 
 }  // namespace
 
-bool RegisterCommand(CommandSetup setup) {
-  Registry().push_back(std::move(setup));
+bool RegisterCommand(std::string name, CommandSetup setup) {
+  Registry().push_back({std::move(name), std::move(setup)});
   return true;
 }
 
 void AddRegisteredCommands(CLI::App& app, Context& context) {
-  for (auto& setup : Registry()) setup(app, context);
+  auto& commands = Registry();
+  std::stable_sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) {
+    return PlaceInHelp(a.name) < PlaceInHelp(b.name);
+  });
+  for (auto& command : commands) command.setup(app, context);
 }
 
 void SetDefaultConnectionLoader(DefaultConnectionLoader loader) { Loader() = std::move(loader); }
