@@ -319,16 +319,10 @@ TEST(ShellTerminal, SaveAndClearAndConvertBinary) {
   const std::string path = (dir / "out.txt").string();
   shell.ui.files.push_back(path);
   shell.Press(ID_RESULT_SAVE);
-  std::stringstream saved;
-  {
-    // Closed before the folder goes: Windows keeps an open file's folder.
-    std::ifstream in(path, std::ios::binary);
-    saved << in.rdbuf();
-  }
 #ifdef _WIN32
-  EXPECT_EQ(saved.str(), "> a\r\n1.0\r\n\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "> a\r\n1.0\r\n\r\n");
 #else
-  EXPECT_EQ(saved.str(), "> a\n1.0\n\n");
+  EXPECT_EQ(ReadFileBytes(path), "> a\n1.0\n\n");
 #endif
   std::filesystem::remove_all(dir);
   EXPECT_FALSE(WriteResultsFile((dir / "missing" / "x.txt").string(), "x"));

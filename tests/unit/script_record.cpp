@@ -32,11 +32,6 @@ void PrintTo(const Named& n, std::ostream* os) {
   *os << "{" << n.name << ", " << n.line << ", " << n.passed << "}";
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(ScriptRecord, TestsAreNamedAfterTheCommentAboveThemAndCarryTheirFileLines) {
   TempFolder folder;
   const std::string path = folder.File("named.txt");
@@ -223,7 +218,7 @@ TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
     shell.ui.files = {c.file};
     shell.ui.saveFileType = c.fileType;
     shell.Press(ID_RESULT_SAVE_REPORT);
-    const std::string text = ReadFile(c.file);
+    const std::string text = ReadFileBytes(c.file);
     if (c.json) {
       const auto report = nlohmann::json::parse(text);
       EXPECT_EQ(report["tests"][0]["name"], "Supply <check> & \"more\"");
