@@ -85,12 +85,10 @@ TEST(ShellTitle, InterfaceAndIdentitySuffix) {
 
 // An instrument on the memory peer that answers the identification.
 void AnswerIdentification(FakeShell& shell) {
-  shell.peer->respond = [](MemoryPeer& peer, const std::string& bytes) {
-    if (bytes == "*IDN?\n") peer.Queue("OVL,ZQM44,4711,2.01\n");
-    if (bytes == "calstr?\n") peer.Queue("12_MAR_2023,x\n");
-    if (bytes == "calver?\n") peer.Queue("01_APR_2024\n");
-    if (bytes == "version?\n") peer.Queue("v,T,1,2,3,4\n");
-  };
+  shell.peer->respond = Answers({{"*IDN?\n", "OVL,ZQM44,4711,2.01\n"},
+                                 {"calstr?\n", "12_MAR_2023,x\n"},
+                                 {"calver?\n", "01_APR_2024\n"},
+                                 {"version?\n", "v,T,1,2,3,4\n"}});
 }
 
 TEST(ShellConnect, DialogPathDisconnectsFirstAndTheOutcomeSetsTitleMenuAndControls) {

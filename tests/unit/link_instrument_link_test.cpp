@@ -33,9 +33,7 @@ struct OpenLink {
 TEST(InstrumentLink, OpenWakesTheInstrumentAndDiscardsItsChatter) {
   OpenLink t;
   t.peer->Queue("stale reply\r\n");
-  t.peer->respond = [](MemoryPeer& peer, const std::string& bytes) {
-    if (bytes == "\x14") peer.Queue("woken\r\n");
-  };
+  t.peer->respond = testing::Answers({{"\x14", "woken\r\n"}});
   ASSERT_EQ(t.link.Open(), 0);
   EXPECT_TRUE(t.link.portOpen());
   EXPECT_EQ(t.peer->written, "\x14");

@@ -67,11 +67,9 @@ TEST(ScriptRecord, TestsAreNamedAfterTheCommentAboveThemAndCarryTheirFileLines) 
 
 TEST(ScriptRecord, ReplyReadsTheLineThatAnsweredTheScriptsLastCommand) {
   FakeShell shell;
-  shell.peer->respond = [](MemoryPeer& peer, const std::string& bytes) {
-    if (bytes == "volt?\n") peer.Queue("+4.98765E+00\r\n");
-    if (bytes == "curr?\n") peer.Queue("I=0.5 A\r\nOVERRANGE\r\n");  // the last line counts
-    if (bytes == "bvolt?\n") peer.Queue("\x81'>;\r\n");              // 1.234 as a binary value
-  };
+  shell.peer->respond = Answers({{"volt?\n", "+4.98765E+00\r\n"},
+                                 {"curr?\n", "I=0.5 A\r\nOVERRANGE\r\n"},  // the last line counts
+                                 {"bvolt?\n", "\x81'>;\r\n"}});  // 1.234 as a binary value
   shell.peer->Queue("9.9\r\n");  // before the run: answers none of its commands
   shell.RunFor(5);
   shell.Load({"=reply", "\"volt?", "=reply", "=store,1", "\"curr?", "=reply", "\"quiet", "#pause,1",
