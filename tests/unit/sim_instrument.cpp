@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <set>
 
 #include "common/text.h"
@@ -293,6 +294,22 @@ TEST(SimInstrumentFaults, OkCaseAndStreaming) {
   EXPECT_EQ(instrument.StreamLine(), "");
   EXPECT_EQ(instrument.Receive(std::string("\x19") + "C7D2z\n").send,
             std::string(kBootBanner) + "\r\nOk\r\n");
+}
+
+TEST(SimInstrument, RandomBytesNeverCrashOrGrowTheReplies) {
+  Instrument instrument({});
+  std::mt19937 random(11);
+  std::size_t sent = 0;
+  for (int round = 0; round < 200; ++round) {
+    std::string chunk;
+    for (int i = 0; i < 1000; ++i) chunk.push_back(static_cast<char>(random() & 0xFF));
+    sent += instrument.Receive(chunk).send.size();
+  }
+  // No more than one short line per received line end could ever come back.
+  EXPECT_LT(sent, 200u * 1000u);
+  instrument.Receive("\r\nz\n\x15");
+  EXPECT_FALSE(instrument.InBootLoader());
+  EXPECT_EQ(instrument.Receive("\n*IDN?\n").send, std::string(kDefaultIdn) + "\r\n");
 }
 
 }  // namespace
