@@ -16,14 +16,8 @@ using testing::ReadFileBytes;
 using testing::TempFolder;
 
 LocalTime At(int year, int month, int day, int hour, int minute, int second) {
-  LocalTime time;
-  time.year = year;
-  time.month = month;
-  time.day = day;
-  time.hour = hour;
-  time.minute = minute;
-  time.second = second;
-  return time;
+  return {
+      .year = year, .month = month, .day = day, .hour = hour, .minute = minute, .second = second};
 }
 
 TEST(SettingsFileTest, FolderAndFileFollowCompanyAndFolderWords) {

@@ -47,13 +47,7 @@ class StoreParity : public ::testing::Test {
 };
 
 TEST_F(StoreParity, ProgramLifetimeWritesGiveTheSameFile) {
-  LocalTime now;
-  now.year = 2025;
-  now.month = 7;
-  now.day = 14;
-  now.hour = 9;
-  now.minute = 5;
-  now.second = 30;
+  const LocalTime now{.year = 2025, .month = 7, .day = 14, .hour = 9, .minute = 5, .second = 30};
   Both([&](SettingsStore& store) {
     store.PutString(kSectionInit, kKeyCreated, FormatCreated(now));
   });

@@ -264,11 +264,7 @@ TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
     EXPECT_FALSE(shell.window.menuChecked[ID_TIME_STAMPS]);
     shell.Press(ID_TIME_STAMPS);
     EXPECT_TRUE(shell.window.menuChecked[ID_TIME_STAMPS]);
-    LocalTime now;
-    now.hour = 9;
-    now.minute = 5;
-    now.second = 7;
-    now.millisecond = 42;
+    LocalTime now{.hour = 9, .minute = 5, .second = 7, .millisecond = 42};
     shell.clock.SetNow(now);
     shell.window.texts[IDC_COMMAND] = "volt?";
     shell.Press(IDC_SEND);

@@ -66,12 +66,7 @@ TEST(ScriptCommands, ReplyStandingAloneWaitsForOutput) {
 
 TEST(ScriptCommands, TextCommandsWriteToTheResultsPane) {
   FakeShell shell;
-  LocalTime now;
-  now.hour = 9;
-  now.minute = 5;
-  now.second = 3;
-  now.millisecond = 7;
-  shell.clock.SetNow(now);
+  shell.clock.SetNow({.hour = 9, .minute = 5, .second = 3, .millisecond = 7});
   Step(shell, {"#echo", "#echo,", "#Echo,Hello, world ", "#time", "#Timestamp", "#time to check",
                "# check voltage", "#", "#wait,Check the probe", "#wait", "#wait,"});
   EXPECT_EQ(shell.ResultsText(),
