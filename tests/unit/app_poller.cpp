@@ -94,7 +94,7 @@ TEST(Poller, LogsEveryReceivedLineAsTheLinkLogsAReply) {
   for (const std::string& entry : CommsLogEntries(path)) {
     if (!entry.starts_with('(')) continue;  // the log's own lines
     numbers.push_back(EntryNumber(entry));
-    entries.push_back(entry.substr(8));  // after "(NNNNN) "
+    entries.push_back(entry.substr(entry.find(") ") + 2));
   }
   const std::vector<std::string> expected = {
       "[serial:10472]<<\tread by the link", "[serial:10472]<<\t1.234",
