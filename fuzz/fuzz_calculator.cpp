@@ -17,30 +17,6 @@ using namespace parlex2;
 
 namespace {
 
-// The longest prefix of sign, digits, point, digits, exponent.
-std::string DecimalPrefix(std::string_view text) {
-  std::size_t i = 0;
-  auto digits = [&] {
-    std::size_t from = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-    return i - from;
-  };
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  std::size_t mantissa = digits();
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    mantissa += digits();
-  }
-  if (mantissa == 0) return "";
-  std::size_t end = i;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    if (digits() > 0) end = i;
-  }
-  return std::string(text.substr(0, end));
-}
-
 bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
 
 }  // namespace
@@ -48,7 +24,7 @@ bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text = fuzz::AsText(data, size);
 
-  const std::string prefix = DecimalPrefix(text);
+  const std::string prefix = fuzz::DecimalAt(text);
   const double read = ParseDecimalPrefix(text);
   FUZZ_CHECK(Same(read, prefix.empty() ? 0.0 : std::strtod(prefix.c_str(), nullptr)));
 

@@ -1,6 +1,7 @@
 // What every fuzz target shares: a property check that stops the run with the
 // failing expression (libFuzzer then saves the input as a crash), a splitter
-// of the input into pieces at a chosen byte, and a scratch file.
+// of the input into pieces at a chosen byte, a plain reference of the decimal
+// number grammar, and a scratch file.
 #pragma once
 
 #include <stdlib.h>  // mkdtemp
@@ -38,6 +39,32 @@ inline std::vector<std::string> Pieces(std::string_view text, char separator) {
     }
   }
   return pieces;
+}
+
+// The decimal number that starts at `at`, or empty: sign, digits, point,
+// digits (a digit on one side at least), then an exponent only when digits
+// follow its sign.
+inline std::string DecimalAt(std::string_view text, std::size_t at = 0) {
+  std::size_t i = at;
+  auto digits = [&] {
+    const std::size_t from = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    return i - from;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return "";
+  std::size_t end = i;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (digits() > 0) end = i;
+  }
+  return std::string(text.substr(at, end - at));
 }
 
 // A file `name` in a folder of this process's own under the temporary folder.

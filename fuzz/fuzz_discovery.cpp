@@ -63,9 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ++next;
     if (reply == "refuse") return peer;
     peer = std::make_shared<parlex2::testing::MemoryPeer>();
-    peer->respond = [reply](parlex2::testing::MemoryPeer& p, const std::string& bytes) {
-      if (bytes == "*IDN?\n") p.Queue(reply);
-    };
+    peer->respond = parlex2::testing::Answers({{"*IDN?\n", reply}});
     return peer;
   });
   const ProbeResult result = ProbeFoundInstruments(ui, found, factory);

@@ -19,36 +19,9 @@ using namespace parlex2;
 
 namespace {
 
-bool Digit(char c) { return c >= '0' && c <= '9'; }
-
-// The number matched at `at`, or empty: sign, digits, point, digits (a digit
-// on one side at least), then an exponent only when digits follow its sign.
-std::string MatchAt(std::string_view text, std::size_t at) {
-  std::size_t i = at;
-  auto digits = [&] {
-    const std::size_t from = i;
-    while (i < text.size() && Digit(text[i])) ++i;
-    return i - from;
-  };
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  std::size_t mantissa = digits();
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    mantissa += digits();
-  }
-  if (mantissa == 0) return "";
-  std::size_t end = i;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    if (digits() > 0) end = i;
-  }
-  return std::string(text.substr(at, end - at));
-}
-
 std::optional<double> Reference(std::string_view text) {
   for (std::size_t at = 0; at < text.size(); ++at) {
-    const std::string number = MatchAt(text, at);
+    const std::string number = fuzz::DecimalAt(text, at);
     if (number.empty()) continue;
     const double value = std::strtod(number.c_str(), nullptr);
     if (!std::isfinite(value)) return std::nullopt;

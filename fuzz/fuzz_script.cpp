@@ -26,6 +26,7 @@
 #include "script/script_commands.h"
 #include "script/script_file.h"
 #include "support/fake_shell.h"
+#include "support/temp_folder.h"
 
 using namespace parlex2;
 
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::string> typed;  // what the quote lines go out as
   for (std::string& line : lines) {
     FUZZ_CHECK(!line.empty() && line.size() < kScriptLineMax);
-    FUZZ_CHECK(line.find('\n') == std::string::npos && line.front() != '\x1a');
+    FUZZ_CHECK(line.find_first_of(std::string("\n\0", 2)) == std::string::npos);
+    FUZZ_CHECK(line.front() != '\x1a');
     if (line.front() == '"') {
       ++quoteLines;
       typed.insert(TypedCommandBytes(std::string_view(line).substr(1)));
@@ -112,11 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(shell.engine.calculator().failCount >= 0);
   FUZZ_CHECK(shell.clock.TickMs() >= start);
 
-  std::ifstream printed(PrintPath(), std::ios::binary);
-  if (printed) {
-    std::stringstream text;
-    text << printed.rdbuf();
-    FUZZ_CHECK(OnlyCrLf(text.str()));
-  }
+  FUZZ_CHECK(OnlyCrLf(parlex2::testing::ReadFileBytes(PrintPath())));
   return 0;
 }

@@ -18,6 +18,7 @@
 
 #include "app/settings.h"
 #include "fuzz_check.h"
+#include "support/temp_folder.h"
 
 using namespace parlex2;
 
@@ -26,13 +27,6 @@ namespace {
 const std::string& IniPath() {
   static const fuzz::ScratchFile file("parlex2-fuzz-settings", "Parlexer.ini");
   return file.path();
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 struct Key {
@@ -88,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(after[which] == value.substr(0, kSettingsTextMax));
   before[which] = after[which];
   FUZZ_CHECK(before == after);
-  const std::string written = ReadFile(IniPath());
+  const std::string written = parlex2::testing::ReadFileBytes(IniPath());
   FUZZ_CHECK(store.PutString(kKeys[which].section, kKeys[which].key, value));
-  FUZZ_CHECK(ReadFile(IniPath()) == written);
+  FUZZ_CHECK(parlex2::testing::ReadFileBytes(IniPath()) == written);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -30,6 +31,15 @@ struct MemoryPeer {
     pending.insert(pending.end(), bytes.begin(), bytes.end());
   }
 };
+
+// An instrument that answers each command (sent with its line feed) from
+// `replies`; any other command gets no answer.
+inline std::function<void(MemoryPeer&, const std::string&)> Answers(
+    std::map<std::string, std::string> replies) {
+  return [replies = std::move(replies)](MemoryPeer& peer, const std::string& command) {
+    if (auto it = replies.find(command); it != replies.end()) peer.Queue(it->second);
+  };
+}
 
 class MemoryTransport final : public Transport {
  public:

@@ -15,6 +15,7 @@
 
 #include "common/sockets.h"
 #include "simulator.h"
+#include "temp_folder.h"
 
 namespace parlex2::testing {
 
@@ -25,13 +26,6 @@ using Steady = std::chrono::steady_clock;
 int MsLeft(Steady::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 }  // namespace
@@ -154,7 +148,7 @@ std::optional<int> Simulator::WaitExit(int timeoutMs) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Simulator::TranscriptText() const { return ReadWholeFile(TranscriptPath()); }
+std::string Simulator::TranscriptText() const { return ReadFileBytes(TranscriptPath()); }
 
 std::vector<sim::TranscriptChunk> Simulator::Transcript() const {
   return sim::ParseTranscript(TranscriptText());
@@ -178,7 +172,7 @@ std::string Simulator::Sent() const {
 
 std::optional<sim::Flash> Simulator::ReadFlash() const {
   if (!std::filesystem::exists(FlashPath())) return std::nullopt;
-  return sim::Flash::ParseDump(ReadWholeFile(FlashPath()));
+  return sim::Flash::ParseDump(ReadFileBytes(FlashPath()));
 }
 
 SimClient SimClient::ConnectTcp(const std::string& address, std::uint16_t port) {

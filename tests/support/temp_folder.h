@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -50,10 +52,25 @@ class TempFolder {
 
   const std::filesystem::path& Path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
+  // The folder with a trailing separator, as a descriptor's directory part is.
+  std::string Prefix() const { return (path_ / "").string(); }
+  // Writes `bytes` to `name` (its folders made as needed); returns the path.
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    const std::filesystem::path file = path_ / name;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+    return file.string();
+  }
 
  private:
   std::filesystem::path path_;
 };
+
+// A file's bytes as they are on disk; empty when it cannot be read.
+inline std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 }  // namespace parlex2::testing
 

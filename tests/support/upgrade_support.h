@@ -1,10 +1,8 @@
-// Helpers of the firmware upgrade tests: a scratch folder for firmware files,
-// a file finder over a fixed list, an in-process simulated instrument behind
-// a memory peer, and a progress sink that records what the worker reported.
+// Helpers of the firmware upgrade tests: a file finder over a fixed list, an
+// in-process simulated instrument behind a memory peer, and a progress sink
+// that records what the worker reported.
 #pragma once
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,42 +12,31 @@
 
 #include "link/instrument_link.h"
 #include "sim/instrument.h"
+#include "sim/intel_hex.h"
 #include "support/memory_transport.h"
+#include "support/temp_folder.h"
 #include "upgrade/upgrade_descriptor.h"
 #include "upgrade/upgrade_worker.h"
 
 namespace parlex2::testing {
 
-// A folder of its own under the system's temporary folder, removed at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      path_ = std::filesystem::temp_directory_path() /
-              ("parlex2-upgrade-" + std::to_string(random()) + std::to_string(attempt));
-      if (std::filesystem::create_directory(path_)) return;
-    }
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
+// Firmware files and descriptors are written into a folder of the test's own.
+using ScratchDir = TempFolder;
 
-  // The folder with a trailing separator, as a descriptor's directory part is.
-  std::string Prefix() const { return (path_ / "").string(); }
-  std::string Write(const std::string& name, const std::string& bytes) const {
-    const std::filesystem::path file = path_ / name;
-    std::filesystem::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << bytes;
-    return file.string();
+// A firmware file of `records` data records of random bytes from `address`,
+// with a comment line and an end record; `lineEnd` "\n" or "\r\n".
+inline std::string HexFile(std::uint32_t seed, int records, std::uint16_t address,
+                           const std::string& lineEnd = "\n") {
+  std::mt19937 random(seed);
+  std::string text = "; firmware\n";
+  text += sim::MakeHexRecord(4, 0, std::string("\x00\x01", 2)) + lineEnd;
+  for (int i = 0; i < records; ++i) {
+    std::string data;
+    for (int j = 0; j < 16; ++j) data.push_back(static_cast<char>(random()));
+    text += sim::MakeHexRecord(0, static_cast<std::uint16_t>(address + 16 * i), data) + lineEnd;
   }
-
- private:
-  std::filesystem::path path_;
-};
+  return text + sim::MakeHexRecord(1, 0, "") + lineEnd;
+}
 
 // Finds exactly the paths it was given.
 class ListFinder final : public FileFinder {

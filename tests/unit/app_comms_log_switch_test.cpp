@@ -6,21 +6,18 @@
 
 #include "app/comms_log_switch.h"
 #include "link/comms_log.h"
+#include "support/comms_log_file.h"
 #include "support/recording_ui.h"
 #include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
 
-// Leaves the process-wide log as every test finds it: off, no path.
 class CommsLogSwitchTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
-    CommsLog::SetLogPath("");
-  }
   testing::TempFolder folder_{"parlex2-logswitch"};
   testing::RecordingUi ui_;
+  testing::CommsLogFile cleanUp_;  // the process-wide log as every test finds it, at the end
 };
 
 TEST_F(CommsLogSwitchTest, MenuAsksForTheFileTurnsOnThenOffAndOffersTheLastFile) {
@@ -40,11 +37,9 @@ TEST_F(CommsLogSwitchTest, MenuAsksForTheFileTurnsOnThenOffAndOffersTheLastFile)
   EXPECT_TRUE(CommsLog::IsLoggingEnabled());
   EXPECT_EQ(CommsLog::GetLogPath(), file);
   CommsLog::Write("***\tCONNECTING\t***\n");
-  std::ifstream in(file);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("LOG FILE OPENED"), std::string::npos);
-  EXPECT_NE(text.str().find("CONNECTING"), std::string::npos);
+  const std::string text = testing::ReadFileBytes(file);
+  EXPECT_NE(text.find("LOG FILE OPENED"), std::string::npos);
+  EXPECT_NE(text.find("CONNECTING"), std::string::npos);
 
   // On: the next choice turns it off without asking.
   EXPECT_FALSE(ToggleCommsLogFile(ui_));

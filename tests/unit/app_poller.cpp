@@ -7,6 +7,7 @@
 #include "app/poller.h"
 #include "link/binary_value.h"
 #include "link/comms_log.h"
+#include "support/comms_log_file.h"
 #include "support/fake_shell.h"
 #include "support/temp_folder.h"
 
@@ -77,8 +78,7 @@ TEST(Poller, LogsEveryReceivedLineAsTheLinkLogsAReply) {
   TempFolder folder("parlex2-poller-log");
   const std::string path = folder.File("comms.log");
   FakeShell shell;  // opened before the log starts
-  CommsLog::SetLogPath(path);
-  CommsLog::ToggleLogging();
+  CommsLogFile log(path);
   shell.link.info.idnReply = "Veltmark,VXM66,10472,2.15";
   shell.peer->Queue("read by the link\r\n");
   char buffer[64];
@@ -88,18 +88,13 @@ TEST(Poller, LogsEveryReceivedLineAsTheLinkLogsAReply) {
   Poll(shell);
   shell.peer->Queue("c\n");
   Poll(shell);
-  CommsLog::ToggleLogging();
-  CommsLog::SetLogPath("");
 
-  std::ifstream in(path, std::ios::binary);
   std::vector<std::string> entries;
-  std::vector<unsigned long> numbers;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();  // a text file on Windows
-    // "[hh:mm:ss.mmm] (NNNNN) " and the entry
-    if (line.size() < 23 || line[15] != '(') continue;
-    numbers.push_back(std::stoul(line.substr(16, 5)));
-    entries.push_back(line.substr(23));
+  std::vector<std::uint64_t> numbers;
+  for (const std::string& entry : CommsLogEntries(path)) {
+    if (!entry.starts_with('(')) continue;  // the log's own lines
+    numbers.push_back(EntryNumber(entry));
+    entries.push_back(entry.substr(entry.find(") ") + 2));
   }
   const std::vector<std::string> expected = {
       "[serial:10472]<<\tread by the link", "[serial:10472]<<\t1.234",

@@ -12,28 +12,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testing::ReadFileBytes;
 using testing::TempFolder;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 LocalTime At(int year, int month, int day, int hour, int minute, int second) {
-  LocalTime time;
-  time.year = year;
-  time.month = month;
-  time.day = day;
-  time.hour = hour;
-  time.minute = minute;
-  time.second = second;
-  return time;
+  return {
+      .year = year, .month = month, .day = day, .hour = hour, .minute = minute, .second = second};
 }
 
 TEST(SettingsFileTest, FolderAndFileFollowCompanyAndFolderWords) {
@@ -55,7 +39,7 @@ TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 3, 7, 9, 5, 30)));
   EXPECT_TRUE(fs::is_directory(file.folder));
   // The time is padded, the date is not.
-  EXPECT_EQ(ReadAll(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
+  EXPECT_EQ(ReadFileBytes(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
 
   // A later run finds the file and never rewrites "Created".
   EXPECT_FALSE(CreateSettingsFileIfMissing(file, store, At(2026, 1, 2, 3, 4, 5)));
@@ -64,7 +48,7 @@ TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
   // With the folders already there, a missing file is still created.
   fs::remove(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 7, 14, 12, 0, 0)));
-  EXPECT_EQ(ReadAll(file.path), "[Init]\r\nCreated=12:00:00 14/7/2025\r\n");
+  EXPECT_EQ(ReadFileBytes(file.path), "[Init]\r\nCreated=12:00:00 14/7/2025\r\n");
 }
 
 // $XDG_CONFIG_HOME or ~/.config need not exist yet: the whole folder path is
@@ -76,7 +60,7 @@ TEST(SettingsFileTest, MissingBaseFolderIsMadeWithTheSettingsFolder) {
       LocateSettingsFile(base.string(), static_cast<char>(fs::path::preferred_separator));
   IniFileStore store(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 3, 7, 9, 5, 30)));
-  EXPECT_EQ(ReadAll(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
+  EXPECT_EQ(ReadFileBytes(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
   ConnectionSettings lan;
   lan.interfaceKind = InterfaceKind::Lan;
   lan.ipAddress = "10.0.0.7";
@@ -86,7 +70,7 @@ TEST(SettingsFileTest, MissingBaseFolderIsMadeWithTheSettingsFolder) {
 TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
   TempFolder temp;
   // The "company folder" is a plain file, so no folder can be made below it.
-  WriteAll(temp.File("Veltmark"), "not a folder");
+  temp.Write("Veltmark", "not a folder");
   SettingsFile file =
       LocateSettingsFile(temp.Path().string(), static_cast<char>(fs::path::preferred_separator));
   IniFileStore store(file.path);
@@ -110,10 +94,10 @@ TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
 
 TEST(ConnectionSettingsTest, LongTextsAreCutToTheLinkLimits) {
   TempFolder temp;
-  std::string path = temp.File("Parlexer.ini");
-  WriteAll(path,
-           "[Connect]\r\nInterface=3\r\nComPort=COM12345678\r\nBaudRate=38400\r\n"
-           "IPAddr=192.168.100.200.extra\r\n");
+  const std::string path =
+      temp.Write("Parlexer.ini",
+                 "[Connect]\r\nInterface=3\r\nComPort=COM12345678\r\nBaudRate=38400\r\n"
+                 "IPAddr=192.168.100.200.extra\r\n");
   IniFileStore store(path);
   ConnectionSettings settings;
   LoadConnectionSettings(store, settings);
@@ -142,10 +126,11 @@ TEST(ConnectionSettingsTest, HostileValuesLoadIntoValidRanges) {
       {"Interface=\xff\xfe\r\nBaudRate=0x2580", InterfaceKind::None, 0},
   };
   TempFolder temp;
-  const std::string path = temp.File("Parlexer.ini");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.connect);
-    WriteAll(path, std::string("[Init]\r\nMainWindowWidth=99999999999\r\nMainWindowHeight=-5\r\n"
+    const std::string path =
+        temp.Write("Parlexer.ini",
+                   std::string("[Init]\r\nMainWindowWidth=99999999999\r\nMainWindowHeight=-5\r\n"
                                "[Connect]\r\n") +
                        c.connect + "\r\nComPort=\r\n");
     IniFileStore store(path);
@@ -161,8 +146,7 @@ TEST(ConnectionSettingsTest, HostileValuesLoadIntoValidRanges) {
 
 TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
   TempFolder temp;
-  std::string path = temp.File("Parlexer.ini");
-  WriteAll(path, "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
+  const std::string path = temp.Write("Parlexer.ini", "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
   IniFileStore store(path);
   ConnectionSettings saved;
   saved.interfaceKind = InterfaceKind::Lan;
@@ -171,7 +155,7 @@ TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
   saved.baudRate = 19200;
   SaveConnectionSettings(store, saved);
 
-  EXPECT_EQ(ReadAll(path),
+  EXPECT_EQ(ReadFileBytes(path),
             "[Init]\r\nCreated=09:05:30 7/3/2025\r\n[Connect]\r\nInterface=2\r\nComPort=COM3\r\n"
             "BaudRate=19200\r\nIPAddr=127.0.0.1\r\n");
   ConnectionSettings loaded;
@@ -185,15 +169,15 @@ TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
   saved.interfaceKind = InterfaceKind::Usb;
   saved.ipAddress = "";
   SaveConnectionSettings(store, saved);
-  EXPECT_EQ(ReadAll(path),
+  EXPECT_EQ(ReadFileBytes(path),
             "[Init]\r\nCreated=09:05:30 7/3/2025\r\n[Connect]\r\nInterface=1\r\nComPort=COM3\r\n"
             "BaudRate=19200\r\nIPAddr=\r\n");
 }
 
 TEST(WindowSizeTest, WidthLargerThanTheScreenIsIgnoredWhileAFittingHeightIsKept) {
   TempFolder temp;
-  std::string path = temp.File("Parlexer.ini");
-  WriteAll(path, "[Init]\r\nMainWindowHeight=1080\r\nMainWindowWidth=5000\r\n");
+  const std::string path =
+      temp.Write("Parlexer.ini", "[Init]\r\nMainWindowHeight=1080\r\nMainWindowWidth=5000\r\n");
   IniFileStore store(path);
   RestoredWindowSize size = LoadWindowSize(store, {1920, 1080});
   EXPECT_EQ(size.height, 1080);  // the whole screen still fits
@@ -207,13 +191,12 @@ TEST(WindowSizeTest, WidthLargerThanTheScreenIsIgnoredWhileAFittingHeightIsKept)
 
 TEST(WindowSizeTest, ShutdownWritesOnlyValidChangedDimensionsHeightFirst) {
   TempFolder temp;
-  std::string path = temp.File("Parlexer.ini");
-  WriteAll(path, "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
+  const std::string path = temp.Write("Parlexer.ini", "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
   IniFileStore store(path);
 
   SaveWindowSize(store, {900, 650}, {1920, 1080});
   EXPECT_EQ(
-      ReadAll(path),
+      ReadFileBytes(path),
       "[Init]\r\nCreated=09:05:30 7/3/2025\r\nMainWindowHeight=650\r\nMainWindowWidth=900\r\n");
 
   // Unchanged: the file is not touched at all.
@@ -243,9 +226,8 @@ TEST(WindowSizeTest, ReferenceSizeGrowsWithThickSizingFrames) {
 
 TEST(IniFileStoreTest, ReadsLikeTheProfileFunctions) {
   TempFolder temp;
-  std::string path = temp.File("x.ini");
-  WriteAll(
-      path,
+  const std::string path = temp.Write(
+      "x.ini",
       "; comment\r\n[connect]\r\n  INTERFACE = 2 \r\nComPort=\"COM4\"\r\nIPAddr= '10.0.0.1' \r\n"
       "BaudRate=\r\nHeight=-1\r\nWidth=12abc\r\nJunk=abc\r\nNoEquals\r\n[Other]\r\nComPort="
       "COM9\r\n");
@@ -265,14 +247,14 @@ TEST(IniFileStoreTest, ReadsLikeTheProfileFunctions) {
 
 TEST(IniFileStoreTest, WritesKeepOtherLinesAndAddKeysToTheirOwnSection) {
   TempFolder temp;
-  std::string path = temp.File("x.ini");
-  WriteAll(path, "; kept\n[Init]\nCreated = 1 \n\n[Connect]\ninterface=1\nOdd line\n");
+  const std::string path =
+      temp.Write("x.ini", "; kept\n[Init]\nCreated = 1 \n\n[Connect]\ninterface=1\nOdd line\n");
   IniFileStore store(path);
   EXPECT_TRUE(store.PutString("INIT", "MainWindowWidth", "900"));
   EXPECT_TRUE(store.PutString("Connect", "Interface", "2"));
   // Rewritten as the profile functions do: CR LF, no blank lines, no blanks
   // around names and values, keys added at the end of their own section.
-  EXPECT_EQ(ReadAll(path),
+  EXPECT_EQ(ReadFileBytes(path),
             "; kept\r\n[Init]\r\nCreated=1\r\nMainWindowWidth=900\r\n[Connect]\r\ninterface=2\r\n"
             "Odd line\r\n");
 

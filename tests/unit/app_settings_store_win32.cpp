@@ -17,13 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class StoreParity : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -42,7 +35,9 @@ class StoreParity : public ::testing::Test {
     action(*portable_);
   }
 
-  void ExpectSameFiles() { EXPECT_EQ(ReadAll(iniPath_), ReadAll(profilePath_)); }
+  void ExpectSameFiles() {
+    EXPECT_EQ(testing::ReadFileBytes(iniPath_), testing::ReadFileBytes(profilePath_));
+  }
 
   testing::TempFolder folder_{"parlex2-parity"};  // first, so it goes last
   std::string profilePath_;
@@ -52,13 +47,7 @@ class StoreParity : public ::testing::Test {
 };
 
 TEST_F(StoreParity, ProgramLifetimeWritesGiveTheSameFile) {
-  LocalTime now;
-  now.year = 2025;
-  now.month = 7;
-  now.day = 14;
-  now.hour = 9;
-  now.minute = 5;
-  now.second = 30;
+  const LocalTime now{.year = 2025, .month = 7, .day = 14, .hour = 9, .minute = 5, .second = 30};
   Both([&](SettingsStore& store) {
     store.PutString(kSectionInit, kKeyCreated, FormatCreated(now));
   });

@@ -85,12 +85,10 @@ TEST(ShellTitle, InterfaceAndIdentitySuffix) {
 
 // An instrument on the memory peer that answers the identification.
 void AnswerIdentification(FakeShell& shell) {
-  shell.peer->respond = [](MemoryPeer& peer, const std::string& bytes) {
-    if (bytes == "*IDN?\n") peer.Queue("OVL,ZQM44,4711,2.01\n");
-    if (bytes == "calstr?\n") peer.Queue("12_MAR_2023,x\n");
-    if (bytes == "calver?\n") peer.Queue("01_APR_2024\n");
-    if (bytes == "version?\n") peer.Queue("v,T,1,2,3,4\n");
-  };
+  shell.peer->respond = Answers({{"*IDN?\n", "OVL,ZQM44,4711,2.01\n"},
+                                 {"calstr?\n", "12_MAR_2023,x\n"},
+                                 {"calver?\n", "01_APR_2024\n"},
+                                 {"version?\n", "v,T,1,2,3,4\n"}});
 }
 
 TEST(ShellConnect, DialogPathDisconnectsFirstAndTheOutcomeSetsTitleMenuAndControls) {
@@ -266,11 +264,7 @@ TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
     EXPECT_FALSE(shell.window.menuChecked[ID_TIME_STAMPS]);
     shell.Press(ID_TIME_STAMPS);
     EXPECT_TRUE(shell.window.menuChecked[ID_TIME_STAMPS]);
-    LocalTime now;
-    now.hour = 9;
-    now.minute = 5;
-    now.second = 7;
-    now.millisecond = 42;
+    LocalTime now{.hour = 9, .minute = 5, .second = 7, .millisecond = 42};
     shell.clock.SetNow(now);
     shell.window.texts[IDC_COMMAND] = "volt?";
     shell.Press(IDC_SEND);
@@ -319,16 +313,10 @@ TEST(ShellTerminal, SaveAndClearAndConvertBinary) {
   const std::string path = (dir / "out.txt").string();
   shell.ui.files.push_back(path);
   shell.Press(ID_RESULT_SAVE);
-  std::stringstream saved;
-  {
-    // Closed before the folder goes: Windows keeps an open file's folder.
-    std::ifstream in(path, std::ios::binary);
-    saved << in.rdbuf();
-  }
 #ifdef _WIN32
-  EXPECT_EQ(saved.str(), "> a\r\n1.0\r\n\r\n");
+  EXPECT_EQ(ReadFileBytes(path), "> a\r\n1.0\r\n\r\n");
 #else
-  EXPECT_EQ(saved.str(), "> a\n1.0\n\n");
+  EXPECT_EQ(ReadFileBytes(path), "> a\n1.0\n\n");
 #endif
   std::filesystem::remove_all(dir);
   EXPECT_FALSE(WriteResultsFile((dir / "missing" / "x.txt").string(), "x"));

@@ -10,11 +10,8 @@
 #include "app/shell.h"
 #include "common/product.h"
 #include "connect/identify.h"
-#include "sim/intel_hex.h"
 #include "support/fake_shell.h"
-#include "support/upgrade_support.h"
-#include "upgrade/upgrade_command.h"
-#include "upgrade/upgrade_worker.h"
+#include "support/upgrade_front_end.h"
 
 namespace parlex2::testing {
 namespace {
@@ -22,25 +19,6 @@ namespace {
 constexpr int kControls[] = {IDC_RESULTS,     IDC_INFO, IDC_COMMAND, IDC_SEND,
                              IDC_SCRIPT_LIST, IDC_RUN,  IDC_STEP,    IDC_CLOSE};
 constexpr int kConnectedMenu[] = {ID_UPGRADE_FIRMWARE, ID_SET_DATE_TIME, ID_SCRIPT};
-
-// Accepts the list and runs the worker on its thread, as the dialogs do.
-class AcceptingFrontEnd final : public UpgradeFrontEnd {
- public:
-  AcceptingFrontEnd(InstrumentLink& link, Clock& clock) : link_(link), clock_(clock) {}
-  bool ShowFirmwareList(const FirmwareList&, const std::string&, bool blocked) override {
-    return !blocked;
-  }
-  void RunProgress(UpgradeDescriptor& descriptor) override {
-    UpgradeWorkerThread worker;
-    ASSERT_TRUE(worker.Start(descriptor, link_, progress_));
-    worker.Join();
-  }
-
- private:
-  InstrumentLink& link_;
-  Clock& clock_;
-  RecordingProgress progress_;
-};
 
 // A connected window whose instrument is now the simulator's.
 struct UpgradingShell {
@@ -51,10 +29,9 @@ struct UpgradingShell {
     shell.core.RunCommand(ID_CONNECTION_CHANGED, 0);
   }
   UpgradeResult Upgrade(const std::string& descriptor) {
-    dir.Write("a.hex",
-              sim::MakeHexRecord(0, 0, "firmware") + "\n" + sim::MakeHexRecord(1, 0, "") + "\n");
+    dir.Write("a.hex", HexFile(1, 1, 0));
     shell.ui.files.push_back(dir.Write("set.upg", descriptor));
-    AcceptingFrontEnd frontEnd(shell.link, shell.clock);
+    RecordingFrontEnd frontEnd(shell.link);
     UpgradeCommandContext context{shell.ui,    frontEnd,           shell.link,   shell.state,
                                   shell.clock, SystemFileFinder(), std::nullopt, false};
     const UpgradeResult result = RunUpgradeCommand(context);

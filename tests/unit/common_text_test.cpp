@@ -88,11 +88,7 @@ TEST(WaitMsForSystem, LargeWaitsStayPositiveForSystemCalls) {
 }
 
 TEST(LineTimeStamp, FormatAndRecognition) {
-  LocalTime time;
-  time.hour = 7;
-  time.minute = 5;
-  time.second = 3;
-  time.millisecond = 9;
+  LocalTime time{.hour = 7, .minute = 5, .second = 3, .millisecond = 9};
   EXPECT_EQ(LineTimeStamp(time), "07:05:03.009 ");
   EXPECT_EQ(LineTimeStamp(time).size(), kLineTimeStampLength);
   const struct {

@@ -149,9 +149,7 @@ TEST(ConnectionForm, TestLeavesSettingsInTheLinkAndClosesConnectKeepsItOpen) {
   testing::FakeClock clock;
   testing::RecordingUi ui;
   auto peer = std::make_shared<MemoryPeer>();
-  peer->respond = [](MemoryPeer& p, const std::string& command) {
-    if (command == "*IDN?\n") p.Queue("M,VXM26,5,1\n");
-  };
+  peer->respond = testing::Answers({{"*IDN?\n", "M,VXM26,5,1\n"}});
   InstrumentLink link;
   testing::UseMemoryPeer(link, peer);
   ConnectionForm form;
@@ -192,9 +190,7 @@ TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
   testing::RecordingUi ui;
   auto silent = std::make_shared<MemoryPeer>();
   auto answering = std::make_shared<MemoryPeer>();
-  answering->respond = [](MemoryPeer& p, const std::string& command) {
-    if (command == "*IDN?\n") p.Queue("M,VXM26,5,1\n");
-  };
+  answering->respond = testing::Answers({{"*IDN?\n", "M,VXM26,5,1\n"}});
   std::vector<ConnectionSettings> opened;
   InstrumentLink link;
   link.SetTransportFactory(testing::PeerFactory([&](const ConnectionSettings& settings) {
@@ -306,9 +302,7 @@ TEST(LanSearch, NoneFoundIsReportedOneFoundIsPreselected) {
   std::vector<FoundInstrument> one = {{"10.0.0.4", ""}};
   auto answers = testing::PeerFactory([](const ConnectionSettings&) {
     auto peer = std::make_shared<MemoryPeer>();
-    peer->respond = [](MemoryPeer& p, const std::string& c) {
-      if (c == "*IDN?\n") p.Queue("M,X,1\n");
-    };
+    peer->respond = testing::Answers({{"*IDN?\n", "M,X,1\n"}});
     return peer;
   });
   EXPECT_TRUE(ProbeFoundInstruments(ui, one, answers).selectFirst);

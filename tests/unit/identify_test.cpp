@@ -9,6 +9,7 @@
 #include "connect/model_table.h"
 #include "link/comms_log.h"
 #include "link/instrument_link.h"
+#include "support/comms_log_file.h"
 #include "support/fake_clock.h"
 #include "support/memory_transport.h"
 #include "support/recording_ui.h"
@@ -28,13 +29,6 @@ class IdentifyTest : public ::testing::Test {
     link.settings.interfaceKind = InterfaceKind::Usb;
     link.settings.comPort = "COM3";
     testing::UseMemoryPeer(link, peer);
-    logPath = folder.File("comms.log");
-    CommsLog::SetLogPath(logPath);
-    if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
-  }
-  void TearDown() override {
-    if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
-    CommsLog::SetLogPath("");
   }
 
   void Answer(std::string idn, std::string calstr = "", std::string calver = "",
@@ -47,19 +41,20 @@ class IdentifyTest : public ::testing::Test {
     };
   }
 
+  // The log as read back in text mode, line ends as "\n".
   std::string Log() const {
-    std::ifstream in(logPath);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text = testing::ReadFileBytes(logPath);
+    std::erase(text, '\r');
+    return text;
   }
 
   testing::TempFolder folder{"parlex2-identify"};
+  std::string logPath = folder.File("comms.log");
+  testing::CommsLogFile log{logPath};
   testing::FakeClock clock;
   testing::RecordingUi ui;
   std::shared_ptr<MemoryPeer> peer;
   InstrumentLink link;
-  std::string logPath;
 };
 
 const std::string kWake = "\x14\x14^[";

@@ -7,11 +7,7 @@
 namespace parlex2 {
 namespace {
 
-LocalTime Day(int year, int month, int day) {
-  LocalTime t;
-  t.year = year, t.month = month, t.day = day;
-  return t;
-}
+LocalTime Day(int year, int month, int day) { return {.year = year, .month = month, .day = day}; }
 
 struct Panel {
   ConnectionSettings settings;

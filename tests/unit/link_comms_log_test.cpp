@@ -32,12 +32,7 @@ class CommsLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = folder_.Path() / "logs";  // made by the tests that need it
-    LocalTime t;
-    t.hour = 9;
-    t.minute = 5;
-    t.second = 7;
-    t.millisecond = 5;
-    clock_.SetNow(t);
+    clock_.SetNow({.hour = 9, .minute = 5, .second = 7, .millisecond = 5});
   }
   void TearDown() override {
     if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();

@@ -8,6 +8,7 @@
 
 #include "link/comms_log.h"
 #include "link/instrument_link.h"
+#include "support/comms_log_file.h"
 #include "support/fake_clock.h"
 #include "support/memory_transport.h"
 #include "support/temp_folder.h"
@@ -32,9 +33,7 @@ struct OpenLink {
 TEST(InstrumentLink, OpenWakesTheInstrumentAndDiscardsItsChatter) {
   OpenLink t;
   t.peer->Queue("stale reply\r\n");
-  t.peer->respond = [](MemoryPeer& peer, const std::string& bytes) {
-    if (bytes == "\x14") peer.Queue("woken\r\n");
-  };
+  t.peer->respond = testing::Answers({{"\x14", "woken\r\n"}});
   ASSERT_EQ(t.link.Open(), 0);
   EXPECT_TRUE(t.link.portOpen());
   EXPECT_EQ(t.peer->written, "\x14");
@@ -101,37 +100,15 @@ TEST(InstrumentLink, DrainDiscardsWhatWaitsAndWaitsOnlyWhenAsked) {
 
 class LinkLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    file_ = folder_.Path() / "comms.log";
-    CommsLog::SetLogPath(file_.string());
-    if (!CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
-  }
-  void TearDown() override {
-    if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
-    CommsLog::SetLogPath("");
-  }
-  // The log's entries without their time stamps.
-  std::vector<std::string> Entries() {
-    std::ifstream in(file_);
-    std::vector<std::string> entries;
-    std::string line;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.size() > 15 && line[0] == '[' && line[13] == ']') entries.push_back(line.substr(15));
-    }
-    return entries;
-  }
-  // The exchange number an entry starts with.
-  static std::uint64_t NumberOf(const std::string& entry) {
-    return std::strtoull(entry.c_str() + 1, nullptr, 10);
-  }
+  std::vector<std::string> Entries() const { return testing::CommsLogEntries(file_); }
   static std::string Number(std::uint64_t n) {
     char text[32];
     std::snprintf(text, sizeof text, "%05llu", static_cast<unsigned long long>(n));
     return text;
   }
   testing::TempFolder folder_{"parlex2-link-log"};
-  fs::path file_;
+  std::string file_ = folder_.File("comms.log");
+  testing::CommsLogFile log_{file_};
 };
 
 TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
@@ -155,7 +132,7 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
   t.link.Send("\x15");   // the restart byte
   auto entries = Entries();
   ASSERT_GE(entries.size(), 2u);
-  const std::uint64_t first = NumberOf(entries[1]);
+  const std::uint64_t first = testing::EntryNumber(entries[1]);
   const std::vector<std::string> expected = {
       "LOG FILE OPENED",  // header's last line, checked loosely below
       "(" + Number(first) + ") [serial:unknown] >>\t\\024",
@@ -185,7 +162,7 @@ TEST_F(LinkLogTest, ExchangesAreCountedAlsoWhileLoggingIsOff) {
   t.link.Send("b\n");
   const auto entries = Entries();
   ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(NumberOf(entries[2]), NumberOf(entries[1]) + 3);
+  EXPECT_EQ(testing::EntryNumber(entries[2]), testing::EntryNumber(entries[1]) + 3);
 }
 
 }  // namespace

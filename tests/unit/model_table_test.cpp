@@ -25,33 +25,24 @@ TEST(ModelTable, FirstMatchingPrefixWins) {
   }
 }
 
+// A row that names a variant writes it, and only that one: the family or
+// the model, by whether the text goes on to the row's longer prefix.
 TEST(ModelTable, VariantsAreWrittenOnlyByTheRowsThatNameThem) {
-  std::int32_t family = -1, model = -1;
-  EXPECT_EQ(LookupModel("ZQM8168A", &family, &model), 9);
-  EXPECT_EQ(family, 3);
-  EXPECT_EQ(model, -1);
-  EXPECT_EQ(LookupModel("ZQM812", &family, &model), 9);
-  EXPECT_EQ(family, 2);
-
-  family = -1;
-  EXPECT_EQ(LookupModel("ZQM7133", &family, &model), 7);
-  EXPECT_EQ(model, 0);
-  EXPECT_EQ(LookupModel("ZQM712", &family, &model), 7);
-  EXPECT_EQ(model, 2);
-  model = -1;
-  EXPECT_EQ(LookupModel("GKK-UX", &family, &model), 7);
-  EXPECT_EQ(model, 2);
-  EXPECT_EQ(family, -1);
-
-  family = model = 42;
-  EXPECT_EQ(LookupModel("VXM66", &family, &model), 5);
-  EXPECT_EQ(LookupModel("ZQM44", &family, &model), 7);
-  EXPECT_EQ(LookupModel("nothing", &family, &model), 0);
-  EXPECT_EQ(family, 42);
-  EXPECT_EQ(model, 42);
-
-  // Absent outputs are simply not written.
-  EXPECT_EQ(LookupModel("ZQM8168", nullptr, nullptr), 9);
+  struct Case {
+    const char* text;
+    std::int32_t number, family, model;  // -1: not written
+  };
+  const Case cases[] = {
+      {"ZQM8168A", 9, 3, -1}, {"ZQM812", 9, 2, -1}, {"ZQM7133", 7, -1, 0}, {"ZQM712", 7, -1, 2},
+      {"GKK-UX", 7, -1, 2},   {"ZQM44", 7, -1, -1}, {"VXM66", 5, -1, -1},  {"nothing", 0, -1, -1},
+  };
+  for (const Case& c : cases) {
+    std::int32_t family = -1, model = -1;
+    EXPECT_EQ(LookupModel(c.text, &family, &model), c.number) << c.text;
+    EXPECT_EQ(family, c.family) << c.text;
+    EXPECT_EQ(model, c.model) << c.text;
+  }
+  EXPECT_EQ(LookupModel("ZQM8168", nullptr, nullptr), 9);  // absent outputs are not written
 }
 
 }  // namespace

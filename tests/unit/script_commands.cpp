@@ -13,13 +13,6 @@
 namespace parlex2::testing {
 namespace {
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 // Runs `lines` as single steps, handling posted commands after each.
 void Step(FakeShell& shell, const std::vector<std::string>& lines) {
   shell.Load(lines);
@@ -73,12 +66,7 @@ TEST(ScriptCommands, ReplyStandingAloneWaitsForOutput) {
 
 TEST(ScriptCommands, TextCommandsWriteToTheResultsPane) {
   FakeShell shell;
-  LocalTime now;
-  now.hour = 9;
-  now.minute = 5;
-  now.second = 3;
-  now.millisecond = 7;
-  shell.clock.SetNow(now);
+  shell.clock.SetNow({.hour = 9, .minute = 5, .second = 3, .millisecond = 7});
   Step(shell, {"#echo", "#echo,", "#Echo,Hello, world ", "#time", "#Timestamp", "#time to check",
                "# check voltage", "#", "#wait,Check the probe", "#wait", "#wait,"});
   EXPECT_EQ(shell.ResultsText(),
@@ -143,13 +131,13 @@ TEST(ScriptCommands, PrintWritesThePaneWithCrLfLines) {
   FakeShell shell;
   shell.AppendText("one\r\ntwo\r\n");
   Step(shell, {"#print," + file.string()});
-  EXPECT_EQ(ReadFile(file), "one\r\ntwo\r\n");
+  EXPECT_EQ(ReadFileBytes(file), "one\r\ntwo\r\n");
 
   // A second print replaces the first content.
   shell.ClearResults();
   shell.AppendText("three\n\r");
   Step(shell, {"#print," + file.string()});
-  EXPECT_EQ(ReadFile(file), "three\r\n");
+  EXPECT_EQ(ReadFileBytes(file), "three\r\n");
 
   // No name or an unwritable one: the message, with no line end after it.
   shell.ClearResults();

@@ -32,11 +32,6 @@ void PrintTo(const Named& n, std::ostream* os) {
   *os << "{" << n.name << ", " << n.line << ", " << n.passed << "}";
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(ScriptRecord, TestsAreNamedAfterTheCommentAboveThemAndCarryTheirFileLines) {
   TempFolder folder;
   const std::string path = folder.File("named.txt");
@@ -72,11 +67,9 @@ TEST(ScriptRecord, TestsAreNamedAfterTheCommentAboveThemAndCarryTheirFileLines) 
 
 TEST(ScriptRecord, ReplyReadsTheLineThatAnsweredTheScriptsLastCommand) {
   FakeShell shell;
-  shell.peer->respond = [](MemoryPeer& peer, const std::string& bytes) {
-    if (bytes == "volt?\n") peer.Queue("+4.98765E+00\r\n");
-    if (bytes == "curr?\n") peer.Queue("I=0.5 A\r\nOVERRANGE\r\n");  // the last line counts
-    if (bytes == "bvolt?\n") peer.Queue("\x81'>;\r\n");              // 1.234 as a binary value
-  };
+  shell.peer->respond = Answers({{"volt?\n", "+4.98765E+00\r\n"},
+                                 {"curr?\n", "I=0.5 A\r\nOVERRANGE\r\n"},  // the last line counts
+                                 {"bvolt?\n", "\x81'>;\r\n"}});  // 1.234 as a binary value
   shell.peer->Queue("9.9\r\n");  // before the run: answers none of its commands
   shell.RunFor(5);
   shell.Load({"=reply", "\"volt?", "=reply", "=store,1", "\"curr?", "=reply", "\"quiet", "#pause,1",
@@ -223,7 +216,7 @@ TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
     shell.ui.files = {c.file};
     shell.ui.saveFileType = c.fileType;
     shell.Press(ID_RESULT_SAVE_REPORT);
-    const std::string text = ReadFile(c.file);
+    const std::string text = ReadFileBytes(c.file);
     if (c.json) {
       const auto report = nlohmann::json::parse(text);
       EXPECT_EQ(report["tests"][0]["name"], "Supply <check> & \"more\"");

@@ -136,8 +136,7 @@ TEST(TestReport, FormatFileWriteAndFailedTestLine) {
 
   TempFolder folder;
   EXPECT_FALSE(WriteReportFile(folder.File("new/deeper/r.json"), "{}\n"));
-  std::ifstream in(folder.File("new/deeper/r.json"), std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "{}\n");
+  EXPECT_EQ(ReadFileBytes(folder.File("new/deeper/r.json")), "{}\n");
   std::ofstream(folder.File("plain")) << "x";
   EXPECT_TRUE(WriteReportFile(folder.File("plain/r.json"), "{}"));
   EXPECT_TRUE(WriteReportFile("", "{}"));

@@ -1,0 +1,51 @@
+// The upgrade command's dialogs for tests: the Proposed Operation list is
+// recorded and answered with `accept`, and the worker runs on its own thread
+// as the progress dialog runs it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/shell_state.h"
+#include "support/upgrade_support.h"
+#include "upgrade/upgrade_command.h"
+
+namespace parlex2::testing {
+
+class RecordingFrontEnd final : public UpgradeFrontEnd {
+ public:
+  // `state`, when given, is the window's: whether it polled while the list
+  // was shown is recorded.
+  explicit RecordingFrontEnd(InstrumentLink& link, const ShellState* state = nullptr)
+      : link_(link), state_(state) {}
+  bool ShowFirmwareList(const FirmwareList& shown, const std::string& rtf, bool blocked) override {
+    list = shown;
+    listRtf = rtf;
+    listBlocked = blocked;
+    ++lists;
+    if (state_) pollingDuringList = state_->pollingEnabled;
+    return accept;
+  }
+  void RunProgress(UpgradeDescriptor& descriptor) override {
+    ++progressRuns;
+    UpgradeWorkerThread worker;
+    ASSERT_TRUE(worker.Start(descriptor, link_, progress));
+    worker.Join();
+  }
+
+  bool accept = true;
+  int lists = 0;
+  int progressRuns = 0;
+  FirmwareList list;
+  std::string listRtf;
+  bool listBlocked = false;
+  bool pollingDuringList = true;
+  RecordingProgress progress;
+
+ private:
+  InstrumentLink& link_;
+  const ShellState* state_;
+};
+
+}  // namespace parlex2::testing
