@@ -306,7 +306,8 @@ TEST_F(UpgradeSimTest, NoInstrumentIsReportedAsNotFound) {
 // In process, as the window runs it: the worker upgrades on its own thread
 // while the shell's timer and the commands posted to the window go on. The
 // lease keeps every one of them off the link (ThreadSanitizer sees any that
-// is not), and once the command is over the link is the shell's again.
+// is not). (The link opened again after the restart and handed back to the
+// window is the upgrade command's unit tests' and the end-to-end test's.)
 class WindowlessHost final : public BufferedShellHost {
  public:
   explicit WindowlessHost(InstrumentLink& link) : link_(link) {}
@@ -384,21 +385,13 @@ TEST_F(UpgradeSimTest, TheShellKeepsOffTheLinkWhileTheWorkerUpgrades) {
   EXPECT_EQ(shell.state().scriptState, kScriptStopped);
   EXPECT_TRUE(shell.state().pollingEnabled);
 
-  // The window has the link again: a typed command and its reply.
-  shell.RunCommand(IDC_SEND, 0);
-  for (int i = 0; i < 2000 && host.ResultsText().find("1.234") == std::string::npos; ++i) {
-    RunTimerMessage(shell, host);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  EXPECT_NE(host.ResultsText().find("> volt?\r\n1.234\r\n"), std::string::npos)
-      << host.ResultsText();
   link.Close();
   EXPECT_EQ(StopAndReadFlash().At(0).bytes, ImageOf({main}));
   // Nothing of the window's reached the instrument while the worker ran.
   const std::string received = sim_.Received();
   EXPECT_EQ(received.find("config,"), std::string::npos);
   EXPECT_EQ(received.find("temp?"), std::string::npos);
-  EXPECT_EQ(received.find("volt?"), received.rfind("volt?"));  // the one after the upgrade
+  EXPECT_EQ(received.find("volt?"), std::string::npos);
 }
 
 }  // namespace
