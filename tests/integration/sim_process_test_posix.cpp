@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 
 #include "sim/instrument.h"
@@ -182,18 +181,13 @@ TEST(SimProcessFaults, StreamSendsMeasurementLinesAtItsRate) {
 }
 
 TEST(SimProcess, HelpNamesEveryOptionAndBadOptionsAreRefused) {
-  std::string command = std::string(PARLEX2_SIM_PATH) + " --help";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string help;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) help += buffer;
-  EXPECT_EQ(pclose(pipe), 0);
+  const auto help = RunCommand(std::string(PARLEX2_SIM_PATH) + " --help");
+  EXPECT_EQ(help.status, 0);
   for (const char* option :
        {"--tcp", "--pty", "--discovery", "--idn", "--calstr", "--calver", "--version", "--mode",
         "--transcript", "--flash", "--delay", "--refuse-record", "--drop-after", "--mute-after",
         "--ok-case", "--noise", "--stream"}) {
-    EXPECT_NE(help.find(option), std::string::npos) << option;
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   // Refused with the usage status, whoever finds the fault: the option
   // parser or the simulator's own reading of a value.

@@ -68,18 +68,15 @@ Image ImageOf(std::initializer_list<std::string> paths) {
   return image;
 }
 
-struct CliRun {
-  int status = -1;
-  std::string out;  // standard output and error together
-};
+using CliRun = testing::CommandRun;
 
+// parlex2 upgrade, its standard output and error together.
 CliRun Upgrade(const std::string& connection, const std::string& arguments,
                const std::string& input = "") {
   std::string command =
       std::string(PARLEX2_PATH) + " " + connection + " upgrade " + arguments + " 2>&1";
-  command = input.empty() ? command + " </dev/null" : "printf '" + input + "' | " + command;
-  const auto run = RunCommand(command);
-  return {run.status, run.out};
+  return RunCommand(input.empty() ? command + " </dev/null"
+                                  : "printf '" + input + "' | " + command);
 }
 
 bool Contains(const std::string& text, const std::string& part) {
