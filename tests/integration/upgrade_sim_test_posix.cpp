@@ -214,33 +214,28 @@ TEST_F(UpgradeSimTest, InstrumentFallingSilentFailsTheUpgrade) {
   EXPECT_EQ(sends, 4u) << record;
 }
 
+// Refusals end with status 3 and their message, whichever check makes them
+// (each check's own messages are the upgrade command's unit tests').
 TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
-  Start("127.0.11.7", {"--version", "VXM66,150,31"});
+  Start("127.0.11.7");
   MakeHex(dir_, "main.hex", 200, 0, 13);
   struct Case {
     std::string descriptor;
     std::string input;
-    int status;
     std::string message;
   };
   const Case cases[] = {
-      {"TARGET,VXM26\nLOAD,0,main.hex\n", "", 3,
+      {"TARGET,VXM26\nLOAD,0,main.hex\n", "",
        "Parlex2: The upgrade file is for a VXM26. You are connected to a VXM66"},
-      {"TARGET,VXM66,200,gteq,x\nLOAD,0,main.hex\n", "", 3,
-       "Parlex2: The connected instrument is incompatible with the selected firmware"},
-      {"TARGET,VXM66\nTARGET,VXM66,200\nLOAD,0,main.hex\n", "", 3,
-       "Parlex2: Error reading firmware, unable to determine firmware target"},
-      {"TARGET,VXM66\nLOAD,0,missing.hex\n", "y\\n", 3, "The upgrade cannot be accepted"},
-      {"TARGET,VXM66\nLOAD,9,main.hex\n", "y\\n", 3, "9 (cannot be written)"},
-      {"TARGET,VXM66\nLOAD,0,main.hex\n", "n\\n", 3, "Accept the proposed operation? [y/N]"},
-      {"TARGET,VXM66\nWARNING,Mains power needed\nLOAD,0,main.hex\n", "", 3,
+      {"TARGET,VXM66\nLOAD,0,missing.hex\n", "y\\n", "The upgrade cannot be accepted"},
+      {"TARGET,VXM66\nLOAD,9,main.hex\n", "y\\n", "9 (cannot be written)"},
+      {"TARGET,VXM66\nLOAD,0,main.hex\n", "n\\n", "Accept the proposed operation? [y/N]"},
+      {"TARGET,VXM66\nWARNING,Mains power needed\nLOAD,0,main.hex\n", "",
        "Firmware Warning: Mains power needed"},
-      {"TARGET,VXM66\n", "", 3,
-       "Upgrade Firmware: No valid load lines found in the upgrade descriptor file"},
   };
   for (const Case& c : cases) {
     const CliRun run = Upgrade(Lan(), "'" + Descriptor(c.descriptor) + "'", c.input);
-    EXPECT_EQ(run.status, c.status) << c.descriptor << run.out;
+    EXPECT_EQ(run.status, 3) << c.descriptor << run.out;
     EXPECT_TRUE(Contains(run.out, c.message)) << c.descriptor << run.out;
   }
   EXPECT_TRUE(Contains(Upgrade(Lan(), "'" + dir_.Prefix() + "main.hex'").out,
