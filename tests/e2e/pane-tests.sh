@@ -57,7 +57,7 @@ test_time_stamps_begin_lines_and_echoes_and_are_kept() {
 # and its last lines are the pane's, line by line. Clear empties both.
 test_pane_keeps_its_scrollback_and_saves_every_line() {
   lan_session --stream 20000 || return
-  local target=$((pane_scrollback * 5 / 2)) newest last shown first pane_lines saved
+  local target=$((pane_scrollback * 5 / 2)) newest last shown first pane_lines saved i
   type_command "stream on"
   ok "stream past the scrollback" drive probe "$main" 18000 $target
   type_command "stream off"
