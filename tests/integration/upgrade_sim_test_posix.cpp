@@ -249,22 +249,6 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
   EXPECT_EQ(sim_.Received().find('\x19'), std::string::npos);
 }
 
-// An instrument the model table does not know, and firmware for another
-// unknown model: refused before the boot loader is woken.
-TEST_F(UpgradeSimTest, UnknownInstrumentIsRefusedFirmwareForAnotherUnknownModel) {
-  Start("127.0.11.11", {"--idn", "Veltmark,FOO1,123,1.0"});
-  MakeHex(dir_, "main.hex", 200, 0, 16);
-  const CliRun run = Upgrade(Lan(), "--yes '" + Descriptor("TARGET,BAR9\nLOAD,0,main.hex\n") + "'");
-  EXPECT_EQ(run.status, 3) << run.out;
-  EXPECT_TRUE(Contains(run.out,
-                       "The upgrade file is for a BAR9. You are connected to a Unknown "
-                       "Model"))
-      << run.out;
-  const sim::Flash flash = StopAndReadFlash();
-  EXPECT_EQ(flash.At(0).erases, 0);
-  EXPECT_EQ(sim_.Received().find('\x19'), std::string::npos);
-}
-
 // Every entry is for other serial numbers: nothing to write, so nothing is
 // sent but the one identification, and the command says it was refused.
 TEST_F(UpgradeSimTest, UpgradeThatWouldWriteNothingIsRefused) {
