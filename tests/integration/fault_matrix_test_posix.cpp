@@ -190,6 +190,9 @@ std::string CellName(const ::testing::TestParamInfo<Cell>& info) {
   return name;
 }
 
+// Shown in place of the cell's bytes where a test's parameter is printed.
+void PrintTo(const Cell& cell, std::ostream* out) { *out << CellName({cell, 0}); }
+
 class FaultMatrix : public ::testing::TestWithParam<Cell> {
  protected:
   void SetUp() override {
