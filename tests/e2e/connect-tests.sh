@@ -1,85 +1,11 @@
 # End-to-end tests of the Connect dialog, the Choose Instrument dialog and the
-# comms log switch, sourced by run-e2e.sh (its helpers: drive, ok, fail,
-# expect_eq, start_program, quit_program, seed_settings). Instruments are
+# comms log switch, sourced by run-e2e.sh (with helpers.sh). Instruments are
 # parlex2-sim processes on loopback addresses, on a pseudo-terminal mapped as
 # a COM port, and, for the LAN search, inside a pair of network namespaces
 # with a wineserver of their own.
 
-cd_sim_exe=${PARLEX2_SIM:-$(cd "$build/../native/tools/sim" 2>/dev/null && pwd)/parlex2-sim}
-cd_connect=dialog=Connect
 cd_answer="dialog=Test Connection"
 cd_idn="Veltmark,VXM66,10472,2.15"
-cd_work=$build/e2e-connect  # transcripts and the pseudo-terminal's link
-rm -rf "$cd_work"
-mkdir -p "$cd_work"
-
-# Parlex2.exe opens the Connect dialog as soon as it starts. The tests of the
-# window itself begin with it cancelled; these tests use
-# start_at_connect_dialog instead.
-eval "$(declare -f start_program | sed '1s/^start_program/start_program_only/')"
-start_program() {
-  start_program_only "$@" || return
-  drive wait "$cd_connect" >/dev/null || { fail "no Connect dialog at start"; return 1; }
-  drive press "$cd_connect" 2 >/dev/null
-  drive gone "$cd_connect" >/dev/null || fail "Cancel did not close the Connect dialog"
-}
-start_at_connect_dialog() {
-  start_program_only "$@" || return
-  drive wait "$cd_connect" >/dev/null || { fail "no Connect dialog at start"; return 1; }
-}
-
-cd_shot() {  # WINDOW NAME: a picture of one window
-  local rect x y w h
-  rect=$(drive rect "$1") || { fail "no window $1 for screenshot $2"; return; }
-  read -r x y w h <<<"$rect"
-  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$shots/$2.png" \
-    2>/dev/null || fail "no screenshot $2"
-}
-
-# ---- simulators ------------------------------------------------------------
-
-cd_sim_pids=()
-cd_sim_out=""
-cd_sim_seq=0  # names each simulator's files
-
-cd_start_sim() {  # OPTIONS...: a simulator with a transcript; sets cd_sim_out
-  [ -x "$cd_sim_exe" ] || { fail "no simulator at $cd_sim_exe (build the native parlex2-sim)"; return 1; }
-  local i
-  cd_sim_out=$cd_work/sim$((cd_sim_seq++))
-  "$cd_sim_exe" --transcript "$cd_sim_out.transcript" "$@" >"$cd_sim_out.log" 2>&1 &
-  cd_sim_pids+=($!)
-  for i in $(seq 1 200); do
-    grep -q '^ready' "$cd_sim_out.log" 2>/dev/null && return 0
-    kill -0 "${cd_sim_pids[-1]}" 2>/dev/null || break
-    sleep 0.02
-  done
-  fail "simulator did not start: $(cat "$cd_sim_out.log")"
-  return 1
-}
-
-cd_start_lan_sim() {  # [OPTIONS...]: a simulator on a free loopback address; sets cd_sim_ip
-  local tries before=${cd_sim_ip:-}
-  [ -x "$cd_sim_exe" ] || { fail "no simulator at $cd_sim_exe (build the native parlex2-sim)"; return 1; }
-  for tries in 1 2 3 4 5; do
-    cd_sim_ip=127.0.0.$((20 + RANDOM % 200))
-    [ "$cd_sim_ip" != "$before" ] || continue
-    cd_start_sim --tcp "$cd_sim_ip:10001" "$@" 2>/dev/null && return 0
-  done
-  return 1
-}
-
-cd_stop_sims() {
-  local pid
-  for pid in "${cd_sim_pids[@]}"; do
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
-  cd_sim_pids=()
-}
-
-# What the simulator received, as text (the transcript's RX lines).
-cd_received() { grep ' RX ' "$1.transcript" | sed 's/.*|\(.*\)|$/\1/' | tr -d '\n'; }
-cd_count() { grep -o -F -- "$2" <<<"$1" | wc -l; }
 
 # Waits for the message box captioned CAPTION, checks it is owned by the
 # Connect dialog and says TEXT, and answers it with OK.
@@ -87,11 +13,10 @@ cd_expect_message() {  # CAPTION TEXT WHAT
   drive wait "dialog=$1" >/dev/null || { fail "$3: no \"$1\" message"; return 1; }
   expect_eq "$(drive text "dialog=$1" 65535)" "$2" "$3"
   expect_eq "$(drive owner "dialog=$1")" "#32770 Connect" "$3: owner of the message"
-  ok "$3: OK" drive press "dialog=$1" 1
-  ok "$3: message closed" drive gone "dialog=$1"
+  press_to_close "dialog=$1" 1 "$3: OK"
 }
 
-cd_visible() { cd_state "$cd_connect" "$1" | cut -d' ' -f1; }
+cd_visible() { cd_state "$connect_dialog" "$1" | cut -d' ' -f1; }
 # "VISIBLE ENABLED" (1 or 0 each) of control ID, from the driver's
 # "enabled|disabled visible|hidden X Y W H".
 cd_state() {  # WINDOW ID
@@ -108,13 +33,7 @@ cd_state() {  # WINDOW ID
 
 # After the dialog's Connect the main window carries on: title, controls.
 cd_expect_connected() {  # TITLE-SUFFIX
-  local i title
-  for i in $(seq 1 200); do
-    title=$(drive title "$main")
-    [ "$title" == "Parlex2 v1_4     $1" ] && break
-    sleep 0.05
-  done
-  expect_eq "$title" "Parlex2 v1_4     $1" "title after Connect"
+  wait_for "title after Connect: Parlex2 v1_4     $1" title_is "Parlex2 v1_4     $1"
   expect_eq "$(drive state "$main" 18002 | cut -d' ' -f1)" enabled "command box after Connect"
 }
 
@@ -125,40 +44,39 @@ cd_ini_value() { sed -n "s/^$1=\(.*\)\r$/\1/p" "$ini"; }
 test_connect_dialog_at_start_switches_its_form_and_cancel_changes_nothing() {
   seed_settings $'[Init]\nCreated=09:05:30 7/3/2025'
   start_at_connect_dialog || return
-  expect_eq "$(drive items "$cd_connect" 113 | tr '\n' '|')" " USB| LAN| Serial" "interfaces, none chosen"
-  expect_eq "$(drive items "$cd_connect" 115 | tr '\n' '|')" " 1200| 2400| 4800| 9600| 19200| 38400" \
+  expect_eq "$(drive items "$connect_dialog" 113 | tr '\n' '|')" " USB| LAN| Serial" "interfaces, none chosen"
+  expect_eq "$(drive items "$connect_dialog" 115 | tr '\n' '|')" " 1200| 2400| 4800| 9600| 19200| 38400" \
     "baud rates, none chosen"
-  expect_eq "$(cd_state "$cd_connect" 116)" "1 1" "Test shown"
-  expect_eq "$(cd_state "$cd_connect" 117) $(cd_state "$cd_connect" 1006)" "0 1 0 1" \
+  expect_eq "$(cd_state "$connect_dialog" 116)" "1 1" "Test shown"
+  expect_eq "$(cd_state "$connect_dialog" 117) $(cd_state "$connect_dialog" 1006)" "0 1 0 1" \
     "address and search hidden"
 
-  ok "pick LAN" drive pick "$cd_connect" 113 LAN
+  ok "pick LAN" drive pick "$connect_dialog" 113 LAN
   sleep 0.2
-  expect_eq "$(cd_state "$cd_connect" 117) $(cd_state "$cd_connect" 1006)" "1 1 1 1" \
+  expect_eq "$(cd_state "$connect_dialog" 117) $(cd_state "$connect_dialog" 1006)" "1 1 1 1" \
     "LAN: address and search shown"
   expect_eq "$(cd_visible 114) $(cd_visible 115) $(cd_visible 119)" "0 0 0" "LAN: port and baud hidden"
-  expect_eq "$(drive text "$cd_connect" 118)" "IP Address:" "LAN label"
-  cd_shot "$cd_connect" connect-dialog-lan
+  expect_eq "$(drive text "$connect_dialog" 118)" "IP Address:" "LAN label"
+  screenshot connect-dialog-lan "$connect_dialog"
 
-  ok "pick USB" drive pick "$cd_connect" 113 USB
+  ok "pick USB" drive pick "$connect_dialog" 113 USB
   sleep 0.2
-  expect_eq "$(cd_state "$cd_connect" 117) $(cd_state "$cd_connect" 1006)" "0 1 0 1" \
+  expect_eq "$(cd_state "$connect_dialog" 117) $(cd_state "$connect_dialog" 1006)" "0 1 0 1" \
     "USB: address and search hidden"
-  expect_eq "$(cd_state "$cd_connect" 114)" "1 1" "USB: port list"
-  expect_eq "$(cd_state "$cd_connect" 115) $(cd_state "$cd_connect" 119)" "1 0 1 0" \
+  expect_eq "$(cd_state "$connect_dialog" 114)" "1 1" "USB: port list"
+  expect_eq "$(cd_state "$connect_dialog" 115) $(cd_state "$connect_dialog" 119)" "1 0 1 0" \
     "USB: baud shown but fixed"
-  expect_eq "$(drive text "$cd_connect" 118)" "COM Port:" "USB label"
+  expect_eq "$(drive text "$connect_dialog" 118)" "COM Port:" "USB label"
 
-  ok "pick Serial" drive pick "$cd_connect" 113 Serial
+  ok "pick Serial" drive pick "$connect_dialog" 113 Serial
   sleep 0.2
-  expect_eq "$(cd_state "$cd_connect" 115) $(cd_state "$cd_connect" 119)" "1 1 1 1" \
+  expect_eq "$(cd_state "$connect_dialog" 115) $(cd_state "$connect_dialog" 119)" "1 1 1 1" \
     "Serial: baud chosen"
 
   # Nothing chosen but the interface: Connect asks for the port.
-  ok "Connect" drive press "$cd_connect" 112
+  ok "Connect" drive press "$connect_dialog" 112
   cd_expect_message "Test Connection" "Please select a COM Port" "Connect without a port"
-  ok "Cancel" drive press "$cd_connect" 2
-  ok "Cancel closes the dialog" drive gone "$cd_connect"
+  press_to_close "$connect_dialog" 2 "Cancel"
   expect_eq "$(drive title "$main")" "Parlex2 v1_4" "title after Cancel"
   grep -q '^\[Connect\]' "$ini" && fail "Cancel saved the connection"
   local id
@@ -167,103 +85,96 @@ test_connect_dialog_at_start_switches_its_form_and_cancel_changes_nothing() {
   done
   # The Instrument items stay grey: only a picture shows a menu of another
   # process under Wine.
-  ok "keys" drive input "$main" alt+i
-  sleep 0.3
-  screenshot menu-instrument-after-cancel
-  ok "keys" drive input "$main" esc esc
+  menu_screenshot alt+i menu-instrument-after-cancel
   quit_program
 }
 
 test_lan_test_connect_and_save_as_default() {
-  cd_start_lan_sim || return
-  local sim=$cd_sim_out refused=127.0.0.$((20 + RANDOM % 200))
-  [ "$refused" != "$cd_sim_ip" ] || refused=127.0.0.19
-  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nComPort=\nBaudRate=0\nIPAddr='"$cd_sim_ip"
-  start_at_connect_dialog || { cd_stop_sims; return; }
+  sim_start || return
+  local sim=$sim_dir refused=127.0.0.$((20 + RANDOM % 200))
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nComPort=\nBaudRate=0\nIPAddr='"$sim_addr"
+  start_at_connect_dialog || { sim_stop; return; }
   # The saved connection comes up in the dialog.
-  expect_eq "$(drive items "$cd_connect" 113 | grep '^\*')" "*LAN" "saved interface"
-  expect_eq "$(cd_state "$cd_connect" 117)" "1 1" "address shown"
-  expect_eq "$(drive text "$cd_connect" 117)" "$cd_sim_ip" "saved address"
+  expect_eq "$(drive items "$connect_dialog" 113 | grep '^\*')" "*LAN" "saved interface"
+  expect_eq "$(cd_state "$connect_dialog" 117)" "1 1" "address shown"
+  expect_eq "$(drive text "$connect_dialog" 117)" "$sim_addr" "saved address"
 
-  ok "blank address" drive address "$cd_connect" 117 blank
-  ok "Connect" drive press "$cd_connect" 112
+  ok "blank address" drive address "$connect_dialog" 117 blank
+  ok "Connect" drive press "$connect_dialog" 112
   cd_expect_message "Test Connection" "Please enter an IP address" "Connect without an address"
 
-  ok "refusing address" drive address "$cd_connect" 117 "$refused"
-  ok "Test" drive press "$cd_connect" 116
+  ok "refusing address" drive address "$connect_dialog" 117 "$refused"
+  ok "Test" drive press "$connect_dialog" 116
   cd_expect_message "Test Connection" "Failed to connect to IP address $refused" "Test of a refusing address"
 
-  ok "address" drive address "$cd_connect" 117 "$cd_sim_ip"
-  ok "Test" drive press "$cd_connect" 116
-  drive wait "$cd_answer" >/dev/null && cd_shot "$cd_answer" test-connection-message
+  ok "address" drive address "$connect_dialog" 117 "$sim_addr"
+  ok "Test" drive press "$connect_dialog" 116
+  drive wait "$cd_answer" >/dev/null && screenshot test-connection-message "$cd_answer"
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Test"
-  ok "the dialog stays after Test" drive wait "$cd_connect"
+  ok "the dialog stays after Test" drive wait "$connect_dialog"
 
-  ok "Save as Default" drive press "$cd_connect" 120
+  ok "Save as Default" drive press "$connect_dialog" 120
   sleep 0.3
-  expect_eq "$(cd_ini_value Interface) $(cd_ini_value IPAddr)" "2 $cd_sim_ip" "saved LAN connection"
+  expect_eq "$(cd_ini_value Interface) $(cd_ini_value IPAddr)" "2 $sim_addr" "saved LAN connection"
 
   # A silent instrument leaves the link open; the next Connect, to another
   # address, must ask the instrument there.
-  local ip=$cd_sim_ip
-  cd_start_lan_sim --mode silent || { quit_program; cd_stop_sims; return; }
-  ok "silent address" drive address "$cd_connect" 117 "$cd_sim_ip"
-  ok "Connect" drive press "$cd_connect" 112
+  local ip=$sim_addr
+  sim_start --mode silent || { quit_program; sim_stop; return; }
+  ok "silent address" drive address "$connect_dialog" 117 "$sim_addr"
+  ok "Connect" drive press "$connect_dialog" 112
   cd_expect_message "Test Connection" "The connection failed" "Connect to a silent instrument"
-  cd_sim_ip=$ip
-  ok "address" drive address "$cd_connect" 117 "$cd_sim_ip"
-  ok "Connect" drive press "$cd_connect" 112
+  ok "address" drive address "$connect_dialog" 117 "$ip"
+  ok "Connect" drive press "$connect_dialog" 112
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect"
-  ok "Connect closes the dialog" drive gone "$cd_connect"
+  ok "Connect closes the dialog" drive gone "$connect_dialog"
   cd_expect_connected "LAN,${cd_idn#*,}"
   quit_program
-  cd_stop_sims
+  sim_stop
   # Test, then Connect: each woke the instrument and identified it.
   local rx
-  rx=$(cd_received "$sim")
-  expect_eq "$(cd_count "$rx" '*IDN?')" 2 "identifications"
-  expect_eq "$(cd_count "$rx" 'version?')" 2 "version requests"
+  rx=$(sim_received "$sim")
+  expect_eq "$(count_of "$rx" '*IDN?')" 2 "identifications"
+  expect_eq "$(count_of "$rx" 'version?')" 2 "version requests"
 }
 
 test_com_port_form_connects_through_a_mapped_pty() {
-  cd_start_sim --pty "$cd_work/instrument-pty" || return
-  local sim=$cd_sim_out
-  ln -sfn "$cd_work/instrument-pty" "$WINEPREFIX/dosdevices/com9"
+  sim_start_pty COM9 || return
+  local sim=$sim_dir
   seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=3\nComPort=COM9\nBaudRate=9600\nIPAddr='
-  start_at_connect_dialog || { rm -f "$WINEPREFIX/dosdevices/com9"; cd_stop_sims; return; }
-  drive items "$cd_connect" 114 | grep -q '^\*COM9$' || fail "COM9 not listed and chosen: $(drive items "$cd_connect" 114)"
-  expect_eq "$(drive items "$cd_connect" 115 | grep '^\*')" "*9600" "saved rate chosen"
-  cd_shot "$cd_connect" connect-dialog-com
+  start_at_connect_dialog || { end_test; return; }
+  drive items "$connect_dialog" 114 | grep -q '^\*COM9$' || fail "COM9 not listed and chosen: $(drive items "$connect_dialog" 114)"
+  expect_eq "$(drive items "$connect_dialog" 115 | grep '^\*')" "*9600" "saved rate chosen"
+  screenshot connect-dialog-com "$connect_dialog"
 
   # USB runs at 19200 whatever the list shows.
-  ok "pick USB" drive pick "$cd_connect" 113 USB
-  ok "pick 1200" drive pick "$cd_connect" 115 0
-  ok "Save as Default" drive press "$cd_connect" 120
+  ok "pick USB" drive pick "$connect_dialog" 113 USB
+  ok "pick 1200" drive pick "$connect_dialog" 115 0
+  ok "Save as Default" drive press "$connect_dialog" 120
   sleep 0.3
   expect_eq "$(cd_ini_value Interface) $(cd_ini_value ComPort) $(cd_ini_value BaudRate)" "1 COM9 19200" \
     "saved USB connection"
 
-  ok "pick Serial" drive pick "$cd_connect" 113 Serial
-  ok "Connect" drive press "$cd_connect" 112
+  ok "pick Serial" drive pick "$connect_dialog" 113 Serial
+  ok "Connect" drive press "$connect_dialog" 112
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect over COM9"
-  ok "Connect closes the dialog" drive gone "$cd_connect"
+  ok "Connect closes the dialog" drive gone "$connect_dialog"
   cd_expect_connected "SER,${cd_idn#*,}"
   quit_program
-  rm -f "$WINEPREFIX/dosdevices/com9"
-  cd_stop_sims
+  end_test
   local rx
-  rx=$(cd_received "$sim")
-  expect_eq "$(cd_count "$rx" '*IDN?')" 1 "identification over the port"
-  expect_eq "$(cd_count "$rx" 'calstr?')" 1 "calibration request over the port"
+  rx=$(sim_received "$sim")
+  expect_eq "$(count_of "$rx" '*IDN?')" 1 "identification over the port"
+  expect_eq "$(count_of "$rx" 'calstr?')" 1 "calibration request over the port"
 }
 
 test_comms_log_from_the_command_line_and_the_menu() {
-  cd_start_lan_sim || return
-  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='"$cd_sim_ip"
+  sim_start || return
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='"$sim_addr"
   local logdir="$WINEPREFIX/drive_c/parlex2-logs"
   rm -rf "$logdir"
-  start_at_connect_dialog -log 'C:\parlex2-logs\first\run.log' || { cd_stop_sims; return; }
-  ok "Connect" drive press "$cd_connect" 112
+  start_at_connect_dialog -log 'C:\parlex2-logs\first\run.log' || { sim_stop; return; }
+  ok "Connect" drive press "$connect_dialog" 112
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect"
   local log="$logdir/first/run.log"
   if [ -f "$log" ]; then
@@ -289,32 +200,26 @@ test_comms_log_from_the_command_line_and_the_menu() {
   sleep 0.3
   drive windows | grep -q 'Comms Log' && fail "turning the log off asked for a file"
   ok "Configuration" drive post "$main" 32771
-  ok "Connect dialog" drive wait "$cd_connect"
-  ok "Test" drive press "$cd_connect" 116
+  ok "Connect dialog" drive wait "$connect_dialog"
+  ok "Test" drive press "$connect_dialog" 116
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Test with the log off"
   expect_eq "$(wc -l <"$log")" "$lines_before" "lines written while off"
-  ok "Cancel" drive press "$cd_connect" 2
-  ok "Cancel closes the dialog" drive gone "$cd_connect"
+  press_to_close "$connect_dialog" 2 "Cancel"
 
   ok "Comms Log on" drive post "$main" 32779
   if drive wait "dialog=Comms Log" >/dev/null; then
     # The dialog offers the last file; a new one in a new folder is chosen.
     ok "file name" drive type "dialog=Comms Log" 1148 'C:\parlex2-logs\second.log'
-    ok "Save" drive press "dialog=Comms Log" 1
-    ok "file dialog closed" drive gone "dialog=Comms Log"
+    press_to_close "dialog=Comms Log" 1 "Save"
   else
     fail "no file dialog for the comms log"
   fi
-  ok "keys" drive input "$main" alt+c
-  sleep 0.3
-  screenshot menu-configure-comms-log-on
-  ok "keys" drive input "$main" esc esc
+  menu_screenshot alt+c menu-configure-comms-log-on
   ok "Configuration" drive post "$main" 32771
-  ok "Connect dialog" drive wait "$cd_connect"
-  ok "Test" drive press "$cd_connect" 116
+  ok "Connect dialog" drive wait "$connect_dialog"
+  ok "Test" drive press "$connect_dialog" 116
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Test with the new log"
-  ok "Cancel" drive press "$cd_connect" 2
-  ok "Cancel closes the dialog" drive gone "$cd_connect"
+  press_to_close "$connect_dialog" 2 "Cancel"
   if [ -f "$logdir/second.log" ]; then
     grep -q 'LOG FILE OPENED' "$logdir/second.log" || fail "second log has no header"
     grep -q '>>.*\*IDN?' "$logdir/second.log" || fail "second log has no exchange lines"
@@ -322,10 +227,10 @@ test_comms_log_from_the_command_line_and_the_menu() {
     fail "the menu's log file was not written"
   fi
   quit_program
-  cd_stop_sims
+  sim_stop
 
   # A path the log cannot keep whole is refused before the window opens.
-  start_program_only -log "C:\\$(printf 'x%.0s' $(seq 1 300)).log" || return
+  launch_program -log "C:\\$(printf 'x%.0s' $(seq 1 300)).log" || return
   if drive wait dialog=Error >/dev/null; then
     expect_eq "$(drive text dialog=Error 65535)" $'Error opening comms log for writing\nComms Logging disabled' \
       "too long a log path"
@@ -333,16 +238,16 @@ test_comms_log_from_the_command_line_and_the_menu() {
   else
     fail "no message for too long a log path"
   fi
-  ok "Connect dialog after the message" drive wait "$cd_connect"
-  ok "Cancel" drive press "$cd_connect" 2
+  ok "Connect dialog after the message" drive wait "$connect_dialog"
+  ok "Cancel" drive press "$connect_dialog" 2
   quit_program
 
   # A file that cannot be made (its folder is a file): the first entry says
   # so, once, and logging is off; the menu's check mark follows.
-  cd_start_lan_sim || return
-  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='"$cd_sim_ip"
-  start_at_connect_dialog -log 'C:\windows\win.ini\comms.log' || { cd_stop_sims; return; }
-  ok "Connect" drive press "$cd_connect" 112
+  sim_start || return
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='"$sim_addr"
+  start_at_connect_dialog -log 'C:\windows\win.ini\comms.log' || { sim_stop; return; }
+  ok "Connect" drive press "$connect_dialog" 112
   if drive wait dialog=Error >/dev/null; then
     expect_eq "$(drive text dialog=Error 65535)" $'Error opening comms log for writing\nComms Logging disabled' \
       "log file that cannot be made"
@@ -353,12 +258,9 @@ test_comms_log_from_the_command_line_and_the_menu() {
   fi
   cd_expect_message "Test Connection" $'The connection was successful\n'"$cd_idn" "Connect with the log off"
   drive windows | grep -q ' Error$' && fail "the log's message came twice"
-  ok "keys" drive input "$main" alt+c
-  sleep 0.3
-  screenshot menu-configure-comms-log-after-error
-  ok "keys" drive input "$main" esc esc
+  menu_screenshot alt+c menu-configure-comms-log-after-error
   quit_program
-  cd_stop_sims
+  sim_stop
   rm -rf "$logdir"
 }
 
@@ -391,7 +293,7 @@ cd_ns_setup() {
 }
 
 cd_ns_start_server() {  # a prefix of its own, its wineserver inside the client namespace
-  cd_ns_prefix=$cd_work/ns-prefix
+  cd_ns_prefix=$sim_work/ns-prefix
   rm -rf "$cd_ns_prefix"
   cp -a "$WINEPREFIX" "$cd_ns_prefix" || return 1
   ip netns exec "$cd_ns_client" env WINEPREFIX="$cd_ns_prefix" wineserver -f -p &
@@ -416,7 +318,7 @@ cd_ns_cleanup() {
     kill "$cd_ns_server_pid" 2>/dev/null
     wait "$cd_ns_server_pid" 2>/dev/null
   fi
-  cd_stop_sims
+  sim_stop
   [ -n "$cd_ns_client" ] && ip netns delete "$cd_ns_client" 2>/dev/null
   [ -n "$cd_ns_inst" ] && ip netns delete "$cd_ns_inst" 2>/dev/null
   [ -n "$cd_ns_prefix" ] && rm -rf "$cd_ns_prefix"
@@ -424,18 +326,8 @@ cd_ns_cleanup() {
 }
 
 cd_ns_start_instrument() {  # OPTIONS...: a simulator answering the enquiries
-  [ -x "$cd_sim_exe" ] || { fail "no simulator at $cd_sim_exe"; return 1; }
-  local i
-  cd_sim_out=$cd_work/sim$((cd_sim_seq++))
-  ip netns exec "$cd_ns_inst" "$cd_sim_exe" --discovery --transcript "$cd_sim_out.transcript" "$@" \
-    >"$cd_sim_out.log" 2>&1 &
-  cd_sim_pids+=($!)
-  for i in $(seq 1 200); do
-    grep -q '^ready' "$cd_sim_out.log" 2>/dev/null && return 0
-    sleep 0.02
-  done
-  fail "simulator did not start: $(cat "$cd_sim_out.log")"
-  return 1
+  sim_wrap="ip netns exec $cd_ns_inst" sim_launch --discovery "$@" ||
+    { fail "simulator did not start: $(cat "$sim_dir/log")"; return 1; }
 }
 
 cd_choose=dialog="Please Choose Instrument"
@@ -445,14 +337,14 @@ cd_lan_search_steps() {
   local ini=${ini/#"$WINEPREFIX_OUTSIDE"/$cd_ns_prefix}
   seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='
   cd_ns_start_instrument --tcp 10.77.0.1:10001 || return
-  local first=$cd_sim_out
+  local first=$sim_dir
   cd_ns_start_instrument --tcp 10.77.0.3:10001 --idn "Veltmark,ZQM44,20001,3.01" || return
   cd_ns_run wine "$driver" start "$exe" >"$build/e2e-start.log" 2>&1 || {
     fail "Parlex2.exe did not start in the namespace: $(cat "$build/e2e-start.log")"; return; }
-  ok "Connect dialog" drive wait "$cd_connect"
-  expect_eq "$(cd_state "$cd_connect" 1006)" "1 1" "search button shown for LAN"
+  ok "Connect dialog" drive wait "$connect_dialog"
+  expect_eq "$(cd_state "$connect_dialog" 1006)" "1 1" "search button shown for LAN"
 
-  ok "Search" drive press "$cd_connect" 1006
+  ok "Search" drive press "$connect_dialog" 1006
   if ! UIDRIVER_TIMEOUT_MS=20000 drive wait "$cd_choose" >/dev/null; then
     fail "no Choose Instrument dialog"; quit_program; return
   fi
@@ -468,44 +360,43 @@ cd_lan_search_steps() {
   ok "select" drive select "$cd_choose" 1007 $((row - 1))
   sleep 0.2
   expect_eq "$(cd_state "$cd_choose" 1)" "1 1" "OK enabled by a choice"
-  cd_shot "$cd_choose" choose-instrument
-  ok "OK" drive press "$cd_choose" 1
-  ok "choice closes" drive gone "$cd_choose"
+  screenshot choose-instrument "$cd_choose"
+  press_to_close "$cd_choose" 1 "OK"
   # Both enquiries came from the client's side of the pair.
-  expect_eq "$(grep -c 'enquiry of .* from 10.77.0.2' "$first.transcript")" 6 \
+  expect_eq "$(grep -c 'enquiry of .* from 10.77.0.2' "$first/transcript")" 6 \
     "enquiries from the client namespace"
-  expect_eq "$(drive text "$cd_connect" 117)" "10.77.0.3" "chosen address in the dialog"
-  ok "Connect" drive press "$cd_connect" 112
+  expect_eq "$(drive text "$connect_dialog" 117)" "10.77.0.3" "chosen address in the dialog"
+  ok "Connect" drive press "$connect_dialog" 112
   cd_expect_message "Test Connection" $'The connection was successful\nVeltmark,ZQM44,20001,3.01' \
     "Connect to the chosen instrument"
-  ok "Connect closes the dialog" drive gone "$cd_connect"
+  ok "Connect closes the dialog" drive gone "$connect_dialog"
   cd_expect_connected "LAN,ZQM44,20001,3.01"
 
   # One instrument serving another port: only the second enquiry takes it and
   # the probe is refused. One row, selected; a double-click chooses it.
-  cd_stop_sims
+  sim_stop
   cd_ns_start_instrument --tcp 10.77.0.3:10002 || return
   ok "Configuration" drive post "$main" 32771
-  ok "Connect dialog" drive wait "$cd_connect"
-  ok "blank address" drive address "$cd_connect" 117 blank
-  ok "Search" drive press "$cd_connect" 1006
+  ok "Connect dialog" drive wait "$connect_dialog"
+  ok "blank address" drive address "$connect_dialog" 117 blank
+  ok "Search" drive press "$connect_dialog" 1006
   if UIDRIVER_TIMEOUT_MS=20000 drive wait "$cd_choose" >/dev/null; then
     expect_eq "$(drive rows "$cd_choose" 1007 | tr '\t' '>')" "*10.77.0.3>Connection Failed 1" \
       "one row, preselected"
     expect_eq "$(cd_state "$cd_choose" 1)" "1 1" "OK enabled with the row preselected"
     ok "double-click" drive dblclick "$cd_choose" 1007 0
     ok "double-click closes" drive gone "$cd_choose"
-    expect_eq "$(drive text "$cd_connect" 117)" "10.77.0.3" "double-clicked address"
+    expect_eq "$(drive text "$connect_dialog" 117)" "10.77.0.3" "double-clicked address"
   else
     fail "no Choose Instrument dialog for one instrument"
   fi
 
   # Nobody answers.
-  cd_stop_sims
-  ok "Search" drive press "$cd_connect" 1006
+  sim_stop
+  ok "Search" drive press "$connect_dialog" 1006
   UIDRIVER_TIMEOUT_MS=20000 cd_expect_message "LAN Find Instrument" "No Instruments found on this subnet" \
     "search without instruments"
-  ok "Cancel" drive press "$cd_connect" 2
+  ok "Cancel" drive press "$connect_dialog" 2
   quit_program
 }
 

@@ -1,6 +1,5 @@
 # End-to-end tests of the results pane's time stamps and scrollback, sourced
-# by run-e2e.sh (its helpers: drive, ok, fail, expect_eq, sim_start,
-# seed_connection, connect_program, type_command, end_test, screenshot).
+# by run-e2e.sh (with helpers.sh).
 
 pane_scrollback=10000  # the lines the pane's edit control holds at most
 pane_time_stamps=32785 # Configure > Time Stamps
@@ -16,30 +15,11 @@ pane_after() {  # TEXT
   drive text "$main" 18000
 }
 
-# Saves the results through Result > Save to File... as C:\NAME; prints the
-# file's path once it is written.
-save_results() {  # NAME
-  local file="$WINEPREFIX/drive_c/$1"
-  rm -f "$file"
-  ok "save" drive post "$main" 129
-  ok "save dialog" drive wait "dialog=Save As"
-  ok "file name" drive type "dialog=Save As" 1148 "C:\\$1"
-  ok "Save" drive press "dialog=Save As" 1
-  ok "save dialog closes" drive gone "dialog=Save As"
-  wait_for "saved file" test -e "$file"
-  echo "$file"
-}
-
 test_time_stamps_begin_lines_and_echoes_and_are_kept() {
-  sim_start || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
+  lan_session || return
   ok "time stamps on" drive post "$main" $pane_time_stamps
   wait_for "switch kept in the settings" grep -q '^TimeStamps=1' "$ini"
-  ok "keys" drive input "$main" alt+c
-  sleep 0.3
-  screenshot menu-configure-time-stamps
-  ok "keys" drive input "$main" esc esc
+  menu_screenshot alt+c menu-configure-time-stamps
 
   local before pane stamp after
   before=$(now_seconds)
@@ -66,8 +46,7 @@ test_time_stamps_begin_lines_and_echoes_and_are_kept() {
   [[ "$pane" =~ ^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}\ \>\ volt\? ]] || fail "not stamped after a restart: '$pane'"
   ok "time stamps off" drive post "$main" $pane_time_stamps
   wait_for "switch off in the settings" grep -q '^TimeStamps=0' "$ini"
-  ok "clear" drive post "$main" 32773
-  wait_for "pane cleared" text_is 18000 ""
+  clear_pane
   type_command "volt?"
   expect_eq "$(pane_after "1.234")" $'> volt?\n1.234' "pane with time stamps off"
   end_test
@@ -77,10 +56,8 @@ test_time_stamps_begin_lines_and_echoes_and_are_kept() {
 # the scrollback; Save to File writes every line since the pane was cleared,
 # and its last lines are the pane's, line by line. Clear empties both.
 test_pane_keeps_its_scrollback_and_saves_every_line() {
-  sim_start --stream 20000 || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
-  local target=$((pane_scrollback * 5 / 2)) newest last shown first pane_lines saved
+  lan_session --stream 20000 || return
+  local target=$((pane_scrollback * 5 / 2)) newest last shown first pane_lines saved i
   type_command "stream on"
   ok "stream past the scrollback" drive probe "$main" 18000 $target
   type_command "stream off"
@@ -98,7 +75,7 @@ test_pane_keeps_its_scrollback_and_saves_every_line() {
   (( pane_lines <= pane_scrollback )) || fail "the pane holds $pane_lines lines"
   (( first > 1 && last >= target )) || fail "the pane shows stream lines $first to $last"
 
-  saved=$(save_results e2e-scrollback.txt)
+  save_results e2e-scrollback.txt
   local check
   check=$(tr -d '\r' <"$saved" | awk '
     /^stream,/ {
@@ -112,9 +89,8 @@ test_pane_keeps_its_scrollback_and_saves_every_line() {
   tr -d '\r' <"$saved" | tail -n "$(wc -l <"$saved.pane")" | diff -q - "$saved.pane" >/dev/null ||
     fail "the saved file does not end with the pane's lines"
 
-  ok "clear" drive post "$main" 32773
-  wait_for "pane cleared" text_is 18000 ""
-  saved=$(save_results e2e-cleared.txt)
+  clear_pane
+  save_results e2e-cleared.txt
   sleep 0.3
   expect_eq "$(stat -c %s "$saved")" 0 "the file saved after a clear"
   rm -f "$saved" "$saved.pane" "$WINEPREFIX/drive_c/e2e-scrollback.txt"

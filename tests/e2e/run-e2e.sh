@@ -15,68 +15,12 @@ build=$(cd "${1:?usage: run-e2e.sh BUILD [PATTERN]}" && pwd)
 pattern=${2:-}
 : "${WINEPREFIX:?run from scripts/wine-tests.sh}" "${DISPLAY:?run from scripts/wine-tests.sh}"
 
-exe=$build/win32/Parlex2.exe
-driver=$build/tools/uidriver/uidriver.exe
-shots=$build/screenshots
-mkdir -p "$shots"
-# The user's local application data folder of the prefix.
-for appdata in "$WINEPREFIX"/drive_c/users/*/AppData/Local; do
-  [[ "$appdata" == */users/Public/* ]] || break
-done
-company="$appdata/Veltmark"
-ini="$company/Parlexer/Parlexer.ini"
-main=class=OVParlexWClass
-version_string="v1_4 (build 16) Jul 14 2025"
+source "$(dirname "$0")/helpers.sh"
+source "$(dirname "$0")/connect-tests.sh"
+source "$(dirname "$0")/upgrade-tests.sh"
+source "$(dirname "$0")/pane-tests.sh"
 
-# ---- helpers ---------------------------------------------------------------
-
-failures=0  # of the test running now
-
-drive() {  # the driver's output without the console's carriage returns
-  local out rc
-  out=$(wine "$driver" "$@" 2>&1)
-  rc=$?
-  printf '%s' "${out//$'\r'/}"
-  return $rc
-}
-
-fail() {
-  echo "    FAILED: $*"
-  failures=$((failures + 1))
-}
-
-expect_eq() {  # ACTUAL EXPECTED WHAT
-  [ "$1" == "$2" ] || fail "$3: expected '$2', got '$1'"
-}
-
-ok() {  # WHAT COMMAND...: the command must succeed
-  local what=$1
-  shift
-  "$@" >/dev/null || fail "$what"
-}
-
-start_program() {
-  # Into a file: the program keeps the driver's output open for its lifetime,
-  # so a pipe would never reach its end.
-  local started=$SECONDS
-  wine "$driver" start "$exe" "$@" >"$build/e2e-start.log" 2>&1 && return 0
-  # Wine now and then fails to start a process at all: it ends at once
-  # without a window. That start is made again, once, and said in the log. A
-  # slow "showed no window" is a program still running without its window,
-  # which is a failure.
-  if grep -q 'showed no window' "$build/e2e-start.log" && [ $((SECONDS - started)) -lt 5 ]; then
-    echo "    note: Parlex2.exe ended before showing a window; started again"
-    wine "$driver" start "$exe" "$@" >"$build/e2e-start.log" 2>&1 && return 0
-  fi
-  fail "Parlex2.exe did not open its window: $(cat "$build/e2e-start.log")"
-  return 1
-}
-
-quit_program() {
-  local code
-  code=$(drive quit "$main") || { fail "Parlex2.exe did not end"; return 1; }
-  expect_eq "$code" 0 "exit code"
-}
+# ---- tests -----------------------------------------------------------------
 
 window_size() { drive rect "$main" | awk '{print $3 "x" $4}'; }
 
@@ -88,146 +32,6 @@ reference_size() {
   fh=$(awk '{print $4}' <<<"$metrics")
   echo "$((808 + (fw > 4 ? 2 * (fw - 4) : 0)))x$((608 + (fh > 4 ? 2 * (fh - 4) : 0)))"
 }
-
-screenshot() {  # NAME: the main window's area of the screen
-  local rect x y w h
-  rect=$(drive rect "$main") || return 0
-  read -r x y w h <<<"$rect"
-  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$shots/$1.png" 2>/dev/null ||
-    fail "no screenshot $1"
-}
-
-screenshot_screen() {  # NAME: the whole screen (a message box may stand beyond the window)
-  import -display "$DISPLAY" -window root "$shots/$1.png" 2>/dev/null || fail "no screenshot $1"
-}
-
-seed_settings() {  # TEXT: the settings file as given (\n becomes CR LF)
-  mkdir -p "$(dirname "$ini")"
-  printf '%s' "$1" | sed 's/$/\r/' >"$ini"
-}
-
-file_bytes() { od -An -c "$1" | tr -s ' \n' ' '; }
-
-# ---- the simulator and a connected window ----------------------------------
-
-# The instrument simulator, a native program (scripts/wine-tests.sh builds it).
-sim=${PARLEX2_SIM:-$(cd "$build/../native/tools/sim" 2>/dev/null && pwd)/parlex2-sim}
-sim_pid=""
-sim_dir=""
-sim_addr=""
-
-sim_start() {  # SIM-ARGS...: a simulator serving TCP on a loopback address of its own
-  [ -x "$sim" ] || { fail "no simulator at $sim"; return 1; }
-  sim_dir=$(mktemp -d "$build/e2e-sim.XXXXXX")
-  local try i
-  for try in 1 2 3 4 5; do
-    # Other programs on this machine may serve 127.0.0.1:10001 already.
-    sim_addr="127.$((RANDOM % 200 + 30)).$((RANDOM % 250 + 1)).$((RANDOM % 250 + 1))"
-    "$sim" --tcp "$sim_addr:10001" --transcript "$sim_dir/transcript" "$@" >"$sim_dir/log" 2>&1 &
-    sim_pid=$!
-    for i in $(seq 1 200); do
-      grep -q ready "$sim_dir/log" 2>/dev/null && return 0
-      kill -0 "$sim_pid" 2>/dev/null || break
-      sleep 0.02
-    done
-    kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null
-    sim_pid=""
-  done
-  fail "the simulator did not start: $(cat "$sim_dir/log")"
-  return 1
-}
-
-sim_start_pty() {  # COMn SIM-ARGS...: a simulator on a pseudo-terminal mapped as COMn
-  [ -x "$sim" ] || { fail "no simulator at $sim"; return 1; }
-  local port=$1 i
-  shift
-  sim_dir=$(mktemp -d "$build/e2e-sim.XXXXXX")
-  "$sim" --pty "$sim_dir/pty" --transcript "$sim_dir/transcript" "$@" >"$sim_dir/log" 2>&1 &
-  sim_pid=$!
-  for i in $(seq 1 200); do [ -e "$sim_dir/pty" ] && grep -q ready "$sim_dir/log" 2>/dev/null && break; sleep 0.02; done
-  [ -e "$sim_dir/pty" ] || { fail "the simulator made no pty: $(cat "$sim_dir/log")"; return 1; }
-  ln -sfn "$sim_dir/pty" "$WINEPREFIX/dosdevices/${port,,}"
-}
-
-sim_stop() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null
-  fi
-  sim_pid=""
-  [ -n "$sim_dir" ] && rm -rf "$sim_dir"
-  sim_dir=""
-}
-
-# What the simulator received, as text: every RX chunk's bytes in order, the
-# zero byte after each LAN write dropped.
-sim_received() {
-  local hex
-  hex=$(awk '$2 == "RX" { for (i = 3; i <= NF && $i !~ /^\|/; i++) printf "\\x%s", $i }' \
-    "$sim_dir/transcript")
-  printf "$hex" | tr -d '\000'
-}
-
-seed_connection() {  # KIND ADDRESS-OR-PORT: the settings file's "Connect" section
-  if [ "$1" = 2 ]; then
-    seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nComPort=\nBaudRate=0\nIPAddr='"$2"
-  else
-    seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface='"$1"$'\nComPort='"$2"$'\nBaudRate=19200\nIPAddr='
-  fi
-}
-
-wait_for() {  # WHAT COMMAND...: retries the command until it succeeds (10 s)
-  local what=$1 i
-  shift
-  for i in $(seq 1 200); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.05
-  done
-  fail "$what"
-  return 1
-}
-
-title_has() { [[ "$(drive title "$main")" == *"$1"* ]]; }
-text_is() { [ "$(drive text "$main" "$1")" == "$2" ]; }
-pane_has() { [[ "$(drive text "$main" 18000)" == *"$1"* ]]; }
-sim_received_has() {
-  local r
-  r=$(sim_received; echo .)  # the dot keeps the last line feed
-  [[ "${r%.}" == *"$1"* ]]
-}
-state_word() { drive state "$main" "$1" | awk -v n="$2" '{print $n}'; }
-state_is() { [ "$(state_word "$1" "$2")" == "$3" ]; }  # ID FIELD VALUE
-focus_is() { [ "$(drive focus "$main")" == "$1" ]; }
-
-# Starts the program on the seeded settings and reconnects with them, as the
-# read-failure question's Yes does (the Connect dialog's own tests drive it).
-connect_program() {  # TITLE-PART
-  start_program || return 1
-  drive post "$main" 32771 1 >/dev/null
-  wait_for "connected (title with $1)" title_has "$1" || return 1
-  wait_for "controls enabled" state_is 18002 1 enabled
-}
-
-type_command() {  # TEXT: typed into the command box and sent with Enter
-  ok "type" drive type "$main" 18002 "$1"
-  ok "enter" drive key "$main" enter
-}
-
-# Ends the test's program and simulator whatever happened.
-end_test() {
-  if UIDRIVER_TIMEOUT_MS=0 wine "$driver" wait "$main" >/dev/null 2>&1; then
-    # A message box left open would keep the window from closing.
-    UIDRIVER_TIMEOUT_MS=0 wine "$driver" close dialog=Parlex2 >/dev/null 2>&1
-    quit_program
-  fi
-  sim_stop
-}
-
-source "$(dirname "$0")/connect-tests.sh"
-source "$(dirname "$0")/upgrade-tests.sh"
-source "$(dirname "$0")/pane-tests.sh"
-
-# ---- tests -----------------------------------------------------------------
 
 test_first_run_creates_settings_and_opens_at_reference_size() {
   rm -rf "$company"
@@ -317,8 +121,7 @@ test_about_box_from_menu_and_accelerators() {
 
   ok "command" drive post "$main" 104
   ok "About box from its command" drive wait dialog=About
-  ok "button" drive press dialog=About 1
-  ok "OK closes the About box" drive gone dialog=About
+  press_to_close dialog=About 1 "button"
 
   ok "keys" drive input "$main" alt+/
   ok "About box from Alt+/" drive wait dialog=About
@@ -400,9 +203,7 @@ test_lan_connection_identifies_the_instrument_with_calibration_warning() {
 }
 
 test_terminal_sends_recalls_saves_and_converts() {
-  sim_start || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
+  lan_session || return
   type_command "volt?"
   wait_for "reply to volt?" pane_has $'1.234'
   expect_eq "$(drive text "$main" 18000)" $'> volt?\n1.234' "pane after volt?"
@@ -427,23 +228,16 @@ test_terminal_sends_recalls_saves_and_converts() {
   expect_eq "$(drive text "$main" 18002)" "other" "a click on a reply line changes nothing"
 
   # Save to File: the pane's lines, each ending CR LF.
-  local saved="$WINEPREFIX/drive_c/e2e-results.txt"
-  rm -f "$saved"
-  ok "save" drive post "$main" 129
-  ok "save dialog" drive wait "dialog=Save As"
-  ok "file name" drive type "dialog=Save As" 1148 'C:\e2e-results.txt'
-  ok "Save" drive press "dialog=Save As" 1
-  ok "save dialog closes" drive gone "dialog=Save As"
-  wait_for "saved file" test -s "$saved"
-  local pane
+  local saved pane
+  save_results e2e-results.txt
+  wait_for "saved file written" test -s "$saved"
   pane=$(drive text "$main" 18000)
   printf '%s\n' "$pane" | sed 's/$/\r/' >"$saved.want"
   expect_eq "$(file_bytes "$saved")" "$(file_bytes "$saved.want")" "saved file"
   rm -f "$saved" "$saved.want"
 
   # Convert Binary: on at start, a binary reply shown as text; off, raw.
-  ok "clear" drive post "$main" 32773
-  wait_for "pane cleared" text_is 18000 ""
+  clear_pane
   type_command "bvolt?"
   wait_for "binary reply" pane_has $'bvolt?\n'
   sleep 0.3
@@ -451,8 +245,7 @@ test_terminal_sends_recalls_saves_and_converts() {
   converted=$(drive text "$main" 18000 | sed -n 2p)
   [[ "$converted" =~ ^[[:print:]]+$ ]] || fail "converted reply '$converted' is not plain text"
   ok "convert off" drive post "$main" 32778
-  ok "clear" drive post "$main" 32773
-  wait_for "pane cleared" text_is 18000 ""
+  clear_pane
   type_command "bvolt?"
   wait_for "binary reply" pane_has $'bvolt?\n'
   sleep 0.3
@@ -464,16 +257,13 @@ test_terminal_sends_recalls_saves_and_converts() {
 
 test_read_failure_asks_and_yes_reconnects() {
   # Four identification lines, then the typed command: the link drops.
-  sim_start --drop-after 5 || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
+  lan_session --drop-after 5 || return
   type_command "volt?"
   ok "the question" drive wait dialog=Parlex2
   expect_eq "$(drive text dialog=Parlex2 0xFFFF)" "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" "question"
   expect_eq "$(state_word 18002 1)" disabled "command box while asking"
   screenshot_screen read-failure-question
-  ok "Yes" drive press dialog=Parlex2 6
-  ok "the question closes" drive gone dialog=Parlex2
+  press_to_close dialog=Parlex2 6 "Yes"
   wait_for "controls enabled after reconnecting" state_is 18002 1 enabled
   wait_for "identified again" sim_received_has $'volt?\n\x14\x14^[*IDN?\n'
   expect_eq "$(drive title "$main")" "Parlex2 v1_4     LAN,VXM66,10472,2.15" "title after reconnecting"
@@ -482,26 +272,20 @@ test_read_failure_asks_and_yes_reconnects() {
 }
 
 test_read_failure_while_the_about_box_is_open_is_asked_over_it() {
-  sim_start || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
+  lan_session || return
   ok "command" drive post "$main" 104
   ok "About box" drive wait dialog=About
   sim_stop  # the instrument goes away: the poll's read fails
   ok "the question" drive wait dialog=Parlex2
   expect_eq "$(drive owner dialog=Parlex2)" "#32770 About" "owner of the question"
   screenshot_screen read-failure-over-about
-  ok "No" drive press dialog=Parlex2 7
-  ok "the question closes" drive gone dialog=Parlex2
-  ok "OK" drive press dialog=About 1
-  ok "the About box closes" drive gone dialog=About
+  press_to_close dialog=Parlex2 7 "No"
+  press_to_close dialog=About 1 "OK"
   end_test
 }
 
 test_set_date_time_sends_six_clock_commands() {
-  sim_start || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
+  lan_session || return
   ok "type" drive type "$main" 18002 "x"
   ok "focus elsewhere" drive clickline "$main" 18000 0
   local day month year
@@ -528,11 +312,7 @@ test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
   size=$(window_size)
   reference=$(reference_size)
   dy=$((${size#*x} - ${reference#*x}))
-  ok "Script" drive post "$main" 32777
-  ok "open dialog" drive wait "dialog=Select Script File"
-  ok "file name" drive type "dialog=Select Script File" 1148 'C:\e2e-script.txt'
-  ok "Open" drive press "dialog=Select Script File" 1
-  ok "open dialog closes" drive gone "dialog=Select Script File"
+  choose_file 32777 "Select Script File" 'C:\e2e-script.txt'
   wait_for "script panel shown" state_is 18005 2 visible
   expect_eq "$(state_word 18002 2)" hidden "command box with a script"
   expect_eq "$(drive items "$main" 18005 | grep -c '')" 7 "script lines"
@@ -578,16 +358,9 @@ test_measure_supply_runs_in_the_window_and_saves_both_reports() {
   sleep 0.5
   UIDRIVER_TIMEOUT_MS=0 drive wait "dialog=Save Test Report" >/dev/null &&
     fail "Save Test Report opened before any test was recorded"
-  ok "keys" drive input "$main" alt+r
-  sleep 0.3
-  screenshot menu-result-no-report
-  ok "keys" drive input "$main" esc esc
+  menu_screenshot alt+r menu-result-no-report
 
-  ok "Script" drive post "$main" 32777
-  ok "open dialog" drive wait "dialog=Select Script File"
-  ok "file name" drive type "dialog=Select Script File" 1148 'C:\measure_supply.txt'
-  ok "Open" drive press "dialog=Select Script File" 1
-  ok "open dialog closes" drive gone "dialog=Select Script File"
+  choose_file 32777 "Select Script File" 'C:\measure_supply.txt'
   wait_for "script panel shown" state_is 18005 2 visible
   ok "Run" drive press "$main" 18006
   wait_for "running" text_is 18006 "Stop"
@@ -600,10 +373,7 @@ test_measure_supply_runs_in_the_window_and_saves_both_reports() {
   done
   sleep 0.2
   screenshot measure-supply-run
-  ok "keys" drive input "$main" alt+r
-  sleep 0.3
-  screenshot menu-result-report
-  ok "keys" drive input "$main" esc esc
+  menu_screenshot alt+r menu-result-report
 
   # The file's extension decides the format; without one, the file type chosen.
   local name
@@ -613,8 +383,7 @@ test_measure_supply_runs_in_the_window_and_saves_both_reports() {
     [ "$name" = e2e-supply-typed ] && { ok "JSON type" drive pick "dialog=Save Test Report" 1136 1; }
     ok "file name" drive type "dialog=Save Test Report" 1148 "C:\\$name"
     [ "$name" = e2e-supply-typed ] && { sleep 0.3; screenshot_screen save-test-report-dialog; }
-    ok "Save" drive press "dialog=Save Test Report" 1
-    ok "save dialog closes" drive gone "dialog=Save Test Report"
+    press_to_close "dialog=Save Test Report" 1 "Save"
   done
   wait_for "JUnit report" test -s "$c_drive/e2e-supply.xml"
   wait_for "JSON report" test -s "$c_drive/e2e-supply.json"
@@ -657,7 +426,7 @@ EOF
 test_com_port_connection_to_the_simulators_pty() {
   sim_start_pty COM9 || return
   seed_connection 1 COM9
-  connect_program "USB,VXM66,10472,2.15" || { rm -f "$WINEPREFIX/dosdevices/com9"; end_test; return; }
+  connect_program "USB,VXM66,10472,2.15" || { end_test; return; }
   type_command "temp?"
   wait_for "reply over the COM port" pane_has $'> temp?\n23.5'
   expect_eq "$(sim_received; echo .)" $'\x14\x14^[*IDN?\ncalstr?\ncalver?\nversion?\ntemp?\n.' "bytes on the port"
@@ -665,15 +434,13 @@ test_com_port_connection_to_the_simulators_pty() {
   # leaves the window disconnected with the pane as it was.
   sim_stop
   if drive wait dialog=Parlex2 >/dev/null; then
-    ok "No" drive press dialog=Parlex2 7
-    ok "the question closes" drive gone dialog=Parlex2
+    press_to_close dialog=Parlex2 7 "No"
     wait_for "controls disabled" state_is 18002 1 disabled
     expect_eq "$(drive text "$main" 18000)" $'> temp?\n23.5' "pane after the port went away"
     expect_eq "$(drive text "$main" 18001)" "No connection" "panel after the port went away"
   else
     fail "no read-failure question when the port went away"
   fi
-  rm -f "$WINEPREFIX/dosdevices/com9"
   end_test
 }
 

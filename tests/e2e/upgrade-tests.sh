@@ -1,28 +1,17 @@
 # End-to-end tests of Instrument > Upgrade Firmware..., sourced by run-e2e.sh
-# (which provides drive, fail, expect_eq, ok, wait_for, the simulator helpers
-# and connect_program). Firmware files are made by srec_cat from random data.
+# (with helpers.sh). Firmware files are made by srec_cat from random data.
 
 upgrade_fw_dir=""
 
-# NAME WINDOW: a picture of one window (a dialog) as it stands on the screen.
-upgrade_shot() {
-  local rect x y w h
-  rect=$(drive rect "$2") || { fail "no window $2 for screenshot $1"; return 0; }
-  read -r x y w h <<<"$rect"
-  import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$shots/$1.png" 2>/dev/null ||
-    fail "no screenshot $1"
-}
-
-# WHAT SECONDS COMMAND...: like wait_for, with a deadline of its own.
-upgrade_wait() {
-  local what=$1 seconds=$2 i
-  shift 2
-  for i in $(seq 1 $((seconds * 10))); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  fail "$what"
-  return 1
+# A fresh firmware folder, C:\e2e-fw in the prefix; with ONE-FILE, main.hex of
+# 200 bytes and set.upg loading it into sector 0.
+upgrade_begin() {  # [one-file]
+  upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
+  rm -rf "$upgrade_fw_dir"
+  mkdir -p "$upgrade_fw_dir"
+  [ -z "${1:-}" ] && return
+  upgrade_make_hex main 200 0
+  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' >"$upgrade_fw_dir/set.upg"
 }
 
 # NAME SIZE OFFSET: random bytes NAME.bin and their Intel HEX file NAME.hex
@@ -49,60 +38,50 @@ upgrade_file_bytes() {  # BIN OFFSET: what upgrade_sector_bytes should give
 }
 
 upgrade_choose_file() {  # WINDOWS-PATH: through the open dialog of the command
-  ok "Upgrade Firmware..." drive post "$main" 32774
-  ok "open dialog" drive wait "dialog=Select Firmware Upgrade File"
-  ok "file name" drive type "dialog=Select Firmware Upgrade File" 1148 "$1"
-  ok "Open" drive press "dialog=Select Firmware Upgrade File" 1
-  ok "open dialog closes" drive gone "dialog=Select Firmware Upgrade File"
+  choose_file 32774 "Select Firmware Upgrade File" "$1"
 }
 
 test_upgrade_firmware_from_the_instrument_menu() {
-  upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
-  rm -rf "$upgrade_fw_dir"
-  mkdir -p "$upgrade_fw_dir"
+  upgrade_begin
   local flash="$upgrade_fw_dir/flash.txt"
   upgrade_make_hex main 2000 65536
   upgrade_make_hex dsp 700 131072
   printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,MAIN.HEX' 'LOAD,2,dsp.hex' >"$upgrade_fw_dir/set.upg"
   printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' 'LOAD,3,missing.hex' 'LOAD,9' \
     >"$upgrade_fw_dir/blocked.upg"
-  sim_start --flash "$flash" || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
+  lan_session --flash "$flash" || return
 
   # A list with a missing file cannot be accepted.
   upgrade_choose_file 'C:\e2e-fw\blocked.upg'
-  if upgrade_wait "the list dialog" 15 drive wait "dialog=Firmware Files List"; then
+  if wait_within 15 "the list dialog" drive wait "dialog=Firmware Files List"; then
     expect_eq "$(drive state "dialog=Firmware Files List" 1000 | awk '{print $1}')" disabled \
       "Accept with a missing file"
     sleep 0.3
-    upgrade_shot firmware-list-blocked "dialog=Firmware Files List"
-    ok "Cancel" drive press "dialog=Firmware Files List" 2
-    ok "list closes" drive gone "dialog=Firmware Files List"
+    screenshot firmware-list-blocked "dialog=Firmware Files List"
+    press_to_close "dialog=Firmware Files List" 2 "Cancel"
   fi
   sim_received_has $'\x19' && fail "the boot loader was woken for a list that was not accepted"
 
   # The whole upgrade.
   upgrade_choose_file 'C:\e2e-fw\set.upg'
-  if upgrade_wait "the list dialog" 15 drive wait "dialog=Firmware Files List"; then
+  if wait_within 15 "the list dialog" drive wait "dialog=Firmware Files List"; then
     expect_eq "$(drive state "dialog=Firmware Files List" 1000 | awk '{print $1}')" enabled \
       "Accept with every file there"
     sleep 0.3
-    upgrade_shot firmware-list "dialog=Firmware Files List"
+    screenshot firmware-list "dialog=Firmware Files List"
     ok "Accept" drive press "dialog=Firmware Files List" 1000
     ok "progress dialog" drive wait "dialog=Upgrade Firmware"
-    upgrade_wait "worker running (Cancel disabled)" 5 \
+    wait_within 5 "worker running (Cancel disabled)" \
       eval '[ "$(drive state "dialog=Upgrade Firmware" 2 | cut -d" " -f1)" = disabled ]'
-    if upgrade_wait "Cancel captioned Finished" 60 \
+    if wait_within 60 "Cancel captioned Finished" \
       eval '[ "$(drive text "dialog=Upgrade Firmware" 2)" = Finished ]'; then
       expect_eq "$(drive state "dialog=Upgrade Firmware" 2 | cut -d' ' -f1)" enabled "Finished button"
       expect_eq "$(drive text "dialog=Upgrade Firmware" 1005)" "Finished" "status line"
       expect_eq "$(drive text "dialog=Upgrade Firmware" 1003 | tr -d '\r')" \
         $'Instrument initialised OK\nAll sectors erased OK\nFirmware sent OK' "log"
       sleep 0.3
-      upgrade_shot upgrade-finished "dialog=Upgrade Firmware"
-      ok "Finished" drive press "dialog=Upgrade Firmware" 2
-      ok "progress dialog closes" drive gone "dialog=Upgrade Firmware"
+      screenshot upgrade-finished "dialog=Upgrade Firmware"
+      press_to_close "dialog=Upgrade Firmware" 2 "Finished"
     fi
   fi
 
@@ -125,25 +104,18 @@ test_upgrade_firmware_from_the_instrument_menu() {
 # shows the link as it is: disconnected, with the base title, the Instrument
 # items and Script grey, and nothing to type a command into.
 test_upgrade_whose_identification_fails_leaves_the_window_disconnected() {
-  upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
-  rm -rf "$upgrade_fw_dir"
-  mkdir -p "$upgrade_fw_dir"
-  upgrade_make_hex main 200 0
-  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' >"$upgrade_fw_dir/set.upg"
-  sim_start --mute-after 4 || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
+  upgrade_begin one-file
+  lan_session --mute-after 4 || return
 
   upgrade_choose_file 'C:\e2e-fw\set.upg'
-  if upgrade_wait "the no-instrument question" 15 drive wait dialog=Parlex2; then
+  if wait_within 15 "the no-instrument question" drive wait dialog=Parlex2; then
     expect_eq "$(drive text dialog=Parlex2 0xFFFF | tr -d '\r')" \
       $'No instrument was detected.\n\nDo you want to try and continue with the upgrade' "question"
     screenshot_screen upgrade-no-instrument-question
     local before
     before=$(sim_received | grep -c 'IDN?')
-    ok "No" drive press dialog=Parlex2 7
-    ok "the question closes" drive gone dialog=Parlex2
-    wait_for "the base title" eval '[ "$(drive title "$main")" = "Parlex2 v1_4" ]'
+    press_to_close dialog=Parlex2 7 "No"
+    wait_for "the base title" title_is "Parlex2 v1_4"
     sleep 0.5
     expect_eq "$(sim_received | grep -c 'IDN?')" "$before" "*IDN? sent after the No"
   fi
@@ -155,10 +127,7 @@ test_upgrade_whose_identification_fails_leaves_the_window_disconnected() {
   # Menu states cannot be read from another process under Wine: the
   # pictures show Script and the Instrument menu's items grey.
   screenshot upgrade-identification-failed
-  ok "keys" drive input "$main" alt+i
-  sleep 0.3
-  screenshot upgrade-identification-failed-menu
-  ok "keys" drive input "$main" esc esc
+  menu_screenshot alt+i upgrade-identification-failed-menu
   end_test
   rm -rf "$upgrade_fw_dir"
 }
@@ -166,20 +135,14 @@ test_upgrade_whose_identification_fails_leaves_the_window_disconnected() {
 # Enter in the Proposed Operation closes it as Cancel does: accepting an
 # erase is a choice of its own.
 test_enter_in_the_firmware_list_does_not_accept() {
-  upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
-  rm -rf "$upgrade_fw_dir"
-  mkdir -p "$upgrade_fw_dir"
-  upgrade_make_hex main 200 0
-  printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' >"$upgrade_fw_dir/set.upg"
-  sim_start || return
-  seed_connection 2 "$sim_addr"
-  connect_program "LAN,VXM66" || { end_test; return; }
+  upgrade_begin one-file
+  lan_session || return
   upgrade_choose_file 'C:\e2e-fw\set.upg'
-  if upgrade_wait "the list dialog" 15 drive wait "dialog=Firmware Files List"; then
+  if wait_within 15 "the list dialog" drive wait "dialog=Firmware Files List"; then
     expect_eq "$(drive state "dialog=Firmware Files List" 1000 | cut -d' ' -f1)" enabled \
       "Accept with every file there"
     sleep 0.3
-    upgrade_shot firmware-list-cancel-default "dialog=Firmware Files List"
+    screenshot firmware-list-cancel-default "dialog=Firmware Files List"
     ok "Enter" drive key "dialog=Firmware Files List" enter
     ok "Enter closes the list" drive gone "dialog=Firmware Files List"
     sleep 0.5

@@ -25,23 +25,10 @@
 namespace parlex2 {
 namespace {
 
-std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int result = pclose(pipe);
-  if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-  return out;
-}
-
 bool Run(const std::string& command, std::string* why) {
-  int status = -1;
-  const std::string out = Shell(command, &status);
-  if (status == 0) return true;
-  if (why) *why = command + ": " + out;
+  const auto run = testing::RunCommand(command + " 2>&1");
+  if (run.status == 0) return true;
+  if (why) *why = command + ": " + run.out;
   return false;
 }
 
@@ -98,7 +85,7 @@ class NamespacePair {
 
   // The network namespace identity of a process started in `name`.
   std::string NamespaceIdentity(const std::string& name) {
-    return Shell("ip netns exec " + name + " readlink /proc/self/ns/net");
+    return testing::RunCommand("ip netns exec " + name + " readlink /proc/self/ns/net 2>&1").out;
   }
 
  private:

@@ -226,27 +226,33 @@ TEST_F(ExamplesTest, DemoFirmwareSetIsWhatItsRecordedCommandMakes) {
 
 // Each route of the firmware upgrade writes exactly the demo files into the
 // simulator's flash: the descriptor (TARGET, WARNING, two LOAD lines) on the
-// VXM66, and the main hex file with its companions on an instrument that
-// answers only from its boot code, the one the main-hex route suits.
+// VXM66 over TCP, and the main hex file with its companions, over the
+// pseudo-terminal, on an instrument that answers only from its boot code (the
+// one the main-hex route suits) and in mixed case.
 struct UpgradeCase {
   const char* file;
-  std::string address;  // the simulator's, on port 10001
+  std::string address;  // the simulator's, on port 10001; empty: a pseudo-terminal
   std::vector<std::string> simOptions;
   std::map<int, const char*> sectors;  // sector: file written into it
+  const char* shown;                   // a line of the output
 };
 
 void ExpectUpgradeWrites(const UpgradeCase& c, const fs::path& workDir) {
   testing::Simulator sim(PARLEX2_SIM_PATH);
   std::string error;
+  const std::string port = (workDir / "com7").string();
   std::vector<std::string> options = {"--tcp", c.address + ":10001"};
+  if (c.address.empty()) options = {"--pty", port};
   options.insert(options.end(), c.simOptions.begin(), c.simOptions.end());
   ASSERT_TRUE(sim.Start(options, &error)) << error;
   const fs::path firmware = kExamples / "firmware";
+  const std::string connection = c.address.empty() ? "--usb " + port : "--lan " + c.address;
   const auto run =
-      RunCommand("cd '" + workDir.string() + "' && " + PARLEX2_PATH + " --lan " + c.address +
+      RunCommand("cd '" + workDir.string() + "' && " + PARLEX2_PATH + " " + connection +
                  " upgrade --yes '" + (firmware / c.file).string() + "' </dev/null 2>&1");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Finished"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(c.shown), std::string::npos) << run.out;
   ASSERT_TRUE(sim.Stop());
   const auto flash = sim.ReadFlash();
   ASSERT_TRUE(flash);
@@ -266,15 +272,20 @@ void ExpectUpgradeWrites(const UpgradeCase& c, const fs::path& workDir) {
 }
 
 TEST_F(ExamplesTest, DemoDescriptorUpgradesTheSimulatedInstrument) {
-  ExpectUpgradeWrites({"demo.upg", "127.0.47.2", {}, {{0, "A1_DEMO.HEX"}, {2, "DSP_DEMO.HEX"}}},
+  ExpectUpgradeWrites({"demo.upg",
+                       "127.0.47.2",
+                       {},
+                       {{0, "A1_DEMO.HEX"}, {2, "DSP_DEMO.HEX"}},
+                       "Firmware Warning: This demo firmware is for the simulator."},
                       dir_);
 }
 
 TEST_F(ExamplesTest, DemoMainHexSetUpgradesABootcodeInstrument) {
   ExpectUpgradeWrites({"A1_DEMO.HEX",
-                       "127.0.47.3",
-                       {"--mode", "bootcode"},
-                       {{0, "A1_DEMO.HEX"}, {1, "FPG_DEMO.HEX"}, {2, "DSP_DEMO.HEX"}}},
+                       "",
+                       {"--mode", "bootcode", "--ok-case", "mixed"},
+                       {{0, "A1_DEMO.HEX"}, {1, "FPG_DEMO.HEX"}, {2, "DSP_DEMO.HEX"}},
+                       "Instrument: VXMBOOT:    32 32 32 32"},
                       dir_);
 }
 

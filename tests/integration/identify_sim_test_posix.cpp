@@ -110,15 +110,5 @@ TEST(IdentifySim, CommandLineSetsTheClockAndSavesTheDefault) {
   unsetenv("XDG_CONFIG_HOME");
 }
 
-// The instrument drops the connection after two of the six clock commands:
-// they could not all be set, and the command says so.
-TEST(IdentifySim, SetClockOnAConnectionThatDropsExitsOne) {
-  testing::Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.58:10001", "--drop-after", "2"}));
-  const auto run = RunCliBoth("--lan 127.0.0.58 set-clock");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("the clock commands could not all be sent"), std::string::npos) << run.err;
-}
-
 }  // namespace
 }  // namespace parlex2

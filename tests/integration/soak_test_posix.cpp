@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "support/command_posix.h"
 #include "support/simulator.h"
@@ -15,28 +16,28 @@ namespace {
 
 constexpr char kBytes[] = "2000000";
 
-TEST(Soak, StreamArrivesWholeOverTcp) {
+// Over TCP or, with the parameter "pty", over the pseudo-terminal.
+class Soak : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Soak, StreamArrivesWhole) {
+  const testing::TempFolder dir("parlex2-soak");
+  const bool tcp = GetParam() == "tcp";
   testing::Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", "127.77.0.71:10001"}));
-  const auto run = testing::RunCommand(std::string("timeout 120 ") + PARLEX2_SOAK_PATH +
-                                       " --lan 127.77.0.71 --bytes " + kBytes + " 2>&1");
+  ASSERT_TRUE(sim.Start(tcp ? std::vector<std::string>{"--tcp", "127.77.0.71:10001"}
+                            : std::vector<std::string>{"--pty", dir.File("com")}));
+  const std::string connection = tcp ? "--lan 127.77.0.71" : "--usb " + dir.File("com");
+  const auto run = testing::RunCommand(std::string("timeout 120 ") + PARLEX2_SOAK_PATH + " " +
+                                       connection + " --bytes " + kBytes + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("lost 0, doubled 0, damaged 0, end line agrees"), std::string::npos)
       << run.out;
   EXPECT_TRUE(sim.Stop());
 }
 
-TEST(Soak, StreamArrivesWholeOverThePseudoTerminal) {
-  const testing::TempFolder dir("parlex2-soak");
-  testing::Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--pty", dir.File("com")}));
-  const auto run = testing::RunCommand(std::string("timeout 120 ") + PARLEX2_SOAK_PATH + " --usb " +
-                                       dir.File("com") + " --bytes " + kBytes + " 2>&1");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_NE(run.out.find("lost 0, doubled 0, damaged 0, end line agrees"), std::string::npos)
-      << run.out;
-  EXPECT_TRUE(sim.Stop());
-}
+INSTANTIATE_TEST_SUITE_P(, Soak, ::testing::Values("tcp", "pty"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
 
 }  // namespace
 }  // namespace parlex2
