@@ -73,3 +73,16 @@ function(parlex2_use_nlohmann_json target)
   endif()
   target_include_directories(${target} ${scope} ${json_dir})
 endfunction()
+
+# parlex2_precompile(TARGET HEADER...): parses the target's heavy library
+# headers (CLI11 takes about 9 s of a compile, GoogleTest and nlohmann-json 2
+# and 3 s) once per build instead of once per file. A build that caches its
+# compiles (a compiler launcher such as ccache) gains more from the cache and
+# loses it with a precompiled header, so it goes without; so does a build
+# that sets PARLEX2_PRECOMPILE off.
+option(PARLEX2_PRECOMPILE "Precompile the library headers of the programs and tests" ON)
+function(parlex2_precompile target)
+  if(PARLEX2_PRECOMPILE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+    target_precompile_headers(${target} PRIVATE ${ARGN})
+  endif()
+endfunction()

@@ -17,7 +17,7 @@ shift || true
 jobs=${PARLEX2_FUZZ_JOBS:-$(nproc)}
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)" >/dev/null
+cmake --build --preset fuzz -j "$(nproc)" --target parlex2_fuzz_targets >/dev/null
 
 if (($#)); then
   targets=("$@")
