@@ -24,6 +24,7 @@ and nothing else on the machine is touched. Without one (no user namespaces,
 no root) they are skipped with exit status 77 after part 1 passed.
 """
 import argparse
+import ctypes
 import math
 import os
 import re
@@ -138,6 +139,14 @@ def check_lists(readme, source):
 # ---------------------------------------------------------------------------
 # 2. The marked blocks
 
+def die_with_this_test():
+    """In a child before it runs its program: the child is killed when this
+    test's process ends, however it ends (a test that is killed itself must
+    not leave a simulator serving behind it)."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
 class Shell:
     """Runs command lines as a user's shell would, in `work`, with the
     programs under test first on the PATH."""
@@ -150,7 +159,8 @@ class Shell:
 
     def run(self, command, stdin=""):
         done = subprocess.run(["bash", "-c", command], cwd=self.work, env=self.env,
-                              input=stdin, capture_output=True, text=True, timeout=180)
+                              input=stdin, capture_output=True, text=True, timeout=180,
+                              preexec_fn=die_with_this_test)
         return done.returncode, done.stdout + done.stderr
 
     def start(self, command):
@@ -159,7 +169,8 @@ class Shell:
         out = os.path.join(self.work, "job%d.out" % number)
         with open(out, "w") as sink:
             job = subprocess.Popen(["bash", "-c", "exec " + command], cwd=self.work, env=self.env,
-                                   stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT)
+                                   stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT,
+                                   preexec_fn=die_with_this_test)
         self.jobs[number] = (job, out, command)
         if command.split()[0] == "parlex2-sim":
             deadline = time.time() + 10
@@ -372,7 +383,7 @@ def in_own_namespace(arguments):
         return SKIP
     env = dict(os.environ, PARLEX2_README_NETNS="1")
     return subprocess.run(["unshare", "-rn", sys.executable, os.path.abspath(__file__)] +
-                          arguments, env=env).returncode
+                          arguments, env=env, preexec_fn=die_with_this_test).returncode
 
 
 def main():
