@@ -4,14 +4,13 @@
 // number grammar, and a scratch file.
 #pragma once
 
-#include <stdlib.h>  // mkdtemp
-
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/temp_folder.h"
 
 #define FUZZ_CHECK(condition)                                                               \
   do {                                                                                      \
@@ -72,23 +71,12 @@ inline std::string DecimalAt(std::string_view text, std::size_t at = 0) {
 // does (through exit); kept as a function's static, it lives that long.
 class ScratchFile {
  public:
-  ScratchFile(const std::string& prefix, const char* name) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    folder_ = pattern;
-    path_ = (folder_ / name).string();
-  }
-  ~ScratchFile() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-
+  ScratchFile(const std::string& prefix, const char* name)
+      : folder_(prefix), path_(folder_.File(name)) {}
   const std::string& path() const { return path_; }
 
  private:
-  std::filesystem::path folder_;
+  testing::TempFolder folder_;
   std::string path_;
 };
 
