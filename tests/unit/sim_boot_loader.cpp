@@ -92,13 +92,6 @@ TEST(SimBootLoader, AnswersEachCommandAndRecordAndProgramsTheFlash) {
     EXPECT_EQ(flash.At(sector).bytes, expected[sector]) << sector;
     EXPECT_EQ(flash.At(sector).erases, sector == 2 ? 1 : 0) << sector;
   }
-
-  loader.Start();
-  EXPECT_EQ(Send(loader, "C7D2z\n"), "ok");
-  for (int sector = 0; sector < Flash::kSectorCount; ++sector) {
-    EXPECT_EQ(Send(loader, std::string(kSectorCodes[sector]) + "\n"), "ok");
-    EXPECT_EQ(loader.SelectedSector(), sector);
-  }
 }
 
 TEST(SimBootLoader, RefusesTheNthRecordKTimesCountingResendsAsOne) {
