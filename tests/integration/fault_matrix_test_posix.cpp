@@ -15,6 +15,7 @@
 // namespace, which needs root (discovery_netns_test_posix.cpp covers it there).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -228,9 +229,7 @@ TEST_P(FaultMatrix, Cell) {
 
   if (std::getenv("PARLEX2_FAULT_MATRIX_PRINT")) {
     std::string flat = run.out;
-    for (char& c : flat) {
-      if (c == '\n') c = '/';
-    }
+    std::replace(flat.begin(), flat.end(), '\n', '/');
     std::printf("| %s | %s | %s | %d | %s | %lld ms |\n", cell.fault, cell.operation,
                 cell.via == Via::Tcp ? "TCP" : "pty", run.status, flat.substr(0, 110).c_str(),
                 static_cast<long long>(elapsed));
@@ -245,9 +244,7 @@ TEST_P(FaultMatrix, Cell) {
 
   // The comms log is whole lines, however the command ended.
   const std::string log = testing::ReadFileBytes(dir_.File("comms.log"));
-  if (!log.empty()) {
-    EXPECT_EQ(log.back(), '\n');
-  }
+  EXPECT_TRUE(log.empty() || log.back() == '\n') << log;
 
   // The next command against a sound instrument at the same place works.
   if (sim.Running()) {
