@@ -2,9 +2,10 @@
 // a configuration taken from the input.
 //
 // Properties: what it answers does not depend on how the bytes were split into
-// reads; without noise every answer is whole CR LF lines; the clock only ever
-// holds values in range; after any input a fresh connection outside the boot
-// loader is still answered *IDN?.
+// reads; without noise every answer is whole CR LF lines; the replies stay
+// within a fixed multiple of the input; the clock only ever holds values in
+// range; after any input a fresh connection outside the boot loader is still
+// answered *IDN?.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -53,6 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(split.InBootLoader() == whole.InBootLoader());
   FUZZ_CHECK(split.GetFlash() == whole.GetFlash());
   if (!config.noise) FUZZ_CHECK(all.send.empty() || all.send.ends_with("\r\n"));
+  // Replies answer lines and the wake, erase, "z" and restart bytes, none
+  // longer than the boot loader's banner with noise: the input bounds them.
+  FUZZ_CHECK(all.send.size() <= 40 * bytes.size());
   constexpr int kMaximum[] = {23, 59, 59, 31, 11, 99};
   for (std::size_t i = 0; i < 6; ++i) {
     const int value = whole.ClockFields()[i];

@@ -1,9 +1,9 @@
-// parlex2-sim as a process: its endpoints, its fault options as the server
-// applies them, its clean exit and its files. Each test listens on
-// an address of its own so that suites can run side by side.
+// parlex2-sim as a process: its endpoints, its options as the server applies
+// them, its clean exit and its files. (What the instrument answers is for its
+// unit tests; how the program copes with each fault, for the fault matrix.)
+// Each test listens on an address of its own so that suites can run side by side.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 
 #include "sim/instrument.h"
@@ -14,56 +14,51 @@
 namespace parlex2::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-const std::string kIdnLine = sim::kDefaultIdn;
-
 // Over TCP the program follows every send with a zero byte.
 std::string Lan(const std::string& command) { return command + '\0'; }
 
-std::string Endpoint(const std::string& address) { return address + ":10001"; }
-
-TEST(SimProcess, AnswersIdentificationOverTcpAndLeavesCompleteFilesOnSigterm) {
+TEST(SimProcess, OptionsReachTheInstrumentAndSigtermLeavesCompleteFiles) {
   Simulator sim(PARLEX2_SIM_PATH);
   std::string error;
-  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.1")}, &error)) << error;
-  ASSERT_EQ(sim.Banner().size(), 1u);
-  EXPECT_EQ(sim.Banner()[0], "tcp 127.0.42.1:10001");
+  ASSERT_TRUE(sim.Start(
+      {"--tcp", "127.0.42.1:10001", "--idn", "Maker,J7B733,5,1", "--calstr", "default_calibration",
+       "--calver", "01_APR_2024", "--version", "J7B,A,100", "--ok-case", "upper", "--noise"},
+      &error))
+      << error;
+  EXPECT_EQ(sim.Banner(), std::vector<std::string>{"tcp 127.0.42.1:10001"});
   SimClient client = SimClient::ConnectTcp("127.0.42.1", 10001);
   ASSERT_TRUE(client.IsOpen());
-  std::string sent = Lan("\x14") + Lan("\x14") + Lan("^[") + Lan("*IDN?\n");
-  client.Send(sent);
-  EXPECT_EQ(client.ReadLine(2000), kIdnLine);
-  client.Send(Lan("calstr?\n"));
-  EXPECT_EQ(client.ReadLine(2000), sim::kDefaultCalstr);
-  client.Send(Lan("bin?4\n"));
-  EXPECT_EQ(client.ReadFor(300), std::string("\x81\x20\x00\x0A\r\n", 6));
+  const std::string noise(sim::kNoise, sim::kNoiseLength);
+  const std::pair<std::string, std::string> exchanges[] = {
+      {Lan("\x14") + Lan("\x14") + Lan("^[") + Lan("*IDN?\n"), "Maker,J7B733,5,1\r\n" + noise},
+      {Lan("calstr?\n") + Lan("calver?\n") + Lan("version?\n"),
+       "default_calibration\r\n01_APR_2024\r\nJ7B,A,100\r\n"},
+      {Lan("\x19"), std::string(sim::kBootBanner) + "\r\n" + noise},
+      {Lan("C7D2z\n"), "OK\r\n"},
+  };
+  std::string received;
+  std::string sent;
+  for (const auto& [command, expected] : exchanges) {
+    client.Send(command);
+    const std::string reply = client.ReadFor(300);
+    EXPECT_EQ(reply, expected) << command;
+    received += command;
+    sent += reply;
+  }
   ASSERT_TRUE(sim.Stop());
-  EXPECT_EQ(sim.Received(), sent + Lan("calstr?\n") + Lan("bin?4\n"));
-  EXPECT_EQ(sim.Sent(), kIdnLine + "\r\n" + sim::kDefaultCalstr + "\r\n" +
-                            std::string("\x81\x20\x00\x0A\r\n", 6));
+  EXPECT_EQ(sim.Received(), received);
+  EXPECT_EQ(sim.Sent(), sent);
   EXPECT_NE(sim.TranscriptText().find("-- stopped"), std::string::npos);
   auto flash = sim.ReadFlash();
   ASSERT_TRUE(flash);
   EXPECT_TRUE(*flash == sim::Flash());
 }
 
-TEST(SimProcess, IdentityOptionsAreRepliedVerbatim) {
+// One client at a time: the next waits until this one goes. (Clients in turn
+// are the upgrade's reconnections.)
+TEST(SimProcess, ServesOneClientAtATime) {
   Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(
-      sim.Start({"--tcp", Endpoint("127.0.42.2"), "--idn", "Maker,J7B733,5,1", "--calstr",
-                 "default_calibration", "--calver", "01_APR_2024", "--version", "J7B,A,100"}));
-  SimClient client = SimClient::ConnectTcp("127.0.42.2", 10001);
-  client.Send("*IDN?\ncalstr?\ncalver?\nversion?\n");
-  EXPECT_EQ(client.ReadLine(2000), "Maker,J7B733,5,1");
-  EXPECT_EQ(client.ReadLine(2000), "default_calibration");
-  EXPECT_EQ(client.ReadLine(2000), "01_APR_2024");
-  EXPECT_EQ(client.ReadLine(2000), "J7B,A,100");
-}
-
-TEST(SimProcess, ServesOneClientAtATimeAndAnyNumberInTurn) {
-  Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.3")}));
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.3:10001"}));
   SimClient first = SimClient::ConnectTcp("127.0.42.3", 10001);
   SimClient second = SimClient::ConnectTcp("127.0.42.3", 10001);
   ASSERT_TRUE(first.IsOpen() && second.IsOpen());
@@ -73,98 +68,44 @@ TEST(SimProcess, ServesOneClientAtATimeAndAnyNumberInTurn) {
   EXPECT_EQ(first.ReadLine(2000), "23.5");
   first.Close();
   EXPECT_EQ(second.ReadLine(2000), "1.234");
-  second.Close();
-  for (int i = 0; i < 3; ++i) {
-    SimClient next = SimClient::ConnectTcp("127.0.42.3", 10001);
-    next.Send("curr?\n");
-    EXPECT_EQ(next.ReadLine(2000), "-0.0125") << i;
-  }
 }
 
-TEST(SimProcess, ServesAPseudoTerminalThroughASymbolicLink) {
+// A dropped pseudo-terminal is unplugged: the link then leads to a new one.
+// When the new one cannot be linked, the run ends rather than spin on the
+// closed terminal.
+TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
   Simulator sim(PARLEX2_SIM_PATH);
-  testing::TempFolder folder("parlex2-pty");
-  std::string path = folder.File("com7");
+  TempFolder folder("parlex2-pty");
+  const std::filesystem::path ports = folder.Path() / "ports";
+  std::filesystem::create_directory(ports);
+  const std::string path = (ports / "com7").string();
   ASSERT_TRUE(sim.Start({"--pty", path, "--drop-after", "2"}));
   ASSERT_EQ(sim.Banner().size(), 1u);
   EXPECT_EQ(sim.Banner()[0].rfind("pty /dev/pts/", 0), 0u) << sim.Banner()[0];
-  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  const std::filesystem::path before = std::filesystem::read_symlink(path);
   SimClient port = SimClient::OpenPty(path);
   ASSERT_TRUE(port.IsOpen());
-  port.Send("\x14^[*IDN?\n");
-  EXPECT_EQ(port.ReadLine(2000), kIdnLine);
-  // The second line unplugs the port; the link then leads to a new one.
-  std::string before = std::filesystem::read_symlink(path);
-  port.Send("volt?\n");
+  port.Send("\x14^[*IDN?\nvolt?\n");
+  EXPECT_EQ(port.ReadLine(2000), sim::kDefaultIdn);
   EXPECT_EQ(port.ReadLine(2000), "1.234");
   EXPECT_TRUE(port.WaitClosed(2000));
-  EXPECT_NE(std::filesystem::read_symlink(path).string(), before);
+  EXPECT_NE(std::filesystem::read_symlink(path), before);
   SimClient again = SimClient::OpenPty(path);
   ASSERT_TRUE(again.IsOpen());
   again.Send("temp?\n");
   EXPECT_EQ(again.ReadLine(2000), "23.5");
-  ASSERT_TRUE(sim.Stop());
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path)));
-}
-
-TEST(SimProcess, APseudoTerminalThatCannotBeMadeAgainEndsTheRun) {
-  Simulator sim(PARLEX2_SIM_PATH);
-  testing::TempFolder folder("parlex2-pty");
-  const std::filesystem::path ports = folder.Path() / "ports";
-  std::filesystem::create_directory(ports);
-  const std::string path = (ports / "com7").string();
-  ASSERT_TRUE(sim.Start({"--pty", path, "--drop-after", "1", "--delay", "200"}));
-  SimClient port = SimClient::OpenPty(path);
-  ASSERT_TRUE(port.IsOpen());
-  port.Send("volt?\n");
-  // The unplugged port's successor has nowhere to be linked.
-  std::filesystem::remove_all(ports);
-  EXPECT_EQ(port.ReadLine(2000), "1.234");
-  EXPECT_TRUE(port.WaitClosed(2000));
-  EXPECT_EQ(sim.WaitExit(3000), 1);  // not a loop spinning on the closed terminal
+  std::filesystem::remove_all(ports);  // the next port has nowhere to be linked
+  again.Send("volt?\n");
+  EXPECT_EQ(again.ReadLine(2000), "1.234");
+  EXPECT_TRUE(again.WaitClosed(2000));
+  EXPECT_EQ(sim.WaitExit(3000), 1);
   EXPECT_NE(sim.TranscriptText().find("-- pty could not be made again"), std::string::npos)
       << sim.TranscriptText();
 }
 
-TEST(SimProcessFaults, DelayHoldsEveryReplyAndMuteAfterStopsAnsweringForGood) {
+TEST(SimProcess, StreamSendsMeasurementLinesAtItsRate) {
   Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.5"), "--delay", "300", "--mute-after", "2"}));
-  SimClient client = SimClient::ConnectTcp("127.0.42.5", 10001);
-  for (int i = 0; i < 2; ++i) {
-    auto start = Clock::now();
-    client.Send(Lan("volt?\n"));
-    EXPECT_EQ(client.ReadLine(2000), "1.234");
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
-  }
-  client.Send(Lan("*IDN?\n"));
-  client.Close();
-  client = SimClient::ConnectTcp("127.0.42.5", 10001);
-  client.Send(Lan("*IDN?\n"));
-  EXPECT_EQ(client.ReadFor(700), "");
-  ASSERT_TRUE(sim.Stop());
-  EXPECT_EQ(sim.Received(), Lan("volt?\n") + Lan("volt?\n") + Lan("*IDN?\n") + Lan("*IDN?\n"));
-}
-
-// The options reach the instrument: noise after each reply, the boot loader's
-// "OK". (What each fault does is the instrument's own unit tests' business;
-// --refuse-record shows in the upgrade's tests.)
-TEST(SimProcessFaults, OkCaseAndNoiseOptionsReachTheInstrument) {
-  Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(
-      sim.Start({"--tcp", Endpoint("127.0.42.8"), "--ok-case", "upper", "--noise"}));
-  SimClient client = SimClient::ConnectTcp("127.0.42.8", 10001);
-  const std::string noise(sim::kNoise, sim::kNoiseLength);
-  client.Send(Lan("*IDN?\n"));
-  EXPECT_EQ(client.ReadFor(300), kIdnLine + "\r\n" + noise);
-  client.Send(Lan("\x19"));
-  EXPECT_EQ(client.ReadFor(300), std::string(sim::kBootBanner) + "\r\n" + noise);
-  client.Send(Lan("C7D2z\n"));
-  EXPECT_EQ(client.ReadLine(2000), "OK");
-}
-
-TEST(SimProcessFaults, StreamSendsMeasurementLinesAtItsRate) {
-  Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", Endpoint("127.0.42.9"), "--stream", "20"}));
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.9:10001", "--stream", "20"}));
   SimClient client = SimClient::ConnectTcp("127.0.42.9", 10001);
   EXPECT_EQ(client.ReadFor(200), "");
   client.Send(Lan("stream on\n"));
@@ -180,15 +121,10 @@ TEST(SimProcessFaults, StreamSendsMeasurementLinesAtItsRate) {
   EXPECT_EQ(client.ReadFor(300), "");
 }
 
-TEST(SimProcess, HelpNamesEveryOptionAndBadOptionsAreRefused) {
+TEST(SimProcess, HelpAndBadOptions) {
   const auto help = RunCommand(std::string(PARLEX2_SIM_PATH) + " --help");
   EXPECT_EQ(help.status, 0);
-  for (const char* option :
-       {"--tcp", "--pty", "--discovery", "--idn", "--calstr", "--calver", "--version", "--mode",
-        "--transcript", "--flash", "--delay", "--refuse-record", "--drop-after", "--mute-after",
-        "--ok-case", "--noise", "--stream"}) {
-    EXPECT_NE(help.out.find(option), std::string::npos) << option;
-  }
+  EXPECT_NE(help.out.find("Usage: "), std::string::npos) << help.out;
   // Refused with the usage status, whoever finds the fault: the option
   // parser or the simulator's own reading of a value.
   for (const char* bad : {"--tcp 127.0.42.10:99999", "--mode loud", "--refuse-record 3",

@@ -4,6 +4,7 @@
 // figures, is scripts/soak.sh.)
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ TEST_P(Soak, StreamArrivesWhole) {
   EXPECT_NE(run.out.find("lost 0, doubled 0, damaged 0, end line agrees"), std::string::npos)
       << run.out;
   EXPECT_TRUE(sim.Stop());
+  // A stopped simulator leaves no link to its pseudo-terminal behind.
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.File("com"))));
 }
 
 INSTANTIATE_TEST_SUITE_P(, Soak, ::testing::Values("tcp", "pty"),

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "sim/flash.h"
-#include "sim/transcript.h"
+#include "temp_folder.h"
 
 namespace parlex2::testing {
 
@@ -52,15 +52,8 @@ class Simulator {
   // What it printed before "ready": the endpoints, e.g. "tcp 127.0.0.5:10001",
   // "pty /dev/pts/4 /tmp/x/com7".
   const std::vector<std::string>& Banner() const { return banner_; }
-  // The TCP port it listens on (useful with port 0), 0 when none.
-  std::uint16_t TcpPort() const { return tcpPort_; }
-
-  const std::string& Directory() const { return directory_; }
-  std::string TranscriptPath() const { return directory_ + "/transcript.txt"; }
-  std::string FlashPath() const { return directory_ + "/flash.txt"; }
 
   std::string TranscriptText() const;
-  std::vector<sim::TranscriptChunk> Transcript() const;
   // Every byte the client sent, and every byte the simulator sent, in order.
   std::string Received() const;
   std::string Sent() const;
@@ -68,11 +61,12 @@ class Simulator {
   std::optional<sim::Flash> ReadFlash() const;
 
  private:
+  std::string Bytes(bool received) const;
+
   std::string program_;
-  std::string directory_;
+  TempFolder directory_{"parlex2-sim"};
   pid_t pid_ = -1;
   std::vector<std::string> banner_;
-  std::uint16_t tcpPort_ = 0;
 };
 
 // A client end: a TCP connection or the far side of the pseudo-terminal.
@@ -83,8 +77,8 @@ class SimClient {
   static SimClient OpenPty(const std::string& path);
 
   SimClient() = default;
-  SimClient(SimClient&& other) noexcept;
-  SimClient& operator=(SimClient&& other) noexcept;
+  SimClient(const SimClient&) = delete;
+  SimClient& operator=(const SimClient&) = delete;
   ~SimClient();
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -93,7 +87,8 @@ class SimClient {
   // nullopt when `timeoutMs` passed (bytes read so far stay for the next call)
   // or the peer closed.
   std::optional<std::string> ReadLine(int timeoutMs);
-  // Everything that arrives within `ms` (including what is already buffered).
+  // Everything that arrives within `ms`, or until the peer closes (including
+  // what is already buffered).
   std::string ReadFor(int ms);
   // True when the peer closed (or the port failed) within `timeoutMs`; bytes
   // arriving meanwhile are kept.

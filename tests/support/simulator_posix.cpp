@@ -6,16 +6,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <utility>
 
 #include "common/sockets.h"
+#include "sim/transcript.h"
 #include "simulator.h"
-#include "temp_folder.h"
 
 namespace parlex2::testing {
 
@@ -34,10 +33,6 @@ Simulator::Simulator(std::string program) : program_(std::move(program)) {}
 
 Simulator::~Simulator() {
   if (Running()) Stop();
-  if (!directory_.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-  }
 }
 
 bool Simulator::Start(const std::vector<std::string>& options, std::string* error) {
@@ -46,21 +41,14 @@ bool Simulator::Start(const std::vector<std::string>& options, std::string* erro
     return false;
   };
   if (Running()) return fail("already running");
-  if (directory_.empty()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "parlex2-sim-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return fail("mkdtemp failed");
-    directory_ = pattern;
-  }
   std::vector<std::string> args = {program_};
   args.insert(args.end(), options.begin(), options.end());
-  auto has = [&](const char* option) {
-    for (const std::string& a : options) {
-      if (a == option) return true;
+  for (const char* file : {"transcript", "flash"}) {
+    const std::string option = std::string("--") + file;
+    if (std::find(options.begin(), options.end(), option) == options.end()) {
+      args.insert(args.end(), {option, directory_.File(std::string(file) + ".txt")});
     }
-    return false;
-  };
-  if (!has("--transcript")) args.insert(args.end(), {"--transcript", TranscriptPath()});
-  if (!has("--flash")) args.insert(args.end(), {"--flash", FlashPath()});
+  }
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -84,7 +72,6 @@ bool Simulator::Start(const std::vector<std::string>& options, std::string* erro
   close(out[1]);
   pid_ = pid;
   banner_.clear();
-  tcpPort_ = 0;
 
   std::string text;
   bool ready = false;
@@ -96,18 +83,10 @@ bool Simulator::Start(const std::vector<std::string>& options, std::string* erro
     ssize_t count = read(out[0], chunk, sizeof chunk);
     if (count <= 0) break;
     text.append(chunk, static_cast<std::size_t>(count));
-    std::size_t end;
-    while ((end = text.find('\n')) != std::string::npos) {
-      std::string line = text.substr(0, end);
+    for (std::size_t end; !ready && (end = text.find('\n')) != std::string::npos;) {
+      ready = text.compare(0, end, "ready") == 0;
+      if (!ready) banner_.push_back(text.substr(0, end));
       text.erase(0, end + 1);
-      if (line == "ready") {
-        ready = true;
-        break;
-      }
-      banner_.push_back(line);
-      if (line.rfind("tcp ", 0) == 0) {
-        tcpPort_ = static_cast<std::uint16_t>(std::atoi(line.c_str() + line.rfind(':') + 1));
-      }
     }
   }
   // Later output (a pty made anew after a drop) is not needed; the simulator
@@ -123,18 +102,13 @@ bool Simulator::Start(const std::vector<std::string>& options, std::string* erro
 bool Simulator::Stop(int signal) {
   if (!Running()) return false;
   kill(pid_, signal);
-  int status = 0;
-  auto deadline = Steady::now() + std::chrono::seconds(10);
-  pid_t done = 0;
-  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && MsLeft(deadline) > 0) {
-    usleep(5000);
-  }
-  if (done == 0) {
+  const std::optional<int> status = WaitExit(10000);
+  if (!status) {
     kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
-  pid_ = -1;
-  return done > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return status == 0;
 }
 
 std::optional<int> Simulator::WaitExit(int timeoutMs) {
@@ -148,31 +122,26 @@ std::optional<int> Simulator::WaitExit(int timeoutMs) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Simulator::TranscriptText() const { return ReadFileBytes(TranscriptPath()); }
-
-std::vector<sim::TranscriptChunk> Simulator::Transcript() const {
-  return sim::ParseTranscript(TranscriptText());
+std::string Simulator::TranscriptText() const {
+  return ReadFileBytes(directory_.File("transcript.txt"));
 }
 
-std::string Simulator::Received() const {
+std::string Simulator::Bytes(bool received) const {
   std::string bytes;
-  for (const auto& chunk : Transcript()) {
-    if (chunk.received) bytes += chunk.bytes;
+  for (const auto& chunk : sim::ParseTranscript(TranscriptText())) {
+    if (chunk.received == received) bytes += chunk.bytes;
   }
   return bytes;
 }
 
-std::string Simulator::Sent() const {
-  std::string bytes;
-  for (const auto& chunk : Transcript()) {
-    if (!chunk.received) bytes += chunk.bytes;
-  }
-  return bytes;
-}
+std::string Simulator::Received() const { return Bytes(true); }
+
+std::string Simulator::Sent() const { return Bytes(false); }
 
 std::optional<sim::Flash> Simulator::ReadFlash() const {
-  if (!std::filesystem::exists(FlashPath())) return std::nullopt;
-  return sim::Flash::ParseDump(ReadFileBytes(FlashPath()));
+  const std::string path = directory_.File("flash.txt");
+  if (!std::filesystem::exists(path)) return std::nullopt;
+  return sim::Flash::ParseDump(ReadFileBytes(path));
 }
 
 SimClient SimClient::ConnectTcp(const std::string& address, std::uint16_t port) {
@@ -189,19 +158,6 @@ SimClient SimClient::OpenPty(const std::string& path) {
   cfmakeraw(&settings);
   tcsetattr(fd, TCSANOW, &settings);
   return SimClient(fd);
-}
-
-SimClient::SimClient(SimClient&& other) noexcept { *this = std::move(other); }
-
-SimClient& SimClient::operator=(SimClient&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.fd_;
-    buffer_ = std::move(other.buffer_);
-    closed_ = other.closed_;
-    other.fd_ = -1;
-  }
-  return *this;
 }
 
 SimClient::~SimClient() { Close(); }
@@ -257,17 +213,13 @@ std::optional<std::string> SimClient::ReadLine(int timeoutMs) {
 }
 
 std::string SimClient::ReadFor(int ms) {
-  auto deadline = Steady::now() + std::chrono::milliseconds(ms);
-  while (MsLeft(deadline) > 0 && Fill(MsLeft(deadline))) {
-  }
-  std::string bytes;
-  bytes.swap(buffer_);
-  return bytes;
+  WaitClosed(ms);
+  return std::exchange(buffer_, {});
 }
 
 bool SimClient::WaitClosed(int timeoutMs) {
   auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
-  while (!closed_ && MsLeft(deadline) > 0) Fill(MsLeft(deadline));
+  while (fd_ >= 0 && !closed_ && MsLeft(deadline) > 0) Fill(MsLeft(deadline));
   return closed_;
 }
 

@@ -2,173 +2,111 @@
 // up in its flash.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "sim/boot_loader.h"
 #include "sim/intel_hex.h"
 
 namespace parlex2::sim {
 namespace {
 
-bool EndsInOk(const std::string& reply) {
-  return reply.size() >= 2 && (reply[reply.size() - 2] | 0x20) == 'o' &&
-         (reply.back() | 0x20) == 'k';
-}
+using Bytes = std::map<std::uint32_t, std::uint8_t>;
 
-// Feeds bytes as the upgrade sends them over TCP (each send followed by a zero
-// byte) and collects the replies.
-class BootLoaderTest : public ::testing::Test {
- protected:
-  explicit BootLoaderTest(BootLoaderConfig config = {}) : loader_(flash_, std::move(config)) {
-    loader_.Start();
-  }
-
-  std::vector<std::string> Feed(std::string_view bytes) {
-    std::vector<std::string> replies;
-    for (char c : bytes) {
-      auto step = loader_.Feed(static_cast<unsigned char>(c));
-      if (step.event == BootLoader::Event::kReply) replies.push_back(step.reply);
-      events_.push_back(step.event);
+// Feeds `bytes` followed by the zero byte that ends every LAN write, and tells
+// what came back: the replies joined by "|", then "<restarted>" when the
+// loader restarted the instrument.
+std::string Send(BootLoader& loader, const std::string& bytes) {
+  std::string replies;
+  bool restarted = false;
+  for (char c : bytes + '\0') {
+    const BootLoader::Step step = loader.Feed(static_cast<unsigned char>(c));
+    if (step.event == BootLoader::Event::kReply) {
+      replies += (replies.empty() ? "" : "|") + step.reply;
     }
-    return replies;
+    restarted |= step.event == BootLoader::Event::kRestarted;
   }
-  std::string Send(std::string_view command) {
-    auto replies = Feed(std::string(command) + '\0');
-    EXPECT_LE(replies.size(), 1u) << command;
-    return replies.empty() ? "(none)" : replies[0];
-  }
-  std::string SendRecord(const std::string& record) { return Send(record + "\n\r\n"); }
-
-  Flash flash_;
-  BootLoader loader_;
-  std::vector<BootLoader::Event> events_;
-};
-
-TEST_F(BootLoaderTest, RefusesEverythingUntilTheAccessCode) {
-  EXPECT_EQ(Send("C2D7y\n"), "ERR locked");
-  EXPECT_EQ(Send("x"), "ERR locked");
-  EXPECT_EQ(SendRecord(MakeHexRecord(0, 0, "\x01")), "ERR locked");
-  EXPECT_EQ(Send("C7D2Z\n"), "ERR locked");  // codes are case-sensitive
-  EXPECT_EQ(Send("C7D2z\n"), "ok");
-  // Unlocked, but no sector chosen yet: erase and records are refused.
-  EXPECT_EQ(Send("x"), "ERR no sector");
-  std::string reply = SendRecord(MakeHexRecord(0, 0x10, "\x01\x02"));
-  EXPECT_FALSE(EndsInOk(reply)) << reply;
-  EXPECT_EQ(Send("C2D7y\n"), "ok");
-  EXPECT_EQ(loader_.SelectedSector(), 0);
-  for (int s = 0; s < Flash::kSectorCount; ++s) {
-    EXPECT_EQ(flash_.At(s).erases, 0);
-    EXPECT_TRUE(flash_.At(s).bytes.empty());
-  }
+  return replies + (restarted ? "<restarted>" : "");
 }
 
-TEST_F(BootLoaderTest, EverySectorCodeSelectsItsSectorAndOthersAreRefused) {
-  Send("C7D2z\n");
+// A record as the upgrade sends it: the file's line, then CR LF.
+std::string Record(std::uint16_t offset, const std::string& data, std::uint8_t type = 0) {
+  return MakeHexRecord(type, offset, data) + "\n\r\n";
+}
+
+TEST(SimBootLoader, AnswersEachCommandAndRecordAndProgramsTheFlash) {
+  std::string badChecksum = Record(0, "\x01\x02");
+  badChecksum[badChecksum.size() - 4] = badChecksum[badChecksum.size() - 4] == '0' ? '1' : '0';
+  const std::pair<std::string, std::string> steps[] = {
+      // Everything is refused until the access code, which is case-sensitive.
+      {"C2D7y\n", "ERR locked"},
+      {"x", "ERR locked"},
+      {Record(0, "\x09"), "ERR locked"},
+      {"C7D2Z\n", "ERR locked"},
+      {"C7D2z\n", "ok"},
+      {"x", "ERR no sector"},
+      {Record(0x10, "\x09"), "ERR no sector"},
+      {"C2D7\n", "ERR unknown command"},
+      {"C2D7yy\n", "ERR unknown command"},
+      // Sector 0. A record is answered at the carriage return the upgrade
+      // appends; a file's last line may lack its line feed; two records run
+      // together without CR LF make one bad line.
+      {"C2D7y\n", "ok"},
+      {badChecksum, "ERR checksum error"},
+      {MakeHexRecord(0, 0, "\x01\x02") + "\n", ""},
+      {"\r", "ok"},
+      {"\n", ""},
+      {MakeHexRecord(0, 2, "\x03") + "\r\n", "ok"},
+      {MakeHexRecord(0, 3, "\x04") + "\n" + Record(4, "\x05"), "ERR bad digit"},
+      // Sector 2: programming twice needs an erase between.
+      {"7DC2y\n", "ok"},
+      {Record(0x20, "\x55\x66"), "ok"},
+      {Record(0x21, "\x77"), "ERR not erased"},
+      {"x", "ok"},
+      {Record(0x21, "\x77"), "ok"},
+      // Sector 4: extended addresses place the data, until the next sector
+      // code (sector 5) starts again at zero.
+      {"27CDy\n", "ok"},
+      {Record(0, std::string("\x00\x01", 2), 4), "ok"},
+      {Record(2, "\xAA"), "ok"},
+      {Record(0, std::string("\x20\x00", 2), 2), "ok"},
+      {Record(3, "\xBB"), "ok"},
+      {Record(0, "", 1), "ok"},
+      {"CD72y\n", "ok"},
+      {Record(4, "\xCC"), "ok"},
+      // The restart needs "z" and then the restart byte.
+      {"\x15", ""},
+      {"z\n", ""},
+      {"\x15", "<restarted>"},
+  };
+  Flash flash;
+  BootLoader loader(flash, {});
+  loader.Start();
+  for (const auto& [bytes, reply] : steps) {
+    EXPECT_EQ(Send(loader, bytes), reply) << bytes;
+  }
+  std::map<int, Bytes> expected = {{0, {{0, 0x01}, {1, 0x02}, {2, 0x03}}},
+                                   {2, {{0x21, 0x77}}},
+                                   {4, {{0x10002, 0xAA}, {0x20003, 0xBB}}},
+                                   {5, {{0x4, 0xCC}}}};
   for (int sector = 0; sector < Flash::kSectorCount; ++sector) {
-    EXPECT_EQ(Send(std::string(kSectorCodes[sector]) + "\n"), "ok");
-    EXPECT_EQ(loader_.SelectedSector(), sector);
+    EXPECT_EQ(flash.At(sector).bytes, expected[sector]) << sector;
+    EXPECT_EQ(flash.At(sector).erases, sector == 2 ? 1 : 0) << sector;
   }
-  EXPECT_EQ(Send("C2D7\n"), "ERR unknown command");
-  EXPECT_EQ(Send("C2D7yy\n"), "ERR unknown command");
-  EXPECT_EQ(loader_.SelectedSector(), 14);
 }
 
-TEST_F(BootLoaderTest, ProgrammingTwiceNeedsAnEraseBetween) {
-  Send("C7D2z\n");
-  Send("7DC2y\n");  // sector 2
-  std::string record = MakeHexRecord(0, 0x20, "\x55\x66");
-  EXPECT_EQ(SendRecord(record), "ok");  // the flash starts blank
-  std::string again = SendRecord(MakeHexRecord(0, 0x21, "\x77"));
-  EXPECT_FALSE(EndsInOk(again)) << again;
-  EXPECT_EQ(flash_.At(2).bytes.at(0x21), 0x66);
-  EXPECT_EQ(Send("x"), "ok");
-  EXPECT_EQ(flash_.At(2).erases, 1);
-  EXPECT_EQ(SendRecord(MakeHexRecord(0, 0x21, "\x77")), "ok");
-  std::map<std::uint32_t, std::uint8_t> expected = {{0x21, 0x77}};
-  EXPECT_EQ(flash_.At(2).bytes, expected);
-}
-
-TEST_F(BootLoaderTest, BadRecordsAreRefusedAndWriteNothing) {
-  Send("C7D2z\n");
-  Send("C2D7y\n");
-  std::string good = MakeHexRecord(0, 0, "\x01\x02\x03\x04");
-  std::string badChecksum = good;
-  badChecksum.back() = badChecksum.back() == '0' ? '1' : '0';
-  for (const std::string& bad :
-       {badChecksum, good.substr(0, good.size() - 2), good + "00", std::string(":"),
-        std::string(":zz"), good.substr(0, 9) + "7" + good.substr(10)}) {
-    std::string reply = SendRecord(bad);
-    EXPECT_TRUE(reply.rfind("ERR ", 0) == 0) << bad << " -> " << reply;
+TEST(SimBootLoader, RefusesTheNthRecordKTimesCountingResendsAsOne) {
+  Flash flash;
+  BootLoader loader(flash, {"OK", {{2, 3}}});
+  const std::string second = Record(1, "\x02");
+  // Each boot session counts its records afresh.
+  for (int session = 0; session < 2; ++session) {
+    SCOPED_TRACE(session);
+    loader.Start();
+    EXPECT_EQ(Send(loader, "C7D2z\nC2D7y\nx" + Record(0, "\x01") + second + second + second +
+                               second + Record(2, "\x03")),
+              "OK|OK|OK|OK|ERR retry|ERR retry|ERR retry|OK|OK");
   }
-  EXPECT_EQ(SendRecord(badChecksum), "ERR checksum error");
-  EXPECT_TRUE(flash_.At(0).bytes.empty());
-  EXPECT_EQ(SendRecord(good), "ok");
-}
-
-TEST_F(BootLoaderTest, RecordIsAnsweredAtTheCarriageReturnTheUpgradeAppends) {
-  Send("C7D2z\n");
-  Send("C2D7y\n");
-  std::string record = MakeHexRecord(0, 0, "\x01");
-  EXPECT_TRUE(Feed(record + "\n").empty());  // the file's line alone gets no answer
-  EXPECT_EQ(Feed("\r"), std::vector<std::string>{"ok"});
-  EXPECT_TRUE(Feed("\n").empty());
-  // A file's last line may lack its line feed: CR LF alone still ends it.
-  EXPECT_EQ(Feed(MakeHexRecord(0, 1, "\x02") + "\r\n"), std::vector<std::string>{"ok"});
-  // Two records run together without CR LF make one bad line.
-  auto replies = Feed(MakeHexRecord(0, 2, "\x03") + "\n" + MakeHexRecord(0, 3, "\x04") + "\r\n");
-  ASSERT_EQ(replies.size(), 1u);
-  EXPECT_FALSE(EndsInOk(replies[0]));
-  EXPECT_EQ(flash_.At(0).bytes.size(), 2u);
-}
-
-TEST_F(BootLoaderTest, ExtendedAddressRecordsPlaceDataAndEachSectorCodeStartsAtZero) {
-  Send("C7D2z\n");
-  Send("C2D7y\n");
-  EXPECT_EQ(SendRecord(MakeHexRecord(4, 0, std::string("\x00\x01", 2))), "ok");
-  EXPECT_EQ(SendRecord(MakeHexRecord(0, 0x0002, "\xAA")), "ok");
-  EXPECT_EQ(SendRecord(MakeHexRecord(2, 0, std::string("\x20\x00", 2))), "ok");
-  EXPECT_EQ(SendRecord(MakeHexRecord(0, 0x0003, "\xBB")), "ok");
-  EXPECT_EQ(SendRecord(MakeHexRecord(1, 0, "")), "ok");
-  Send("D7C2y\n");
-  EXPECT_EQ(SendRecord(MakeHexRecord(0, 0x0004, "\xCC")), "ok");
-  std::map<std::uint32_t, std::uint8_t> sector0 = {{0x10002, 0xAA}, {0x20003, 0xBB}};
-  std::map<std::uint32_t, std::uint8_t> sector1 = {{0x4, 0xCC}};
-  EXPECT_EQ(flash_.At(0).bytes, sector0);
-  EXPECT_EQ(flash_.At(1).bytes, sector1);
-}
-
-TEST_F(BootLoaderTest, RestartNeedsZThenTheRestartByte) {
-  Send("C7D2z\n");
-  events_.clear();
-  Feed(std::string(1, kRestartByte));
-  EXPECT_EQ(events_.back(), BootLoader::Event::kNone);
-  EXPECT_EQ(Send("z\n"), "(none)");
-  events_.clear();
-  Feed(std::string(1, kRestartByte));
-  EXPECT_EQ(events_.back(), BootLoader::Event::kRestarted);
-}
-
-class RefusingBootLoaderTest : public BootLoaderTest {
- protected:
-  RefusingBootLoaderTest() : BootLoaderTest({"OK", {{2, 3}}}) {}
-};
-
-TEST_F(RefusingBootLoaderTest, RefusesTheNthRecordKTimesCountingResendsAsOne) {
-  EXPECT_EQ(Send("C7D2z\n"), "OK");
-  Send("C2D7y\n");
-  std::string first = MakeHexRecord(0, 0, "\x01");
-  std::string second = MakeHexRecord(0, 1, "\x02");
-  std::string third = MakeHexRecord(0, 2, "\x03");
-  EXPECT_EQ(SendRecord(first), "OK");
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(SendRecord(second), "ERR retry") << i;
-  EXPECT_EQ(SendRecord(second), "OK");
-  EXPECT_EQ(SendRecord(third), "OK");
-  EXPECT_EQ(flash_.At(0).bytes.size(), 3u);
-  // A new boot session counts its records afresh.
-  loader_.Start();
-  Send("C7D2z\n");
-  Send("C2D7y\n");
-  Send("x");
-  EXPECT_EQ(SendRecord(first), "OK");
-  EXPECT_EQ(SendRecord(second), "ERR retry");
+  EXPECT_EQ(flash.At(0).bytes, (Bytes{{0, 0x01}, {1, 0x02}, {2, 0x03}}));
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
-// The simulator's record parser, flash dump, transcript format and discovery
-// replies.
+// The simulator's record parser, flash dump, transcript format, discovery
+// replies and soak stream. The soak stream's lines are whole (no line end
+// inside, not even in a binary value), numbered from 1 with a check a reader
+// can recompute, and the end line counts exactly what went before it.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "sim/discovery.h"
 #include "sim/flash.h"
 #include "sim/intel_hex.h"
+#include "sim/soak.h"
 #include "sim/transcript.h"
 
 namespace parlex2::sim {
@@ -43,15 +48,6 @@ TEST(SimHexRecord, ParsesValidRecordsAndNamesEachMalformedOne) {
   EXPECT_EQ(record->offset, 0x0010);
   EXPECT_EQ(record->type, 0);
   EXPECT_EQ(record->data, std::string("\x01\x02\x03\x04"));
-
-  // A made record parses back with its bytes.
-  const std::string data("\x00\x0A\x0D\xFF", 4);
-  const std::string line = MakeHexRecord(0, 0xFFF0, data);
-  EXPECT_EQ(line, ":04FFF000000A0DFFF7");
-  record = ParseHexRecord(line);
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->offset, 0xFFF0);
-  EXPECT_EQ(record->data, data);
 }
 
 TEST(SimHexFileImage, AppliesExtendedAddressesAndPassesOverComments) {
@@ -148,6 +144,46 @@ TEST(SimDiscovery, RepliesMeetWhatTheSearchAcceptsAndOtherDatagramsAreIgnored) {
   EXPECT_EQ(DiscoveryReply(65535, std::string("\0\0\0\xF6", 4), "", 10001), "");
   EXPECT_EQ(DiscoveryReply(30718, std::string("\0\0\0\xF6\0", 5), "", 10001), "");
   EXPECT_EQ(DiscoveryReply(30718, std::string("\0\0\0\xF5", 4), "", 10001), "");
+}
+
+TEST(SimSoak, LinesAreWholeAndCarryTheirOwnCheck) {
+  int binary = 0;
+  for (std::uint64_t n = 1; n <= 4000; ++n) {
+    const std::string line = SoakLine(n);
+    ASSERT_TRUE(line.ends_with("\r\n")) << n;
+    const std::string body = line.substr(0, line.size() - 2);
+    ASSERT_EQ(body.find_first_of(std::string("\r\n\0", 3)), std::string::npos) << n;
+    const std::string number = std::string(",").append(std::to_string(n)).append(",");
+    ASSERT_EQ(body.find(number), 1u) << body;
+    char check[16];
+    if (body[0] == 'b') {
+      ++binary;
+      ASSERT_EQ(static_cast<unsigned char>(body[number.size() + 1]) & 0x80, 0x80) << n;
+      std::snprintf(check, sizeof check, "%08X", SoakHash("b," + std::to_string(n)));
+    } else {
+      std::snprintf(check, sizeof check, "%08X", SoakHash(body.substr(0, body.rfind(','))));
+    }
+    EXPECT_TRUE(body.ends_with(std::string(",") + check)) << body;
+  }
+  EXPECT_EQ(binary, 1000);
+}
+
+TEST(SimSoak, StreamStopsAtItsSizeWithAnEndLineThatCountsIt) {
+  SoakStream stream;
+  stream.Start(10000);
+  std::string out;
+  while (stream.Active()) {
+    std::string chunk;
+    stream.Fill(chunk, 700);
+    out += chunk;
+  }
+  const std::size_t end = out.rfind("end,");
+  ASSERT_NE(end, std::string::npos);
+  std::uint64_t lines = 0;
+  for (std::size_t at = 0; at < end; at = out.find("\r\n", at) + 2) ++lines;
+  EXPECT_EQ(out.substr(end), "end," + std::to_string(lines) + "," + std::to_string(end) + "\r\n");
+  EXPECT_GE(end, 10000u);
+  EXPECT_LT(end - SoakLine(lines).size(), 10000u);  // the last line was the one that reached it
 }
 
 }  // namespace
