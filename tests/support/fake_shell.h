@@ -16,6 +16,7 @@
 #include "app/shell_window.h"
 #include "app/terminal.h"
 #include "common/command_ids.h"
+#include "connect/identify.h"
 #include "fake_clock.h"
 #include "link/instrument_link.h"
 #include "memory_transport.h"
@@ -89,13 +90,11 @@ class FakeShell final : public BufferedShellHost {
   ScriptEngine& engine;
   ReceivedLineAssembler& lineBuffer;
   int beeps = 0;
-  int appends = 0;             // calls of AppendText
-  std::uint64_t tickStep = 0;  // ms the clock moves on each look at it
-  std::vector<std::size_t> appendSizes;
+  std::uint64_t tickStep = 0;           // ms the clock moves on each look at it
+  std::vector<std::size_t> appendSizes;  // one a call of AppendText
   std::vector<PostedCommand> handled;  // posted commands, in the order handled
 
   void AppendText(std::string_view text) override {
-    ++appends;
     appendSizes.push_back(text.size());
     BufferedShellHost::AppendText(text);
   }
@@ -127,6 +126,25 @@ class FakeShell final : public BufferedShellHost {
 
   // A menu item chosen or a button pressed by the user.
   void Press(int id) { core.Command(id, window.controlHandle); }
+
+  // A command typed into the command box and sent with the Send button.
+  void Send(const std::string& text) {
+    window.texts[IDC_COMMAND] = text;
+    Press(IDC_SEND);
+  }
+
+  // The instrument on the peer answers the identification.
+  void AnswerIdentification() {
+    peer->respond = Answers({{"*IDN?\n", "OVL,ZQM44,4711,2.01\n"},
+                             {"calstr?\n", "12_MAR_2023,x\n"},
+                             {"calver?\n", "01_APR_2024\n"},
+                             {"version?\n", "v,T,1,2,3,4\n"}});
+  }
+
+  // The Connect dialog connects to the link's place and identifies.
+  void DialogConnects() {
+    window.connectDialog = [this] { link.info.connected = ConnectAndIdentify(ui, link, false); };
+  }
 
   // Timer messages every `period` ms for `milliseconds`.
   void RunFor(std::uint64_t milliseconds, std::uint64_t period = 1) {

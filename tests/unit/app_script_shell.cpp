@@ -3,39 +3,59 @@
 #include <string>
 
 #include "app/script_shell.h"
+#include "common/command_ids.h"
 
 namespace parlex2 {
 namespace {
 
-// The script panel's buttons after each press, as the main window shows them.
-TEST(ScriptShell, RunStepAndCloseMoveTheStateAndTheButtonsFollow) {
-  ShellState state;
-  state.scriptState = kScriptStopped;
+TEST(ScriptShell, RunStepAndCloseMoveTheState) {
+  struct Case {
+    int from;
+    void (*press)(ShellState&);
+    int to;
+  };
+  const Case cases[] = {
+      {kScriptStopped, RequestStep, kScriptStep},
+      {kScriptStep, RequestStep, kScriptStep},        // a step is already asked for
+      {kScriptStep, ToggleRun, kScriptRunning},       // Run from a requested step runs
+      {kScriptRunning, RequestStep, kScriptRunning},  // Step does nothing while running
+      {kScriptRunning, ToggleRun, kScriptStopped},
+      {kScriptStopped, CloseScript, kScriptNone},
+  };
+  for (const Case& c : cases) {
+    ShellState state;
+    state.scriptState = c.from;
+    c.press(state);
+    EXPECT_EQ(state.scriptState, c.to) << "from " << c.from;
+  }
+}
 
-  RequestStep(state);
-  EXPECT_EQ(state.scriptState, kScriptStep);
-  RequestStep(state);  // a step is already asked for: nothing more
-  EXPECT_EQ(state.scriptState, kScriptStep);
-
-  ToggleRun(state);  // Run from a requested step runs
-  EXPECT_EQ(state.scriptState, kScriptRunning);
-  ScriptButtons running = ScriptButtonsFor(state.scriptState);
-  EXPECT_FALSE(running.stepEnabled);
-  EXPECT_FALSE(running.closeEnabled);
-  EXPECT_EQ(std::string(running.runText), "Stop");
-  RequestStep(state);  // Step does nothing while running
-  EXPECT_EQ(state.scriptState, kScriptRunning);
-
-  ToggleRun(state);
-  EXPECT_EQ(state.scriptState, kScriptStopped);
-  ScriptButtons stopped = ScriptButtonsFor(state.scriptState);
-  EXPECT_TRUE(stopped.stepEnabled);
-  EXPECT_TRUE(stopped.closeEnabled);
-  EXPECT_EQ(std::string(stopped.runText), "Run");
-
-  CloseScript(state);
-  EXPECT_EQ(state.scriptState, kScriptNone);
-  EXPECT_EQ(std::string(ScriptButtonsFor(kScriptStep).runText), "Run");
+// The script panel's buttons and the window's controls in each state: none
+// enabled while not connected; Step and Close off while a script runs.
+TEST(ScriptShell, ButtonsAndControlsFollowTheState) {
+  constexpr int kControls[] = {IDC_RESULTS,     IDC_INFO, IDC_COMMAND, IDC_SEND,
+                               IDC_SCRIPT_LIST, IDC_RUN,  IDC_STEP,    IDC_CLOSE};
+  struct Case {
+    int state;
+    const char* runText;
+    bool stepAndClose;
+  };
+  const Case cases[] = {{kScriptNone, "Run", true},
+                        {kScriptStopped, "Run", true},
+                        {kScriptRunning, "Stop", false},
+                        {kScriptStep, "Run", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
+    const ScriptButtons buttons = ScriptButtonsFor(c.state);
+    EXPECT_EQ(std::string(buttons.runText), c.runText);
+    EXPECT_EQ(buttons.stepEnabled, c.stepAndClose);
+    EXPECT_EQ(buttons.closeEnabled, c.stepAndClose);
+    for (int id : kControls) {
+      const bool stepOrClose = id == IDC_STEP || id == IDC_CLOSE;
+      EXPECT_EQ(ControlEnabled(id, true, c.state), !stepOrClose || c.stepAndClose) << id;
+      EXPECT_FALSE(ControlEnabled(id, false, c.state)) << id;
+    }
+  }
 }
 
 }  // namespace

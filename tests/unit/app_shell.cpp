@@ -1,56 +1,58 @@
 // The main window's logic on a recording window: layout, title, the connect
-// and disconnect sequences, the terminal's commands and the command marks.
+// and disconnect sequences, how the window follows the link (after a failed
+// connect and after the firmware upgrade), the terminal's commands and the
+// command marks.
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "app/shell.h"
 #include "app/shell_layout.h"
 #include "common/product.h"
-#include "connect/identify.h"
 #include "support/fake_shell.h"
 #include "support/temp_folder.h"
+#include "support/upgrade_front_end.h"
 
 namespace parlex2::testing {
 namespace {
 
-ControlRect At(int x, int y, int w, int h) { return {x, y, w, h}; }
+constexpr int kControls[] = {IDC_RESULTS,     IDC_INFO, IDC_COMMAND, IDC_SEND,
+                             IDC_SCRIPT_LIST, IDC_RUN,  IDC_STEP,    IDC_CLOSE};
+constexpr int kConnectedMenu[] = {ID_UPGRADE_FIRMWARE, ID_SET_DATE_TIME, ID_SCRIPT};
 
+// The window shows the link as it is: title, the Instrument items and Script,
+// the controls, the panel, polling, and the port (freed when not connected).
+void ExpectWindowShowsLink(FakeShell& shell, bool connected, const std::string& title) {
+  SCOPED_TRACE(connected ? "connected" : "not connected");
+  EXPECT_EQ(shell.link.info.connected, connected);
+  EXPECT_EQ(shell.window.title, title);
+  for (int id : kConnectedMenu) EXPECT_EQ(shell.window.menuEnabled[id], connected) << id;
+  for (int id : kControls) EXPECT_EQ(shell.window.enabled[id], connected) << id;
+  ASSERT_FALSE(shell.window.panel.empty());
+  const InfoSpan first = connected ? InfoSpan{SpanKind::Heading, "Connection Info.\n\n"}
+                                   : InfoSpan{SpanKind::Plain, "No connection"};
+  EXPECT_EQ(shell.window.panel.front(), first);
+  EXPECT_EQ(shell.window.panel.size() == 1, !connected);
+  EXPECT_EQ(shell.state.pollingEnabled, connected);
+  EXPECT_EQ(shell.link.portOpen(), connected);
+}
+
+// The anchored rectangles at half size and the script panel's buttons are
+// checked on the real window; here what only the layout shows.
 TEST(ShellLayout, ControlsFollowTheWindowAndTheScriptPanel) {
-  const WindowSize reference{808, 608};
-  auto place = [&](WindowSize outer, WindowSize client, int scriptState) {
+  auto place = [](int scriptState) {
     std::map<int, ControlRect> rects;
-    for (const auto& p : LayoutControls(outer, client, reference, scriptState))
+    for (const auto& p : LayoutControls({808, 608}, {800, 554}, {808, 608}, scriptState))
       rects[p.id] = p.rect;
     return rects;
   };
-
-  // At the reference size (client 800 x 554) the design rectangles hold.
-  auto full = place({808, 608}, {800, 554}, kScriptNone);
+  auto full = place(kScriptNone);
   EXPECT_EQ(full.size(), 8u);
-  EXPECT_EQ(full[IDC_RESULTS], At(6, 6, 648, 514));
-  EXPECT_EQ(full[IDC_INFO], At(800 - 138 - 6, 6, 138, 514));
-  EXPECT_EQ(full[IDC_COMMAND], At(6, 554 - 24 - 6, 706, 24));
-  EXPECT_EQ(full[IDC_SEND], At(800 - 75 - 6, 554 - 24 - 6, 75, 24));
-
-  // Half the reference size: the pane narrows and shortens by the change, the
-  // panel keeps its width 6 pixels from the right edge.
-  auto half = place({404, 304}, {396, 250}, kScriptNone);
-  EXPECT_EQ(half[IDC_RESULTS], At(6, 6, 648 - 404, 514 - 304));
-  EXPECT_EQ(half[IDC_INFO], At(396 - 138 - 6, 6, 138, 514 - 304));
-  EXPECT_EQ(half[IDC_COMMAND], At(6, 250 - 30, 706 - 404, 24));
-
-  // With a script open the pane and panel are 130 pixels shorter and the
-  // three buttons stand above one another at the right.
-  auto script = place({808, 608}, {800, 554}, kScriptStopped);
+  EXPECT_EQ(full[IDC_RESULTS], (ControlRect{6, 6, 648, 514}));
+  EXPECT_EQ(full[IDC_INFO], (ControlRect{800 - 138 - 6, 6, 138, 514}));
+  // With a script open the pane and panel are 130 pixels shorter.
+  auto script = place(kScriptStopped);
   EXPECT_EQ(script[IDC_RESULTS].height, 384);
   EXPECT_EQ(script[IDC_INFO].height, 384);
-  EXPECT_EQ(script[IDC_SCRIPT_LIST], At(6, 554 - 152 - 6, 706, 152));
-  EXPECT_EQ(script[IDC_CLOSE], At(719, 554 - 24 - 82, 75, 24));
-  EXPECT_EQ(script[IDC_STEP].y, 554 - 24 - 108);
-  EXPECT_EQ(script[IDC_RUN].y, 554 - 24 - 134);
+  EXPECT_EQ(script[IDC_SCRIPT_LIST], (ControlRect{6, 554 - 152 - 6, 706, 152}));
 
   EXPECT_TRUE(ControlShown(IDC_COMMAND, kScriptNone));
   EXPECT_FALSE(ControlShown(IDC_RUN, kScriptNone));
@@ -61,174 +63,175 @@ TEST(ShellLayout, ControlsFollowTheWindowAndTheScriptPanel) {
 }
 
 TEST(ShellTitle, InterfaceAndIdentitySuffix) {
-  InstrumentLink link;
-  const std::string base = BaseTitle() + "     ";
-  link.settings.interfaceKind = InterfaceKind::Lan;
-  link.info.idnReply = "MAKER,MODEL,123,1.0";
-  link.info.modelNumber = 7;
-  EXPECT_EQ(ConnectedTitle(link), base + "LAN,MODEL,123,1.0");
-
-  link.settings.interfaceKind = InterfaceKind::Usb;
-  link.info.modelNumber = 9998;
-  link.info.idnReply = "BOOT   :    32 32 32 32";
-  EXPECT_EQ(ConnectedTitle(link), base + "USB,Bootcode Instrument");
-
-  link.settings.interfaceKind = InterfaceKind::Serial;
-  link.info.modelNumber = 0;
-  link.info.idnReply.clear();
-  EXPECT_EQ(ConnectedTitle(link), base + "SER,Unknown Connection");
-  // A reply with no comma names no model: an older boot-code reply left in
-  // place must not be shown as the instrument.
-  link.info.idnReply = "BOOT   :    32 32 32 32";
-  EXPECT_EQ(ConnectedTitle(link), base + "SER,Unknown Connection");
-}
-
-// An instrument on the memory peer that answers the identification.
-void AnswerIdentification(FakeShell& shell) {
-  shell.peer->respond = Answers({{"*IDN?\n", "OVL,ZQM44,4711,2.01\n"},
-                                 {"calstr?\n", "12_MAR_2023,x\n"},
-                                 {"calver?\n", "01_APR_2024\n"},
-                                 {"version?\n", "v,T,1,2,3,4\n"}});
+  struct Case {
+    InterfaceKind kind;
+    std::int32_t model;
+    const char* idn;
+    const char* suffix;
+  };
+  const Case cases[] = {
+      {InterfaceKind::Lan, 7, "MAKER,MODEL,123,1.0", "LAN,MODEL,123,1.0"},
+      {InterfaceKind::Usb, 9998, "BOOT   :    32 32 32 32", "USB,Bootcode Instrument"},
+      {InterfaceKind::Serial, 0, "", "SER,Unknown Connection"},
+      // A reply with no comma names no model: an older boot-code reply left
+      // in place must not be shown as the instrument.
+      {InterfaceKind::Serial, 0, "BOOT   :    32 32 32 32", "SER,Unknown Connection"},
+  };
+  for (const Case& c : cases) {
+    InstrumentLink link;
+    link.settings.interfaceKind = c.kind;
+    link.info.modelNumber = c.model;
+    link.info.idnReply = c.idn;
+    EXPECT_EQ(ConnectedTitle(link), BaseTitle() + "     " + c.suffix);
+  }
 }
 
 TEST(ShellConnect, DialogPathDisconnectsFirstAndTheOutcomeSetsTitleMenuAndControls) {
   FakeShell shell;
-  AnswerIdentification(shell);
+  shell.AnswerIdentification();
   shell.window.title = "before";
-  shell.state.pollingEnabled = true;
-  // Cancelled dialog: everything stays disconnected and the title as it was.
+  // Cancelled dialog: disconnected before it shows, and the title as it was.
+  shell.window.connectDialog = [&] {
+    EXPECT_FALSE(shell.state.pollingEnabled);
+    EXPECT_FALSE(shell.link.portOpen());
+    EXPECT_FALSE(shell.window.menuEnabled[ID_SET_DATE_TIME]);
+  };
   shell.Press(ID_CONFIGURE_CONNECTION);
   EXPECT_EQ(shell.window.calls, std::vector<std::string>{"connect dialog"});
-  EXPECT_FALSE(shell.link.portOpen());
-  EXPECT_FALSE(shell.state.pollingEnabled);
-  EXPECT_FALSE(shell.window.menuEnabled[ID_SET_DATE_TIME]);
-  EXPECT_FALSE(shell.window.menuEnabled[ID_UPGRADE_FIRMWARE]);
   shell.HandlePosted();  // ID_CONNECTION_CHANGED
-  EXPECT_FALSE(shell.window.enabled[IDC_COMMAND]);
-  EXPECT_FALSE(shell.window.enabled[IDC_CLOSE]);
-  EXPECT_EQ(shell.window.title, "before");
-  EXPECT_EQ(shell.window.panel, (std::vector<InfoSpan>{{SpanKind::Plain, "No connection"}}));
+  ExpectWindowShowsLink(shell, false, "before");
   EXPECT_FALSE(shell.engine.instrument);
 
-  // A dialog that connects: the link identified, then the sequence's end.
-  shell.window.connectDialog = [&] {
-    shell.link.info.connected = ConnectAndIdentify(shell.ui, shell.link, false);
-  };
+  // A dialog that connects, past a partial line left in the link.
+  shell.DialogConnects();
   shell.lineBuffer.Clear();
   shell.peer->Queue("partial");
   shell.Press(ID_CONFIGURE_CONNECTION);
-  EXPECT_TRUE(shell.link.info.connected);
-  EXPECT_TRUE(shell.state.pollingEnabled);
-  EXPECT_TRUE(shell.window.menuEnabled[ID_SET_DATE_TIME]);
-  EXPECT_EQ(shell.window.title, BaseTitle() + "     LAN,ZQM44,4711,2.01");
-  EXPECT_EQ(shell.window.panel.front(), (InfoSpan{SpanKind::Heading, "Connection Info.\n\n"}));
+  shell.HandlePosted();
+  ExpectWindowShowsLink(shell, true, BaseTitle() + "     LAN,ZQM44,4711,2.01");
   ASSERT_TRUE(shell.engine.instrument);  // what the next run's record names
   EXPECT_EQ(shell.engine.instrument->model + "," + shell.engine.instrument->serialNumber,
             "ZQM44,4711");
-  shell.HandlePosted();
-  for (int id : {IDC_RESULTS, IDC_INFO, IDC_COMMAND, IDC_SEND, IDC_SCRIPT_LIST, IDC_RUN, IDC_STEP,
-                 IDC_CLOSE}) {
-    EXPECT_TRUE(shell.window.enabled[id]) << id;
-  }
   EXPECT_EQ(shell.window.calls.back(), "focus");
 }
 
+// A failed read shows the complete lines before it, never the partial one,
+// and asks once: no more polling after No, the title as it was. Yes posts the
+// reconnect, which connects again without the dialog, with the settings the
+// link holds.
 TEST(ShellConnect, ReadFailureAsksAndYesReconnectsWithTheLinksSettings) {
   FakeShell shell;
-  AnswerIdentification(shell);
-  shell.peer->Queue("last words\n");
+  shell.window.title = "last connected";
+  shell.peer->Queue("last words\npartial");
   shell.peer->broken = true;
   shell.ui.answers = {MessageAnswer::No};
-  shell.Timer();  // the poll shows the line, fails, and the disconnect asks
+  shell.Timer();
   EXPECT_EQ(shell.ResultsText(), "last words\r\n");
   ASSERT_EQ(shell.ui.messages.size(), 1u);
   EXPECT_EQ(shell.ui.messages[0].text, kReadFailedQuestion);
   EXPECT_EQ(shell.ui.messages[0].buttons, MessageButtons::YesNo);
-  EXPECT_FALSE(shell.link.info.connected);
-  EXPECT_FALSE(shell.link.portOpen());
-  shell.Timer();  // no more polling once disconnected
+  ExpectWindowShowsLink(shell, false, "last connected");
+  shell.Timer();
   EXPECT_EQ(shell.ui.messages.size(), 1u);
 
-  // Yes: ID_CONFIGURE_CONNECTION with mark 1 connects again without the
-  // dialog, with the settings the link holds.
   FakeShell again;
-  AnswerIdentification(again);
+  again.AnswerIdentification();
   again.peer->broken = true;
   again.core.Timer();
   again.peer->broken = false;
   again.HandlePosted();
   ASSERT_EQ(again.handled.size(), 3u);
   EXPECT_EQ(again.handled[0].id, ID_DISCONNECT);
+  EXPECT_EQ(again.handled[0].mark, MARK_READ_FAILED);
   EXPECT_EQ(again.handled[1].id, ID_CONFIGURE_CONNECTION);
   EXPECT_EQ(again.handled[1].mark, MARK_RECONNECT);
   EXPECT_EQ(again.handled[2].id, ID_CONNECTION_CHANGED);
-  EXPECT_TRUE(again.link.info.connected);
-  EXPECT_TRUE(again.state.pollingEnabled);
-  EXPECT_TRUE(again.window.enabled[IDC_SEND]);
+  ExpectWindowShowsLink(again, true, BaseTitle() + "     LAN,ZQM44,4711,2.01");
   EXPECT_TRUE(again.window.calls.empty() || again.window.calls.front() != "connect dialog");
-  EXPECT_EQ(again.window.title, BaseTitle() + "     LAN,ZQM44,4711,2.01");
 }
 
-TEST(ShellTerminal, SendEchoesStoresAndFailureDisconnects) {
+// Connect's dialog and the reconnect after a read failure may both leave the
+// port open when the instrument does not answer; the window then shows
+// itself disconnected, so the port is closed.
+TEST(ShellFollowsLink, FailedConnectOrReconnectFreesThePort) {
+  FakeShell shell;  // a memory instrument that answers nothing
+  shell.core.RunCommand(ID_CONFIGURE_CONNECTION, MARK_RECONNECT);
+  EXPECT_FALSE(shell.link.info.connected);
+  EXPECT_FALSE(shell.link.portOpen());
+  shell.DialogConnects();
+  shell.Press(ID_CONFIGURE_CONNECTION);
+  EXPECT_FALSE(shell.link.info.connected);
+  EXPECT_FALSE(shell.link.portOpen());
+}
+
+// A connected window whose instrument is now the simulator's; the upgrade
+// closes, reopens and identifies the link itself.
+struct UpgradingShell {
+  explicit UpgradingShell(sim::InstrumentConfig config) : device(std::move(config)) {
+    device.Attach(shell.link);
+    shell.link.info.idnReply = "Veltmark,VXM66,10472,2.15";
+    shell.window.title = ConnectedTitle(shell.link);
+    shell.core.RunCommand(ID_CONNECTION_CHANGED, 0);
+  }
+  UpgradeOutcome Upgrade() {
+    dir.Write("a.hex", HexFile(1, 1, 0));
+    shell.ui.files.push_back(dir.Write("set.upg", "TARGET,VXM66\nLOAD,0,a.hex\n"));
+    RecordingFrontEnd frontEnd(shell.link);
+    UpgradeCommandContext context{shell.ui,    frontEnd,           shell.link,   shell.state,
+                                  shell.clock, SystemFileFinder(), std::nullopt, false};
+    const UpgradeResult result = RunUpgradeCommand(context);
+    shell.core.FollowLink();
+    return result.outcome;
+  }
   FakeShell shell;
-  shell.window.texts[IDC_COMMAND] = "volt?";
-  shell.Press(IDC_SEND);
-  shell.window.texts[IDC_COMMAND] = "^c";
-  shell.Press(IDC_SEND);
+  SimulatedInstrument device;
+  ScratchDir dir;
+};
+
+TEST(ShellFollowsLink, AfterAnUpgradeTheWindowShowsTheIdentificationsOutcome) {
+  sim::InstrumentConfig silent;
+  silent.personality = sim::Personality::kSilent;
+  UpgradingShell failed(silent);
+  failed.shell.ui.answers = {MessageAnswer::No};  // "No instrument was detected..."
+  EXPECT_EQ(failed.Upgrade(), UpgradeOutcome::NoInstrument);
+  ExpectWindowShowsLink(failed.shell, false, BaseTitle());
+
+  sim::InstrumentConfig upgraded;
+  upgraded.idn = "Veltmark,VXM66,10472,2.16";
+  UpgradingShell u(upgraded);
+  EXPECT_EQ(u.Upgrade(), UpgradeOutcome::Succeeded);
+  ExpectWindowShowsLink(u.shell, true, BaseTitle() + "     LAN,VXM66,10472,2.16");
+  std::string panel;
+  for (const InfoSpan& span : u.shell.window.panel) panel += span.text;
+  EXPECT_NE(panel.find("Serial No:  10472"), std::string::npos) << panel;
+}
+
+// The "Comms Failed" message box keeps timer messages coming; the poller must
+// not find the broken link meanwhile and add the read-failure question.
+TEST(ShellTerminal, SendEchoesAndFailureDisconnects) {
+  FakeShell shell;
+  shell.Send("volt?");
+  shell.Send("^c");
+  shell.Send("");  // nothing sent
   EXPECT_EQ(shell.peer->written, "volt?\n\x03\n");
   EXPECT_EQ(shell.ResultsText(), "> volt?\r\n> ^c\r\n");
   shell.HandlePosted();
   EXPECT_EQ(shell.window.calls.back(), "focus+select");
 
-  // Up shows the one before the last sent; Down goes round to the oldest.
-  shell.Press(ID_HISTORY_PREV);
-  EXPECT_EQ(shell.window.texts[IDC_COMMAND], "volt?");
-  shell.Press(ID_HISTORY_PREV);
-  EXPECT_EQ(shell.window.texts[IDC_COMMAND], "^c");
-  shell.Press(ID_HISTORY_NEXT);
-  EXPECT_EQ(shell.window.texts[IDC_COMMAND], "volt?");
-
-  // A click on an echo line recalls it; on a reply line nothing changes.
-  shell.AppendText("1.234\r\n");
-  shell.window.caretLineStart = 0;
-  shell.Press(ID_RECALL_LINE);
-  EXPECT_EQ(shell.window.texts[IDC_COMMAND], "volt?");
-  shell.window.caretLineStart = shell.ResultsText().find("1.234");
-  shell.window.texts[IDC_COMMAND] = "kept";
-  shell.Press(ID_RECALL_LINE);
-  EXPECT_EQ(shell.window.texts[IDC_COMMAND], "kept");
-
-  // Empty text: nothing sent. A failed send: the message, then disconnected.
-  shell.window.texts[IDC_COMMAND] = "";
-  shell.Press(IDC_SEND);
-  EXPECT_EQ(shell.peer->written, "volt?\n\x03\n");
-  shell.window.texts[IDC_COMMAND] = "lost";
-  shell.peer->failWrites = true;
-  shell.Press(IDC_SEND);
-  ASSERT_EQ(shell.ui.messages.size(), 1u);
-  EXPECT_EQ(shell.ui.messages[0].text, kCommsFailedMessage);
-  EXPECT_FALSE(shell.link.info.connected);
-  EXPECT_EQ(shell.ResultsText().find("lost"), std::string::npos);
-  shell.Press(IDC_SEND);  // not connected: nothing at all
-  EXPECT_EQ(shell.ui.messages.size(), 1u);
-}
-
-// The "Comms Failed" message box keeps timer messages coming; the poller must
-// not find the broken link meanwhile and add the read-failure question.
-TEST(ShellTerminal, SendFailureAsksNothingMoreWhileItsMessageIsShown) {
-  FakeShell shell;
   shell.peer->failWrites = true;
   shell.peer->broken = true;
   shell.ui.whileShown = [&] {
     shell.ui.whileShown = nullptr;
     shell.RunFor(50);
   };
-  shell.window.texts[IDC_COMMAND] = "volt?";
-  shell.Press(IDC_SEND);
+  shell.Send("lost");
   shell.HandlePosted();
   ASSERT_EQ(shell.ui.messages.size(), 1u);
   EXPECT_EQ(shell.ui.messages[0].text, kCommsFailedMessage);
   EXPECT_FALSE(shell.link.info.connected);
+  EXPECT_EQ(shell.ResultsText(), "> volt?\r\n> ^c\r\n");
+  shell.Send("lost");  // not connected: nothing at all
+  EXPECT_EQ(shell.ui.messages.size(), 1u);
 }
 
 TEST(ShellTerminal, HistoryKeepsTheLast50AndRecallTakesEchoLinesOnly) {
@@ -253,51 +256,39 @@ TEST(ShellTerminal, HistoryKeepsTheLast50AndRecallTakesEchoLinesOnly) {
 }
 
 // Configure > Time Stamps: received lines and echoed commands (typed and from
-// a script) begin with the time each was complete; a click on a stamped echo
-// still recalls its command; the switch is kept in the settings file.
+// a script) begin with the time each was complete; the switch is kept in the
+// settings file and read at the next start.
 TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
   TempFolder folder("parlex2-stamps");
   IniFileStore store(folder.File("Parlexer.ini"));
-  {
-    FakeShell shell;
-    shell.core.UseSettings(store);
-    EXPECT_FALSE(shell.window.menuChecked[ID_TIME_STAMPS]);
-    shell.Press(ID_TIME_STAMPS);
-    EXPECT_TRUE(shell.window.menuChecked[ID_TIME_STAMPS]);
-    LocalTime now{.hour = 9, .minute = 5, .second = 7, .millisecond = 42};
-    shell.clock.SetNow(now);
-    shell.window.texts[IDC_COMMAND] = "volt?";
-    shell.Press(IDC_SEND);
-    shell.peer->Queue("1.234\r\n\r\npart");
-    shell.Timer();
-    now.millisecond = 43;  // the time the line was complete
-    shell.clock.SetNow(now);
-    shell.peer->Queue("ial\n");
-    shell.Timer();
-    shell.Load({"\"curr?"});
-    shell.Press(IDC_STEP);
-    shell.Timer();
-    EXPECT_EQ(shell.ResultsText(),
-              "09:05:07.042 > volt?\r\n09:05:07.042 1.234\r\n09:05:07.043 partial\r\n"
-              "09:05:07.043 > curr?\r\n");
-    shell.window.caretLineStart = 0;
-    shell.Press(ID_RECALL_LINE);
-    EXPECT_EQ(shell.window.texts[IDC_COMMAND], "volt?");
-  }
+  FakeShell shell;
+  shell.core.UseSettings(store);
+  EXPECT_FALSE(shell.window.menuChecked[ID_TIME_STAMPS]);
+  shell.Press(ID_TIME_STAMPS);
+  EXPECT_TRUE(shell.window.menuChecked[ID_TIME_STAMPS]);
+  LocalTime now{.hour = 9, .minute = 5, .second = 7, .millisecond = 42};
+  shell.clock.SetNow(now);
+  shell.Send("volt?");
+  shell.peer->Queue("1.234\r\n\r\npart");
+  shell.Timer();
+  now.millisecond = 43;  // the time the line was complete
+  shell.clock.SetNow(now);
+  shell.peer->Queue("ial\n");
+  shell.Timer();
+  shell.Load({"\"curr?"});
+  shell.Press(IDC_STEP);
+  shell.Timer();
+  EXPECT_EQ(shell.ResultsText(),
+            "09:05:07.042 > volt?\r\n09:05:07.042 1.234\r\n09:05:07.043 partial\r\n"
+            "09:05:07.043 > curr?\r\n");
+
   FakeShell again;
   again.core.UseSettings(store);
   EXPECT_TRUE(again.state.timeStamps);
   EXPECT_TRUE(again.window.menuChecked[ID_TIME_STAMPS]);
-  again.Press(ID_TIME_STAMPS);
-  EXPECT_FALSE(LoadTimeStamps(store));
-  again.window.texts[IDC_COMMAND] = "volt?";
-  again.Press(IDC_SEND);
-  again.peer->Queue("1.234\n");
-  again.Timer();
-  EXPECT_EQ(again.ResultsText(), "> volt?\r\n1.234\r\n");
 }
 
-TEST(ShellTerminal, SaveAndClearAndConvertBinary) {
+TEST(ShellTerminal, SaveAsksForATextFileAndWritesTheLinesEnds) {
   FakeShell shell;
   shell.AppendText("> a\r\n1.0\r\n\r\n");
   shell.Press(ID_RESULT_SAVE);  // cancelled
@@ -309,25 +300,14 @@ TEST(ShellTerminal, SaveAndClearAndConvertBinary) {
   EXPECT_TRUE(shell.ui.saveDialogs[0].confirmOverwrite);
 
   TempFolder folder("parlex2-shell");
-  const auto& dir = folder.Path();
-  const std::string path = (dir / "out.txt").string();
-  shell.ui.files.push_back(path);
+  shell.ui.files.push_back(folder.File("out.txt"));
   shell.Press(ID_RESULT_SAVE);
 #ifdef _WIN32
-  EXPECT_EQ(ReadFileBytes(path), "> a\r\n1.0\r\n\r\n");
+  EXPECT_EQ(ReadFileBytes(folder.File("out.txt")), "> a\r\n1.0\r\n\r\n");
 #else
-  EXPECT_EQ(ReadFileBytes(path), "> a\n1.0\n\n");
+  EXPECT_EQ(ReadFileBytes(folder.File("out.txt")), "> a\n1.0\n\n");
 #endif
-  std::filesystem::remove_all(dir);
-  EXPECT_FALSE(WriteResultsFile((dir / "missing" / "x.txt").string(), "x"));
-
-  shell.Press(ID_RESULT_CLEAR);
-  EXPECT_EQ(shell.ResultsText(), "");
-  shell.Press(ID_CONVERT_BINARY);
-  EXPECT_FALSE(shell.state.convertBinary);
-  EXPECT_FALSE(shell.window.menuChecked[ID_CONVERT_BINARY]);
-  shell.Press(ID_CONVERT_BINARY);
-  EXPECT_TRUE(shell.window.menuChecked[ID_CONVERT_BINARY]);
+  EXPECT_FALSE(WriteResultsFile(folder.File("missing/x.txt"), "x"));
 }
 
 // Under a stream faster than the pane, each timer message reads a batch in
@@ -348,8 +328,6 @@ TEST(ShellTimer, PollBatchesGrowWithThePane) {
   EXPECT_EQ(shell.ResultsText(), sent);
 }
 
-// A button's click carries the button's handle where a posted command has its
-// mark: the Run button toggles, the engine's posted stop only stops.
 // While the upgrade holds the link, nothing of the window's reaches it: not
 // the poll, a running script, Set Date/Time, a typed command, nor the connect
 // commands (the read-failure question included).
@@ -381,13 +359,19 @@ TEST(ShellLease, ALeasedLinkIsLeftAloneUntilTheLeaseEnds) {
   EXPECT_NE(shell.ResultsText().find("late reply"), std::string::npos);
 }
 
+// A button's click carries the button's handle where a posted command has its
+// mark: the Run button toggles, the engine's posted stop only stops. The
+// script buttons follow the connection and the script, whichever changed last.
 TEST(ShellCommands, MarksAreToldApartFromAButtonsHandle) {
   FakeShell shell;
   shell.Load({"\"a", "\"b"});
   shell.Press(IDC_RUN);
   EXPECT_EQ(shell.state.scriptState, kScriptRunning);
   EXPECT_EQ(shell.window.texts[IDC_RUN], "Stop");
+  shell.core.RunCommand(ID_CONNECTION_CHANGED, 0);
   EXPECT_FALSE(shell.window.enabled[IDC_STEP]);
+  EXPECT_FALSE(shell.window.enabled[IDC_CLOSE]);
+  EXPECT_TRUE(shell.window.enabled[IDC_RUN]);
   shell.core.RunCommand(IDC_RUN, MARK_STOP_IF_RUNNING);
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
   EXPECT_EQ(shell.window.texts[IDC_RUN], "Run");
@@ -395,36 +379,41 @@ TEST(ShellCommands, MarksAreToldApartFromAButtonsHandle) {
   shell.core.RunCommand(IDC_RUN, MARK_STOP_IF_RUNNING);  // a second stop stays a stop
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
 
+  // Close while running, then the next script.
+  shell.Press(IDC_RUN);
+  shell.core.RunCommand(IDC_CLOSE, 0);
+  EXPECT_EQ(shell.window.texts[IDC_RUN], "Run");
+  shell.Load({"\"b"});
+  shell.Press(IDC_RUN);
+  EXPECT_EQ(shell.window.texts[IDC_RUN], "Stop");
+  // The engine's stop after a disconnect leaves every control off.
+  shell.core.RunCommand(ID_DISCONNECT, 0);
+  shell.core.RunCommand(IDC_RUN, MARK_STOP_IF_RUNNING);
+  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
+  for (int id : kControls) EXPECT_FALSE(shell.window.enabled[id]) << id;
+
   // A control's handle is no reconnect mark: the dialog path runs.
   shell.core.Command(ID_CONFIGURE_CONNECTION, shell.window.controlHandle);
   EXPECT_EQ(shell.window.calls.back(), "connect dialog");
   EXPECT_FALSE(shell.core.Command(ID_ABOUT, 0));  // the window's own
 }
 
-TEST(ShellCommands, ScriptPanelSwitchesAndCloses) {
+TEST(ShellCommands, ScriptIsIgnoredWhileRunningAndCloseKeepsTheList) {
   FakeShell shell;
   TempFolder folder("parlex2-panel");
-  const auto& dir = folder.Path();
-  const std::string path = (dir / "s.txt").string();
-  std::ofstream(path) << "\"volt?\n#pause\n";
-  shell.ui.files.push_back(path);
+  shell.ui.files.push_back(folder.Write("s.txt", "\"volt?\n#pause\n"));
   shell.Press(ID_SCRIPT);
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
   EXPECT_EQ(shell.ScriptLineCount(), 2);
   EXPECT_FALSE(shell.window.shown[IDC_COMMAND]);
-  EXPECT_TRUE(shell.window.shown[IDC_RUN]);
-  EXPECT_EQ(shell.window.rects[IDC_RESULTS].height, 384);
-
   shell.Press(IDC_RUN);
   shell.Press(ID_SCRIPT);  // ignored while running
   EXPECT_EQ(shell.ui.openDialogs.size(), 1u);
   shell.Press(IDC_RUN);
   shell.Press(IDC_CLOSE);
   EXPECT_EQ(shell.state.scriptState, kScriptNone);
-  EXPECT_TRUE(shell.window.shown[IDC_SEND]);
-  EXPECT_FALSE(shell.window.shown[IDC_SCRIPT_LIST]);
-  EXPECT_EQ(shell.window.rects[IDC_RESULTS].height, 514);
-  EXPECT_EQ(shell.ScriptLineCount(), 2);  // the list keeps its lines
+  EXPECT_TRUE(shell.window.shown[IDC_COMMAND]);
+  EXPECT_EQ(shell.ScriptLineCount(), 2);
 }
 
 }  // namespace

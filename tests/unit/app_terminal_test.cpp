@@ -11,9 +11,9 @@ namespace parlex2 {
 namespace {
 
 TEST(TypedCommandBytes, CaretLetterOrBracketBecomesOneControlCharacter) {
-  EXPECT_EQ(TypedCommandBytes("^c"), std::string("\x03\n"));
-  EXPECT_EQ(TypedCommandBytes("^Z and more"), std::string("\x1A\n"));  // the rest is dropped
-  EXPECT_EQ(TypedCommandBytes("^["), std::string("\x1B\n"));
+  EXPECT_EQ(TypedCommandBytes("^c"), "\x03\n");
+  EXPECT_EQ(TypedCommandBytes("^Z and more"), "\x1A\n");  // the rest is dropped
+  EXPECT_EQ(TypedCommandBytes("^["), "\x1B\n");
   EXPECT_EQ(TypedCommandBytes("^1"), "^1\n");
   EXPECT_EQ(TypedCommandBytes("^"), "^\n");
   EXPECT_EQ(TypedCommandBytes(""), "\n");
@@ -33,24 +33,6 @@ TEST(SendTypedCommand, ReportsFailuresOfBothTransportKinds) {
     // A COM port's 0 bytes written is a failure as much as the LAN's -1.
     EXPECT_TRUE(SendTypedCommand(link, "volt?")) << (comPort ? "COM port" : "LAN");
   }
-}
-
-std::vector<ReceivedLineAssembler::Line> FeedAll(ReceivedLineAssembler& lines,
-                                                 const std::string& bytes, bool convert) {
-  std::vector<ReceivedLineAssembler::Line> out;
-  ReceivedLineAssembler::Line line;
-  for (unsigned char c : bytes) {
-    if (lines.Feed(c, convert, line)) out.push_back(line);
-  }
-  return out;
-}
-
-TEST(ReceivedLineAssembler, CutsLongLinesAfter20479Bytes) {
-  ReceivedLineAssembler lines;
-  auto out = FeedAll(lines, std::string(30000, 'x') + "\n", true);
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].text.size(), 20479u);
-  EXPECT_EQ(out[1].text.size(), 30000u - 20479u);
 }
 
 }  // namespace
