@@ -90,9 +90,9 @@ class FakeShell final : public BufferedShellHost {
   ScriptEngine& engine;
   ReceivedLineAssembler& lineBuffer;
   int beeps = 0;
-  std::uint64_t tickStep = 0;           // ms the clock moves on each look at it
+  std::uint64_t tickStep = 0;            // ms the clock moves on each look at it
   std::vector<std::size_t> appendSizes;  // one a call of AppendText
-  std::vector<PostedCommand> handled;  // posted commands, in the order handled
+  std::vector<PostedCommand> handled;    // posted commands, in the order handled
 
   void AppendText(std::string_view text) override {
     appendSizes.push_back(text.size());
