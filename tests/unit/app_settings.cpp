@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "app/settings.h"
 #include "support/temp_folder.h"
@@ -20,22 +18,23 @@ LocalTime At(int year, int month, int day, int hour, int minute, int second) {
       .year = year, .month = month, .day = day, .hour = hour, .minute = minute, .second = second};
 }
 
+SettingsFile Below(const fs::path& base) {
+  return LocateSettingsFile(base.string(), static_cast<char>(fs::path::preferred_separator));
+}
+
 TEST(SettingsFileTest, FolderAndFileFollowCompanyAndFolderWords) {
   SettingsFile file = LocateSettingsFile("C:\\Users\\ann\\AppData\\Local", '\\');
   EXPECT_EQ(file.companyFolder, "C:\\Users\\ann\\AppData\\Local\\Veltmark");
   EXPECT_EQ(file.folder, "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer");
   EXPECT_EQ(file.path, "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer\\Parlexer.ini");
-  EXPECT_EQ(LocateSettingsFile("/home/ann/.config", '/').path,
-            "/home/ann/.config/Veltmark/Parlexer/Parlexer.ini");
 }
 
-TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
+// $XDG_CONFIG_HOME or ~/.config need not exist yet: the whole folder path is
+// made, as the comms log makes its own.
+TEST(SettingsFileTest, FirstRunMakesTheFoldersAndWritesOnlyCreated) {
   TempFolder temp;
-  SettingsFile file =
-      LocateSettingsFile(temp.Path().string(), static_cast<char>(fs::path::preferred_separator));
+  SettingsFile file = Below(temp.Path() / "home" / ".config");
   IniFileStore store(file.path);
-  ASSERT_FALSE(fs::exists(file.companyFolder));
-
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 3, 7, 9, 5, 30)));
   EXPECT_TRUE(fs::is_directory(file.folder));
   // The time is padded, the date is not.
@@ -51,39 +50,19 @@ TEST(SettingsFileTest, FirstRunMakesBothFoldersAndWritesOnlyCreated) {
   EXPECT_EQ(ReadFileBytes(file.path), "[Init]\r\nCreated=12:00:00 14/7/2025\r\n");
 }
 
-// $XDG_CONFIG_HOME or ~/.config need not exist yet: the whole folder path is
-// made, as the comms log makes its own.
-TEST(SettingsFileTest, MissingBaseFolderIsMadeWithTheSettingsFolder) {
-  TempFolder temp;
-  const fs::path base = temp.Path() / "home" / ".config";
-  SettingsFile file =
-      LocateSettingsFile(base.string(), static_cast<char>(fs::path::preferred_separator));
-  IniFileStore store(file.path);
-  EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 3, 7, 9, 5, 30)));
-  EXPECT_EQ(ReadFileBytes(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
-  ConnectionSettings lan;
-  lan.interfaceKind = InterfaceKind::Lan;
-  lan.ipAddress = "10.0.0.7";
-  EXPECT_TRUE(SaveConnectionSettings(store, lan));
-}
-
 TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
   TempFolder temp;
   // The "company folder" is a plain file, so no folder can be made below it.
   temp.Write("Veltmark", "not a folder");
-  SettingsFile file =
-      LocateSettingsFile(temp.Path().string(), static_cast<char>(fs::path::preferred_separator));
+  SettingsFile file = Below(temp.Path());
   IniFileStore store(file.path);
   EXPECT_TRUE(CreateSettingsFileIfMissing(file, store, At(2025, 1, 1, 0, 0, 0)));
   EXPECT_FALSE(fs::exists(file.path));
   // Saving the default connection there says that it failed.
-  ConnectionSettings lan;
-  lan.interfaceKind = InterfaceKind::Lan;
-  EXPECT_FALSE(SaveConnectionSettings(store, lan));
+  ConnectionSettings settings{InterfaceKind::Lan, "", "", 0};
+  EXPECT_FALSE(SaveConnectionSettings(store, settings));
   // Loading from the absent file resets whatever the settings held.
-  ConnectionSettings settings;
-  settings.comPort = "COM9";
-  settings.baudRate = 9600;
+  settings = {InterfaceKind::Serial, "COM9", "10.0.0.1", 9600};
   LoadConnectionSettings(store, settings);
   EXPECT_EQ(settings.interfaceKind, InterfaceKind::None);
   EXPECT_EQ(settings.comPort, "");
@@ -92,52 +71,41 @@ TEST(SettingsFileTest, UncreatableFolderLeavesNoFileAndDefaultsRule) {
   EXPECT_EQ(LoadWindowSize(store, {1920, 1080}).width, std::nullopt);
 }
 
-TEST(ConnectionSettingsTest, LongTextsAreCutToTheLinkLimits) {
-  TempFolder temp;
-  const std::string path =
-      temp.Write("Parlexer.ini",
-                 "[Connect]\r\nInterface=3\r\nComPort=COM12345678\r\nBaudRate=38400\r\n"
-                 "IPAddr=192.168.100.200.extra\r\n");
-  IniFileStore store(path);
-  ConnectionSettings settings;
-  LoadConnectionSettings(store, settings);
-  EXPECT_EQ(settings.interfaceKind, InterfaceKind::Serial);
+// Values edited by hand load into the link's limits and valid ranges; a
+// window size larger than any screen, or negative, is no size.
+TEST(ConnectionSettingsTest, HandEditedValuesLoadIntoTheLinksLimits) {
 #ifdef _WIN32
-  EXPECT_EQ(settings.comPort, "COM123");
+  const std::string cutPort = "COM123";
 #else
-  // Elsewhere the port is a device path such as /dev/ttyUSB0, kept whole.
-  EXPECT_EQ(settings.comPort, "COM12345678");
+  const std::string cutPort = "COM12345678";  // a device path such as /dev/ttyUSB0, kept whole
 #endif
-  EXPECT_EQ(settings.baudRate, 38400u);
-  EXPECT_EQ(settings.ipAddress, "192.168.100.200");
-}
-
-TEST(ConnectionSettingsTest, HostileValuesLoadIntoValidRanges) {
   struct Case {
-    const char* connect;
-    InterfaceKind kind;
-    std::uint32_t baudRate;
+    std::string connect;
+    ConnectionSettings expected;
   };
   const Case cases[] = {
-      {"Interface=7\r\nBaudRate=-9600", InterfaceKind::None, 0},
-      {"Interface=-1\r\nBaudRate=99999999999", InterfaceKind::None, 0},
-      {"Interface=2147483648\r\nBaudRate=4000001", InterfaceKind::None, 0},
-      {"Interface=3 \x01\xff\r\nBaudRate=57600", InterfaceKind::Serial, 57600},  // by hand: kept
-      {"Interface=\xff\xfe\r\nBaudRate=0x2580", InterfaceKind::None, 0},
+      {"Interface=3\r\nComPort=COM12345678\r\nBaudRate=38400\r\nIPAddr=192.168.100.200.extra",
+       {InterfaceKind::Serial, cutPort, "192.168.100.200", 38400}},
+      {"Interface=7\r\nBaudRate=-9600", {InterfaceKind::None, "", "", 0}},
+      {"Interface=-1\r\nBaudRate=99999999999", {InterfaceKind::None, "", "", 0}},
+      {"Interface=2147483648\r\nBaudRate=4000001", {InterfaceKind::None, "", "", 0}},
+      // By hand: what follows the number is passed over.
+      {"Interface=3 \x01\xff\r\nBaudRate=57600", {InterfaceKind::Serial, "", "", 57600}},
+      {"Interface=\xff\xfe\r\nBaudRate=0x2580", {InterfaceKind::None, "", "", 0}},
   };
   TempFolder temp;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.connect);
-    const std::string path =
+    IniFileStore store(
         temp.Write("Parlexer.ini",
-                   std::string("[Init]\r\nMainWindowWidth=99999999999\r\nMainWindowHeight=-5\r\n"
-                               "[Connect]\r\n") +
-                       c.connect + "\r\nComPort=\r\n");
-    IniFileStore store(path);
+                   "[Init]\r\nMainWindowWidth=99999999999\r\nMainWindowHeight=-5\r\n[Connect]\r\n" +
+                       c.connect + "\r\n"));
     ConnectionSettings settings;
     LoadConnectionSettings(store, settings);
-    EXPECT_EQ(settings.interfaceKind, c.kind);
-    EXPECT_EQ(settings.baudRate, c.baudRate);
+    EXPECT_EQ(settings.interfaceKind, c.expected.interfaceKind);
+    EXPECT_EQ(settings.comPort, c.expected.comPort);
+    EXPECT_EQ(settings.ipAddress, c.expected.ipAddress);
+    EXPECT_EQ(settings.baudRate, c.expected.baudRate);
     const RestoredWindowSize size = LoadWindowSize(store, {1920, 1080});
     EXPECT_EQ(size.width, std::nullopt);
     EXPECT_EQ(size.height, std::nullopt);
@@ -148,11 +116,7 @@ TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
   TempFolder temp;
   const std::string path = temp.Write("Parlexer.ini", "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
   IniFileStore store(path);
-  ConnectionSettings saved;
-  saved.interfaceKind = InterfaceKind::Lan;
-  saved.ipAddress = "127.0.0.1";
-  saved.comPort = "COM3";
-  saved.baudRate = 19200;
+  ConnectionSettings saved{InterfaceKind::Lan, "COM3", "127.0.0.1", 19200};
   SaveConnectionSettings(store, saved);
 
   EXPECT_EQ(ReadFileBytes(path),
@@ -174,39 +138,11 @@ TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
             "BaudRate=19200\r\nIPAddr=\r\n");
 }
 
-TEST(WindowSizeTest, WidthLargerThanTheScreenIsIgnoredWhileAFittingHeightIsKept) {
+// Off-screen or empty sizes are never stored; a valid one beside them is.
+TEST(WindowSizeTest, ShutdownWritesOnlyValidDimensions) {
   TempFolder temp;
-  const std::string path =
-      temp.Write("Parlexer.ini", "[Init]\r\nMainWindowHeight=1080\r\nMainWindowWidth=5000\r\n");
-  IniFileStore store(path);
-  RestoredWindowSize size = LoadWindowSize(store, {1920, 1080});
-  EXPECT_EQ(size.height, 1080);  // the whole screen still fits
-  EXPECT_EQ(size.width, std::nullopt);
-
-  IniFileStore empty(temp.File("none.ini"));
-  RestoredWindowSize none = LoadWindowSize(empty, {1920, 1080});
-  EXPECT_EQ(none.height, std::nullopt);
-  EXPECT_EQ(none.width, std::nullopt);
-}
-
-TEST(WindowSizeTest, ShutdownWritesOnlyValidChangedDimensionsHeightFirst) {
-  TempFolder temp;
-  const std::string path = temp.Write("Parlexer.ini", "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
-  IniFileStore store(path);
-
+  IniFileStore store(temp.File("Parlexer.ini"));
   SaveWindowSize(store, {900, 650}, {1920, 1080});
-  EXPECT_EQ(
-      ReadFileBytes(path),
-      "[Init]\r\nCreated=09:05:30 7/3/2025\r\nMainWindowHeight=650\r\nMainWindowWidth=900\r\n");
-
-  // Unchanged: the file is not touched at all.
-  fs::file_time_type before = fs::last_write_time(path);
-  fs::last_write_time(path, before - std::chrono::hours(1));
-  before = fs::last_write_time(path);
-  SaveWindowSize(store, {900, 650}, {1920, 1080});
-  EXPECT_EQ(fs::last_write_time(path), before);
-
-  // Off-screen or empty sizes are never stored; a valid one beside them is.
   SaveWindowSize(store, {2000, 0}, {1920, 1080});
   SaveWindowSize(store, {-5, 1081}, {1920, 1080});
   EXPECT_EQ(store.GetInt(kSectionInit, kKeyMainWindowWidth, -1), 900);
