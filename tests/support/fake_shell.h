@@ -16,7 +16,6 @@
 #include "app/shell_window.h"
 #include "app/terminal.h"
 #include "common/command_ids.h"
-#include "connect/identify.h"
 #include "fake_clock.h"
 #include "link/instrument_link.h"
 #include "memory_transport.h"
@@ -139,11 +138,6 @@ class FakeShell final : public BufferedShellHost {
                              {"calstr?\n", "12_MAR_2023,x\n"},
                              {"calver?\n", "01_APR_2024\n"},
                              {"version?\n", "v,T,1,2,3,4\n"}});
-  }
-
-  // The Connect dialog connects to the link's place and identifies.
-  void DialogConnects() {
-    window.connectDialog = [this] { link.info.connected = ConnectAndIdentify(ui, link, false); };
   }
 
   // Timer messages every `period` ms for `milliseconds`.

@@ -7,9 +7,9 @@
 #include "app/shell.h"
 #include "app/shell_layout.h"
 #include "common/product.h"
+#include "connect/identify.h"
 #include "support/fake_shell.h"
 #include "support/temp_folder.h"
-#include "support/upgrade_front_end.h"
 
 namespace parlex2::testing {
 namespace {
@@ -63,47 +63,47 @@ TEST(ShellLayout, ControlsFollowTheWindowAndTheScriptPanel) {
 }
 
 TEST(ShellTitle, InterfaceAndIdentitySuffix) {
-  struct Case {
-    InterfaceKind kind;
-    std::int32_t model;
-    const char* idn;
-    const char* suffix;
-  };
-  const Case cases[] = {
-      {InterfaceKind::Lan, 7, "MAKER,MODEL,123,1.0", "LAN,MODEL,123,1.0"},
-      {InterfaceKind::Usb, 9998, "BOOT   :    32 32 32 32", "USB,Bootcode Instrument"},
-      {InterfaceKind::Serial, 0, "", "SER,Unknown Connection"},
-      // A reply with no comma names no model: an older boot-code reply left
-      // in place must not be shown as the instrument.
-      {InterfaceKind::Serial, 0, "BOOT   :    32 32 32 32", "SER,Unknown Connection"},
-  };
-  for (const Case& c : cases) {
+  auto title = [](InterfaceKind kind, std::int32_t model, const char* idn) {
     InstrumentLink link;
-    link.settings.interfaceKind = c.kind;
-    link.info.modelNumber = c.model;
-    link.info.idnReply = c.idn;
-    EXPECT_EQ(ConnectedTitle(link), BaseTitle() + "     " + c.suffix);
-  }
+    link.settings.interfaceKind = kind;
+    link.info.modelNumber = model;
+    link.info.idnReply = idn;
+    return ConnectedTitle(link);
+  };
+  const std::string base = BaseTitle() + "     ";
+  EXPECT_EQ(title(InterfaceKind::Lan, 7, "MAKER,MODEL,123,1.0"), base + "LAN,MODEL,123,1.0");
+  EXPECT_EQ(title(InterfaceKind::Usb, 9998, "BOOT   :    32 32 32 32"),
+            base + "USB,Bootcode Instrument");
+  EXPECT_EQ(title(InterfaceKind::Serial, 0, ""), base + "SER,Unknown Connection");
+  // A reply with no comma names no model: an older boot-code reply left in
+  // place must not be shown as the instrument.
+  EXPECT_EQ(title(InterfaceKind::Serial, 0, "BOOT   :    32 32 32 32"),
+            base + "SER,Unknown Connection");
 }
 
+// Connect's dialog disconnects before it shows. An instrument that does not
+// answer (through the dialog or the reconnect after a read failure) leaves
+// the port open after the attempt; the window frees it as it shows itself
+// disconnected, the title as it was.
 TEST(ShellConnect, DialogPathDisconnectsFirstAndTheOutcomeSetsTitleMenuAndControls) {
-  FakeShell shell;
-  shell.AnswerIdentification();
+  FakeShell shell;  // an instrument that answers nothing, at first
   shell.window.title = "before";
-  // Cancelled dialog: disconnected before it shows, and the title as it was.
   shell.window.connectDialog = [&] {
     EXPECT_FALSE(shell.state.pollingEnabled);
     EXPECT_FALSE(shell.link.portOpen());
     EXPECT_FALSE(shell.window.menuEnabled[ID_SET_DATE_TIME]);
+    shell.link.info.connected = ConnectAndIdentify(shell.ui, shell.link, false);
   };
   shell.Press(ID_CONFIGURE_CONNECTION);
   EXPECT_EQ(shell.window.calls, std::vector<std::string>{"connect dialog"});
   shell.HandlePosted();  // ID_CONNECTION_CHANGED
   ExpectWindowShowsLink(shell, false, "before");
   EXPECT_FALSE(shell.engine.instrument);
+  shell.core.RunCommand(ID_CONFIGURE_CONNECTION, MARK_RECONNECT);
+  ExpectWindowShowsLink(shell, false, "before");
 
-  // A dialog that connects, past a partial line left in the link.
-  shell.DialogConnects();
+  // An instrument that answers, past a partial line left in the link.
+  shell.AnswerIdentification();
   shell.lineBuffer.Clear();
   shell.peer->Queue("partial");
   shell.Press(ID_CONFIGURE_CONNECTION);
@@ -150,60 +150,20 @@ TEST(ShellConnect, ReadFailureAsksAndYesReconnectsWithTheLinksSettings) {
   EXPECT_TRUE(again.window.calls.empty() || again.window.calls.front() != "connect dialog");
 }
 
-// Connect's dialog and the reconnect after a read failure may both leave the
-// port open when the instrument does not answer; the window then shows
-// itself disconnected, so the port is closed.
-TEST(ShellFollowsLink, FailedConnectOrReconnectFreesThePort) {
-  FakeShell shell;  // a memory instrument that answers nothing
-  shell.core.RunCommand(ID_CONFIGURE_CONNECTION, MARK_RECONNECT);
-  EXPECT_FALSE(shell.link.info.connected);
-  EXPECT_FALSE(shell.link.portOpen());
-  shell.DialogConnects();
-  shell.Press(ID_CONFIGURE_CONNECTION);
-  EXPECT_FALSE(shell.link.info.connected);
-  EXPECT_FALSE(shell.link.portOpen());
-}
-
-// A connected window whose instrument is now the simulator's; the upgrade
-// closes, reopens and identifies the link itself.
-struct UpgradingShell {
-  explicit UpgradingShell(sim::InstrumentConfig config) : device(std::move(config)) {
-    device.Attach(shell.link);
-    shell.link.info.idnReply = "Veltmark,VXM66,10472,2.15";
-    shell.window.title = ConnectedTitle(shell.link);
-    shell.core.RunCommand(ID_CONNECTION_CHANGED, 0);
-  }
-  UpgradeOutcome Upgrade() {
-    dir.Write("a.hex", HexFile(1, 1, 0));
-    shell.ui.files.push_back(dir.Write("set.upg", "TARGET,VXM66\nLOAD,0,a.hex\n"));
-    RecordingFrontEnd frontEnd(shell.link);
-    UpgradeCommandContext context{shell.ui,    frontEnd,           shell.link,   shell.state,
-                                  shell.clock, SystemFileFinder(), std::nullopt, false};
-    const UpgradeResult result = RunUpgradeCommand(context);
-    shell.core.FollowLink();
-    return result.outcome;
-  }
+// The firmware upgrade closes, reopens and identifies the link itself; the
+// window then shows the link as the upgrade left it, and frees a port left
+// open without an instrument.
+TEST(ShellFollowsLink, TheWindowShowsTheLinkAsTheUpgradeLeftIt) {
   FakeShell shell;
-  SimulatedInstrument device;
-  ScratchDir dir;
-};
+  shell.window.title = "before";
+  shell.link.info.connected = false;  // the port open, nothing identified
+  shell.core.FollowLink();
+  ExpectWindowShowsLink(shell, false, BaseTitle());
 
-TEST(ShellFollowsLink, AfterAnUpgradeTheWindowShowsTheIdentificationsOutcome) {
-  sim::InstrumentConfig silent;
-  silent.personality = sim::Personality::kSilent;
-  UpgradingShell failed(silent);
-  failed.shell.ui.answers = {MessageAnswer::No};  // "No instrument was detected..."
-  EXPECT_EQ(failed.Upgrade(), UpgradeOutcome::NoInstrument);
-  ExpectWindowShowsLink(failed.shell, false, BaseTitle());
-
-  sim::InstrumentConfig upgraded;
-  upgraded.idn = "Veltmark,VXM66,10472,2.16";
-  UpgradingShell u(upgraded);
-  EXPECT_EQ(u.Upgrade(), UpgradeOutcome::Succeeded);
-  ExpectWindowShowsLink(u.shell, true, BaseTitle() + "     LAN,VXM66,10472,2.16");
-  std::string panel;
-  for (const InfoSpan& span : u.shell.window.panel) panel += span.text;
-  EXPECT_NE(panel.find("Serial No:  10472"), std::string::npos) << panel;
+  shell.AnswerIdentification();
+  shell.link.info.connected = ConnectAndIdentify(shell.ui, shell.link, false);
+  shell.core.FollowLink();
+  ExpectWindowShowsLink(shell, true, BaseTitle() + "     LAN,ZQM44,4711,2.01");
 }
 
 // The "Comms Failed" message box keeps timer messages coming; the poller must
