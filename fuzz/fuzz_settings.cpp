@@ -6,13 +6,10 @@
 // as written while every other key keeps its value; writing the same value
 // twice leaves the file as the first write did.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 

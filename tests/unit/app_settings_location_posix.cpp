@@ -34,20 +34,20 @@ class ScopedEnv {
 };
 
 TEST(SettingsLocationTest, XdgConfigHomeThenHomeConfigThenTmp) {
-  {
-    ScopedEnv xdg("XDG_CONFIG_HOME", "/x/config");
-    ScopedEnv home("HOME", "/home/ann");
-    EXPECT_EQ(DefaultSettingsFile().path, "/x/config/Veltmark/Parlexer/Parlexer.ini");
-  }
-  {
-    ScopedEnv xdg("XDG_CONFIG_HOME", "");  // set but empty counts as unset
-    ScopedEnv home("HOME", "/home/ann");
-    EXPECT_EQ(DefaultSettingsFile().path, "/home/ann/.config/Veltmark/Parlexer/Parlexer.ini");
-  }
-  {
-    ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-    ScopedEnv home("HOME", nullptr);
-    EXPECT_EQ(DefaultSettingsFile().folder, "/tmp/Veltmark/Parlexer");
+  struct Case {
+    const char* xdg;
+    const char* home;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"/x/config", "/home/ann", "/x/config/Veltmark/Parlexer/Parlexer.ini"},
+      {"", "/home/ann", "/home/ann/.config/Veltmark/Parlexer/Parlexer.ini"},  // empty is unset
+      {nullptr, nullptr, "/tmp/Veltmark/Parlexer/Parlexer.ini"},
+  };
+  for (const Case& c : cases) {
+    ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
+    ScopedEnv home("HOME", c.home);
+    EXPECT_EQ(DefaultSettingsFile().path, c.path);
   }
 }
 
