@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "link/instrument_link.h"
 
 namespace parlex2 {
@@ -10,19 +12,16 @@ namespace {
 LocalTime Day(int year, int month, int day) { return {.year = year, .month = month, .day = day}; }
 
 struct Panel {
-  ConnectionSettings settings;
+  ConnectionSettings settings{InterfaceKind::Lan, "COM4", "192.168.1.20", 9600};
   InstrumentInfo info;
 
   Panel() {
-    settings.interfaceKind = InterfaceKind::Lan;
-    settings.ipAddress = "192.168.1.20";
-    settings.comPort = "COM4";
-    settings.baudRate = 9600;
     info.connected = true;
     info.modelNumber = 5;
     info.idnReply = "Maker,VXM66,4711,1.2";
     info.versionReply = "v,T9,5.2,3.1,2.0,1.1";
   }
+
   std::vector<InfoSpan> Build(LocalTime today = Day(2024, 1, 1)) const {
     return BuildInfoPanel(settings, info, today);
   }
@@ -30,10 +29,8 @@ struct Panel {
     return RenderInfoPanelText(Build(today));
   }
   bool Warns(LocalTime today) const {
-    for (const auto& span : Build(today)) {
-      if (span.kind == SpanKind::Warning) return true;
-    }
-    return false;
+    return std::ranges::any_of(Build(today),
+                               [](const InfoSpan& span) { return span.kind == SpanKind::Warning; });
   }
 };
 
