@@ -191,9 +191,6 @@ TEST(LanProbe, RowsForEachOutcomeWithTheProbesOwnTimeout) {
   EXPECT_EQ(result.rows[2].text, "10.0.0.3\tConnection Failed 3");
   const std::string reply = "Maker,VXM66," + std::string(115, 'z');  // 127 of the 128-byte buffer
   EXPECT_EQ(result.rows[3].text, "10.0.0.4\t" + reply);
-  EXPECT_EQ(result.rows[3].entryIndex, 3u);
-  EXPECT_EQ(found[3].description, reply);
-  EXPECT_EQ(found[2].description, "");
   EXPECT_FALSE(result.selectFirst);
   ASSERT_EQ(opened.size(), 4u);
   for (const auto& peer : opened) EXPECT_EQ(peer->readTimeout, 500u);
