@@ -112,10 +112,8 @@ TEST(Poller, OneAppendPerPollAndABudgetLeavesTheRestInTheLink) {
     ++polls;
   }
   EXPECT_EQ(shell.appendSizes.size(), polls);
-  std::string shown;
-  for (char c : shell.ResultsText()) {
-    if (c != '\r') shown += c;
-  }
+  std::string shown = shell.ResultsText();
+  std::erase(shown, '\r');
   EXPECT_EQ(shown, sent);
 }
 
