@@ -37,13 +37,8 @@ test_time_stamps_begin_lines_and_echoes_and_are_kept() {
   ok "click" drive clickline "$main" 18000 0
   wait_for "a click on the stamped echo recalls it" text_is 18002 "volt?"
   screenshot pane-time-stamps
-  quit_program
 
-  # Kept: the next run stamps too; switched off, the pane is as before.
-  connect_program "LAN,VXM66" || { end_test; return; }
-  type_command "volt?"
-  pane=$(pane_after "1.234")
-  [[ "$pane" =~ ^[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}\ \>\ volt\? ]] || fail "not stamped after a restart: '$pane'"
+  # Switched off, the pane is as before.
   ok "time stamps off" drive post "$main" $pane_time_stamps
   wait_for "switch off in the settings" grep -q '^TimeStamps=0' "$ini"
   clear_pane
@@ -54,7 +49,7 @@ test_time_stamps_begin_lines_and_echoes_and_are_kept() {
 
 # A stream past the scrollback: the pane shows the newest lines, no more than
 # the scrollback; Save to File writes every line since the pane was cleared,
-# and its last lines are the pane's, line by line. Clear empties both.
+# and its last lines are the pane's, line by line.
 test_pane_keeps_its_scrollback_and_saves_every_line() {
   lan_session --stream 20000 || return
   local target=$((pane_scrollback * 5 / 2)) newest last shown first pane_lines saved i
@@ -88,11 +83,6 @@ test_pane_keeps_its_scrollback_and_saves_every_line() {
   printf '%s\n' "$(drive text "$main" 18000)" >"$saved.pane"
   tr -d '\r' <"$saved" | tail -n "$(wc -l <"$saved.pane")" | diff -q - "$saved.pane" >/dev/null ||
     fail "the saved file does not end with the pane's lines"
-
-  clear_pane
-  save_results e2e-cleared.txt
-  sleep 0.3
-  expect_eq "$(stat -c %s "$saved")" 0 "the file saved after a clear"
-  rm -f "$saved" "$saved.pane" "$WINEPREFIX/drive_c/e2e-scrollback.txt"
+  rm -f "$saved" "$saved.pane"
   end_test
 }
