@@ -111,8 +111,8 @@ quit_program() {
 
 # Starts the program on the seeded settings and reconnects with them, as the
 # read-failure question's Yes does (the Connect dialog's own tests drive it).
-connect_program() {  # TITLE-PART [ARGUMENTS...]
-  start_program "${@:2}" || return 1
+connect_program() {  # TITLE-PART
+  start_program || return 1
   drive post "$main" 32771 1 >/dev/null
   wait_for "connected (title with $1)" title_has "$1" || return 1
   wait_for "controls enabled" state_is 18002 1 enabled

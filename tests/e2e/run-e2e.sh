@@ -24,10 +24,8 @@ window_size() { drive rect "$main" | awk '{print $3 "x" $4}'; }
 
 # The reference size: 808 x 608 and twice the sizing frame beyond 4 pixels.
 reference_size() {
-  local metrics fw fh
-  metrics=$(drive metrics)
-  fw=$(awk '{print $3}' <<<"$metrics")
-  fh=$(awk '{print $4}' <<<"$metrics")
+  local fw fh
+  read -r _ _ fw fh <<<"$(drive metrics)"
   echo "$((808 + (fw > 4 ? 2 * (fw - 4) : 0)))x$((608 + (fh > 4 ? 2 * (fh - 4) : 0)))"
 }
 
@@ -190,34 +188,33 @@ test_terminal_sends_recalls_saves_and_converts() {
   wait_for "a click on '> volt?' recalls it" text_is 18002 "volt?"
 
   # Save to File: the pane's lines, each ending CR LF.
-  local saved pane
+  local saved
   save_results e2e-results.txt
   wait_for "saved file written" test -s "$saved"
-  pane=$(drive text "$main" 18000)
-  printf '%s\n' "$pane" | sed 's/$/\r/' >"$saved.want"
-  expect_eq "$(file_bytes "$saved")" "$(file_bytes "$saved.want")" "saved file"
-  rm -f "$saved" "$saved.want"
+  expect_eq "$(file_bytes "$saved")" "$(printf '%s\n' "$(drive text "$main" 18000)" | sed 's/$/\r/' | file_bytes -)" \
+    "saved file"
+  rm -f "$saved"
 
   # Convert Binary: on at start, a binary reply shown as text; off, raw.
-  clear_pane
-  type_command "bvolt?"
-  wait_for "binary reply" pane_has $'bvolt?\n'
-  sleep 0.3
-  local converted raw
-  converted=$(drive text "$main" 18000 | sed -n 2p)
+  local shown=() pass converted raw
+  for pass in on off; do
+    clear_pane
+    type_command "bvolt?"
+    wait_for "binary reply" pane_has $'bvolt?\n'
+    sleep 0.3
+    shown+=("$(drive text "$main" 18000 | sed -n 2p)")
+    ok "Convert Binary" drive post "$main" 32778
+  done
+  converted=${shown[0]} raw=${shown[1]}
   [[ "$converted" =~ ^[[:print:]]+$ ]] || fail "converted reply '$converted' is not plain text"
-  ok "convert off" drive post "$main" 32778
-  clear_pane
-  type_command "bvolt?"
-  wait_for "binary reply" pane_has $'bvolt?\n'
-  sleep 0.3
-  raw=$(drive text "$main" 18000 | sed -n 2p)
   [ -n "$raw" ] && [ "$raw" != "$converted" ] && ! [[ "$raw" =~ ^[[:print:]]+$ ]] ||
     fail "with conversion off the reply '$raw' should be the raw bytes"
   end_test
 }
 
-test_read_failure_asks_and_yes_reconnects() {
+# The read-failure question: Yes reconnects with the pane as it was; asked
+# while the About box is open, it stands over the About box.
+test_read_failure_asks_yes_reconnects_and_it_is_asked_over_the_about_box() {
   # Four identification lines, then the typed command: the link drops.
   lan_session --drop-after 5 || return
   type_command "volt?"
@@ -230,11 +227,7 @@ test_read_failure_asks_and_yes_reconnects() {
   wait_for "identified again" sim_received_has $'volt?\n\x14\x14^[*IDN?\n'
   expect_eq "$(drive title "$main")" "Parlex2 v1_4     LAN,VXM66,10472,2.15" "title after reconnecting"
   [[ "$(drive text "$main" 18000)" == "> volt?"* ]] || fail "the pane lost what it held"
-  end_test
-}
 
-test_read_failure_while_the_about_box_is_open_is_asked_over_it() {
-  lan_session || return
   ok "command" drive post "$main" 104
   ok "About box" drive wait dialog=About
   sim_stop  # the instrument goes away: the poll's read fails
@@ -398,11 +391,7 @@ for i in "${!tests[@]}"; do
 done
 ms=$(( ($(date +%s%N) - run_started) / 1000000 ))
 echo
-if [ "$total" -gt 0 ]; then
-  echo "$((passed * 100 / total))% tests passed, $((total - passed)) tests failed out of $total"
-else
-  echo "0% tests passed, 0 tests failed out of 0"
-fi
+echo "$((total ? passed * 100 / total : 0))% tests passed, $((total - passed)) tests failed out of $total"
 echo
 printf 'Total Test time (real) = %d.%02d sec\n' $((ms / 1000)) $((ms % 1000 / 10))
 echo "Screenshots: $shots"
