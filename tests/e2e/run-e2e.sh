@@ -256,13 +256,23 @@ test_set_date_time_sends_six_clock_commands() {
   end_test
 }
 
-test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
-  sim_start || return
+# A script that stops on a failed test runs, steps and closes in the window's
+# script panel; then measure_supply runs to its end and its record is saved.
+test_scripts_run_step_close_and_save_both_reports() {
+  sim_start --reading 'volt?=+4.98765E+00' --reading 'curr?=0.532' --reading 'temp?=41.7' || return
   seed_connection 2 "$sim_addr"
-  printf '%s\r\n' '"volt?' '=stop,onfail' '=10' '=11' '=test,hi' '"curr?' '"temp?' \
-    >"$WINEPREFIX/drive_c/e2e-script.txt"
+  local c_drive="$WINEPREFIX/drive_c" reference dy
+  printf '%s\r\n' '"volt?' '=stop,onfail' '=10' '=11' '=test,hi' '"curr?' '"temp?' >"$c_drive/e2e-script.txt"
+  cp "$(dirname "$0")/../../examples/measure_supply.txt" "$c_drive/measure_supply.txt"
+  rm -f "$c_drive"/e2e-supply*
   connect_program "LAN,VXM66" || { end_test; return; }
-  local reference dy
+  # Nothing recorded yet: the item does nothing.
+  drive post "$main" 32784 >/dev/null
+  sleep 0.5
+  UIDRIVER_TIMEOUT_MS=0 drive wait "dialog=Save Test Report" >/dev/null &&
+    fail "Save Test Report opened before any test was recorded"
+  menu_screenshot alt+r menu-result-no-report
+
   reference=$(reference_size)
   dy=$(($(window_size | cut -dx -f2) - ${reference#*x}))
   choose_file 32777 "Select Script File" 'C:\e2e-script.txt'
@@ -277,7 +287,7 @@ test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
   wait_for "running" text_is 18006 "Stop"
   expect_eq "$(state_word 18007 1)" disabled "Step while running"
   wait_for "stopped by the failed test" text_is 18006 "Run"
-  wait_for "reply shown" pane_has "1.234"
+  wait_for "reply shown" pane_has "+4.98765E+00"
   expect_eq "$(drive items "$main" 18005 | grep '^\*')" '*"curr?' "next line selected"
   sim_received_has "curr?" && fail "the line after the failed test was sent"
 
@@ -291,24 +301,8 @@ test_script_panel_runs_stops_on_failed_test_steps_and_closes() {
   wait_for "command box back" state_is 18002 2 visible
   expect_eq "$(state_word 18005 2)" hidden "script list after Close"
   expect_eq "$(state_word 18000 6)" $((514 + dy)) "results pane height after Close"
-  rm -f "$WINEPREFIX/drive_c/e2e-script.txt"
-  end_test
-}
 
-test_measure_supply_runs_in_the_window_and_saves_both_reports() {
-  sim_start --reading 'volt?=+4.98765E+00' --reading 'curr?=0.532' --reading 'temp?=41.7' || return
-  seed_connection 2 "$sim_addr"
-  local c_drive="$WINEPREFIX/drive_c"
-  cp "$(dirname "$0")/../../examples/measure_supply.txt" "$c_drive/measure_supply.txt"
-  rm -f "$c_drive"/e2e-supply*
-  connect_program "LAN,VXM66" || { end_test; return; }
-  # Nothing recorded yet: the item does nothing.
-  drive post "$main" 32784 >/dev/null
-  sleep 0.5
-  UIDRIVER_TIMEOUT_MS=0 drive wait "dialog=Save Test Report" >/dev/null &&
-    fail "Save Test Report opened before any test was recorded"
-  menu_screenshot alt+r menu-result-no-report
-
+  clear_pane
   choose_file 32777 "Select Script File" 'C:\measure_supply.txt'
   wait_for "script panel shown" state_is 18005 2 visible
   ok "Run" drive press "$main" 18006
@@ -351,7 +345,7 @@ print(r["status"], r["instrument"]["model"], r["instrument"]["serial"], r["failu
   expect_eq "$check" "failed VXM66 10472 1 4" "JSON report"
   grep -q '<property name="instrument.model" value="VXM66"/>' "$c_drive/e2e-supply.xml" ||
     fail "JUnit report does not name the instrument"
-  rm -f "$c_drive"/e2e-supply* "$c_drive/measure_supply.txt"
+  rm -f "$c_drive"/e2e-supply* "$c_drive/measure_supply.txt" "$c_drive/e2e-script.txt"
   end_test
 }
 

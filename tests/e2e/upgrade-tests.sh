@@ -90,10 +90,11 @@ test_upgrade_firmware_from_the_instrument_menu() {
   rm -rf "$upgrade_fw_dir"
 }
 
-# The instrument answers the connection's identification, then nothing: the
-# upgrade's identification fails and the user answers No. The window then
-# shows the link as it is: disconnected, with the base title, the Instrument
-# items and Script grey, and nothing to type a command into.
+# The instrument answers the connection's identification (its four lines:
+# *IDN?, calstr?, calver?, version?), then nothing: the upgrade's
+# identification fails and the user answers No. The window then shows the
+# link as it is: disconnected, with the base title, the Instrument items and
+# Script grey, and nothing to type a command into.
 test_upgrade_whose_identification_fails_leaves_the_window_disconnected() {
   upgrade_begin
   lan_session --mute-after 4 || return
