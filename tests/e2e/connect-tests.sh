@@ -154,11 +154,9 @@ test_comms_log_from_the_command_line_and_the_menu() {
   start_at_connect_dialog -log 'C:\parlex2-logs\first\run.log' || { sim_stop; return; }
   ok "Connect" drive press "$connect_dialog" 112
   cd_expect_success "Connect"
-  # The entries themselves are the comms log's; here: the folders made, and
-  # every line ending CR LF as Windows programs read them.
+  # The header and entries are the comms log's own (its tests run under Wine
+  # too); here: the folders made, the exchange logged, every line ending CR LF.
   if [ -f "$log" ]; then
-    expect_eq "$(head -n 2 "$log" | tr -d '\r')" $'Veltmark Parlex2 CommsLog\nSoftware Version 1_4 (build 16)' \
-      "log header"
     grep -q '>>.*\*IDN?' "$log" && grep -q "<<.*$cd_idn" "$log" || fail "no lines of the identification"
     [ "$(grep -c $'[^\r]$' "$log")" -eq 0 ] || fail "log lines without CR LF"
   else
