@@ -15,6 +15,8 @@ ini="$company/Parlexer/Parlexer.ini"
 main=class=OVParlexWClass
 connect_dialog=dialog=Connect
 version_string="v1_4 (build 16) Jul 14 2025"
+read_failure_question="A problem has occurred trying to read data from the instrument. Would you like \
+to attempt to re-establish communications?"
 
 # ---- checks ----------------------------------------------------------------
 

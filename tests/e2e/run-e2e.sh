@@ -218,8 +218,7 @@ test_read_failure_asks_yes_reconnects_and_it_is_asked_over_the_about_box() {
   # Four identification lines, then the typed command: the link drops.
   lan_session --drop-after 5 || return
   type_command "volt?"
-  ok "the question" drive wait dialog=Parlex2
-  expect_eq "$(drive text dialog=Parlex2 0xFFFF)" "A problem has occurred trying to read data from the instrument. Would you like to attempt to re-establish communications?" "question"
+  expect_box Parlex2 "$read_failure_question" "question"
   expect_eq "$(state_word 18002 1)" disabled "command box while asking"
   screenshot_screen read-failure-question
   press_to_close dialog=Parlex2 6 "Yes"
@@ -231,8 +230,7 @@ test_read_failure_asks_yes_reconnects_and_it_is_asked_over_the_about_box() {
   ok "command" drive post "$main" 104
   ok "About box" drive wait dialog=About
   sim_stop  # the instrument goes away: the poll's read fails
-  ok "the question" drive wait dialog=Parlex2
-  expect_eq "$(drive owner dialog=Parlex2)" "#32770 About" "owner of the question"
+  expect_box Parlex2 "$read_failure_question" "question over the About box" "#32770 About"
   screenshot_screen read-failure-over-about
   press_to_close dialog=Parlex2 7 "No"
   press_to_close dialog=About 1 "OK"
@@ -259,13 +257,11 @@ test_set_date_time_sends_six_clock_commands() {
 # A script that stops on a failed test runs, steps and closes in the window's
 # script panel; then measure_supply runs to its end and its record is saved.
 test_scripts_run_step_close_and_save_both_reports() {
-  sim_start --reading 'volt?=+4.98765E+00' --reading 'curr?=0.532' --reading 'temp?=41.7' || return
-  seed_connection 2 "$sim_addr"
+  lan_session --reading 'volt?=+4.98765E+00' --reading 'curr?=0.532' --reading 'temp?=41.7' || return
   local c_drive="$WINEPREFIX/drive_c" reference dy
   printf '%s\r\n' '"volt?' '=stop,onfail' '=10' '=11' '=test,hi' '"curr?' '"temp?' >"$c_drive/e2e-script.txt"
   cp "$(dirname "$0")/../../examples/measure_supply.txt" "$c_drive/measure_supply.txt"
   rm -f "$c_drive"/e2e-supply*
-  connect_program "LAN,VXM66" || { end_test; return; }
   # Nothing recorded yet: the item does nothing.
   drive post "$main" 32784 >/dev/null
   sleep 0.5
