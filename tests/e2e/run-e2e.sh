@@ -196,8 +196,8 @@ test_terminal_sends_recalls_saves_and_converts() {
   rm -f "$saved"
 
   # Convert Binary: on at start, a binary reply shown as text; off, raw.
-  local shown=() pass converted raw
-  for pass in on off; do
+  local shown=() converted raw
+  for _ in on off; do
     clear_pane
     type_command "bvolt?"
     wait_for "binary reply" pane_has $'bvolt?\n'
