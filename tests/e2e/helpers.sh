@@ -15,6 +15,8 @@ ini="$company/Parlexer/Parlexer.ini"
 main=class=OVParlexWClass
 connect_dialog=dialog=Connect
 version_string="v1_4 (build 16) Jul 14 2025"
+read_failure_question="A problem has occurred trying to read data from the instrument. Would you like \
+to attempt to re-establish communications?"
 
 # ---- checks ----------------------------------------------------------------
 
@@ -62,6 +64,13 @@ text_is() { [ "$(drive text "$main" "$1")" == "$2" ]; }
 pane_has() { [[ "$(drive text "$main" 18000)" == *"$1"* ]]; }
 state_word() { drive state "$main" "$1" | awk -v n="$2" '{print $n}'; }
 state_is() { [ "$(state_word "$1" "$2")" == "$3" ]; }  # ID FIELD VALUE
+# Each control ID of WINDOW as a user sees it, "enabled visible", "disabled
+# visible" or "hidden", joined by "|".
+states() {  # WINDOW ID...
+  local id
+  for id in "${@:2}"; do drive state "$1" "$id" | cut -d' ' -f1-2; done |
+    sed 's/^[a-z]* hidden$/hidden/' | paste -sd'|'
+}
 focus_is() { [ "$(drive focus "$main")" == "$1" ]; }
 file_bytes() { od -An -c "$1" | tr -s ' \n' ' '; }
 
@@ -120,6 +129,14 @@ lan_session() {  # SIM-ARGS...
 press_to_close() {  # WINDOW BUTTON-ID WHAT: the button closes its window
   ok "$3" drive press "$1" "$2"
   ok "$3 closes $1" drive gone "$1"
+}
+
+# A message box captioned CAPTION saying TEXT (its CR LF read as LF), owned
+# by OWNER ("#32770 Caption" of a dialog, "none", or anything when not given).
+expect_box() {  # CAPTION TEXT WHAT [OWNER]
+  drive wait "dialog=$1" >/dev/null || { fail "$3: no \"$1\" message"; return 1; }
+  expect_eq "$(drive text "dialog=$1" 65535 | tr -d '\r')" "$2" "$3"
+  [ -z "${4:-}" ] || expect_eq "$(drive owner "dialog=$1")" "$4" "$3: owner of the message"
 }
 
 clear_pane() {
@@ -191,13 +208,19 @@ seed_settings() {  # TEXT: the settings file as given (\n becomes CR LF)
   printf '%s' "$1" | sed 's/$/\r/' >"$ini"
 }
 
-seed_connection() {  # KIND ADDRESS-OR-PORT: the settings file's "Connect" section
+seed_init() {  # [LINES]: the file of an earlier run, LINES after its Created line
+  seed_settings $'[Init]\nCreated=09:05:30 7/3/2025'"${1:+$'\n'$1}"
+}
+
+seed_connection() {  # KIND ADDRESS-OR-PORT [BAUD]: the settings file's "Connect" section
   if [ "$1" = 2 ]; then
-    seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nComPort=\nBaudRate=0\nIPAddr='"$2"
+    seed_init $'[Connect]\nInterface=2\nComPort=\nBaudRate=0\nIPAddr='"$2"
   else
-    seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface='"$1"$'\nComPort='"$2"$'\nBaudRate=19200\nIPAddr='
+    seed_init $'[Connect]\nInterface='"$1"$'\nComPort='"$2"$'\nBaudRate='"${3:-19200}"$'\nIPAddr='
   fi
 }
+
+ini_value() { sed -n "s/^$1=\(.*\)\r$/\1/p" "$ini"; }  # KEY
 
 # ---- simulated instruments -------------------------------------------------
 
