@@ -35,24 +35,33 @@ void ExpectWindowShowsLink(FakeShell& shell, bool connected, const std::string& 
   EXPECT_EQ(shell.link.portOpen(), connected);
 }
 
-// The anchored rectangles at half size and the script panel's buttons are
-// checked on the real window; here what only the layout shows.
+// The window's own anchoring (the pane and Send at half size, kept over a
+// minimise) is checked on the real window; here the rest of the layout.
 TEST(ShellLayout, ControlsFollowTheWindowAndTheScriptPanel) {
-  auto place = [](int scriptState) {
+  auto place = [](WindowSize outer, WindowSize client, int scriptState) {
     std::map<int, ControlRect> rects;
-    for (const auto& p : LayoutControls({808, 608}, {800, 554}, {808, 608}, scriptState))
+    for (const auto& p : LayoutControls(outer, client, {808, 608}, scriptState))
       rects[p.id] = p.rect;
     return rects;
   };
-  auto full = place(kScriptNone);
+  auto full = place({808, 608}, {800, 554}, kScriptNone);
   EXPECT_EQ(full.size(), 8u);
   EXPECT_EQ(full[IDC_RESULTS], (ControlRect{6, 6, 648, 514}));
   EXPECT_EQ(full[IDC_INFO], (ControlRect{800 - 138 - 6, 6, 138, 514}));
-  // With a script open the pane and panel are 130 pixels shorter.
-  auto script = place(kScriptStopped);
+  // At half the reference size the panel keeps its width 6 pixels from the
+  // right edge and the command box narrows by the change.
+  auto half = place({404, 304}, {396, 250}, kScriptNone);
+  EXPECT_EQ(half[IDC_INFO], (ControlRect{396 - 138 - 6, 6, 138, 514 - 304}));
+  EXPECT_EQ(half[IDC_COMMAND], (ControlRect{6, 250 - 30, 706 - 404, 24}));
+  // With a script open the pane and panel are 130 pixels shorter and the
+  // three buttons stand above one another at the right.
+  auto script = place({808, 608}, {800, 554}, kScriptStopped);
   EXPECT_EQ(script[IDC_RESULTS].height, 384);
   EXPECT_EQ(script[IDC_INFO].height, 384);
   EXPECT_EQ(script[IDC_SCRIPT_LIST], (ControlRect{6, 554 - 152 - 6, 706, 152}));
+  EXPECT_EQ(script[IDC_CLOSE], (ControlRect{719, 554 - 24 - 82, 75, 24}));
+  EXPECT_EQ(script[IDC_STEP].y, 554 - 24 - 108);
+  EXPECT_EQ(script[IDC_RUN].y, 554 - 24 - 134);
 
   EXPECT_TRUE(ControlShown(IDC_COMMAND, kScriptNone));
   EXPECT_FALSE(ControlShown(IDC_RUN, kScriptNone));
