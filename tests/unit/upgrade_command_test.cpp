@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "common/product.h"
 #include "common/shell_state.h"
 #include "connect/identify.h"
 #include "support/fake_clock.h"
 #include "support/recording_ui.h"
 #include "support/upgrade_front_end.h"
 #include "support/upgrade_support.h"
+#include "upgrade/upgrade_checks.h"
 
 namespace parlex2 {
 namespace {
@@ -26,6 +28,8 @@ class UpgradeCommandTest : public ::testing::Test {
  protected:
   void Connect(sim::InstrumentConfig config, InterfaceKind kind = InterfaceKind::Usb,
                bool connected = true) {
+    link_.Close();
+    link_.info = {};
     device_ = std::make_unique<SimulatedInstrument>(std::move(config));
     device_->Attach(link_);
     link_.settings.interfaceKind = kind;
@@ -84,6 +88,16 @@ class UpgradeCommandTest : public ::testing::Test {
     for (const auto& m : ui_.messages) texts.push_back(m.text);
     return texts;
   }
+  std::vector<std::pair<std::string, std::string>> Messages() const {
+    std::vector<std::pair<std::string, std::string>> shown;
+    for (const auto& m : ui_.messages) shown.emplace_back(m.caption, m.text);
+    return shown;
+  }
+  std::string ListedNames() const {
+    std::string names;
+    for (const FirmwareListRow& row : frontEnd_.list.rows) names += row.name + " ";
+    return names;
+  }
 
   FakeClock clock_;
   InstrumentLink link_;
@@ -115,268 +129,203 @@ TEST_F(UpgradeCommandTest, AcceptedDescriptorIsWrittenWithPollingOffThroughout) 
   EXPECT_TRUE(link_.info.connected);
 }
 
-// Each verdict of the checks (upgrade_checks_test.cpp has their table) with
-// its message, against instruments identified through the link.
-TEST_F(UpgradeCommandTest, EachRefusalOfTheChecksHasItsMessage) {
-  struct Case {
-    const char* idn;
-    const char* version;
-    const char* descriptor;
-    const char* message;  // "" when the list is reached
-  };
-  const Case cases[] = {
-      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66\nLOAD,0,a.hex", ""},
-      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM26\nLOAD,0,a.hex",
-       "The upgrade file is for a VXM26. You are connected to a VXM66\n\nPlease ensure the "
-       "firmware file name and target instrument model match before continuing\n"},
-      {"Veltmark,VXM66,1,1", "V,150", "LOAD,0,a.hex",
-       "The upgrade file is for a Unknown Model. You are connected to a VXM66\n\nPlease ensure "
-       "the firmware file name and target instrument model match before continuing\n"},
-      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex",
-       "The connected instrument is incompatible with the selected firmware"},
-      {"Veltmark,VXM66,1,1", "V,150", "TARGET,VXM66\nTARGET,VXM66,200\nLOAD,0,a.hex",
-       "Error reading firmware, unable to determine firmware target"},
-      {"Veltmark,VXM66,1,1", "V150", "TARGET,VXM66,200,lt,x\nLOAD,0,a.hex",
-       "Error communicating with instrument, unable to determine instrument internal version"},
-  };
-  for (const Case& c : cases) {
-    ui_.messages.clear();
-    frontEnd_.lists = 0;
-    frontEnd_.accept = false;
-    Connect(Instrument(c.idn, c.version));
-    const UpgradeResult result = Run(Descriptor(c.descriptor));
-    if (*c.message) {
-      ASSERT_EQ(ui_.messages.size(), 1u) << c.descriptor;
-      EXPECT_EQ(ui_.messages[0].text, c.message) << c.descriptor;
-      EXPECT_EQ(ui_.messages[0].caption, "Parlex2");
-      EXPECT_EQ(frontEnd_.lists, 0) << c.descriptor;
-    } else {
-      EXPECT_TRUE(ui_.messages.empty()) << c.descriptor << ": " << ui_.messages[0].text;
-      EXPECT_EQ(frontEnd_.lists, 1) << c.descriptor;
-      EXPECT_EQ(result.reason, RefusalReason::ListDeclined);
-    }
-    EXPECT_EQ(result.outcome, UpgradeOutcome::Refused);
-  }
-}
-
-TEST_F(UpgradeCommandTest, SelectedTableIsListedWithItsOwnEntryCount) {
-  Connect(Instrument("Veltmark,VXM66,1,1", "V,250"));
-  frontEnd_.accept = false;
-  Run(
-      Descriptor("TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex\n"
-                 "TARGET,VXM66,200,lt,x\nLOAD,3,d.hex\n"));
-  ASSERT_EQ(frontEnd_.list.rows.size(), 3u);
-  EXPECT_EQ(frontEnd_.list.rows[2].name, "c.hex");
-  // The other way round: the second table with one entry, not three rows.
-  Connect(Instrument("Veltmark,VXM66,1,1", "V,150"));
-  Run(
-      Descriptor("TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex\n"
-                 "TARGET,VXM66,200,lt,x\nLOAD,3,d.hex\n"));
-  ASSERT_EQ(frontEnd_.list.rows.size(), 1u);
-  EXPECT_EQ(frontEnd_.list.rows[0].name, "d.hex");
-}
-
-TEST_F(UpgradeCommandTest, RefusalsBeforeTheListSendNothingButIdentification) {
-  // Extension routes: UPG read, upz not.
-  Connect(Instrument("Veltmark,VXM66,1,1"));
-  frontEnd_.accept = false;
-  Run(Descriptor("TARGET,VXM66\nLOAD,0,a.hex", "SET.UPG"));
-  EXPECT_EQ(frontEnd_.lists, 1);
-  Run(Descriptor("TARGET,VXM66\nLOAD,0,a.hex", "set.upz"));
-  EXPECT_EQ(Texts().back(), "No valid load lines found in the upgrade descriptor file");
-
-  // Fifty entries end silently.
+// Every way the command ends before the worker runs: what the user is shown
+// (caption, text), how often *IDN? goes out (a failed identification asks
+// five times), and the list's rows when it is reached, declined unless the
+// row accepts it. The boot loader is never woken.
+TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentification) {
+  using R = RefusalReason;
+  using Shown = std::vector<std::pair<std::string, std::string>>;
+  const char* kTwoTables =
+      "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex\n"
+      "TARGET,VXM66,200,lt,x\nLOAD,3,d.hex\n";
   std::string fifty = "TARGET,VXM66\n";
   for (int i = 0; i < 50; ++i) fifty += "LOAD,0,a.hex\n";
-  ui_.messages.clear();
-  EXPECT_EQ(Run(Descriptor(fifty)).reason, RefusalReason::TooManyEntries);
-  EXPECT_TRUE(ui_.messages.empty());
-
-  // The warning: Cancel ends the command before the list.
-  ui_.answers = {MessageAnswer::Cancel};
-  frontEnd_.lists = 0;
-  EXPECT_EQ(Run(Descriptor("TARGET,VXM66\nWARNING,Read the notes first\nLOAD,0,a.hex")).reason,
-            RefusalReason::WarningDeclined);
-  EXPECT_EQ(ui_.messages.back().caption, "Firmware Warning");
-  EXPECT_EQ(ui_.messages.back().text, "Read the notes first");
-  EXPECT_EQ(frontEnd_.lists, 0);
-
-  // A blocked list cannot be accepted, whatever the front end answers.
-  frontEnd_.accept = true;
-  EXPECT_EQ(Run(Descriptor("TARGET,VXM66\nLOAD,0,a.hex\nLOAD,1,gone.hex")).reason,
-            RefusalReason::ListBlocked);
-  EXPECT_TRUE(frontEnd_.listBlocked);
-  EXPECT_EQ(frontEnd_.progressRuns, 0);
-
-  // Main hex: a wrong name, then a name with missing companions.
-  ui_.messages.clear();
-  EXPECT_EQ(Run(dir_.Write("main.hex", HexFile(1, 1, 0))).reason, RefusalReason::NotMainHex);
-  EXPECT_EQ(Texts().back(), "Please choose the main hex file for the Instrument to upgrade");
-  // An ordinary instrument: the main-hex route has no target model.
-  EXPECT_EQ(Run(dir_.Write("A1_V2.hex", HexFile(1, 1, 0))).reason, RefusalReason::ModelMismatch);
-  EXPECT_FALSE(BootLoaderWoken());
-
-  // The file dialog cancelled: nothing at all.
-  device_->peer->written.clear();
-  EXPECT_EQ(Run(std::nullopt).outcome, UpgradeOutcome::Cancelled);
-  EXPECT_EQ(device_->peer->written, "");
-}
-
-TEST_F(UpgradeCommandTest, BootcodeInstrumentTakesMainHexWithoutChecks) {
-  sim::InstrumentConfig config;
-  config.personality = sim::Personality::kBootcode;
-  Connect(config);
-  dir_.Write("DSP_V2.HEX", HexFile(2, 1, 0));
-  dir_.Write("FPG_V2.HEX", HexFile(3, 1, 0));
-  const UpgradeResult result = Run(dir_.Write("A1_V2.HEX", HexFile(4, 1, 0)));
-  EXPECT_EQ(result.outcome, UpgradeOutcome::Succeeded);
-  EXPECT_EQ(frontEnd_.list.rows.size(), 3u);
-  EXPECT_EQ(frontEnd_.list.target, "");
-  const auto& flash = device_->instrument->GetFlash();
-  EXPECT_EQ(flash.At(0).erases, 1);
-  EXPECT_EQ(flash.At(1).erases, 1);
-  EXPECT_EQ(flash.At(2).erases, 1);
-}
-
-TEST_F(UpgradeCommandTest, InstrumentDetectionAndTheQuestion) {
-  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex");
-  // Not connected, the user says No: nothing read, no list.
-  Connect(Instrument("Veltmark,VXM66,1,1"), InterfaceKind::Usb, false);
-  ui_.answers = {MessageAnswer::No};
-  EXPECT_EQ(Run(path).outcome, UpgradeOutcome::NoInstrument);
-  EXPECT_EQ(Texts(), std::vector<std::string>{kNoInstrumentQuestion});
-  EXPECT_EQ(frontEnd_.lists, 0);
-
-  // Yes, and an ordinary instrument answers: not detected, so the model
-  // check names both models.
-  Connect(Instrument("Veltmark,VXM66,1,1"), InterfaceKind::Usb, false);
-  ui_.messages.clear();
-  ui_.answers = {MessageAnswer::Yes};
-  EXPECT_EQ(Run(path).reason, RefusalReason::ModelMismatch);
-  ASSERT_EQ(ui_.messages.size(), 2u);
-  EXPECT_EQ(ui_.messages[1].text.substr(0, 62),
-            "The upgrade file is for a VXM66. You are connected to a VXM66\n");
-
-  // Yes, and nobody answers: said plainly instead of "no load lines".
-  sim::InstrumentConfig silent;
-  silent.personality = sim::Personality::kSilent;
-  Connect(silent, InterfaceKind::Usb, false);
-  ui_.messages.clear();
-  ui_.answers = {MessageAnswer::Yes};
-  EXPECT_EQ(Run(path).outcome, UpgradeOutcome::NoInstrument);
-  EXPECT_EQ(Texts(), (std::vector<std::string>{kNoInstrumentQuestion, kNoInstrumentAfterAll}));
-
-  // A serial-only model over the LAN: refused after its identification.
-  Connect(Instrument("Veltmark,ZQM7133,1,1"), InterfaceKind::Lan);
-  ui_.messages.clear();
-  device_->peer->written.clear();
-  EXPECT_EQ(Run(path).reason, RefusalReason::LanSerialOnly);
-  EXPECT_EQ(Texts(),
-            std::vector<std::string>{
-                "ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a serial "
-                "connection"});
-  EXPECT_EQ(Identifications(), 1u);
-  EXPECT_TRUE(link_.info.connected);
-}
-
-// One identification for each need: making sure of the instrument (unless the
-// caller has just identified it), once more only after the user chose to go
-// on without one, and none at all after a No.
-TEST_F(UpgradeCommandTest, InstrumentIsIdentifiedOncePerNeedAndNeverAfterNo) {
-  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex");
-  frontEnd_.accept = false;
+  const std::pair<std::string, std::string> question{kProductName, kNoInstrumentQuestion};
   struct Case {
     const char* what;
-    bool connected;
-    bool identifiedJustNow;
-    sim::Personality personality;
-    MessageAnswer answer;  // to the no-instrument question, when asked
-    std::size_t idnSends;  // *IDN? sent: a failed identification asks five times
-    bool listShown;
+    std::string descriptor = "TARGET,VXM66\nLOAD,0,a.hex";
+    const char* file = "set.upg";  // nullptr: the file dialog is cancelled
+    std::size_t pathLength = 0;    // else a path of this length, of no file
+    const char* idn = "Veltmark,VXM66,1,1";
+    const char* version = "V,150";
+    sim::Personality personality = sim::Personality::kNormal;
+    InterfaceKind kind = InterfaceKind::Usb;
+    bool connected = true;
+    bool identifiedJustNow = false;
+    int script = kScriptStopped;
+    std::deque<MessageAnswer> answers = {};  // to the questions, in order
+    bool accept = false;
+    UpgradeResult result = {UpgradeOutcome::Refused, R::ListDeclined};
+    Shown messages = {};
+    std::size_t idnSends = 1;
+    const char* rows = "";  // the listed files; "": no list
+    bool connectedAfter = true;
   };
   const Case cases[] = {
-      {"connected", true, false, sim::Personality::kNormal, MessageAnswer::Yes, 1, true},
-      {"just identified", true, true, sim::Personality::kNormal, MessageAnswer::Yes, 0, true},
-      {"silent, No", true, false, sim::Personality::kSilent, MessageAnswer::No, 5, false},
-      {"not connected, No", false, false, sim::Personality::kNormal, MessageAnswer::No, 0, false},
-      {"just failed, No", false, true, sim::Personality::kNormal, MessageAnswer::No, 0, false},
-      // Identified only after the question: it counts as not detected, so an
-      // ordinary model fails the model check.
-      {"not connected, Yes", false, false, sim::Personality::kNormal, MessageAnswer::Yes, 1, false},
+      {.what = "suits; the extension in capitals", .file = "SET.UPG", .rows = "a.hex "},
+      {.what = "just identified", .identifiedJustNow = true, .idnSends = 0, .rows = "a.hex "},
+      {.what = "the first table chosen, with its own count",
+       .descriptor = kTwoTables,
+       .version = "V,250",
+       .rows = "a.hex b.hex c.hex "},
+      {.what = "the second table chosen, one entry", .descriptor = kTwoTables, .rows = "d.hex "},
+      {.what = "another model",
+       .descriptor = "TARGET,VXM26\nLOAD,0,a.hex",
+       .result = {UpgradeOutcome::Refused, R::ModelMismatch},
+       .messages = {{kProductName, ModelMismatchMessage("VXM26", "Veltmark,VXM66,1,1")}}},
+      {.what = "condition not met",
+       .descriptor = "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex",
+       .result = {UpgradeOutcome::Refused, R::Incompatible},
+       .messages = {{kProductName,
+                     "The connected instrument is incompatible with the selected firmware"}}},
+      {.what = "no usable target",
+       .descriptor = "TARGET,VXM66\nTARGET,VXM66,200\nLOAD,0,a.hex",
+       .result = {UpgradeOutcome::Refused, R::NoUsableTarget},
+       .messages = {{kProductName, "Error reading firmware, unable to determine firmware target"}}},
+      {.what = "version reply unreadable",
+       .descriptor = "TARGET,VXM66,200,lt,x\nLOAD,0,a.hex",
+       .version = "V150",
+       .result = {UpgradeOutcome::Refused, R::VersionUnreadable},
+       .messages = {{kProductName,
+                     "Error communicating with instrument, unable to determine instrument "
+                     "internal version"}}},
+      {.what = "upz is not read",
+       .file = "set.upz",
+       .result = {UpgradeOutcome::Refused, R::NoLoadLines},
+       .messages = {{kUpgradeCaption, kNoLoadLines}}},
+      {.what = "fifty entries end silently",
+       .descriptor = fifty,
+       .result = {UpgradeOutcome::Refused, R::TooManyEntries}},
+      {.what = "warning cancelled",
+       .descriptor = "TARGET,VXM66\nWARNING,Read the notes first\nLOAD,0,a.hex",
+       .answers = {MessageAnswer::Cancel},
+       .result = {UpgradeOutcome::Refused, R::WarningDeclined},
+       .messages = {{kFirmwareWarningCaption, "Read the notes first"}}},
+      {.what = "a blocked list, whatever the front end answers",
+       .descriptor = "TARGET,VXM66\nLOAD,0,a.hex\nLOAD,1,gone.hex",
+       .accept = true,
+       .result = {UpgradeOutcome::Refused, R::ListBlocked},
+       .rows = "a.hex gone.hex "},
+      {.what = "every entry for other serial numbers",
+       .descriptor = "TARGET,VXM66\nSERIAL,2,300,0\nLOAD,0,a.hex\nOVER,1,b.hex\n",
+       .idn = "Veltmark,VXM66,150,2.15",
+       .result = {UpgradeOutcome::Refused, R::NothingToWrite},
+       .messages = {{kUpgradeCaption, kNothingToWrite}}},
+      {.what = "not the main hex file",
+       .file = "main.hex",
+       .result = {UpgradeOutcome::Refused, R::NotMainHex},
+       .messages = {{kUpgradeCaption,
+                     "Please choose the main hex file for the Instrument to upgrade"}}},
+      {.what = "file dialog cancelled",
+       .file = nullptr,
+       .result = {UpgradeOutcome::Cancelled},
+       .idnSends = 0},
+      {.what = "path longer than the command reads",
+       .pathLength = kUpgradePathMax + 1,
+       .result = {UpgradeOutcome::Refused, R::PathTooLong},
+       .messages = {{kUpgradeCaption, kNoLoadLines}},
+       .idnSends = 0},
+      {.what = "longest path read",
+       .pathLength = kUpgradePathMax,
+       .result = {UpgradeOutcome::Refused, R::NoLoadLines},
+       .messages = {{kUpgradeCaption, kNoLoadLines}}},
+      {.what = "script running",
+       .script = kScriptRunning,
+       .result = {UpgradeOutcome::Refused, R::ScriptRunning},
+       .messages = {{kUpgradeCaption, kScriptRunningMessage}},
+       .idnSends = 0},
+      {.what = "script stepping",
+       .script = kScriptStep,
+       .result = {UpgradeOutcome::Refused, R::ScriptRunning},
+       .messages = {{kUpgradeCaption, kScriptRunningMessage}},
+       .idnSends = 0},
+      {.what = "serial-only model over the LAN",
+       .idn = "Veltmark,ZQM7133,1,1",
+       .kind = InterfaceKind::Lan,
+       .result = {UpgradeOutcome::Refused, R::LanSerialOnly},
+       .messages = {{kProductName,
+                     "ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a "
+                     "serial connection"}}},
+      {.what = "not connected, No",
+       .connected = false,
+       .answers = {MessageAnswer::No},
+       .result = {UpgradeOutcome::NoInstrument},
+       .messages = {question},
+       .idnSends = 0,
+       .connectedAfter = false},
+      {.what = "identification just failed, No",
+       .connected = false,
+       .identifiedJustNow = true,
+       .answers = {MessageAnswer::No},
+       .result = {UpgradeOutcome::NoInstrument},
+       .messages = {question},
+       .idnSends = 0,
+       .connectedAfter = false},
+      {.what = "silent, No",
+       .personality = sim::Personality::kSilent,
+       .answers = {MessageAnswer::No},
+       .result = {UpgradeOutcome::NoInstrument},
+       .messages = {question},
+       .idnSends = 5,
+       .connectedAfter = false},
+      // Identified only after the question, so not detected: an ordinary
+      // model fails the model check, naming both models.
+      {.what = "not connected, Yes",
+       .connected = false,
+       .answers = {MessageAnswer::Yes},
+       .result = {UpgradeOutcome::Refused, R::ModelMismatch},
+       .messages = {question, {kProductName, ModelMismatchMessage("VXM66", "Veltmark,VXM66,1,1")}}},
+      // Said plainly instead of "no load lines".
+      {.what = "not connected, Yes, and nobody answers",
+       .personality = sim::Personality::kSilent,
+       .connected = false,
+       .answers = {MessageAnswer::Yes},
+       .result = {UpgradeOutcome::NoInstrument},
+       .messages = {question, {kUpgradeCaption, kNoInstrumentAfterAll}},
+       .idnSends = 5,
+       .connectedAfter = false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    sim::InstrumentConfig config = Instrument("Veltmark,VXM66,1,1");
+    sim::InstrumentConfig config = Instrument(c.idn, c.version);
     config.personality = c.personality;
-    Connect(config, InterfaceKind::Usb, c.connected);
+    Connect(config, c.kind, c.connected);
     if (c.identifiedJustNow && c.connected) {
       ASSERT_TRUE(ConnectAndIdentify(ui_, link_, false));
     }
-    device_->peer->written.clear();
-    ui_.messages.clear();
-    ui_.answers = {c.answer};
-    frontEnd_.lists = 0;
-    Run(path, c.identifiedJustNow);
-    EXPECT_EQ(Identifications(), c.idnSends);
-    EXPECT_EQ(frontEnd_.lists, c.listShown ? 1 : 0);
-    if (c.answer == MessageAnswer::No) {
-      EXPECT_EQ(Texts(), std::vector<std::string>{kNoInstrumentQuestion});
-      EXPECT_FALSE(link_.info.connected);
+    state_.scriptState = c.script;
+    std::optional<std::string> path;
+    if (c.pathLength) {
+      path = dir_.Prefix() + std::string(c.pathLength - dir_.Prefix().size() - 4, 'a') + ".upg";
+    } else if (c.file) {
+      path = Descriptor(c.descriptor, c.file);
     }
-  }
-}
-
-TEST_F(UpgradeCommandTest, UpgradeThatWouldWriteNothingIsRefusedBeforeTheBootLoader) {
-  // Serial 150: both entries are for other serial numbers.
-  Connect(Instrument("Veltmark,VXM66,150,2.15"));
-  device_->peer->written.clear();
-  const UpgradeResult result =
-      Run(Descriptor("TARGET,VXM66\nSERIAL,2,300,0\nLOAD,0,a.hex\nOVER,1,b.hex\n"));
-  EXPECT_EQ(result.outcome, UpgradeOutcome::Refused);
-  EXPECT_EQ(result.reason, RefusalReason::NothingToWrite);
-  ASSERT_EQ(Texts(), std::vector<std::string>{kNothingToWrite});
-  EXPECT_EQ(ui_.messages[0].caption, kUpgradeCaption);
-  EXPECT_EQ(frontEnd_.lists, 0);
-  EXPECT_EQ(frontEnd_.progressRuns, 0);
-  EXPECT_FALSE(BootLoaderWoken());
-}
-
-// A chosen path longer than the command reads is refused as a file that
-// cannot be read, before anything is sent; one of the longest length read
-// goes on.
-TEST_F(UpgradeCommandTest, PathTooLongIsRefusedNotCut) {
-  Connect(Instrument("Veltmark,VXM66,1,1"));
-  for (std::size_t length : {256u, 259u, 300u}) {
     device_->peer->written.clear();
-    ui_.messages.clear();
-    EXPECT_EQ(Run(dir_.Prefix() + std::string(length, 'a')).reason, RefusalReason::PathTooLong);
-    EXPECT_EQ(Texts(), std::vector<std::string>{kNoLoadLines});
-    EXPECT_EQ(device_->peer->written, "") << length;
+    ui_ = RecordingUi{};
+    ui_.answers = c.answers;
+    frontEnd_.accept = c.accept;
+    frontEnd_.lists = 0;
+    frontEnd_.listBlocked = false;
+    const UpgradeResult result = Run(path, c.identifiedJustNow);
+    EXPECT_EQ(result.outcome, c.result.outcome);
+    EXPECT_EQ(result.reason, c.result.reason);
+    EXPECT_EQ(Messages(), c.messages);
+    EXPECT_EQ(Identifications(), c.idnSends);
+    if (c.idnSends == 0) {
+      EXPECT_EQ(device_->peer->written, "");
+    }
+    EXPECT_FALSE(BootLoaderWoken());
+    EXPECT_EQ(frontEnd_.lists, *c.rows ? 1 : 0);
+    if (*c.rows) {
+      EXPECT_EQ(ListedNames(), c.rows);
+    }
+    EXPECT_EQ(frontEnd_.listBlocked, c.result.reason == R::ListBlocked);
+    EXPECT_EQ(frontEnd_.progressRuns, 0);
+    EXPECT_EQ(ui_.openDialogs.size(), c.script == kScriptStopped ? 1u : 0u);
+    EXPECT_EQ(state_.scriptState, c.script);
+    EXPECT_EQ(link_.info.connected, c.connectedAfter);
   }
-  const std::string longest = dir_.Prefix() + std::string(255 - dir_.Prefix().size() - 4, 'a');
-  device_->peer->written.clear();
-  EXPECT_EQ(Run(longest + ".upg").reason, RefusalReason::NoLoadLines);
-  EXPECT_EQ(Identifications(), 1u);
-}
-
-TEST_F(UpgradeCommandTest, ScriptRunningOrSteppingRefusesTheCommand) {
-  Connect(Instrument("Veltmark,VXM66,1,1"));
-  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex");
-  for (int scriptState : {kScriptRunning, kScriptStep}) {
-    state_.scriptState = scriptState;
-    device_->peer->written.clear();
-    ui_.messages.clear();
-    EXPECT_EQ(Run(path).reason, RefusalReason::ScriptRunning);
-    EXPECT_EQ(Texts(), std::vector<std::string>{kScriptRunningMessage});
-    EXPECT_EQ(device_->peer->written, "");
-    EXPECT_TRUE(ui_.openDialogs.empty());
-    EXPECT_EQ(state_.scriptState, scriptState);
-  }
-  // A stopped script does not stand in the way.
-  state_.scriptState = kScriptStopped;
-  frontEnd_.accept = false;
-  Run(path);
-  EXPECT_EQ(frontEnd_.lists, 1);
 }
 
 // The instrument restarts into its new firmware: the link is opened afresh,
