@@ -9,124 +9,81 @@
 namespace parlex2 {
 namespace {
 
-struct Condition {
-  VersionTest test;
-  std::int32_t reference;
-};
+constexpr char kVxm66[] = "Veltmark,VXM66,1,1";
 
-constexpr Condition kNone{VersionTest::NoCondition, 0};
-
-struct Case {
-  const char* what;
-  const char* target;
-  Condition first;
-  Condition second;
-  bool detected;
-  const char* idn;
-  const char* version;
-  FirmwareVerdict verdict;
-  int table;
-};
-
-TEST(UpgradeChecks, FirmwareSuitsTheInstrumentAsTheTableSays) {
+TEST(UpgradeChecks, FirmwareSuitsTheInstrumentOfItsModel) {
   using V = FirmwareVerdict;
-  using T = VersionTest;
+  struct Case {
+    const char* what;
+    const char* target;
+    bool detected;
+    const char* idn;
+    FirmwareVerdict verdict;
+  };
   const Case cases[] = {
-      {"same known model", "VXM66", kNone, kNone, true, "Veltmark,VXM66,1,1", "", V::Suits, 0},
-      {"another known model", "VXM26", kNone, kNone, true, "Veltmark,VXM66,1,1", "",
-       V::ModelMismatch, -1},
-      {"known model, not detected", "VXM66", kNone, kNone, false, "Veltmark,VXM66,1,1", "",
-       V::ModelMismatch, -1},
-      {"no target (main hex)", "", kNone, kNone, true, "Veltmark,VXM66,1,1", "", V::ModelMismatch,
-       -1},
+      {"same known model", "VXM66", true, kVxm66, V::Suits},
+      {"another known model", "VXM26", true, kVxm66, V::ModelMismatch},
+      {"known model, not detected", "VXM66", false, kVxm66, V::ModelMismatch},
+      {"no target (main hex)", "", true, kVxm66, V::ModelMismatch},
       // Neither model is in the table: both are 0, and only the same name
       // is the same instrument.
-      {"unknown against another unknown", "BAR9", kNone, kNone, true, "Veltmark,FOO1,123,1.0", "",
-       V::ModelMismatch, -1},
-      {"unknown against the same unknown", "foo1", kNone, kNone, true, "Veltmark,FOO1,123,1.0", "",
-       V::Suits, 0},
-      {"unknown against an unidentified instrument", "FOO1", kNone, kNone, true, "", "",
-       V::ModelMismatch, -1},
-      {"empty against an unidentified instrument", "", kNone, kNone, true, "", "", V::ModelMismatch,
-       -1},
-      {"unknown name prefix is not the name", "FOO", kNone, kNone, true, "Veltmark,FOO1,1,1", "",
-       V::ModelMismatch, -1},
-      {"J7B accessory on a J7B39", "J7Bxx", kNone, kNone, false, "Veltmark,J7B39,1,1", "", V::Suits,
-       0},
-      {"J7B accessory on a VXM66", "J7Bxx", kNone, kNone, true, "Veltmark,VXM66,1,1", "",
-       V::ModelMismatch, -1},
-      {"HLTB family", "HLTB26", kNone, kNone, false, "Veltmark,HLTB63,1,1", "", V::Suits, 0},
-      {"version at least 200, has 150",
-       "VXM66",
-       {T::GreaterOrEqual, 200},
-       kNone,
-       true,
-       "Veltmark,VXM66,1,1",
-       "V,150",
-       V::Incompatible,
-       -1},
-      {"version at least 200, has 250",
-       "VXM66",
-       {T::GreaterOrEqual, 200},
-       kNone,
-       true,
-       "Veltmark,VXM66,1,1",
-       "V,250",
-       V::Suits,
-       0},
-      {"second condition chooses the second table",
-       "VXM66",
-       {T::Greater, 200},
-       {T::Equal, 150},
-       true,
-       "Veltmark,VXM66,1,1",
-       "V,150",
-       V::Suits,
-       1},
-      {"second condition unusable",
-       "VXM66",
-       {T::Greater, 200},
-       {T::Unusable, 0},
-       true,
-       "Veltmark,VXM66,1,1",
-       "V,150",
-       V::NoUsableTarget,
-       -1},
-      {"first unusable, second false",
-       "VXM66",
-       {T::Unusable, 0},
-       {T::Less, 100},
-       true,
-       "Veltmark,VXM66,1,1",
-       "V,150",
-       V::Incompatible,
-       -1},
-      {"version reply without a comma",
-       "VXM66",
-       {T::Less, 200},
-       kNone,
-       true,
-       "Veltmark,VXM66,1,1",
-       "V150",
-       V::VersionUnreadable,
-       -1},
-      {"version reply from nobody",
-       "VXM66",
-       {T::Less, 200},
-       kNone,
-       true,
-       "Veltmark,VXM66,1,1",
-       "",
-       V::VersionUnreadable,
-       -1},
+      {"unknown against another unknown", "BAR9", true, "Veltmark,FOO1,123,1.0", V::ModelMismatch},
+      {"unknown against the same unknown", "foo1", true, "Veltmark,FOO1,123,1.0", V::Suits},
+      {"unknown against an unidentified instrument", "FOO1", true, "", V::ModelMismatch},
+      {"empty against an unidentified instrument", "", true, "", V::ModelMismatch},
+      {"unknown name prefix is not the name", "FOO", true, "Veltmark,FOO1,1,1", V::ModelMismatch},
+      {"J7B accessory on a J7B39", "J7Bxx", false, "Veltmark,J7B39,1,1", V::Suits},
+      {"J7B accessory on a VXM66", "J7Bxx", true, kVxm66, V::ModelMismatch},
+      {"HLTB family", "HLTB26", false, "Veltmark,HLTB63,1,1", V::Suits},
   };
   for (const Case& c : cases) {
     UpgradeDescriptor d;
     d.targetModel = c.target;
+    const std::int32_t number = LookupModel(ConnectedModelText(c.idn));
+    const FirmwareCheck check = CheckFirmware(d, {c.detected, number, c.idn, ""});
+    EXPECT_EQ(check.verdict, c.verdict) << c.what;
+    EXPECT_EQ(check.table, c.verdict == V::Suits ? 0 : -1) << c.what;
+  }
+}
+
+// The version conditions of a VXM66 descriptor against the second field of
+// the instrument's version reply: which table they choose, if any.
+TEST(UpgradeChecks, VersionConditionsChooseTheTable) {
+  using V = FirmwareVerdict;
+  using T = VersionTest;
+  struct Condition {
+    VersionTest test;
+    std::int32_t reference;
+  };
+  constexpr Condition kNone{T::NoCondition, 0};
+  struct Case {
+    const char* what;
+    Condition first;
+    Condition second;
+    const char* version;
+    FirmwareVerdict verdict;
+    int table;
+  };
+  const Case cases[] = {
+      {"at least 200, has 150", {T::GreaterOrEqual, 200}, kNone, "V,150", V::Incompatible, -1},
+      {"at least 200, has 250", {T::GreaterOrEqual, 200}, kNone, "V,250", V::Suits, 0},
+      {"second condition chooses", {T::Greater, 200}, {T::Equal, 150}, "V,150", V::Suits, 1},
+      {"second unusable", {T::Greater, 200}, {T::Unusable, 0}, "V,150", V::NoUsableTarget, -1},
+      {"first unusable, second false",
+       {T::Unusable, 0},
+       {T::Less, 100},
+       "V,150",
+       V::Incompatible,
+       -1},
+      {"reply without a comma", {T::Less, 200}, kNone, "V150", V::VersionUnreadable, -1},
+      {"reply from nobody", {T::Less, 200}, kNone, "", V::VersionUnreadable, -1},
+  };
+  for (const Case& c : cases) {
+    UpgradeDescriptor d;
+    d.targetModel = "VXM66";
     d.versionTest = {c.first.test, c.second.test};
     d.versionReference = {c.first.reference, c.second.reference};
-    const std::int32_t number = LookupModel(ConnectedModelText(c.idn));
-    const FirmwareCheck check = CheckFirmware(d, {c.detected, number, c.idn, c.version});
+    const FirmwareCheck check = CheckFirmware(d, {true, LookupModel("VXM66"), kVxm66, c.version});
     EXPECT_EQ(check.verdict, c.verdict) << c.what;
     EXPECT_EQ(check.table, c.table) << c.what;
   }
