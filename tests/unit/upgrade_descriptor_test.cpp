@@ -41,10 +41,16 @@ std::unique_ptr<Parsed> Parse(const std::string& text) {
   return Parse(text, finder);
 }
 
-TEST(UpgradeDescriptor, KeywordsAreRecognisedOnlyAtTheStartInOneOfTwoSpellings) {
+// Keywords count only at the start of a line, in capitals or in lower case;
+// a TARGET line sets the condition of the table and the family whose
+// sectors are allowed.
+TEST(UpgradeDescriptor, EachLineIsReadByItsKeyword) {
+  using T = VersionTest;
   struct Case {
-    const char* line;
-    int entries;  // entries read from the line
+    const char* text;
+    int entries;
+    VersionTest test = T::NoCondition;
+    bool blocked = false;
   };
   const Case cases[] = {
       {"LOAD,0,a.hex", 1},
@@ -61,14 +67,38 @@ TEST(UpgradeDescriptor, KeywordsAreRecognisedOnlyAtTheStartInOneOfTwoSpellings) 
       {"LOAD,3", 0},      // no file name
       {"LOAD,3, \t", 0},  // blank file name
       {"", 0},
+      {"TARGET,VXM66\n; nothing to load\n", 0},
+      {"TARGET,VXM66\nLOAD,7,a.hex", 1},
+      {"TARGET,VXM66\nLOAD,8,a.hex", 1, T::NoCondition, true},
+      {"TARGET,J7B39\nLOAD,8,a.hex", 1},
+      {"LOAD,8,a.hex\nTARGET,J7B39", 1, T::NoCondition, true},  // family unknown yet
+      {"TARGET,VXM66\nLOAD,15,a.hex", 1, T::NoCondition, true},
+      {"TARGET,VXM86\nLOAD,-1,a.hex", 1, T::NoCondition, true},
+      {"TARGET,VXM66,200\nLOAD,0,a.hex", 1, T::Unusable},
+      {"TARGET\nLOAD,0,a.hex", 1, T::Unusable},
+      {"TARGET,VXM66,200,about\nLOAD,0,a.hex", 1, T::Unusable},
+      {"target,VXM66,200,lt\nLOAD,0,a.hex", 1, T::Less},
+      {"TARGET,VXM66,200,Gt,\nLOAD,0,a.hex", 1, T::Greater},
+      {"TARGET,VXM66,200,lteq\nLOAD,0,a.hex", 1, T::LessOrEqual},
+      {"TARGET,VXM66,200,EQ\nLOAD,0,a.hex", 1, T::Equal},
   };
   for (const Case& c : cases) {
-    auto p = Parse(c.line);
-    EXPECT_EQ(p->result, c.entries) << c.line;
+    auto p = Parse(c.text);
+    EXPECT_EQ(p->result, c.entries) << c.text;
+    EXPECT_EQ(p->d.versionTest[0], c.test) << c.text;
+    EXPECT_EQ(p->blocked, c.blocked) << c.text;
   }
   // Lower-case target with the upper-case word further on is no TARGET line.
-  auto p = Parse("target,VXM66 TARGET\nLOAD,0,a.hex");
-  EXPECT_EQ(p->d.targetModel, "");
+  EXPECT_EQ(Parse("target,VXM66 TARGET\nLOAD,0,a.hex")->d.targetModel, "");
+  auto p = Parse("TARGET, VXM86 xx ,1 2 3, GTEQ ,ignored\nLOAD,15,a.hex");
+  EXPECT_EQ(p->d.targetModel, "VXM86xx");
+  EXPECT_EQ(p->d.versionReference[0], 123);
+  EXPECT_EQ(p->d.versionTest[0], T::GreaterOrEqual);
+  EXPECT_FALSE(p->blocked);  // sector 15 is allowed for the VXM86 family
+  // A model name longer than the record holds is cut, never overrun.
+  auto longName = Parse("TARGET,VXM86ABCDEFGHIJKLMNOPQRSTUVWXYZ\nLOAD,15,a.hex");
+  EXPECT_EQ(longName->d.targetModel, "VXM86ABCDEFGHIJKLMNO");
+  EXPECT_FALSE(longName->blocked);
 }
 
 TEST(UpgradeDescriptor, EntryFieldsKeepTheRestOfTheLineAsTheFileName) {
@@ -89,45 +119,6 @@ TEST(UpgradeDescriptor, EntryFieldsKeepTheRestOfTheLineAsTheFileName) {
   EXPECT_FALSE(p->tables[0].entries[2].found);
   // A missing file does not block here; the list does that.
   EXPECT_FALSE(p->blocked);
-}
-
-TEST(UpgradeDescriptor, TargetLinesSetModelConditionAndFamily) {
-  auto p = Parse("TARGET, VXM86 xx ,1 2 3, GTEQ ,ignored\nLOAD,15,a.hex");
-  EXPECT_EQ(p->d.targetModel, "VXM86xx");
-  EXPECT_EQ(p->d.versionReference[0], 123);
-  EXPECT_EQ(p->d.versionTest[0], VersionTest::GreaterOrEqual);
-  EXPECT_FALSE(p->blocked);  // sector 15 is allowed for the VXM86 family
-
-  struct Case {
-    const char* text;
-    VersionTest test;
-    bool blocked;
-  };
-  const Case cases[] = {
-      {"TARGET,VXM66\nLOAD,7,a.hex", VersionTest::NoCondition, false},
-      {"TARGET,VXM66\nLOAD,8,a.hex", VersionTest::NoCondition, true},
-      {"TARGET,J7B39\nLOAD,8,a.hex", VersionTest::NoCondition, false},
-      {"LOAD,8,a.hex\nTARGET,J7B39", VersionTest::NoCondition, true},  // family unknown yet
-      {"TARGET,VXM66\nLOAD,15,a.hex", VersionTest::NoCondition, true},
-      {"TARGET,VXM86\nLOAD,-1,a.hex", VersionTest::NoCondition, true},
-      {"TARGET,VXM66,200\nLOAD,0,a.hex", VersionTest::Unusable, false},
-      {"TARGET\nLOAD,0,a.hex", VersionTest::Unusable, false},
-      {"TARGET,VXM66,200,about\nLOAD,0,a.hex", VersionTest::Unusable, false},
-      {"target,VXM66,200,lt\nLOAD,0,a.hex", VersionTest::Less, false},
-      {"TARGET,VXM66,200,Gt,\nLOAD,0,a.hex", VersionTest::Greater, false},
-      {"TARGET,VXM66,200,lteq\nLOAD,0,a.hex", VersionTest::LessOrEqual, false},
-      {"TARGET,VXM66,200,EQ\nLOAD,0,a.hex", VersionTest::Equal, false},
-  };
-  for (const Case& c : cases) {
-    auto q = Parse(c.text);
-    EXPECT_EQ(q->d.versionTest[0], c.test) << c.text;
-    EXPECT_EQ(q->blocked, c.blocked) << c.text;
-    EXPECT_EQ(q->result, 1) << c.text;
-  }
-  // A model name longer than the record holds is cut, never overrun.
-  auto longName = Parse("TARGET,VXM86ABCDEFGHIJKLMNOPQRSTUVWXYZ\nLOAD,15,a.hex");
-  EXPECT_EQ(longName->d.targetModel, "VXM86ABCDEFGHIJKLMNO");
-  EXPECT_FALSE(longName->blocked);
 }
 
 TEST(UpgradeDescriptor, SerialRangesAttachToTheNextCountEntries) {
@@ -176,7 +167,6 @@ TEST(UpgradeDescriptor, ReadingStopsAtFiftyEntries) {
   auto p = Parse(text);
   EXPECT_EQ(p->result, 50);
   EXPECT_EQ(p->d.targetModel, "");  // nothing after the 51st entry line is read
-  EXPECT_EQ(Parse("TARGET,VXM66\n; nothing to load\n")->result, 0);
 }
 
 TEST(UpgradeDescriptor, HostileInputIsReadWithoutHarm) {
