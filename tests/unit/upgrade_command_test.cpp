@@ -83,13 +83,10 @@ class UpgradeCommandTest : public ::testing::Test {
   // Whether the boot loader's wake byte went out.
   bool BootLoaderWoken() const { return device_->peer->written.find('\x19') != std::string::npos; }
 
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> texts;
-    for (const auto& m : ui_.messages) texts.push_back(m.text);
-    return texts;
-  }
-  std::vector<std::pair<std::string, std::string>> Messages() const {
-    std::vector<std::pair<std::string, std::string>> shown;
+  // The messages shown: caption and text.
+  using Shown = std::vector<std::pair<std::string, std::string>>;
+  Shown Messages() const {
+    Shown shown;
     for (const auto& m : ui_.messages) shown.emplace_back(m.caption, m.text);
     return shown;
   }
@@ -135,7 +132,6 @@ TEST_F(UpgradeCommandTest, AcceptedDescriptorIsWrittenWithPollingOffThroughout) 
 // row accepts it. The boot loader is never woken.
 TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentification) {
   using R = RefusalReason;
-  using Shown = std::vector<std::pair<std::string, std::string>>;
   const char* kTwoTables =
       "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex\n"
       "TARGET,VXM66,200,lt,x\nLOAD,3,d.hex\n";
@@ -351,7 +347,7 @@ TEST_F(UpgradeCommandTest, AfterTheRestartTheLinkIsOpenedAgainAndTheInstrumentId
       EXPECT_EQ(opens, 2 + refusedOpens);  // the first identification, the reopenings
       EXPECT_EQ(link_.info.versionReply, "VXM66,150,1");
     } else {
-      EXPECT_EQ(Texts(), std::vector<std::string>{kUpgradedButNotBack});
+      EXPECT_EQ(Messages(), (Shown{{kUpgradeCaption, kUpgradedButNotBack}}));
       EXPECT_EQ(opens, 1 + kIdnAttempts);
     }
     // Within the time identification itself takes, whatever happens.
