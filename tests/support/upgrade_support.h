@@ -38,6 +38,13 @@ inline std::string HexFile(std::uint32_t seed, int records, std::uint16_t addres
   return text + sim::MakeHexRecord(1, 0, "") + lineEnd;
 }
 
+// How many times `part` occurs in `text`.
+inline std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 // Finds exactly the paths it was given.
 class ListFinder final : public FileFinder {
  public:
@@ -50,13 +57,11 @@ class ListFinder final : public FileFinder {
     files_[path] = info;
   }
   std::optional<FileInfo> Find(const std::string& path, std::string* foundPath) override {
-    looked.push_back(path);
     auto it = files_.find(path);
     if (it == files_.end()) return std::nullopt;
     if (foundPath) *foundPath = path;
     return it->second;
   }
-  std::vector<std::string> looked;
 
  private:
   std::map<std::string, FileInfo> files_;

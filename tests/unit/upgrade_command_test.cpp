@@ -72,13 +72,7 @@ class UpgradeCommandTest : public ::testing::Test {
 
   // How many times *IDN? went out since the instrument's bytes were cleared.
   std::size_t Identifications() const {
-    const std::string& written = device_->peer->written;
-    std::size_t n = 0;
-    for (std::size_t at = written.find("*IDN?"); at != std::string::npos;
-         at = written.find("*IDN?", at + 1)) {
-      ++n;
-    }
-    return n;
+    return testing::Occurrences(device_->peer->written, "*IDN?");
   }
   // Whether the boot loader's wake byte went out.
   bool BootLoaderWoken() const { return device_->peer->written.find('\x19') != std::string::npos; }

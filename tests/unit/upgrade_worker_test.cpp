@@ -229,12 +229,7 @@ TEST_F(UpgradeWorkerTest, BootAccessIsTriedTwice) {
   Run();
   EXPECT_EQ(progress_->logs, std::vector<std::string>{"ERROR: Instrument failed to initialise"});
   EXPECT_TRUE(progress_->sending.empty());
-  std::size_t codes = 0;
-  for (std::size_t at = Sent().find("C7D2z\n"); at != std::string::npos;
-       at = Sent().find("C7D2z\n", at + 1)) {
-    ++codes;
-  }
-  EXPECT_EQ(codes, 2u);
+  EXPECT_EQ(testing::Occurrences(Sent(), "C7D2z\n"), 2u);
   EXPECT_EQ(Sent().find('x'), std::string::npos);  // nothing erased
   EXPECT_EQ(progress_->finished, 1);
 }
