@@ -22,6 +22,7 @@
 #include "support/fake_shell.h"
 #include "support/recording_ui.h"
 #include "support/simulator.h"
+#include "support/upgrade_front_end.h"
 #include "support/upgrade_support.h"
 #include "upgrade/upgrade_command.h"
 
@@ -167,43 +168,6 @@ class WindowlessHost final : public BufferedShellHost {
   InstrumentLink& link_;
 };
 
-class BusyWindowFrontEnd final : public UpgradeFrontEnd {
- public:
-  BusyWindowFrontEnd(InstrumentLink& link, Shell& shell, WindowlessHost& host)
-      : link_(link), shell_(shell), host_(host) {}
-  bool ShowFirmwareList(const FirmwareList&, const std::string&, bool blocked) override {
-    return !blocked;
-  }
-  void RunProgress(UpgradeDescriptor& descriptor) override {
-    UpgradeWorkerThread worker;
-    ASSERT_TRUE(worker.Start(descriptor, link_, progress));
-    // Everything that reaches the link from the window, over and over.
-    const int commands[][2] = {{ID_SET_DATE_TIME, 0},
-                               {IDC_SEND, 0},
-                               {IDC_RUN, 0},
-                               {ID_DISCONNECT, MARK_READ_FAILED},
-                               {ID_CONFIGURE_CONNECTION, MARK_RECONNECT},
-                               {IDC_RUN, MARK_STOP_IF_RUNNING}};
-    for (std::size_t turn = 0; !progress.Done(); ++turn) {
-      const auto& [id, mark] = commands[turn % std::size(commands)];
-      host_.PostCommand(id, mark);
-      RunTimerMessage(shell_, host_);
-      ++turns;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    worker.Join();
-    host_.PostCommand(IDC_RUN, MARK_STOP_IF_RUNNING);  // the script the turns started
-    RunPostedCommands(shell_, host_);
-  }
-  testing::RecordingProgress progress;
-  int turns = 0;
-
- private:
-  InstrumentLink& link_;
-  Shell& shell_;
-  WindowlessHost& host_;
-};
-
 // The one whole upgrade against the simulator, from a descriptor as it comes
 // from a bench: written on Windows (CR LF lines, names in another case than
 // on disk), files above 64 KiB, an OVER-only sector and an entry for other
@@ -231,11 +195,27 @@ TEST_F(UpgradeSimTest, TheShellKeepsOffTheLinkWhileTheWorkerUpgrades) {
   shell.state().scriptState = kScriptStopped;
   window.texts[IDC_COMMAND] = "volt?";
 
-  BusyWindowFrontEnd frontEnd(link, shell, host);
+  testing::RecordingFrontEnd frontEnd(link);
+  // Everything that reaches the link from the window, over and over.
+  const int commands[][2] = {{ID_SET_DATE_TIME, 0},
+                             {IDC_SEND, 0},
+                             {IDC_RUN, 0},
+                             {ID_DISCONNECT, MARK_READ_FAILED},
+                             {ID_CONFIGURE_CONNECTION, MARK_RECONNECT},
+                             {IDC_RUN, MARK_STOP_IF_RUNNING}};
+  std::size_t turns = 0;
+  frontEnd.whileRunning = [&] {
+    const auto& [id, mark] = commands[turns++ % std::size(commands)];
+    host.PostCommand(id, mark);
+    RunTimerMessage(shell, host);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
   UpgradeCommandContext context{host.ui,       frontEnd,           link, shell.state(),
                                 SystemClock(), SystemFileFinder(), set};
   EXPECT_EQ(RunUpgradeCommand(context).outcome, UpgradeOutcome::Succeeded);
-  EXPECT_GT(frontEnd.turns, 10);
+  EXPECT_GT(turns, 10u);
+  host.PostCommand(IDC_RUN, MARK_STOP_IF_RUNNING);  // the script the turns started
+  RunPostedCommands(shell, host);
   EXPECT_TRUE(host.ui.messages.empty());  // not even the read-failure question
   EXPECT_EQ(shell.state().scriptState, kScriptStopped);
   EXPECT_TRUE(shell.state().pollingEnabled);

@@ -1,10 +1,12 @@
 // The upgrade command's dialogs for tests: the Proposed Operation list is
 // recorded and answered with `accept`, and the worker runs on its own thread
-// as the progress dialog runs it.
+// as the progress dialog runs it, `whileRunning` standing for the window's
+// message loop meanwhile.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "common/shell_state.h"
@@ -31,10 +33,12 @@ class RecordingFrontEnd final : public UpgradeFrontEnd {
     ++progressRuns;
     UpgradeWorkerThread worker;
     ASSERT_TRUE(worker.Start(descriptor, link_, progress));
+    while (whileRunning && !progress.Done()) whileRunning();
     worker.Join();
   }
 
   bool accept = true;
+  std::function<void()> whileRunning;  // called over and over while the worker runs
   int lists = 0;
   int progressRuns = 0;
   FirmwareList list;
