@@ -67,6 +67,30 @@ class ListFinder final : public FileFinder {
   std::map<std::string, FileInfo> files_;
 };
 
+// The folder descriptors are read from when only a ListFinder looks there.
+#ifdef _WIN32
+inline constexpr char kBenchDir[] = "C:\\fw\\";
+#else
+inline constexpr char kBenchDir[] = "/fw/";
+#endif
+
+// A descriptor read as if from kBenchDir, where a.hex to d.hex are found.
+struct ParsedDescriptor {
+  int result = 0;
+  UpgradeDescriptor d;
+  LoadTable tables[2];
+  bool blocked = false;
+};
+inline std::unique_ptr<ParsedDescriptor> Parse(const std::string& text) {
+  auto p = std::make_unique<ParsedDescriptor>();
+  ListFinder finder;
+  for (const char* name : {"a.hex", "b.hex", "c.hex", "d.hex"})
+    finder.Add(std::string(kBenchDir) + name);
+  p->result = ParseUpgradeDescriptorText(text, std::string(kBenchDir) + "set.upg", finder,
+                                         p->tables, kLoadTableCapacity, p->d, p->blocked);
+  return p;
+}
+
 // The simulator's instrument answering through a memory peer, byte for byte
 // as it would over a connection.
 struct SimulatedInstrument {

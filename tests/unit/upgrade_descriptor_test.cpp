@@ -12,34 +12,9 @@
 namespace parlex2 {
 namespace {
 
+using testing::kBenchDir;
 using testing::ListFinder;
-
-#ifdef _WIN32
-constexpr char kDir[] = "C:\\fw\\";
-#else
-constexpr char kDir[] = "/fw/";
-#endif
-
-struct Parsed {
-  int result = 0;
-  UpgradeDescriptor d;
-  LoadTable tables[2];
-  bool blocked = false;
-};
-
-std::unique_ptr<Parsed> Parse(const std::string& text, ListFinder& finder) {
-  auto p = std::make_unique<Parsed>();
-  p->result = ParseUpgradeDescriptorText(text, std::string(kDir) + "set.upg", finder, p->tables,
-                                         kLoadTableCapacity, p->d, p->blocked);
-  return p;
-}
-
-std::unique_ptr<Parsed> Parse(const std::string& text) {
-  ListFinder finder;
-  for (const char* name : {"a.hex", "b.hex", "c.hex", "d.hex"})
-    finder.Add(std::string(kDir) + name);
-  return Parse(text, finder);
-}
+using testing::Parse;
 
 // Keywords count only at the start of a line, in capitals or in lower case;
 // a TARGET line sets the condition of the table and the family whose
@@ -109,12 +84,12 @@ TEST(UpgradeDescriptor, EntryFieldsKeepTheRestOfTheLineAsTheFileName) {
   EXPECT_EQ(load.fileInfo.name, "b.hex ");  // trailing blank kept, so not found
   EXPECT_FALSE(load.found);
   EXPECT_FALSE(load.over);
-  EXPECT_EQ(load.path, std::string(kDir) + "b.hex ");
+  EXPECT_EQ(load.path, std::string(kBenchDir) + "b.hex ");
   const LoadEntry& over = p->tables[0].entries[1];
   EXPECT_TRUE(over.over);
   EXPECT_TRUE(over.found);
   EXPECT_EQ(over.sector, 2);
-  EXPECT_EQ(over.path, std::string(kDir) + "a.hex");
+  EXPECT_EQ(over.path, std::string(kBenchDir) + "a.hex");
   EXPECT_EQ(p->tables[0].entries[2].fileInfo.name, "missing.hex");
   EXPECT_FALSE(p->tables[0].entries[2].found);
   // A missing file does not block here; the list does that.

@@ -16,15 +16,7 @@ namespace {
 using testing::ListFinder;
 using testing::RecordingUi;
 
-#ifdef _WIN32
-constexpr char kDir[] = "C:\\fw";
-constexpr char kSep[] = "\\";
-#else
-constexpr char kDir[] = "/fw";
-constexpr char kSep[] = "/";
-#endif
-
-std::string In(const std::string& name) { return std::string(kDir) + kSep + name; }
+std::string In(const std::string& name) { return testing::kBenchDir + name; }
 
 TEST(MainHexUpgrade, CompanionFilesAreNamedFromTheSuffix) {
   RecordingUi ui;
@@ -199,14 +191,10 @@ TEST(FirmwareList, EveryReasonThatBlocksAcceptIsShownInRed) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    ListFinder finder;
-    for (const char* name : {"a.hex", "b.hex", "c.hex"}) finder.Add(In(name));
-    UpgradeDescriptor d;
-    LoadTable tables[2];
-    bool blocked = false;
-    ParseUpgradeDescriptorText(c.descriptor, In("set.upg"), finder, tables, kLoadTableCapacity, d,
-                               blocked);
-    LoadTable& table = tables[c.selected];
+    auto p = testing::Parse(c.descriptor);
+    const UpgradeDescriptor& d = p->d;
+    bool& blocked = p->blocked;
+    LoadTable& table = p->tables[c.selected];
     FirmwareList list = BuildFirmwareList(table, d.entryCount[static_cast<std::size_t>(c.selected)],
                                           "Veltmark,VXM66,150,1", d.targetModel, blocked);
     AddBlockingNotes(list, d, c.selected, table, blocked);
