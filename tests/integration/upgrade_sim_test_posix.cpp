@@ -107,10 +107,7 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
     std::string message;
   };
   const Case cases[] = {
-      {"TARGET,VXM26\nLOAD,0,main.hex\n", "",
-       "Parlex2: The upgrade file is for a VXM26. You are connected to a VXM66"},
       {"TARGET,VXM66\nLOAD,0,missing.hex\n", "y\\n", "The upgrade cannot be accepted"},
-      {"TARGET,VXM66\nLOAD,9,main.hex\n", "y\\n", "9 (cannot be written)"},
       {"TARGET,VXM66\nLOAD,0,main.hex\n", "n\\n", "Accept the proposed operation? [y/N]"},
       {"TARGET,VXM66\nWARNING,Mains power needed\nLOAD,0,main.hex\n", "",
        "Firmware Warning: Mains power needed"},
