@@ -25,11 +25,6 @@ using namespace parlex2;
 
 namespace {
 
-parlex2::testing::ScratchDir& Scratch() {
-  static parlex2::testing::ScratchDir dir;
-  return dir;
-}
-
 std::string TextMode(const std::string& bytes) {
   std::string out;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -72,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   link.settings.interfaceKind = InterfaceKind::Usb;
   FUZZ_CHECK(link.Open() == 0);
   LoadTable table;
-  table.entries[0].path = Scratch().Write("f.hex", file);
+  static const parlex2::testing::ScratchDir scratch;  // removed when the run ends
+  table.entries[0].path = scratch.Write("f.hex", file);
   table.entries[0].sector = sector;
   table.entries[0].over = over;
   table.entries[0].found = true;
