@@ -12,6 +12,7 @@
 #include "support/recording_ui.h"
 #include "support/upgrade_front_end.h"
 #include "support/upgrade_support.h"
+#include "upgrade/boot_protocol.h"
 #include "upgrade/upgrade_checks.h"
 
 namespace parlex2 {
@@ -69,13 +70,6 @@ class UpgradeCommandTest : public ::testing::Test {
           return opens >= 2 && opens < 2 + refused ? nullptr : peer;
         }));
   }
-
-  // How many times *IDN? went out since the instrument's bytes were cleared.
-  std::size_t Identifications() const {
-    return testing::Occurrences(device_->peer->written, "*IDN?");
-  }
-  // Whether the boot loader's wake byte went out.
-  bool BootLoaderWoken() const { return device_->peer->written.find('\x19') != std::string::npos; }
 
   // The messages shown: caption and text.
   using Shown = std::vector<std::pair<std::string, std::string>>;
@@ -291,19 +285,19 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
     frontEnd_.accept = c.accept;
     frontEnd_.lists = 0;
     frontEnd_.listBlocked = false;
+    frontEnd_.list = {};
     const UpgradeResult result = Run(path, c.identifiedJustNow);
     EXPECT_EQ(result.outcome, c.result.outcome);
     EXPECT_EQ(result.reason, c.result.reason);
     EXPECT_EQ(Messages(), c.messages);
-    EXPECT_EQ(Identifications(), c.idnSends);
+    const std::string& sent = device_->peer->written;
+    EXPECT_EQ(testing::Occurrences(sent, "*IDN?"), c.idnSends);
     if (c.idnSends == 0) {
-      EXPECT_EQ(device_->peer->written, "");
+      EXPECT_EQ(sent, "");
     }
-    EXPECT_FALSE(BootLoaderWoken());
+    EXPECT_EQ(sent.find(kBootWakeByte), std::string::npos);
     EXPECT_EQ(frontEnd_.lists, *c.rows ? 1 : 0);
-    if (*c.rows) {
-      EXPECT_EQ(ListedNames(), c.rows);
-    }
+    EXPECT_EQ(ListedNames(), c.rows);
     EXPECT_EQ(frontEnd_.listBlocked, c.result.reason == R::ListBlocked);
     EXPECT_EQ(frontEnd_.progressRuns, 0);
     EXPECT_EQ(ui_.openDialogs.size(), c.script == kScriptStopped ? 1u : 0u);
