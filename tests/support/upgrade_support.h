@@ -1,6 +1,6 @@
-// Helpers of the firmware upgrade tests: a file finder over a fixed list, an
-// in-process simulated instrument behind a memory peer, and a progress sink
-// that records what the worker reported.
+// Helpers of the firmware upgrade tests: a file finder over a fixed list and a
+// descriptor read through it, an in-process simulated instrument behind a
+// memory peer, and a progress sink that records what the worker reported.
 #pragma once
 
 #include <map>
