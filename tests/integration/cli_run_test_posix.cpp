@@ -1,150 +1,140 @@
-// parlex2 run, as a program against a loopback peer on the instrument's port:
-// the results pane's text on standard output, #print's file, exit statuses.
+// parlex2 run, as a program against the simulator: the results pane's text on
+// standard output, the reports and the exit statuses.
 #include <gtest/gtest.h>
 #include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "support/command_posix.h"
 #include "support/report_schemas_posix.h"
 #include "support/simulator.h"
-#include "support/tcp_peer.h"
 #include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
 
+using testing::ReadFileBytes;
 using testing::RunCli;
 
 class CliRunTest : public ::testing::Test {
  protected:
   std::string Script(const std::string& name, const std::string& text) {
-    const auto path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
+    return folder_.Write(name, text);
   }
-  static std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+  // parlex2 --lan ADDRESS ARGUMENTS against a simulator on ADDRESS started
+  // with `simOptions`, `input` on standard input (none when empty) and
+  // standard error in err.txt; `received` takes what the simulator received.
+  testing::CommandRun Run(const std::string& address, std::vector<std::string> simOptions,
+                          const std::string& arguments, const std::string& input = "",
+                          std::string* received = nullptr) {
+    testing::Simulator sim(PARLEX2_SIM_PATH);
+    simOptions.insert(simOptions.end(), {"--tcp", address + ":10001"});
+    std::string error;
+    EXPECT_TRUE(sim.Start(simOptions, &error)) << error;
+    const std::string command = std::string(PARLEX2_PATH) + " --lan " + address + " " + arguments +
+                                " 2>'" + folder_.File("err.txt") + "'";
+    const auto run = testing::RunCommand(input.empty() ? command + " </dev/null"
+                                                       : "printf '" + input + "' | " + command);
+    EXPECT_TRUE(sim.Stop());
+    if (received) *received = sim.Received();
+    return run;
+  }
+  std::string Err() const { return ReadFileBytes(dir_ / "err.txt"); }
+  // Both reports validate against their schemas; the JSON one, parsed.
+  nlohmann::json CheckedReports(const std::string& xml, const std::string& json) {
+    const auto junit = testing::CheckJUnitReport(xml);
+    EXPECT_EQ(junit.status, 0) << junit.out;
+    const auto checked = testing::CheckJsonReport(json);
+    EXPECT_EQ(checked.status, 0) << checked.out;
+    return nlohmann::json::parse(ReadFileBytes(json), nullptr, false);
   }
   testing::TempFolder folder_{"parlex2-cli-run"};
   const std::filesystem::path& dir_ = folder_.Path();
 };
 
-TEST_F(CliRunTest, RunsAScriptToItsEndWithTheProgramsOutput) {
-  testing::TcpPeer peer("127.0.0.61", 10001);
-  ASSERT_TRUE(peer.listening());
-  const auto printed = dir_ / "out.txt";
-  const std::string script = Script("measure.txt",
-                                    "Measure and check the voltage\r\n"
-                                    "#fast\r\n"
-                                    "\"volt?\r\n#reply,3\r\n"
-                                    "#echo,measured\r\n"
-                                    "=20\r\n=10\r\n=15\r\n=test,out\r\n"
-                                    "#wait,Check the probe\r\n"
-                                    "\"stop\r\n"
-                                    "#print," +
-                                        printed.string() + "\r\n");
-  std::string received;
-  std::thread instrument([&] {
-    if (!peer.Accept()) return;
-    received = peer.Receive(2);  // the wake byte and its zero byte
-    received += peer.Receive(7);
-    peer.Send("1.234\r\n");
-    received += peer.Receive(6);
-    peer.Receive(1, 3000);  // until the program hangs up
-  });
-  const auto run = RunCli("--lan 127.0.0.61 run " + script);
-  instrument.join();
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(received, std::string("\x14\0volt?\n\0stop\n\0", 15));
-  EXPECT_EQ(run.out, "> volt?\n1.234\nmeasured\nCheck the probe\n> stop\n");
-  EXPECT_EQ(ReadFile(printed), "> volt?\r\n1.234\r\nmeasured\r\nCheck the probe\r\n> stop\r\n");
-}
-
-// Against the simulated instrument: queries with and without reply lines,
-// binary values converted and then shown raw, an unknown command, and a
-// failed test counted at the end.
-TEST_F(CliRunTest, RunsAgainstTheSimulator) {
-  testing::Simulator sim(PARLEX2_SIM_PATH);
-  std::string error;
-  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.65:10001"}, &error)) << error;
-  const std::string script = Script("sim.txt",
-                                    "\"*IDN?\n"
-                                    "\"volt?\n#reply,2\n"
-                                    "\"bvolt?\n"
-                                    "#bincon,off\n"
-                                    "\"bvolt?\n"
-                                    "\"nonsense\n"
-                                    "=1\n=2\n=test,hi\n"
-                                    "#echo,done\n");
-  const auto run = RunCli("--lan 127.0.0.65 run " + script);
-  ASSERT_TRUE(sim.Stop());
-  EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.out,
-            "> *IDN?\nVeltmark,VXM66,10472,2.15\n"
-            "> volt?\n1.234\n"
-            "> bvolt?\n1.23400E0\n"
-            "> bvolt?\n\x81'>;\n"
-            "> nonsense\nERROR: unknown command\n"
-            "done\n");
-  const std::string received = sim.Received();
-  for (const char* command : {"*IDN?\n", "volt?\n", "bvolt?\n", "nonsense\n"}) {
-    EXPECT_NE(received.find(command), std::string::npos) << command;
-  }
-}
-
-TEST_F(CliRunTest, ExitStatusTellsFailedTestsSendsAndAbandonedRuns) {
+// Both reports are written however the run ends, and each says how. The
+// wake byte goes out once, with its zero byte, and so does each command.
+TEST_F(CliRunTest, ExitStatusAndReportsSayHowTheRunEnded) {
   struct Case {
     const char* what;
+    std::vector<std::string> simOptions;
     const char* script;
-    const char* input;
-    bool hangUp;  // the instrument closes the connection at once
+    const char* input;  // with it, --interactive
     int status;
     const char* out;
+    const char* reportStatus;
+    std::string received;
   };
   const Case cases[] = {
-      {"stop on fail", "=stop,onfail\n=10\n=11\n=test,hi\n\"never\n", "", false, 3, ""},
-      {"failed test counted at the end", "#fast\n=10\n=11\n=test,hi\n#echo,end\n", "", false, 3,
-       "end\n"},
-      {"abandoned at a wait", "#wait\n\"never\n", "q\\n", false, 5,
-       "! Press Close to abort script or Press Run to continue\n"},
-      {"continued at a wait", "#fast\n#wait,w\n#echo,after\n", "\\n", false, 0, "w\nafter\n"},
-      // The connection is lost: the next send fails, but that is no failed
-      // send on a connection that holds.
-      {"instrument hung up: the next send fails", "#pause,1\n\"late\n", "", true, 1,
-       "> lateERROR SENDING THIS COMMAND\n"},
+      {"passed",
+       {},
+       "#fast\n\"volt?\n=2\n=1\n=reply\n=test,out\n",
+       "",
+       0,
+       "> volt?\n1.234\n",
+       "passed",
+       std::string("\x14\0volt?\n\0", 9)},
+      {"stopped at a failure",
+       {},
+       "=stop,onfail\n=1\n=2\n=test,hi\n\"never\n",
+       "",
+       3,
+       "",
+       "failed",
+       std::string("\x14\0", 2)},
+      {"abandoned at a #wait",
+       {},
+       "=2\n=1\n=test,hi\n#wait\n=test,hi\n\"never\n",
+       "q\\n",
+       5,
+       "! Press Close to abort script or Press Run to continue\n",
+       "stopped",
+       std::string("\x14\0", 2)},
+      {"continued at a #wait",
+       {},
+       "#fast\n#wait,w\n=2\n=1\n=test,hi\n#echo,after\n",
+       "\\n",
+       0,
+       "w\nafter\n",
+       "passed",
+       std::string("\x14\0", 2)},
+      // The instrument hangs up after two lines: the next send fails, but
+      // that is no failed send on a connection that holds.
+      {"connection lost",
+       {"--drop-after", "2"},
+       "#fast\n\"volt?\n\"curr?\n=1\n=2\n=test,hi\n\"late\n",
+       "",
+       1,
+       "> volt?\n1.234\n> curr?\n-0.0125\n> lateERROR SENDING THIS COMMAND\n",
+       "connection_lost",
+       std::string("\x14\0volt?\n\0curr?\n\0", 16)},
   };
+  const std::string xml = folder_.File("r.xml"), json = folder_.File("r.json");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::TcpPeer peer("127.0.0.62", 10001);
-    ASSERT_TRUE(peer.listening());
-    const bool hangUp = c.hangUp;
-    std::thread instrument([&] {
-      if (!peer.Accept()) return;
-      peer.Receive(2);
-      if (hangUp) {
-        peer.Close();
-        return;
-      }
-      peer.Receive(1, 3000);
-    });
+    std::filesystem::remove(xml);
+    std::filesystem::remove(json);
     const std::string interactive = c.input[0] ? "--interactive " : "";
-    const auto run =
-        RunCli("--lan 127.0.0.62 run " + interactive + Script("s.txt", c.script), c.input);
-    instrument.join();
-    EXPECT_EQ(run.status, c.status);
+    std::string received;
+    const auto run = Run(
+        "127.0.0.69", c.simOptions,
+        "run " + interactive + Script("s.txt", c.script) + " --junit " + xml + " --json " + json,
+        c.input, &received);
+    EXPECT_EQ(run.status, c.status) << run.out;
     EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(received, c.received);
+    const auto report = CheckedReports(xml, json);
+    EXPECT_EQ(report["status"], c.reportStatus);
+    EXPECT_EQ(report["tests"].size(), 1u);
+    EXPECT_FALSE(report["finished"].is_null());
+    EXPECT_NE(
+        ReadFileBytes(xml).find("<property name=\"status\" value=\"" + std::string(c.reportStatus)),
+        std::string::npos);
   }
 }
 
@@ -164,87 +154,25 @@ TEST_F(CliRunTest, SendThatFailsOnALinkThatHoldsExitsFour) {
   EXPECT_NE(run.out.find("ERROR SENDING THIS COMMAND"), std::string::npos);
 }
 
-// Both reports are written however the run ends, and each says how.
-TEST_F(CliRunTest, ReportsAreWrittenHoweverTheRunEnds) {
-  struct Case {
-    const char* what;
-    std::vector<std::string> simOptions;
-    const char* script;
-    const char* input;
-    int status;
-    const char* reportStatus;
-    int tests;
-  };
-  const Case cases[] = {
-      {"passed", {}, "#fast\n\"volt?\n=2\n=1\n=reply\n=test,out\n", "", 0, "passed", 1},
-      {"stopped at a failure", {}, "=stop,onfail\n=1\n=2\n=test,hi\n\"never\n", "", 3, "failed", 1},
-      {"abandoned at a #wait", {}, "=2\n=1\n=test,hi\n#wait\n=test,hi\n", "q\\n", 5, "stopped", 1},
-      {"connection lost",
-       {"--drop-after", "2"},
-       "#fast\n\"volt?\n\"curr?\n=1\n=2\n=test,hi\n",
-       "",
-       1,
-       "connection_lost",
-       1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    testing::Simulator sim(PARLEX2_SIM_PATH);
-    std::vector<std::string> options = {"--tcp", "127.0.0.69:10001"};
-    options.insert(options.end(), c.simOptions.begin(), c.simOptions.end());
-    std::string error;
-    ASSERT_TRUE(sim.Start(options, &error)) << error;
-    const std::string xml = (dir_ / "r.xml").string();
-    const std::string json = (dir_ / "r.json").string();
-    std::filesystem::remove(xml);
-    std::filesystem::remove(json);
-    const std::string interactive = c.input[0] ? "--interactive " : "";
-    const auto run = RunCli("--lan 127.0.0.69 run " + interactive + Script("s.txt", c.script) +
-                                " --junit " + xml + " --json " + json,
-                            c.input);
-    ASSERT_TRUE(sim.Stop());
-    EXPECT_EQ(run.status, c.status) << run.out;
-    const auto junit = testing::CheckJUnitReport(xml);
-    EXPECT_EQ(junit.status, 0) << junit.out;
-    const auto checked = testing::CheckJsonReport(json);
-    EXPECT_EQ(checked.status, 0) << checked.out;
-    const auto report = nlohmann::json::parse(ReadFile(json));
-    EXPECT_EQ(report["status"], c.reportStatus);
-    EXPECT_EQ(report["tests"].size(), static_cast<std::size_t>(c.tests));
-    EXPECT_FALSE(report["finished"].is_null());
-    EXPECT_NE(
-        ReadFile(xml).find("<property name=\"status\" value=\"" + std::string(c.reportStatus)),
-        std::string::npos);
-  }
-}
-
 // Replies that hold no usable number fail their reading and their test;
 // comments of any bytes still give reports that validate.
 TEST_F(CliRunTest, BadRepliesNeverPassAndAnyCommentGivesValidReports) {
-  const std::string longLine(20000, '7');
-  testing::Simulator sim(PARLEX2_SIM_PATH);
-  std::string error;
-  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.67:10001", "--reading", "a?=1e999", "--reading",
-                         "b?=nan", "--reading", "c?=-inf", "--reading", "d?=" + longLine,
-                         "--reading", "e?=\x01\x02\x7F\xFE\xFF~!", "--reading", "f?=OVERRANGE"},
-                        &error))
-      << error;
+  std::vector<std::string> readings;
+  for (const std::string reading :
+       {"a?=1e999", "b?=nan", "c?=-inf", "e?=\x01\x02\x7F\xFE\xFF~!", "f?=OVERRANGE"}) {
+    readings.insert(readings.end(), {"--reading", reading});
+  }
+  readings.insert(readings.end(), {"--reading", "d?=" + std::string(20000, '7')});
   const std::string nasty = "Check <a> & ]]> \"q\" 'x' \x01\x1F\x7F tab\t caf\xC3\xA9 \xFF\xFE end";
   std::string script = "#fast\n#bincon,off\n";
   for (const char* query : {"a?", "b?", "c?", "d?", "e?", "f?"}) {
     script += nasty + " " + query + "\n\"" + query + "\n=1e300\n=reply\n=test,hi\n";
   }
-  const std::string xml = (dir_ / "bad.xml").string();
-  const std::string json = (dir_ / "bad.json").string();
-  const auto run = RunCli("--lan 127.0.0.67 run " + Script("bad.txt", script) + " --junit " + xml +
-                          " --json " + json);
-  ASSERT_TRUE(sim.Stop());
+  const std::string xml = folder_.File("bad.xml"), json = folder_.File("bad.json");
+  const auto run = Run("127.0.0.67", readings,
+                       "run " + Script("bad.txt", script) + " --junit " + xml + " --json " + json);
   EXPECT_EQ(run.status, 3);
-  const auto junit = testing::CheckJUnitReport(xml);
-  EXPECT_EQ(junit.status, 0) << junit.out;
-  const auto checked = testing::CheckJsonReport(json);
-  EXPECT_EQ(checked.status, 0) << checked.out;
-  const auto report = nlohmann::json::parse(ReadFile(json));
+  const auto report = CheckedReports(xml, json);
   ASSERT_EQ(report["tests"].size(), 12u);  // each reading and each test
   for (const auto& test : report["tests"]) {
     EXPECT_EQ(test["passed"], false) << test.dump();
@@ -257,20 +185,14 @@ TEST_F(CliRunTest, BadRepliesNeverPassAndAnyCommentGivesValidReports) {
 // A report that cannot be written: said, with the run's own result, and a
 // status of its own; the other report is written all the same.
 TEST_F(CliRunTest, UnwritableReportGivesItsOwnStatusAndTheRunsResult) {
-  testing::Simulator sim(PARLEX2_SIM_PATH);
-  std::string error;
-  ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.68:10001"}, &error)) << error;
   std::ofstream(dir_ / "plain") << "a file, not a folder";
-  const std::string xml = (dir_ / "ok.xml").string();
-  const std::string json = (dir_ / "plain" / "r.json").string();
-  const auto run = testing::RunCommand(
-      std::string(PARLEX2_PATH) + " --lan 127.0.0.68 run " +
-      Script("s.txt", "Supply\n\"volt?\n=3\n=2\n=reply\n=test,out\n") + " --junit " + xml +
-      " --json " + json + " </dev/null 2>" + (dir_ / "err.txt").string());
-  ASSERT_TRUE(sim.Stop());
+  const std::string xml = folder_.File("ok.xml"), json = folder_.File("plain/r.json");
+  const auto run = Run("127.0.0.68", {},
+                       "run " + Script("s.txt", "Supply\n\"volt?\n=3\n=2\n=reply\n=test,out\n") +
+                           " --junit " + xml + " --json " + json);
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.out, "> volt?\n1.234\n");
-  const std::string err = ReadFile(dir_ / "err.txt");
+  const std::string err = Err();
   EXPECT_EQ(err.rfind("parlex2: failed: line 6 (Supply): out: 1.234 is outside 2 .. 3\n"
                       "parlex2: cannot write the JSON report " +
                           json + ": ",
