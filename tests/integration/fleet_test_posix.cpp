@@ -1,6 +1,5 @@
 // parlex2 with many instruments: simulators on loopback addresses of their
 // own, each instrument run by a child process, the summary read back as JSON.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -28,14 +27,8 @@ namespace parlex2 {
 namespace {
 
 using nlohmann::json;
+using testing::ReadFileBytes;
 using testing::Simulator;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 // Whether `out` has a line of `address`'s child that begins with `text`
 // (after the prefix and its padding).
@@ -90,51 +83,55 @@ class Background {
     return -1;
   }
 
+  // Its child processes with their command lines, once there are `count` of
+  // them (what there are after three seconds otherwise).
+  std::vector<std::pair<pid_t, std::string>> Children(std::size_t count) const {
+    std::vector<std::pair<pid_t, std::string>> children;
+    for (int i = 0; i < 300 && children.size() < count; ++i) {
+      children.clear();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = ReadFileBytes(entry.path() / "stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string state;
+        long ppid = 0;
+        fields >> state >> ppid;
+        if (ppid != pid_) continue;
+        std::string command = ReadFileBytes(entry.path() / "cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        children.emplace_back(static_cast<pid_t>(std::stol(name)), command);
+      }
+    }
+    return children;
+  }
+
  private:
   pid_t pid_ = -1;
 };
-
-// The processes whose parent is `parent`, with their command lines.
-std::vector<std::pair<pid_t, std::string>> ChildrenOf(pid_t parent) {
-  std::vector<std::pair<pid_t, std::string>> children;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    const std::string stat = ReadText(entry.path() / "stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string state;
-    long ppid = 0;
-    fields >> state >> ppid;
-    if (ppid != parent) continue;
-    std::string command = ReadText(entry.path() / "cmdline");
-    for (char& c : command) {
-      if (c == '\0') c = ' ';
-    }
-    children.emplace_back(static_cast<pid_t>(std::stol(name)), command);
-  }
-  return children;
-}
 
 class FleetTest : public ::testing::Test {
  protected:
   FleetTest() {
     std::random_device random;
-    base_ = "127." + std::to_string(100 + random() % 150) + "." + std::to_string(random() % 250) +
-            ".";
+    base_ =
+        "127." + std::to_string(100 + random() % 150) + "." + std::to_string(random() % 250) + ".";
   }
 
   std::string Address(int n) const { return base_ + std::to_string(n); }
+  static std::string Serial(int n) { return std::to_string(1000 + n); }
 
-  // Simulators on addresses 1..count, each with its own serial number
-  // (1000 + n) unless `options` gives an *IDN? reply.
+  // Simulators on addresses first..first+count-1, each with its own serial
+  // number (Serial(n)) unless `options` gives an *IDN? reply.
   void StartSimulators(int count, const std::vector<std::string>& options = {}, int first = 1) {
     for (int n = first; n < first + count; ++n) {
       auto sim = std::make_unique<Simulator>(PARLEX2_SIM_PATH);
       std::vector<std::string> all = options;
       if (std::find(all.begin(), all.end(), "--idn") == all.end()) {
-        all.insert(all.end(), {"--idn", "Veltmark,VXM66," + std::to_string(1000 + n) + ",2.15"});
+        all.insert(all.end(), {"--idn", "Veltmark,VXM66," + Serial(n) + ",2.15"});
       }
       all.insert(all.end(), {"--tcp", Address(n) + ":10001"});
       std::string error;
@@ -152,13 +149,24 @@ class FleetTest : public ::testing::Test {
   testing::CommandRun Run(const std::string& arguments) {
     return testing::RunCommand(std::string(PARLEX2_PATH) + " " + arguments + " 2>&1 </dev/null");
   }
+  // parlex2 --json SUMMARY ARGUMENTS, which must end with `status`; its output.
+  std::string RunFleet(const std::string& arguments, int status) {
+    const auto run = Run("--json " + summary_ + " " + arguments);
+    EXPECT_EQ(run.status, status) << run.out;
+    return run.out;
+  }
 
-  json Summary() const { return json::parse(ReadText(summary_), nullptr, false); }
-  static const json* Entry(const json& summary, const std::string& address) {
-    for (const auto& entry : summary["instruments"]) {
-      if (entry["address"] == address) return &entry;
+  json Summary() const { return json::parse(ReadFileBytes(summary_), nullptr, false); }
+  // The summary's entry for Address(n); null when there is none.
+  json Entry(int n) const {
+    const json summary = Summary();
+    if (summary.is_object()) {
+      for (const auto& entry : summary["instruments"]) {
+        if (entry["address"] == Address(n)) return entry;
+      }
     }
-    return nullptr;
+    ADD_FAILURE() << "no entry for " << Address(n) << " in " << ReadFileBytes(summary_);
+    return json();
   }
 
   testing::TempFolder folder_{"parlex2-fleet"};
@@ -167,34 +175,34 @@ class FleetTest : public ::testing::Test {
   std::map<int, std::unique_ptr<Simulator>> sims_;
 };
 
+// -v: each child's trace reaches the terminal under its address, and a
+// trace line is never taken for the message the summary gives.
 TEST_F(FleetTest, EightInstrumentsAtOnceBesideADeadAddress) {
   StartSimulators(8);
-  const auto run = Run("--json " + summary_ + Lans(1, 9) + " identify");
-  EXPECT_EQ(run.status, 1) << run.out;
+  const std::string out = RunFleet("-v" + Lans(1, 9) + " identify", 1);
   const json summary = Summary();
-  ASSERT_TRUE(summary.is_object()) << ReadText(summary_);
   EXPECT_EQ(summary["command"], "identify");
   EXPECT_EQ(summary["exitStatus"], 1);
-  ASSERT_EQ(summary["instruments"].size(), 9u);
+  EXPECT_EQ(summary["instruments"].size(), 9u);
   for (int n = 1; n <= 8; ++n) {
     SCOPED_TRACE(n);
-    const json* entry = Entry(summary, Address(n));
-    ASSERT_TRUE(entry);
-    EXPECT_EQ((*entry)["result"], "ok");
-    EXPECT_EQ((*entry)["exitStatus"], 0);
+    json entry = Entry(n);
+    EXPECT_EQ(entry["result"], "ok");
+    EXPECT_EQ(entry["exitStatus"], 0);
+    EXPECT_EQ(entry["message"], "Test Connection: The connection was successful Veltmark,VXM66," +
+                                    Serial(n) + ",2.15");
     // Each instrument's identity and lines belong to its own address.
-    EXPECT_EQ((*entry)["identity"]["serialNumber"], std::to_string(1000 + n));
-    EXPECT_TRUE(HasLine(run.out, Address(n), "Serial No:  " + std::to_string(1000 + n)))
-        << run.out;
+    EXPECT_EQ(entry["identity"]["serialNumber"], Serial(n));
+    EXPECT_TRUE(HasLine(out, Address(n), "Serial No:  " + Serial(n))) << out;
+    EXPECT_TRUE(HasLine(out, Address(n), "[")) << out;
     EXPECT_EQ(Count(sims_[n]->Received(), "*IDN?"), 1u);
   }
-  const json* dead = Entry(summary, Address(9));
-  ASSERT_TRUE(dead);
-  EXPECT_EQ((*dead)["result"], "failed (exit 1)");
-  EXPECT_EQ((*dead)["identity"]["connected"], false);
-  EXPECT_EQ((*dead)["message"], "Test Connection: Failed to connect to IP address " + Address(9));
+  json dead = Entry(9);
+  EXPECT_EQ(dead["result"], "failed (exit 1)");
+  EXPECT_EQ(dead["identity"]["connected"], false);
+  EXPECT_EQ(dead["message"], "Test Connection: Failed to connect to IP address " + Address(9));
   // The table ends the output.
-  EXPECT_NE(run.out.find("9 instruments: 8 ok, 1 not ok"), std::string::npos) << run.out;
+  EXPECT_NE(out.find("9 instruments: 8 ok, 1 not ok"), std::string::npos) << out;
 }
 
 TEST_F(FleetTest, ListsThatCannotRunAreRefusedBeforeAnythingStarts) {
@@ -234,8 +242,9 @@ TEST_F(FleetTest, ListsThatCannotRunAreRefusedBeforeAnythingStarts) {
 TEST_F(FleetTest, AnAddressFileWithCommentsAndDuplicatesRunsEachOnceWithItsOwnLog) {
   StartSimulators(3);
   const std::string rack = folder_.File("rack.txt");
-  std::ofstream(rack) << "# bench A\r\n" << Address(1) << "   # left\r\n\r\n  " << Address(2)
-                      << "\n" << Address(1) << "\n";
+  std::ofstream(rack) << "# bench A\r\n"
+                      << Address(1) << "   # left\r\n\r\n  " << Address(2) << "\n"
+                      << Address(1) << "\n";
   // The third in another spelling of the same address on the command line.
   const std::string spelled = base_ + "03";
   const std::string logs = folder_.File("logs");
@@ -252,33 +261,12 @@ TEST_F(FleetTest, AnAddressFileWithCommentsAndDuplicatesRunsEachOnceWithItsOwnLo
   for (int n = 1; n <= 3; ++n) {
     SCOPED_TRACE(n);
     EXPECT_EQ(Count(sims_[n]->Received(), "*IDN?"), 1u);
-    EXPECT_TRUE(HasLine(run.out, Address(n), "Serial No:  " + std::to_string(1000 + n)))
-        << run.out;
+    EXPECT_TRUE(HasLine(run.out, Address(n), "Serial No:  " + Serial(n))) << run.out;
     // Each comms log holds its own instrument's exchange only.
-    const std::string log = ReadText(logs + "/" + Address(n) + ".log");
-    EXPECT_NE(log.find("Veltmark,VXM66," + std::to_string(1000 + n)), std::string::npos) << log;
+    const std::string log = ReadFileBytes(logs + "/" + Address(n) + ".log");
     for (int other = 1; other <= 3; ++other) {
-      if (other != n) {
-        EXPECT_EQ(Count(log, "VXM66," + std::to_string(1000 + other)), 0u) << log;
-      }
+      EXPECT_EQ(Count(log, "Veltmark,VXM66," + Serial(other)) > 0, other == n) << log;
     }
-  }
-}
-
-// -v: each child's trace reaches the terminal under its address, and a
-// trace line is never taken for the message the summary gives.
-TEST_F(FleetTest, VerboseTraceIsShownPerInstrumentAndIsNoMessage) {
-  StartSimulators(2);
-  const auto run = Run("-v --json " + summary_ + Lans(1, 2) + " send volt?");
-  EXPECT_EQ(run.status, 0) << run.out;
-  const json summary = Summary();
-  for (int n = 1; n <= 2; ++n) {
-    SCOPED_TRACE(n);
-    EXPECT_TRUE(HasLine(run.out, Address(n), "1.234")) << run.out;
-    EXPECT_TRUE(HasLine(run.out, Address(n), "[")) << run.out;
-    const json* entry = Entry(summary, Address(n));
-    ASSERT_NE(entry, nullptr);
-    EXPECT_TRUE((*entry)["message"].is_null()) << *entry;
   }
 }
 
@@ -304,32 +292,30 @@ TEST_F(FleetTest, UpgradeAcrossARackKeepsEachInstrumentsFaultToItself) {
   const auto refused = Run(Lans(1, 6) + " upgrade " + set);
   EXPECT_EQ(refused.status, 2) << refused.out;
 
-  const auto run = Run("--json " + summary_ + Lans(1, 6) + " upgrade --yes " + set);
-  EXPECT_EQ(run.status, 3) << run.out;  // the largest: refused (3) over failed (1)
-  const json summary = Summary();
+  // The largest status: refused (3) over failed (1).
+  const std::string out = RunFleet(Lans(1, 6) + " upgrade --yes " + set, 3);
   std::map<std::uint32_t, std::uint8_t> image;
-  ASSERT_TRUE(sim::HexFileImage(ReadText(hex), image));
+  ASSERT_TRUE(sim::HexFileImage(ReadFileBytes(hex), image));
   for (int n = 1; n <= 6; ++n) {
     SCOPED_TRACE(n);
-    const json* entry = Entry(summary, Address(n));
-    ASSERT_TRUE(entry);
+    json entry = Entry(n);
     ASSERT_TRUE(sims_[n]->Stop());
     const auto flash = sims_[n]->ReadFlash();
     ASSERT_TRUE(flash);
     if (n <= 4) {
-      EXPECT_EQ((*entry)["result"], "ok");
+      EXPECT_EQ(entry["result"], "ok");
       EXPECT_EQ(flash->At(0).erases, 1);
       EXPECT_EQ(flash->At(0).bytes, image);
-      EXPECT_TRUE(HasLine(run.out, Address(n), "100%")) << run.out;
+      EXPECT_TRUE(HasLine(out, Address(n), "100%")) << out;
     } else if (n == 5) {
-      EXPECT_EQ((*entry)["result"], "refused (exit 3)");
-      EXPECT_NE((*entry)["message"].get<std::string>().find("You are connected to a VXM26"),
+      EXPECT_EQ(entry["result"], "refused (exit 3)");
+      EXPECT_NE(entry["message"].get<std::string>().find("You are connected to a VXM26"),
                 std::string::npos)
-          << *entry;
+          << entry;
       EXPECT_EQ(sims_[n]->Received().find('\x19'), std::string::npos);
       EXPECT_EQ(flash->At(0).erases, 0);
     } else {
-      EXPECT_EQ((*entry)["result"], "failed (exit 1)");
+      EXPECT_EQ(entry["result"], "failed (exit 1)");
       EXPECT_NE(flash->At(0).bytes, image);
     }
   }
@@ -338,31 +324,24 @@ TEST_F(FleetTest, UpgradeAcrossARackKeepsEachInstrumentsFaultToItself) {
 // run's report options name a folder with many instruments: one report
 // each, named after the address, for the instrument it belongs to.
 TEST_F(FleetTest, RunWritesEachInstrumentsReportsIntoAFolder) {
-  if (Run("run --help").out.find("--junit") == std::string::npos) {
-    GTEST_SKIP() << "this parlex2 run writes no reports";
-  }
   StartSimulators(3);
   const std::string script = folder_.File("check.txt");
   std::ofstream(script) << "\"*IDN?\n# one is above two\n=1\n=2\n=test,hi\n";
   const std::string reports = folder_.File("reports");
-  const auto run = Run("--json " + summary_ + Lans(1, 3) + " run --junit " + reports +
-                       " --json " + reports + " " + script);
-  EXPECT_EQ(run.status, 3) << run.out;  // the test fails on each
-  const json summary = Summary();
+  // The test fails on each.
+  const std::string out =
+      RunFleet(Lans(1, 3) + " run --junit " + reports + " --json " + reports + " " + script, 3);
   for (int n = 1; n <= 3; ++n) {
     SCOPED_TRACE(n);
-    EXPECT_TRUE(HasLine(run.out, Address(n), "Veltmark,VXM66," + std::to_string(1000 + n)))
-        << run.out;
+    EXPECT_TRUE(HasLine(out, Address(n), "Veltmark,VXM66," + Serial(n))) << out;
     const std::string stem = reports + "/" + Address(n);
-    const json* entry = Entry(summary, Address(n));
-    ASSERT_TRUE(entry);
-    EXPECT_EQ((*entry)["result"], "test failed (exit 3)");
-    EXPECT_EQ((*entry)["files"]["junit"], stem + ".xml");
-    EXPECT_EQ((*entry)["files"]["json"], stem + ".json");
-    const std::string report = ReadText(stem + ".json");
-    EXPECT_NE(report.find("Veltmark,VXM66," + std::to_string(1000 + n)), std::string::npos)
-        << report;
-    EXPECT_NE(ReadText(stem + ".xml").find("one is above two"), std::string::npos);
+    json entry = Entry(n);
+    EXPECT_EQ(entry["result"], "test failed (exit 3)");
+    EXPECT_EQ(entry["files"]["junit"], stem + ".xml");
+    EXPECT_EQ(entry["files"]["json"], stem + ".json");
+    const std::string report = ReadFileBytes(stem + ".json");
+    EXPECT_NE(report.find("Veltmark,VXM66," + Serial(n)), std::string::npos) << report;
+    EXPECT_NE(ReadFileBytes(stem + ".xml").find("one is above two"), std::string::npos);
   }
 }
 
@@ -372,21 +351,16 @@ TEST_F(FleetTest, AKilledChildIsReportedWithItsSignal) {
   Background parent("--json " + summary_ + Lans(1, 2) + " identify", folder_.File("out.txt"));
   ASSERT_GT(parent.pid(), 0);
   pid_t victim = -1;
-  for (int i = 0; i < 300 && victim < 0; ++i) {
-    for (const auto& [pid, command] : ChildrenOf(parent.pid())) {
-      if (command.find("--lan " + Address(2) + " ") != std::string::npos) victim = pid;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (const auto& [pid, command] : parent.Children(2)) {
+    if (command.find("--lan " + Address(2) + " ") != std::string::npos) victim = pid;
   }
   ASSERT_GT(victim, 0) << "no child for " << Address(2);
   kill(victim, SIGKILL);
   EXPECT_EQ(parent.Wait(20000), 128 + SIGKILL);
-  const json summary = Summary();
-  const json* killed = Entry(summary, Address(2));
-  ASSERT_TRUE(killed) << ReadText(summary_);
-  EXPECT_EQ((*killed)["result"], "killed by SIGKILL");
-  EXPECT_EQ((*killed)["signal"], "SIGKILL");
-  EXPECT_EQ((*Entry(summary, Address(1)))["result"], "ok");
+  json killed = Entry(2);
+  EXPECT_EQ(killed["result"], "killed by SIGKILL");
+  EXPECT_EQ(killed["signal"], "SIGKILL");
+  EXPECT_EQ(Entry(1)["result"], "ok");
 }
 
 TEST_F(FleetTest, InterruptStopsEveryChildAndLeavesNoneBehind) {
@@ -394,24 +368,20 @@ TEST_F(FleetTest, InterruptStopsEveryChildAndLeavesNoneBehind) {
   const std::string output = folder_.File("out.txt");
   Background parent("--json " + summary_ + Lans(1, 3) + " identify", output);
   ASSERT_GT(parent.pid(), 0);
-  std::vector<std::pair<pid_t, std::string>> children;
-  for (int i = 0; i < 300 && children.size() < 3; ++i) {
-    children = ChildrenOf(parent.pid());
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const auto children = parent.Children(3);
   ASSERT_EQ(children.size(), 3u);
   // Only the parent is told, as a job system stopping it would.
   kill(parent.pid(), SIGINT);
-  EXPECT_EQ(parent.Wait(10000), 130) << ReadText(output);
+  EXPECT_EQ(parent.Wait(10000), 130) << ReadFileBytes(output);
   for (const auto& [pid, command] : children) {
     EXPECT_NE(kill(pid, 0), 0) << "left running: " << command;
   }
   const json summary = Summary();
-  EXPECT_EQ(summary["interrupted"], true) << ReadText(summary_);
+  EXPECT_EQ(summary["interrupted"], true) << ReadFileBytes(summary_);
   for (const auto& entry : summary["instruments"]) {
     EXPECT_EQ(entry["result"], "stopped (interrupted)") << entry;
   }
-  EXPECT_NE(ReadText(output).find("(interrupted)"), std::string::npos);
+  EXPECT_NE(ReadFileBytes(output).find("(interrupted)"), std::string::npos);
 }
 
 }  // namespace
