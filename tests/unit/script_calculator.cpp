@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "script/calculator.h"
@@ -12,162 +13,103 @@
 namespace parlex2::testing {
 namespace {
 
-CalcStack Calc(std::initializer_list<const char*> operations, CalcStack start = {}) {
+// Runs the operations of `ops`, separated by '|', on a fresh calculator.
+Calculator Calc(std::string_view ops) {
   Calculator calc;
-  calc.calcStack = start;
-  for (const char* op : operations) calc.Execute(op);
-  return calc.calcStack;
+  for (std::size_t start = 0, end = 0; start <= ops.size(); start = end + 1) {
+    end = std::min(ops.find('|', start), ops.size());
+    calc.Execute(ops.substr(start, end - start));
+  }
+  return calc;
 }
 
-void ExpectStack(const CalcStack& s, double x, double y, double z, double t, const char* what) {
-  EXPECT_EQ(s.x, x) << what;
-  EXPECT_EQ(s.y, y) << what;
-  EXPECT_EQ(s.z, z) << what;
-  EXPECT_EQ(s.t, t) << what;
+std::string Text(double value) {
+  if (std::isnan(value)) return "nan";
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+// The registers, x first.
+std::string Stack(const CalcStack& s) {
+  return Text(s.x) + " " + Text(s.y) + " " + Text(s.z) + " " + Text(s.t);
+}
+
+// The failures counted, then what the last line's test or reading concluded:
+// its condition, value, lower and upper limit, and verdict.
+std::string Checked(const Calculator& calc) {
+  std::string text = std::to_string(calc.failCount);
+  if (!calc.lastCheck) return text + " none";
+  const CalcCheck& c = *calc.lastCheck;
+  return text + " " + c.condition + " " + Text(c.value) + " " + Text(c.lower) + " " +
+         Text(c.upper) + (c.passed ? " passed" : " failed: " + c.reason);
 }
 
 TEST(ScriptCalculator, OperationsTable) {
-  const CalcStack s1234{1, 2, 3, 4};  // x to t
-  struct Case {
-    const char* what;
-    CalcStack result;
-    double x, y, z, t;
+  // "4|3|2|1|" fills the registers: x 1, y 2, z 3, t 4.
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      {"divide: top by the one below", "5|2|/", "0.4 0 0 0"},
+      {"div", "5|2|div", "0.4 0 0 0"},
+      {"subtract: below from the top", "5|2|-", "-3 0 0 0"},
+      {"sub", "5|2|sub", "-3 0 0 0"},
+      {"add", "5|2|+", "7 0 0 0"},
+      {"multiply pops with t duplicated", "4|3|2|1|*", "2 3 4 4"},
+      {"mul", "4|3|2|1|mul", "2 3 4 4"},
+      {"drop", "4|3|2|1|drop", "2 3 4 4"},
+      {"roll", "4|3|2|1|roll", "2 3 4 1"},
+      {"swap", "4|3|2|1|swap", "2 1 3 4"},
+      {"enter duplicates, t lost", "4|3|2|1|enter", "1 1 2 3"},
+      {"^ is enter", "4|3|2|1|^", "1 1 2 3"},
+      {"a number after enter still pushes", "5|enter|3", "3 5 5 0"},
+      {"sqrt touches only x", "4|3|2|16|sqrt", "4 2 3 4"},
+      {"division by zero", "0|1|/", "inf 0 0 0"},
+      {"square root of a negative", "-4|sqrt", "nan 0 0 0"},
+      {"-1 and +1 are numbers", "-1|+1", "1 -1 0 0"},
+      {"number with exponent and tail", "2.5e2V|-0.125", "-0.125 250 0 0"},
+      {"incomplete exponent", "3e+", "3 0 0 0"},
+      {"sign alone pushes 0", "4|3|2|1|- 5", "0 1 2 3"},
+      {"hex is not read", "0x10", "0 0 0 0"},
+      {"recall pushes the slot", "4|3|2|1|[1]|[100|[ 7]", "0 0 0 1"},
+      {"recall outside 1..100 does nothing", "4|3|2|1|[0]|[101]|[x]|[-1]", "1 2 3 4"},
+      {"case and whole-text matching", "4|3|2|1|MUL|mul |.5| 5|Swap", "1 2 3 4"},
+      {"unknown and tests leave the stack", "4|3|2|1|test,hi|test,in|cleartest", "1 2 3 4"},
   };
-  const Case cases[] = {
-      {"divide: top by the one below", Calc({"5", "2", "/"}), 0.4, 0, 0, 0},
-      {"div", Calc({"5", "2", "div"}), 0.4, 0, 0, 0},
-      {"subtract: below from the top", Calc({"5", "2", "-"}), -3, 0, 0, 0},
-      {"sub", Calc({"5", "2", "sub"}), -3, 0, 0, 0},
-      {"add", Calc({"5", "2", "+"}), 7, 0, 0, 0},
-      {"multiply pops with t duplicated", Calc({"*"}, s1234), 2, 3, 4, 4},
-      {"mul", Calc({"mul"}, s1234), 2, 3, 4, 4},
-      {"drop", Calc({"drop"}, s1234), 2, 3, 4, 4},
-      {"roll", Calc({"roll"}, s1234), 2, 3, 4, 1},
-      {"swap", Calc({"swap"}, s1234), 2, 1, 3, 4},
-      {"enter duplicates, t lost", Calc({"enter"}, s1234), 1, 1, 2, 3},
-      {"^ is enter", Calc({"^"}, s1234), 1, 1, 2, 3},
-      {"a number after enter still pushes", Calc({"5", "enter", "3"}), 3, 5, 5, 0},
-      {"sqrt touches only x", Calc({"sqrt"}, CalcStack{16, 2, 3, 4}), 4, 2, 3, 4},
-      {"-1 and +1 are numbers", Calc({"-1", "+1"}), 1, -1, 0, 0},
-      {"number with exponent and tail", Calc({"2.5e2V", "-0.125"}), -0.125, 250, 0, 0},
-      {"incomplete exponent", Calc({"3e+"}), 3, 0, 0, 0},
-      {"sign alone pushes 0", Calc({"- 5"}, s1234), 0, 1, 2, 3},
-      {"hex is not read", Calc({"0x10"}), 0, 0, 0, 0},
-      {"recall pushes the slot", Calc({"[1]", "[100", "[ 7]"}, s1234), 0, 0, 0, 1},
-      {"recall outside 1..100 does nothing", Calc({"[0]", "[101]", "[x]", "[-1]"}, s1234), 1, 2, 3,
-       4},
-      {"case and whole-text matching", Calc({"MUL", "mul ", ".5", " 5", "Swap"}, s1234), 1, 2, 3,
-       4},
-      {"unknown and tests leave the stack", Calc({"test,hi", "test,in", "cleartest"}, s1234), 1, 2,
-       3, 4},
-  };
-  for (const Case& c : cases) {
-    ExpectStack(c.result, c.x, c.y, c.z, c.t, c.what);
+  for (const auto& [what, ops, stack] : cases) {
+    EXPECT_EQ(Stack(Calc(ops).calcStack), stack) << what << ": " << ops;
   }
 }
 
-TEST(ScriptCalculator, ArithmeticFaultsGiveInfinityOrNaN) {
-  EXPECT_TRUE(std::isinf(Calc({"0", "1", "/"}).x));
-  EXPECT_TRUE(std::isnan(Calc({"-4", "sqrt"}).x));
-}
-
-TEST(ScriptCalculator, LimitTests) {
-  struct Case {
-    std::initializer_list<const char*> ops;
-    int failures;
+// A test line's limits come first, then the value in x; "hi" and "lo" take
+// the limit from y, "out" and "in" the band from y (lower) to z (upper).
+TEST(ScriptCalculator, LimitTestsCountFailuresAndRecordTheirCheck) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"10|11|test,hi", "1 hi 11 nan 10 failed: 11 is above the upper limit 10"},
+      {"10|10|test,hi", "0 hi 10 nan 10 passed"},
+      {"10|9.5|test,hi", "0 hi 9.5 nan 10 passed"},
+      {"4.75|4.6|test,lo", "1 lo 4.6 4.75 nan failed: 4.6 is below the lower limit 4.75"},
+      {"10|10|test,lo", "0 lo 10 10 nan passed"},
+      {"20|10|21|test,out", "1 out 21 10 20 failed: 21 is outside 10 .. 20"},
+      {"20|10|9|test,out", "1 out 9 10 20 failed: 9 is outside 10 .. 20"},
+      {"20|10|10|test,out", "0 out 10 10 20 passed"},
+      {"20|10|20|test,out", "0 out 20 10 20 passed"},
+      {"20|10|15|test,in", "1 in 15 10 20 failed: 15 is inside 10 .. 20"},
+      {"20|10|10|test,in", "0 in 10 10 20 passed"},
+      {"20|10|20|test,in", "0 in 20 10 20 passed"},
+      // Conditions match whole and with case.
+      {"10|11|test,HI", "0 none"},
+      {"10|11|test,hi ", "0 none"},
+      {"10|11|Test,hi", "0 none"},
+      // A NaN never counts as a failure, but it passes no test.
+      {"5|-1|sqrt|test,hi", "0 hi nan nan 5 failed: no value to test against the upper limit 5"},
+      {"5|-1|sqrt|test,lo", "0 lo nan 5 nan failed: no value to test against the lower limit 5"},
+      {"20|10|-1|sqrt|test,out", "0 out nan 10 20 failed: no value to test against 10 .. 20"},
+      {"20|-1|sqrt|test,out", "0 out nan 20 0 failed: no value to test against 20 .. 0"},
+      // Only the line's own check is kept; cleartest clears the count.
+      {"10|11|test,hi|drop", "1 none"},
+      {"10|11|test,hi|test,hi|cleartest|test,hi",
+       "1 hi 11 nan 10 failed: 11 is above the upper limit 10"},
   };
-  const Case cases[] = {
-      {{"10", "11", "test,hi"}, 1},
-      {{"10", "10", "test,hi"}, 0},
-      {{"10", "9", "test,hi"}, 0},
-      {{"10", "9", "test,lo"}, 1},
-      {{"10", "10", "test,lo"}, 0},
-      // band 10..20: upper limit first, then lower, then the value
-      {{"20", "10", "21", "test,out"}, 1},
-      {{"20", "10", "9", "test,out"}, 1},
-      {{"20", "10", "10", "test,out"}, 0},
-      {{"20", "10", "20", "test,out"}, 0},
-      {{"20", "10", "15", "test,in"}, 1},
-      {{"20", "10", "10", "test,in"}, 0},
-      {{"20", "10", "20", "test,in"}, 0},
-      {{"10", "11", "test,HI"}, 0},
-      {{"10", "11", "test,hi "}, 0},
-      {{"10", "11", "Test,hi"}, 0},
-      // a NaN never fails a test
-      {{"-1", "sqrt", "test,hi"}, 0},
-      {{"-1", "sqrt", "test,lo"}, 0},
-      {{"-1", "sqrt", "test,out"}, 0},
-      {{"20", "-1", "sqrt", "test,out"}, 0},
-      {{"10", "11", "test,hi", "test,hi", "cleartest", "test,hi"}, 1},
-  };
-  for (const Case& c : cases) {
-    Calculator calc;
-    std::string trace;
-    for (const char* op : c.ops) {
-      calc.Execute(op);
-      trace += std::string(op) + " ";
-    }
-    EXPECT_EQ(calc.failCount, c.failures) << trace;
-  }
-}
-
-TEST(ScriptCalculator, TestsRecordTheirValueLimitsAndVerdict) {
-  const double none = std::nan("");
-  struct Case {
-    std::initializer_list<const char*> ops;
-    const char* condition;  // nullptr: no check recorded
-    double value, lower, upper;
-    bool passed;
-    const char* reason;
-  };
-  const Case cases[] = {
-      {{"10", "11", "test,hi"}, "hi", 11, none, 10, false, "11 is above the upper limit 10"},
-      {{"10", "9.5", "test,hi"}, "hi", 9.5, none, 10, true, ""},
-      {{"4.75", "4.6", "test,lo"},
-       "lo",
-       4.6,
-       4.75,
-       none,
-       false,
-       "4.6 is below the lower limit 4.75"},
-      {{"20", "10", "21", "test,out"}, "out", 21, 10, 20, false, "21 is outside 10 .. 20"},
-      {{"20", "10", "15", "test,in"}, "in", 15, 10, 20, false, "15 is inside 10 .. 20"},
-      {{"20", "10", "-1", "sqrt", "test,out"},
-       "out",
-       none,
-       10,
-       20,
-       false,
-       "no value to test against 10 .. 20"},
-      {{"5", "-1", "sqrt", "test,hi"},
-       "hi",
-       none,
-       none,
-       5,
-       false,
-       "no value to test against the upper limit 5"},
-      {{"10", "11", "test,HI"}, nullptr, 0, 0, 0, true, ""},
-      {{"10", "11", "test,hi", "drop"}, nullptr, 0, 0, 0, true, ""},  // only the line's own
-  };
-  auto same = [](double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; };
-  for (const Case& c : cases) {
-    Calculator calc;
-    std::string trace;
-    for (const char* op : c.ops) {
-      calc.Execute(op);
-      trace += std::string(op) + " ";
-    }
-    SCOPED_TRACE(trace);
-    ASSERT_EQ(calc.lastCheck.has_value(), c.condition != nullptr);
-    if (!c.condition) continue;
-    const CalcCheck& check = *calc.lastCheck;
-    EXPECT_EQ(check.condition, c.condition);
-    EXPECT_TRUE(same(check.value, c.value)) << check.value;
-    EXPECT_TRUE(same(check.lower, c.lower)) << check.lower;
-    EXPECT_TRUE(same(check.upper, c.upper)) << check.upper;
-    EXPECT_EQ(check.passed, c.passed);
-    EXPECT_EQ(check.reason, c.reason);
-  }
+  for (const auto& [ops, checked] : cases) EXPECT_EQ(Checked(Calc(ops)), checked) << ops;
 }
 
 TEST(ScriptCalculator, ReplyNumberIsTheFirstDecimalNumberOfTheLine) {
@@ -211,18 +153,12 @@ TEST(ScriptCalculator, ReplyNumberIsTheFirstDecimalNumberOfTheLine) {
 }
 
 TEST(ScriptCalculator, ReplyPushesTheReadingAndAMissingOneFails) {
-  Calculator calc;
-  calc.calcStack = {1, 2, 3, 4};
+  Calculator calc = Calc("4|3|2|1");
   EXPECT_FALSE(calc.Execute("reply", "V=5.01 A"));
-  ExpectStack(calc.calcStack, 5.01, 1, 2, 3, "a reading pushes");
-  EXPECT_EQ(calc.failCount, 0);
-  EXPECT_FALSE(calc.lastCheck);
+  EXPECT_EQ(Checked(calc), "0 none");
+  EXPECT_EQ(Stack(calc.calcStack), "5.01 1 2 3");
 
-  struct Case {
-    std::optional<std::string_view> reply;
-    const char* reason;
-  };
-  const Case missing[] = {
+  const std::pair<std::optional<std::string_view>, const char*> missing[] = {
       {std::nullopt, "no line received since the last command"},
       {"OVERRANGE", "no number in the reply \"OVERRANGE\""},
       {"inf", "no number in the reply \"inf\""},
@@ -230,14 +166,10 @@ TEST(ScriptCalculator, ReplyPushesTheReadingAndAMissingOneFails) {
        "no number in the reply \"ERR 1e999 ERR 1e999 ERR 1e999 ERR 1e999 \"..."},
   };
   int failures = 0;
-  for (const Case& c : missing) {
-    EXPECT_FALSE(calc.Execute("reply", c.reply));
+  for (const auto& [reply, reason] : missing) {
+    EXPECT_FALSE(calc.Execute("reply", reply));
+    EXPECT_EQ(Checked(calc), std::to_string(++failures) + " reply nan nan nan failed: " + reason);
     EXPECT_TRUE(std::isnan(calc.calcStack.x));
-    EXPECT_EQ(calc.failCount, ++failures);
-    ASSERT_TRUE(calc.lastCheck);
-    EXPECT_EQ(calc.lastCheck->condition, "reply");
-    EXPECT_FALSE(calc.lastCheck->passed);
-    EXPECT_EQ(calc.lastCheck->reason, c.reason);
   }
   // The NaN then fails no limit test by the count, as every NaN; the reading
   // has counted already, and with stop-on-fail the reading line stops.
@@ -251,20 +183,15 @@ TEST(ScriptCalculator, ReplyPushesTheReadingAndAMissingOneFails) {
 }
 
 TEST(ScriptCalculator, StoreCopiesXIntoASlotAndRecallBringsItBack) {
-  Calculator calc;
-  calc.calcStack = {2.5, 7, 8, 9};
-  for (const char* op :
-       {"store,1", "store,100", "store,0", "store,101", "store,x", "Store,2", "store, 50"}) {
-    calc.Execute(op);
-  }
-  ExpectStack(calc.calcStack, 2.5, 7, 8, 9, "store changes no register");
+  Calculator calc = Calc("9|8|7|2.5|store,1|store,100|store,0|store,101|store,x|Store,2|store, 50");
+  EXPECT_EQ(Stack(calc.calcStack), "2.5 7 8 9");  // store changes no register
   for (int slot = 1; slot <= Calculator::kResultSlotCount; ++slot) {
     const bool stored = slot == 1 || slot == 100 || slot == 50;
     EXPECT_EQ(calc.resultSlots[slot - 1], stored ? 2.5 : 0.0) << slot;
   }
   calc.Execute("drop");
   calc.Execute("[100]");
-  ExpectStack(calc.calcStack, 2.5, 7, 8, 9, "recalled on top");
+  EXPECT_EQ(Stack(calc.calcStack), "2.5 7 8 9");
 }
 
 TEST(ScriptCalculator, FailCheckAppliesToEveryLineButCleartest) {
