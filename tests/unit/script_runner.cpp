@@ -1,15 +1,41 @@
 // The script runner on simulated time: pacing, queries and their replies,
-// stepping, stopping and resuming, send failures.
+// stepping, stopping and resuming, send failures; and the record a run leaves:
+// tests named after the comment above them with their file lines, "=reply"
+// reading what answered the script's last command, the status a run ends
+// with, and Result > Save Test Report....
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/shell.h"
+#include "script/test_report.h"
 #include "support/fake_shell.h"
+#include "support/temp_folder.h"
 
 namespace parlex2::testing {
 namespace {
+
+// Loads `lines` and runs them from the top until the run stops.
+void RunScript(FakeShell& shell, const std::vector<std::string>& lines) {
+  shell.Load(lines);
+  shell.Press(IDC_RUN);
+  shell.RunUntilStopped();
+}
+
+// Each recorded test: name, file line, condition and verdict.
+std::vector<std::string> TestsOf(const RunRecord& record) {
+  std::vector<std::string> tests;
+  for (const TestRecord& t : record.tests) {
+    tests.push_back(t.name + " " + std::to_string(t.line) + " " + t.condition +
+                    (t.passed ? " passed" : " failed: " + t.reason));
+  }
+  return tests;
+}
 
 // Records when each command reached the instrument, and may answer it.
 struct SendLog {
@@ -33,9 +59,8 @@ TEST(ScriptRunner, LinesArePacedByStepDelayAndTheSpeedCommands) {
   FakeShell shell;
   SendLog log;
   log.Attach(shell);
-  shell.Load({"\"a", "comment", "\"b", "#fast", "\"c", "\"d", "#slow", "\"e", "#normal", "\"f"});
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
+  RunScript(shell,
+            {"\"a", "comment", "\"b", "#fast", "\"c", "\"d", "#slow", "\"e", "#normal", "\"f"});
 
   EXPECT_EQ(log.At("b") - log.At("a"), 500u);  // a comment line takes its StepDelay too
   EXPECT_EQ(log.At("c") - log.At("b"), 300u);  // #fast applies to the pause after itself
@@ -47,12 +72,8 @@ TEST(ScriptRunner, LinesArePacedByStepDelayAndTheSpeedCommands) {
   EXPECT_EQ(shell.RunCommandsHandled(), 1);
 
   // StepDelay survives the run: #fast at the end stays in force for the next.
-  shell.Load({"#fast", "\"g", "\"h"});
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
-  shell.Load({"\"i", "\"j"});
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
+  RunScript(shell, {"#fast", "\"g", "\"h"});
+  RunScript(shell, {"\"i", "\"j"});
   EXPECT_EQ(log.At("j") - log.At("i"), 50u);
 }
 
@@ -85,9 +106,7 @@ TEST(ScriptRunner, QueryWaitsForItsReplyOrTimesOut) {
     log.Attach(shell, [answers](const std::string& cmd) {
       return answers && cmd.back() == '?' ? std::string("1.234\r\n") : std::string();
     });
-    shell.Load(c.lines);
-    shell.Press(IDC_RUN);
-    shell.RunUntilStopped();
+    RunScript(shell, c.lines);
     const std::string query = c.lines[0].substr(1);
     EXPECT_EQ(log.At("next") - log.At(query), c.nextAfter);
     EXPECT_EQ(log.sends.size(), 2u);  // the reply line is never run on its own
@@ -235,9 +254,7 @@ TEST(ScriptRunner, EmptyListStopsAtOnceAndLastLineQueryTimesOutOnTheNextRun) {
   shell.Press(IDC_RUN);
   EXPECT_LE(shell.RunUntilStopped(), 1u);
 
-  shell.Load({"\"ok", "\"last?"});
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
+  RunScript(shell, {"\"ok", "\"last?"});
   EXPECT_EQ(shell.ResultsText(), "> ok\r\n> last?\r\n");  // the run ended without waiting
   shell.Press(IDC_RUN);
   shell.Timer();
@@ -246,25 +263,15 @@ TEST(ScriptRunner, EmptyListStopsAtOnceAndLastLineQueryTimesOutOnTheNextRun) {
 
 TEST(ScriptRunner, SendLineSendsEverythingAfterTheQuoteUnchanged) {
   FakeShell shell;
-  shell.Load({"\"", "\" spaced \"", "\"^c", " \"indented is a comment", "\tand this"});
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
+  RunScript(shell, {"\"", "\" spaced \"", "\"^c", " \"indented is a comment", "\tand this"});
   EXPECT_EQ(shell.peer->written, std::string("\n spaced \"\n\x03\n"));
 }
 
 TEST(ScriptRunner, PostedCommandsActBeforeTheNextLine) {
   FakeShell shell;
-  shell.Load({"#echo,old", "#clear", "\"b"});
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
+  RunScript(shell, {"#echo,old", "#clear", "\"b"});
   EXPECT_EQ(shell.ResultsText(), "> b\r\n");
 }
-
-}  // namespace
-}  // namespace parlex2::testing
-
-namespace parlex2::testing {
-namespace {
 
 // The user's Stop and the engine's own stop at the end of the script reach the
 // window together: the run must end stopped, not start again from line 1.
@@ -282,6 +289,216 @@ TEST(ScriptRunner, UsersStopAndEndOfScriptStopTogetherLeaveTheRunStopped) {
   shell.RunFor(2000);
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
   EXPECT_EQ(shell.Sent(), std::vector<std::string>{"a"});
+}
+
+TEST(ScriptRecord, TestsAreNamedAfterTheCommentAboveThemAndCarryTheirFileLines) {
+  TempFolder folder;
+  const std::string path = folder.Write("named.txt",
+                                        "Header comment\r\n"       // 1
+                                        "\r\n"                     // 2
+                                        "#fast\r\n"                // 3
+                                        "=1\n=2\n=test,hi\n"       // 4..6
+                                        "  Supply voltage \t\r\n"  // 7
+                                        "#echo,not a name\r\n"     // 8
+                                        "\r\n\r\n"                 // 9, 10
+                                        "=5\n=test,lo\n"           // 11, 12
+                                        "# Load current\n"         // 13
+                                        "=test,in\n"               // 14
+                                        " \t \n"                   // 15: blank, no name
+                                        "\"x\n=test,out\n");       // 16, 17
+  FakeShell shell;
+  ASSERT_TRUE(shell.engine.LoadScript(path));
+  shell.state.scriptState = kScriptStopped;
+  shell.Press(IDC_RUN);
+  shell.RunUntilStopped();
+  EXPECT_EQ(TestsOf(shell.engine.record()),
+            (std::vector<std::string>{"Header comment 6 hi failed: 2 is above the upper limit 1",
+                                      "Supply voltage 12 lo passed", "Load current 14 in passed",
+                                      "Load current 17 out failed: 5 is outside 2 .. 1"}));
+  EXPECT_EQ(shell.engine.record().script, path);
+
+  // No comment above: "line N", the list's line when it was not loaded from a file.
+  RunScript(shell, {"=1", "#beep", "=test,hi"});
+  EXPECT_EQ(TestsOf(shell.engine.record()),
+            std::vector<std::string>{"line 3 3 hi failed: 1 is above the upper limit 0"});
+}
+
+TEST(ScriptRecord, ReplyReadsTheLineThatAnsweredTheScriptsLastCommand) {
+  FakeShell shell;
+  shell.peer->respond = Answers({{"volt?\n", "+4.98765E+00\r\n"},
+                                 {"curr?\n", "I=0.5 A\r\nOVERRANGE\r\n"},  // the last line counts
+                                 {"bvolt?\n", "\x81'>;\r\n"}});  // 1.234 as a binary value
+  shell.peer->Queue("9.9\r\n");  // before the run: answers none of its commands
+  shell.RunFor(5);
+  RunScript(shell, {"=reply", "\"volt?", "=reply", "=store,1", "\"curr?", "=reply", "\"quiet",
+                    "#pause,1", "=reply", "\"bvolt?", "=reply", "=[1]"});
+
+  const Calculator& calc = shell.engine.calculator();
+  EXPECT_EQ(calc.resultSlots[0], 4.98765);
+  EXPECT_EQ(calc.calcStack.x, 4.98765);
+  EXPECT_EQ(calc.calcStack.y, 1.234);  // the binary value, converted as the pane shows it
+  EXPECT_EQ(calc.failCount, 3);
+  const RunRecord& record = shell.engine.record();
+  EXPECT_EQ(
+      TestsOf(record),
+      (std::vector<std::string>{"line 1 1 reply failed: no line received since the last command",
+                                "line 6 6 reply failed: no number in the reply \"OVERRANGE\"",
+                                "line 9 9 reply failed: no line received since the last command"}));
+  for (const TestRecord& test : record.tests) EXPECT_TRUE(std::isnan(test.value));
+  EXPECT_EQ(record.status, RunStatus::Failed);
+}
+
+TEST(ScriptRecord, StatusSaysHowTheRunEnded) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> lines;
+    RunStatus status;
+    std::size_t tests;
+  };
+  const Case cases[] = {
+      {"passed", {"=2", "=1", "=test,hi"}, RunStatus::Passed, 1},
+      {"failed, counted at the end", {"=1", "=2", "=test,hi", "#echo"}, RunStatus::Failed, 1},
+      {"stopped at a failure",
+       {"=stop,onfail", "=1", "=2", "=test,hi", "=test,hi"},
+       RunStatus::Failed,
+       1},
+      {"paused at a #wait", {"=2", "=1", "=test,hi", "#wait", "\"x"}, RunStatus::Stopped, 1},
+      {"a NaN passes no test, though it counts no failure",
+       {"=5", "=-1", "=sqrt", "=test,hi"},
+       RunStatus::Failed,
+       1},
+      {"no test at all", {"\"x"}, RunStatus::Passed, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeShell shell;
+    shell.engine.instrument = InstrumentIdentity{"VXM66", "10472", "", "", "", "", ""};
+    RunScript(shell, c.lines);
+    const RunRecord record = shell.engine.RecordForReport();
+    EXPECT_EQ(record.status, c.status);
+    EXPECT_EQ(record.tests.size(), c.tests);
+    EXPECT_TRUE(record.finished);
+    EXPECT_GE(record.finishTickMs, record.startTickMs);
+    ASSERT_TRUE(record.instrument);
+    EXPECT_EQ(record.instrument->serialNumber, "10472");
+  }
+
+  // Run on from the #wait: the same record, which ends as the run does.
+  FakeShell shell;
+  RunScript(shell, {"=2", "=1", "=test,hi", "#wait", "=1", "=2", "=test,hi"});
+  shell.Press(IDC_RUN);
+  shell.RunFor(300);
+  EXPECT_EQ(shell.engine.RecordForReport().status, RunStatus::Running);
+  shell.RunUntilStopped();
+  EXPECT_EQ(shell.engine.record().status, RunStatus::Failed);
+  EXPECT_EQ(shell.engine.record().tests.size(), 2u);
+
+  // The user's Stop leaves the run stopped; a step, stopped until the last line.
+  shell.Load({"=2", "=1", "=test,hi", "=test,hi"});
+  shell.Press(IDC_RUN);
+  shell.RunFor(300);
+  shell.Press(IDC_RUN);
+  EXPECT_EQ(shell.engine.RecordForReport().status, RunStatus::Stopped);
+  shell.Press(IDC_STEP);
+  shell.Timer();
+  EXPECT_EQ(shell.engine.record().status, RunStatus::Stopped);
+  EXPECT_FALSE(shell.engine.record().tests.empty());
+  for (int step = 0; step < 4 && shell.ScriptSelection() != -1; ++step) {
+    shell.Press(IDC_STEP);
+    shell.Timer();
+  }
+  EXPECT_EQ(shell.engine.record().status, RunStatus::Passed);
+
+  // Run again from the top: a fresh record.
+  shell.Press(IDC_RUN);
+  shell.RunFor(20);
+  EXPECT_EQ(shell.engine.record().tests.size(), 0u);
+}
+
+TEST(ScriptRecord, SendFailureAndLostConnection) {
+  FakeShell shell;
+  shell.peer->failWrites = true;
+  RunScript(shell, {"=2", "=1", "=test,hi", "\"x"});
+  EXPECT_EQ(shell.engine.record().status, RunStatus::SendFailed);
+
+  // A read that fails while the run waits for a reply: the window asks, the
+  // run's next send fails, and the record says why.
+  FakeShell lost;
+  lost.ui.answers = {MessageAnswer::No};
+  lost.Load({"\"volt?", "=2", "=1", "=test,hi", "\"x"});
+  lost.Press(IDC_RUN);
+  lost.RunFor(10);
+  lost.peer->broken = true;
+  lost.RunUntilStopped();
+  EXPECT_EQ(lost.engine.record().status, RunStatus::ConnectionLost);
+  EXPECT_EQ(lost.engine.record().tests.size(), 1u);
+}
+
+TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
+  TempFolder folder;
+  FakeShell shell;
+  shell.core.InitControls();
+  shell.Load({"Supply <check> & \"more\"", "=2", "=1", "\"id?", "=test,hi"});
+  shell.peer->respond = [](MemoryPeer& peer, const std::string&) { peer.Queue("ok\r\n"); };
+  EXPECT_FALSE(shell.window.menuEnabled[ID_RESULT_SAVE_REPORT]);
+  shell.Press(ID_RESULT_SAVE_REPORT);  // nothing to save: no dialog
+  EXPECT_TRUE(shell.ui.saveDialogs.empty());
+  shell.Press(IDC_RUN);
+  shell.RunUntilStopped();
+  EXPECT_TRUE(shell.window.menuEnabled[ID_RESULT_SAVE_REPORT]);
+
+  struct Case {
+    std::string file;
+    int fileType;
+    bool json;
+  };
+  // The name's extension decides, otherwise the file type chosen; the
+  // writer makes the folders.
+  const Case cases[] = {
+      {folder.File("r.JSON"), 1, true},
+      {folder.File("sub/folder/r"), 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    shell.ui.files = {c.file};
+    shell.ui.saveFileType = c.fileType;
+    shell.Press(ID_RESULT_SAVE_REPORT);
+    const std::string text = ReadFileBytes(c.file);
+    if (c.json) {
+      const auto report = nlohmann::json::parse(text);
+      EXPECT_EQ(report["tests"][0]["name"], "Supply <check> & \"more\"");
+      EXPECT_EQ(report["transcript"], "> id?\nok\n");
+    } else {
+      EXPECT_NE(text.find("<testcase name=\"Supply &lt;check&gt; &amp; &quot;more&quot;\""),
+                std::string::npos)
+          << text;
+    }
+  }
+  const FileDialogOptions& dialog = shell.ui.saveDialogs.back();
+  EXPECT_EQ(dialog.title, "Save Test Report");
+  EXPECT_EQ(dialog.filterPattern, "*.xml");
+  ASSERT_EQ(dialog.moreFilters.size(), 1u);
+  EXPECT_EQ(dialog.moreFilters[0].second, "*.json");
+  EXPECT_TRUE(dialog.confirmOverwrite);
+
+  // Cancelled: nothing, and no message. Not writable: the message says so.
+  shell.ui.files = {std::nullopt};
+  shell.Press(ID_RESULT_SAVE_REPORT);
+  EXPECT_TRUE(shell.ui.messages.empty());
+  std::ofstream(folder.File("plain")) << "a file, not a folder";
+  shell.ui.files = {folder.File("plain/r.xml")};
+  shell.Press(ID_RESULT_SAVE_REPORT);
+  ASSERT_EQ(shell.ui.messages.size(), 1u);
+  EXPECT_EQ(shell.ui.messages[0].text.rfind(
+                kReportNotWrittenMessage + folder.File("plain/r.xml") + ": ", 0),
+            0u)
+      << shell.ui.messages[0].text;
+
+  // A new run greys the item again until it records a test.
+  shell.Load({"#pause,1", "=1", "=2", "=test,hi"});
+  shell.Press(IDC_RUN);
+  shell.RunFor(100);
+  EXPECT_FALSE(shell.window.menuEnabled[ID_RESULT_SAVE_REPORT]);
 }
 
 }  // namespace
