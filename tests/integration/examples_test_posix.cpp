@@ -6,15 +6,12 @@
 
 #include <filesystem>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "sim/intel_hex.h"
 #include "support/command_posix.h"
-#include "support/report_schemas_posix.h"
 #include "support/simulator.h"
 #include "support/temp_folder.h"
 
@@ -44,10 +41,6 @@ class ExamplesTest : public ::testing::Test {
   const fs::path& dir_ = folder_.Path();
 };
 
-const char kMeasureSupplyOut[] =
-    "--- supply voltage ---\n> volt?\n+4.98765E+00\n--- load current ---\n> curr?\n0.532\n"
-    "--- heatsink ---\n> temp?\n41.7\ndone\n";
-
 // The whole output is compared: a comment line that began with #, = or a
 // quote would run as a command and show a TIMEOUT or the defaults of a bare
 // #wait or #print. #time's times read "time: T".
@@ -55,7 +48,6 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsOutputAndExitStatu
   struct Case {
     const char* file;
     std::vector<std::string> readings;  // --reading options of the simulator
-    const char* reports;
     int status;
     const char* out;
     const char* err;
@@ -63,7 +55,6 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsOutputAndExitStatu
   const Case cases[] = {
       {"identify.txt",
        {},
-       "",
        0,
        "--- identity ---\n> *IDN?\nVeltmark,VXM66,10472,2.15\n> version?\nVXM66,STD,215,31,46,12\n"
        "> calstr?\n14_SEP_2026,OVL,10472\n> calver?\n02_OCT_2026\n--- measurements as text ---\n"
@@ -72,7 +63,6 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsOutputAndExitStatu
        ""},
       {"limit_test.txt",
        {},
-       "",
        3,
        "Supply 4.95 V must lie in the band 4.75 V to 5.25 V\nband test passed\n"
        "Power 0.48 A x 9.6 V must not exceed 5 W\nhi test passed\n"
@@ -80,7 +70,6 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsOutputAndExitStatu
        "parlex2: failed: line 39 (failed.): lo: 19.5 is below the lower limit 20\n"},
       {"reply_wait_print.txt",
        {},
-       "",
        0,
        "time: T\n> *IDN?\nVeltmark,VXM66,10472,2.15\n> volt?\n1.234\n"
        "Connect the probe to the reference output, then press Run\n"
@@ -89,9 +78,9 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsOutputAndExitStatu
       // It keeps two readings for a later test; the current is above its limit.
       {"measure_supply.txt",
        {"volt?=+4.98765E+00", "curr?=0.532", "temp?=41.7"},
-       " --junit supply.xml --json supply.json",
        3,
-       kMeasureSupplyOut,
+       "--- supply voltage ---\n> volt?\n+4.98765E+00\n--- load current ---\n> curr?\n0.532\n"
+       "--- heatsink ---\n> temp?\n41.7\ndone\n",
        "parlex2: failed: line 32 (Load current at most 0.5 A): hi: 0.532 is above the upper "
        "limit 0.5\n"},
   };
@@ -102,8 +91,8 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsOutputAndExitStatu
     std::vector<std::string> options = {"--tcp", "127.0.47.1:10001"};
     for (const std::string& reading : c.readings)
       options.insert(options.end(), {"--reading", reading});
-    const auto run = Run(
-        sim, options, "--lan 127.0.47.1 run '" + (kExamples / c.file).string() + "'" + c.reports);
+    const auto run =
+        Run(sim, options, "--lan 127.0.47.1 run '" + (kExamples / c.file).string() + "'");
     EXPECT_EQ(run.status, c.status) << run.out;
     EXPECT_EQ(std::regex_replace(run.out, time, "time: T"), c.out);
     EXPECT_EQ(ReadFileBytes(dir_ / "err.txt"), c.err);
@@ -115,39 +104,6 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsOutputAndExitStatu
             "time: T\r\n> *IDN?\r\nVeltmark,VXM66,10472,2.15\r\n> volt?\r\n1.234\r\n"
             "Connect the probe to the reference output, then press Run\r\n"
             "> meas?\r\n1.234,-0.0125,23.5\r\ntime: T\r\n");
-
-  // measure_supply.txt's reports validate and hold its four tests.
-  const auto junit = testing::CheckJUnitReport((dir_ / "supply.xml").string());
-  EXPECT_EQ(junit.status, 0) << junit.out;
-  const auto json = testing::CheckJsonReport((dir_ / "supply.json").string());
-  EXPECT_EQ(json.status, 0) << json.out;
-  const auto report = nlohmann::json::parse(ReadFileBytes(dir_ / "supply.json"));
-  EXPECT_EQ(report["status"], "failed");
-  EXPECT_EQ(report["failures"], 1);
-  EXPECT_EQ(report["transcript"], kMeasureSupplyOut);
-  struct Expected {
-    const char* name;
-    int line;
-    const char* condition;
-    double value;
-    bool passed;
-  };
-  const Expected expected[] = {
-      {"Supply voltage 4.75 V to 5.25 V", 24, "out", 4.98765, true},
-      {"Load current at most 0.5 A", 32, "hi", 0.532, false},
-      {"Power from the stored readings, V x A, at most 3 W", 40, "hi", 4.98765 * 0.532, true},
-      {"Heatsink temperature below 60 C", 47, "hi", 41.7, true},
-  };
-  ASSERT_EQ(report["tests"].size(), std::size(expected));
-  for (std::size_t i = 0; i < std::size(expected); ++i) {
-    const auto& test = report["tests"][i];
-    SCOPED_TRACE(expected[i].name);
-    EXPECT_EQ(test["name"], expected[i].name);
-    EXPECT_EQ(test["line"], expected[i].line);
-    EXPECT_EQ(test["condition"], expected[i].condition);
-    EXPECT_DOUBLE_EQ(test["value"].get<double>(), expected[i].value);
-    EXPECT_EQ(test["passed"], expected[i].passed);
-  }
 }
 
 TEST_F(ExamplesTest, DemoFirmwareSetIsWhatItsRecordedCommandMakes) {
@@ -155,38 +111,12 @@ TEST_F(ExamplesTest, DemoFirmwareSetIsWhatItsRecordedCommandMakes) {
                                         "' '" + dir_.string() + "' 2>&1");
   ASSERT_EQ(made.status, 0) << made.out;
 
-  // Main file (sector 0), DSP (2) and FPG (1) companions by name, and the
-  // descriptor's two LOAD lines naming files that lie beside it.
-  const std::map<std::string, std::pair<std::size_t, std::string>> files = {
-      {"A1_DEMO.HEX", {1024, "VXM66 demo main firmware"}},
-      {"DSP_DEMO.HEX", {512, "VXM66 demo DSP code"}},
-      {"FPG_DEMO.HEX", {256, "VXM66 demo FPGA image"}},
-  };
-  for (const auto& [name, expected] : files) {
-    SCOPED_TRACE(name);
+  // What each upgrade route writes from these files is checked below.
+  for (const char* name : {"A1_DEMO.HEX", "DSP_DEMO.HEX", "FPG_DEMO.HEX"}) {
     const std::string committed = ReadFileBytes(kFirmware / name);
-    EXPECT_EQ(ReadFileBytes(dir_ / name), committed) << "the committed file is not the command's";
-    std::map<std::uint32_t, std::uint8_t> image;
-    int badLine = 0;
-    ASSERT_TRUE(sim::HexFileImage(committed, image, &badLine)) << "line " << badLine;
-    ASSERT_EQ(image.size(), expected.first);
-    EXPECT_EQ(image.begin()->first, 0u);
-    EXPECT_EQ(image.rbegin()->first, expected.first - 1);
-    std::string start;
-    for (auto it = image.begin(); start.size() < expected.second.size(); ++it) {
-      start += static_cast<char>(it->second);
-    }
-    EXPECT_EQ(start, expected.second);
-    EXPECT_EQ(committed.substr(committed.size() - 12), ":00000001FF\n");
+    EXPECT_EQ(ReadFileBytes(dir_ / name), committed) << name << ": not the command's file";
+    EXPECT_EQ(committed.substr(committed.size() - 12), ":00000001FF\n") << name;
   }
-
-  std::istringstream descriptor(ReadFileBytes(kFirmware / "demo.upg"));
-  std::vector<std::string> loads;
-  for (std::string line; std::getline(descriptor, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("LOAD", 0) == 0 || line.rfind("load", 0) == 0) loads.push_back(line);
-  }
-  EXPECT_EQ(loads, (std::vector<std::string>{"LOAD,0,A1_DEMO.HEX", "LOAD,2,DSP_DEMO.HEX"}));
 }
 
 // Each route of the firmware upgrade writes exactly the demo files into the
