@@ -1,32 +1,20 @@
-// parlex2 send, run as a program against a loopback peer on the instrument's
-// port or the simulator.
+// parlex2 send, run as a program against the simulator.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/command_posix.h"
 #include "support/simulator.h"
-#include "support/tcp_peer.h"
 #include "support/temp_folder.h"
 
 namespace parlex2 {
 namespace {
 
+using testing::ReadFileBytes;
 using testing::RunCli;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The trace's exchange entries in `text`, without their time stamps.
 std::vector<std::string> Exchanges(const std::string& text) {
@@ -38,42 +26,27 @@ std::vector<std::string> Exchanges(const std::string& text) {
   return entries;
 }
 
+// The wake byte goes out once with its zero byte, each command with a zero
+// byte after its line end. --timestamps: each line begins with the
+// computer's time; parlex2 run takes the same option for its received lines
+// and echoes.
 TEST(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
-  testing::TcpPeer peer("127.0.0.23", 10001);
-  ASSERT_TRUE(peer.listening());
-  std::string received;
-  std::thread instrument([&] {
-    if (!peer.Accept()) return;
-    received = peer.Receive(2);  // the wake byte and its zero byte
-    received += peer.Receive(7);
-    peer.Send("1.234\r\n\r\n" "\x8A\x3A\x80\x80\r\n");
-    received += peer.Receive(3);
-    peer.Send("stopped\n");
-    peer.Receive(1, 2000);  // until the program hangs up
-  });
-  auto run = RunCli("--lan 127.0.0.23 send --quiet 300 volt? ^c");
-  instrument.join();
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(received, std::string("\x14\0volt?\n\0\x03\n\0", 12));
-  EXPECT_EQ(run.out, "1.234\n9.28000E2\nstopped\n");
-}
-
-// --timestamps: each line begins with the computer's time; parlex2 run takes
-// the same option for its received lines and echoes.
-TEST(CliSend, TimestampsBeginEachLineInSendAndRun) {
   testing::Simulator sim(PARLEX2_SIM_PATH);
   std::string error;
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.26:10001"}, &error)) << error;
-  const auto send = RunCli("--lan 127.0.0.26 send --quiet 300 --timestamps volt? volt?");
+  const auto send = RunCli("--lan 127.0.0.26 send --quiet 300 volt? bvolt? ^c");
   EXPECT_EQ(send.status, 0);
-  EXPECT_TRUE(std::regex_match(send.out, std::regex(R"((\d\d:\d\d:\d\d\.\d{3} \d\.\d+\n){2})")))
-      << send.out;
+  EXPECT_EQ(send.out, "1.234\n1.23400E0\nERROR: unknown command\n");
+  const auto stamped = RunCli("--lan 127.0.0.26 send --quiet 300 --timestamps volt? volt?");
+  EXPECT_EQ(stamped.status, 0);
+  EXPECT_TRUE(std::regex_match(stamped.out, std::regex(R"((\d\d:\d\d:\d\d\.\d{3} \d\.\d+\n){2})")))
+      << stamped.out;
 
   testing::TempFolder folder("parlex2-cli-stamps");
-  const std::string script = folder.File("stamps.txt");
-  std::ofstream(script, std::ios::binary) << "\"volt?\n#echo,done\n";
+  const std::string script = folder.Write("stamps.txt", "\"volt?\n#echo,done\n");
   const auto run = RunCli("--lan 127.0.0.26 run --timestamps " + script);
   ASSERT_TRUE(sim.Stop());
+  EXPECT_EQ(sim.Received().substr(0, 20), std::string("\x14\0volt?\n\0bvolt?\n\0\x03\n\0", 20));
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(\d\d:\d\d:\d\d\.\d{3} > volt\?\n)"
                                                    R"(\d\d:\d\d:\d\d\.\d{3} 1\.234\ndone\n)")))
@@ -92,19 +65,19 @@ TEST(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
                                         log + " send --quiet 300 volt? curr? 2>" + err);
   EXPECT_EQ(send.status, 0);
   EXPECT_EQ(send.out, "1.234\n-0.0125\n");
-  const auto logged = Exchanges(ReadAll(log));
+  const auto logged = Exchanges(ReadFileBytes(log));
   const std::vector<std::string> expected = {
       "(00001) [serial:unknown] >>\t\\024", "(00002) [serial:unknown] >>\tvolt?",
       "(00003) [serial:unknown] <<\t1.234", "(00004) [serial:unknown] >>\tcurr?",
       "(00005) [serial:unknown] <<\t-0.0125"};
   EXPECT_EQ(logged, expected);
-  EXPECT_EQ(Exchanges(ReadAll(err)), expected);
+  EXPECT_EQ(Exchanges(ReadFileBytes(err)), expected);
 
   for (const char* command : {"run " PARLEX2_EXAMPLES_DIR "/identify.txt", "set-clock"}) {
     const auto run = testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.25 -v " +
                                          command + " 2>" + err + " >/dev/null");
     EXPECT_EQ(run.status, 0) << command;
-    const std::string trace = ReadAll(err);
+    const std::string trace = ReadFileBytes(err);
     EXPECT_NE(trace.find("] >>\t"), std::string::npos) << command << trace;
     EXPECT_NE(trace.find("] <<\t"), std::string::npos) << command << trace;
   }
