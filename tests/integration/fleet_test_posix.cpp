@@ -88,22 +88,12 @@ class Background {
   std::vector<std::pair<pid_t, std::string>> Children(std::size_t count) const {
     std::vector<std::pair<pid_t, std::string>> children;
     for (int i = 0; i < 300 && children.size() < count; ++i) {
-      children.clear();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = ReadFileBytes(entry.path() / "stat");
-        const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream fields(stat.substr(close + 2));
-        std::string state;
-        long ppid = 0;
-        fields >> state >> ppid;
-        if (ppid != pid_) continue;
-        std::string command = ReadFileBytes(entry.path() / "cmdline");
-        std::replace(command.begin(), command.end(), '\0', ' ');
-        children.emplace_back(static_cast<pid_t>(std::stol(name)), command);
+      children.clear();
+      std::istringstream lines(testing::RunCommand("pgrep -a -P " + std::to_string(pid_)).out);
+      for (std::string line; std::getline(lines, line);) {
+        const std::size_t space = line.find(' ');
+        children.emplace_back(std::stoi(line.substr(0, space)), line.substr(space + 1));
       }
     }
     return children;
