@@ -78,14 +78,6 @@ TEST_F(CliRunTest, ExitStatusAndReportsSayHowTheRunEnded) {
     std::string received;
   };
   const Case cases[] = {
-      {"passed",
-       {},
-       "#fast\n\"volt?\n=2\n=1\n=reply\n=test,out\n",
-       "",
-       0,
-       "> volt?\n1.234\n",
-       "passed",
-       std::string("\x14\0volt?\n\0", 9)},
       // A comment of any bytes and a reply that holds no number, with bytes
       // that cannot stand in XML or JSON as they are: reports that validate.
       {"stopped at a failed reading",
