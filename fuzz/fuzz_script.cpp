@@ -9,12 +9,9 @@
 // script) within its simulated time, with the selection inside the list; a
 // printed pane has CR LF line ends only.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -23,7 +20,6 @@
 #include "app/terminal.h"
 #include "common/text.h"
 #include "fuzz_check.h"
-#include "script/script_commands.h"
 #include "script/script_file.h"
 #include "support/fake_shell.h"
 #include "support/temp_folder.h"
