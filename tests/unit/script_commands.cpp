@@ -32,20 +32,6 @@ TEST(ScriptCommands, SecondsArgumentIsWholeSecondsFromOneTo500) {
   for (const auto& [line, ms] : cases) EXPECT_EQ(ParseSecondsArgument(line), ms) << line;
 }
 
-TEST(ScriptCommands, PauseDelaysTheNextLineOfARun) {
-  for (const auto& [pause, expected] :
-       std::vector<std::pair<std::string, std::uint64_t>>{{"#PAUSE,3", 3250}, {"#pause 3", 1250}}) {
-    FakeShell shell;
-    shell.Load({pause, "\"next"});
-    shell.Press(IDC_RUN);
-    shell.Timer();
-    const std::uint64_t start = shell.clock.TickMs();
-    shell.RunUntilStopped();
-    EXPECT_EQ(shell.clock.TickMs() - start, expected) << pause;
-    EXPECT_EQ(shell.Sent(), std::vector<std::string>{"next"});
-  }
-}
-
 TEST(ScriptCommands, ReplyStandingAloneWaitsForOutput) {
   FakeShell shell;
   shell.Load({"\"trigger", "#reply,2", "\"next"});

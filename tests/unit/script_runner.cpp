@@ -77,7 +77,7 @@ TEST(ScriptRunner, LinesArePacedByStepDelayAndTheSpeedCommands) {
   EXPECT_EQ(log.At("j") - log.At("i"), 50u);
 }
 
-TEST(ScriptRunner, QueryWaitsForItsReplyOrTimesOut) {
+TEST(ScriptRunner, NextLineWaitsForAQuerysReplyOrTimeOutAndForAPause) {
   struct Case {
     const char* name;
     std::vector<std::string> lines;
@@ -94,6 +94,9 @@ TEST(ScriptRunner, QueryWaitsForItsReplyOrTimesOut) {
       {"answered", {"\"volt?", "#reply,10", "\"next"}, true, 251, false},
       {"answered without a reply line", {"\"volt?", "\"next"}, true, 251, false},
       {"blank after the question mark: not a query", {"\"volt? ", "\"next"}, false, 250, false},
+      // A pause line waits its seconds on top of its own 250 ms.
+      {"pause in capitals", {"\"a", "#PAUSE,3", "\"next"}, false, 3500, false},
+      {"pause with no comma: one second", {"\"a", "#pause 3", "\"next"}, false, 1500, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
