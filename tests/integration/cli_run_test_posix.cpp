@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -132,6 +133,8 @@ TEST_F(CliRunTest, ExitStatusAndReportsSayHowTheRunEnded) {
     EXPECT_EQ(received, c.received);
     const auto report = CheckedReports(xml, json);
     EXPECT_EQ(report["status"], c.reportStatus);
+    // The transcript is the output, with each byte that is no UTF-8 replaced.
+    EXPECT_EQ(report["transcript"], std::regex_replace(c.out, std::regex("[\xFE\xFF]"), "\uFFFD"));
     EXPECT_EQ(report["tests"].size(), 1u);
     EXPECT_FALSE(report["finished"].is_null());
     EXPECT_NE(
