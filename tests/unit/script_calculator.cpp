@@ -1,5 +1,4 @@
-// The "=" calculator: stack rules, operand order, the limit tests, and
-// stop-on-fail in a running script.
+// The "=" calculator: stack rules, operand order and the limit tests.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +7,6 @@
 #include <string>
 
 #include "script/calculator.h"
-#include "support/fake_shell.h"
 
 namespace parlex2::testing {
 namespace {
@@ -203,33 +201,6 @@ TEST(ScriptCalculator, FailCheckAppliesToEveryLineButCleartest) {
   EXPECT_TRUE(calc.Execute("nothing"));
   EXPECT_FALSE(calc.Execute("cleartest"));
   EXPECT_FALSE(calc.Execute("1"));
-}
-
-TEST(ScriptCalculator, StopOnFailPausesTheRunUntilCleartest) {
-  FakeShell shell;
-  shell.Load({"=stop,onfail", "=10", "=11", "=test,hi", "\"one", "=drop", "=cleartest", "\"two"});
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
-  EXPECT_EQ(shell.ScriptSelection(), 4);
-  EXPECT_EQ(shell.engine.lastStopReason(), StopReason::TestFailed);
-
-  // Resumed: a send line has no fail check, the next calculator line stops again.
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
-  EXPECT_EQ(shell.ScriptSelection(), 6);
-  EXPECT_EQ(shell.Sent(), std::vector<std::string>{"one"});
-  shell.Press(IDC_RUN);  // cleartest lets it go on
-  shell.RunUntilStopped();
-  EXPECT_EQ(shell.Sent(), (std::vector<std::string>{"one", "two"}));
-  EXPECT_EQ(shell.ScriptSelection(), -1);
-
-  // Without stop-on-fail the script runs on and counts.
-  shell.Load({"=10", "=11", "=test,hi", "\"three"});
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
-  EXPECT_EQ(shell.ScriptSelection(), -1);
-  EXPECT_EQ(shell.engine.calculator().failCount, 1);
-  EXPECT_EQ(shell.RunCommandsHandled(), 4);  // three before, one at this end
 }
 
 }  // namespace
