@@ -165,11 +165,25 @@ class FleetTest : public ::testing::Test {
   std::map<int, std::unique_ptr<Simulator>> sims_;
 };
 
-// -v: each child's trace reaches the terminal under its address, and a
-// trace line is never taken for the message the summary gives.
+// Named by an address file with comments and a duplicate, and on the command
+// line, one of them twice in two spellings: each runs once, with a comms log
+// of its own. -v: each child's trace reaches the terminal under its address,
+// and a trace line is never taken for the message the summary gives.
 TEST_F(FleetTest, EightInstrumentsAtOnceBesideADeadAddress) {
   StartSimulators(8);
-  const std::string out = RunFleet("-v" + Lans(1, 9) + " identify", 1);
+  const std::string rack = folder_.File("rack.txt");
+  std::ofstream(rack) << "# bench A\r\n"
+                      << Address(1) << "   # left\r\n\r\n  " << Address(2) << "\n"
+                      << Address(1) << "\n";
+  const std::string logs = folder_.File("logs");
+  const std::string out = RunFleet(
+      "-v --log " + logs + " --lan-file " + rack + Lans(3, 9) + " --lan " + base_ + "03 identify",
+      1);
+  EXPECT_NE(out.find(Address(1) + " is named twice (" + rack + " line 2, " + rack +
+                     " line 5); it runs once"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find(Address(3) + " is named twice; it runs once"), std::string::npos) << out;
   const json summary = Summary();
   EXPECT_EQ(summary["command"], "identify");
   EXPECT_EQ(summary["exitStatus"], 1);
@@ -181,11 +195,15 @@ TEST_F(FleetTest, EightInstrumentsAtOnceBesideADeadAddress) {
     EXPECT_EQ(entry["exitStatus"], 0);
     EXPECT_EQ(entry["message"], "Test Connection: The connection was successful Veltmark,VXM66," +
                                     Serial(n) + ",2.15");
-    // Each instrument's identity and lines belong to its own address.
+    // Each instrument's identity, lines and log belong to its own address.
     EXPECT_EQ(entry["identity"]["serialNumber"], Serial(n));
     EXPECT_TRUE(HasLine(out, Address(n), "Serial No:  " + Serial(n))) << out;
     EXPECT_TRUE(HasLine(out, Address(n), "[")) << out;
     EXPECT_EQ(Count(sims_[n]->Received(), "*IDN?"), 1u);
+    const std::string log = ReadFileBytes(logs + "/" + Address(n) + ".log");
+    for (int other = 1; other <= 8; ++other) {
+      EXPECT_EQ(Count(log, "Veltmark,VXM66," + Serial(other)) > 0, other == n) << log;
+    }
   }
   json dead = Entry(9);
   EXPECT_EQ(dead["result"], "failed (exit 1)");
@@ -226,37 +244,6 @@ TEST_F(FleetTest, ListsThatCannotRunAreRefusedBeforeAnythingStarts) {
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find("ADDRESS"), std::string::npos) << "nothing ran";
-  }
-}
-
-TEST_F(FleetTest, AnAddressFileWithCommentsAndDuplicatesRunsEachOnceWithItsOwnLog) {
-  StartSimulators(3);
-  const std::string rack = folder_.File("rack.txt");
-  std::ofstream(rack) << "# bench A\r\n"
-                      << Address(1) << "   # left\r\n\r\n  " << Address(2) << "\n"
-                      << Address(1) << "\n";
-  // The third in another spelling of the same address on the command line.
-  const std::string spelled = base_ + "03";
-  const std::string logs = folder_.File("logs");
-  const auto run = Run("--log " + logs + " --lan " + Address(3) + " --lan " + spelled +
-                       " --lan-file " + rack + " identify");
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_NE(run.out.find(Address(1) + " is named twice (" + rack + " line 2, " + rack +
-                         " line 5); it runs once"),
-            std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find(Address(3) + " is named twice; it runs once"), std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find("3 instruments: 3 ok"), std::string::npos) << run.out;
-  for (int n = 1; n <= 3; ++n) {
-    SCOPED_TRACE(n);
-    EXPECT_EQ(Count(sims_[n]->Received(), "*IDN?"), 1u);
-    EXPECT_TRUE(HasLine(run.out, Address(n), "Serial No:  " + Serial(n))) << run.out;
-    // Each comms log holds its own instrument's exchange only.
-    const std::string log = ReadFileBytes(logs + "/" + Address(n) + ".log");
-    for (int other = 1; other <= 3; ++other) {
-      EXPECT_EQ(Count(log, "Veltmark,VXM66," + Serial(other)) > 0, other == n) << log;
-    }
   }
 }
 
