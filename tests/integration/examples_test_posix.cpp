@@ -106,25 +106,22 @@ TEST_F(ExamplesTest, EveryScriptRunsAgainstTheSimulatorWithItsOutputAndExitStatu
             "> meas?\r\n1.234,-0.0125,23.5\r\ntime: T\r\n");
 }
 
-TEST_F(ExamplesTest, DemoFirmwareSetIsWhatItsRecordedCommandMakes) {
+// The committed demo files are what make-demo-firmware.sh makes, and each
+// route of the firmware upgrade writes exactly them into the simulator's
+// flash: the descriptor (TARGET, WARNING, two LOAD lines) on the VXM66 over
+// TCP, and the main hex file with its companions, over the pseudo-terminal,
+// on an instrument that answers only from its boot code (the one the
+// main-hex route suits) and in mixed case.
+TEST_F(ExamplesTest, DemoSetIsWhatItsCommandMakesAndUpgradesTheSimulatorByEitherRoute) {
   const auto made = testing::RunCommand("'" + (kFirmware / "make-demo-firmware.sh").string() +
                                         "' '" + dir_.string() + "' 2>&1");
   ASSERT_EQ(made.status, 0) << made.out;
-
-  // What each upgrade route writes from these files is checked below.
   for (const char* name : {"A1_DEMO.HEX", "DSP_DEMO.HEX", "FPG_DEMO.HEX"}) {
     const std::string committed = ReadFileBytes(kFirmware / name);
     EXPECT_EQ(ReadFileBytes(dir_ / name), committed) << name << ": not the command's file";
     EXPECT_EQ(committed.substr(committed.size() - 12), ":00000001FF\n") << name;
   }
-}
 
-// Each route of the firmware upgrade writes exactly the demo files into the
-// simulator's flash: the descriptor (TARGET, WARNING, two LOAD lines) on the
-// VXM66 over TCP, and the main hex file with its companions, over the
-// pseudo-terminal, on an instrument that answers only from its boot code (the
-// one the main-hex route suits) and in mixed case.
-TEST_F(ExamplesTest, DemoSetUpgradesTheSimulatedInstrumentByEitherRoute) {
   const std::string port = (dir_ / "com7").string();
   struct Case {
     const char* file;

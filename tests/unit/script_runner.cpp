@@ -440,13 +440,11 @@ TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
   TempFolder folder;
   FakeShell shell;
   shell.core.InitControls();
-  shell.Load({"Supply <check> & \"more\"", "=2", "=1", "\"id?", "=test,hi"});
   shell.peer->respond = [](MemoryPeer& peer, const std::string&) { peer.Queue("ok\r\n"); };
   EXPECT_FALSE(shell.window.menuEnabled[ID_RESULT_SAVE_REPORT]);
   shell.Press(ID_RESULT_SAVE_REPORT);  // nothing to save: no dialog
   EXPECT_TRUE(shell.ui.saveDialogs.empty());
-  shell.Press(IDC_RUN);
-  shell.RunUntilStopped();
+  RunScript(shell, {"Supply <check> & \"more\"", "=2", "=1", "\"id?", "=test,hi"});
   EXPECT_TRUE(shell.window.menuEnabled[ID_RESULT_SAVE_REPORT]);
 
   struct Case {
