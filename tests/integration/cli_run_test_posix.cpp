@@ -1,8 +1,6 @@
 // parlex2 run, as a program against the simulator: the results pane's text on
 // standard output, the reports and the exit statuses.
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -141,22 +139,6 @@ TEST_F(CliRunTest, ExitStatusAndReportsSayHowTheRunEnded) {
         ReadFileBytes(xml).find("<property name=\"status\" value=\"" + std::string(c.reportStatus)),
         std::string::npos);
   }
-}
-
-// A COM port that cannot take the bytes in time fails the send while the
-// connection holds: that is status 4. Nobody reads this pseudo-terminal's
-// other end, so its buffers fill.
-TEST_F(CliRunTest, SendThatFailsOnALinkThatHoldsExitsFour) {
-  int master = -1, slave = -1;
-  char name[128];
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  std::string script = "#fast\n";
-  for (int i = 0; i < 2000; ++i) script += "\"" + std::string(250, 'x') + "\n";
-  const auto run = RunCli(std::string("--usb ") + name + " run " + Script("long.txt", script));
-  close(slave);
-  close(master);
-  EXPECT_EQ(run.status, 4);
-  EXPECT_NE(run.out.find("ERROR SENDING THIS COMMAND"), std::string::npos);
 }
 
 // A report that cannot be written: said, with the run's own result, and a
