@@ -104,11 +104,12 @@ TEST_F(CliRunTest, ExitStatusAndReportsSayHowTheRunEnded) {
        "w\nafter\n",
        "passed",
        std::string("\x14\0", 2)},
-      // The instrument hangs up after two lines: the next send fails, but
-      // that is no failed send on a connection that holds.
+      // The instrument hangs up after two lines: once the program has seen
+      // it (the pause leaves time), the next send fails, but that is no
+      // failed send on a connection that holds.
       {"connection lost",
        {"--drop-after", "2"},
-       "#fast\n\"volt?\n\"curr?\n=1\n=2\n=test,hi\n\"late\n",
+       "#fast\n\"volt?\n\"curr?\n=1\n=2\n=test,hi\n#pause,1\n\"late\n",
        "",
        1,
        "> volt?\n1.234\n> curr?\n-0.0125\n> lateERROR SENDING THIS COMMAND\n",
