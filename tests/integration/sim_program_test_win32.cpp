@@ -218,8 +218,6 @@ TEST(SimProgramWin32, IdentifiesManyInstrumentsFromOneCommandLine) {
         << parent.Output();
   }
   EXPECT_EQ(summary["instruments"][4]["result"], "failed (exit 1)");
-  EXPECT_NE(parent.Output().find("5 instruments: 4 ok, 1 not ok"), std::string::npos)
-      << parent.Output();
 }
 
 // The children are in the parent's job: a parent that is ended takes them
