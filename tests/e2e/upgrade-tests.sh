@@ -5,30 +5,17 @@ upgrade_fw_dir=""
 upgrade_list="dialog=Firmware Files List"
 
 # A fresh firmware folder, C:\e2e-fw in the prefix, with main.hex (2000
-# random bytes at 64 KiB, main.bin) and set.upg loading it into sector 0 by a
-# name in another case, as Windows finds it.
+# random bytes at 64 KiB) and set.upg loading it into sector 0 by a name in
+# another case, as Windows finds it. What the upgrade writes into the flash
+# is the upgrade's own (its tests against the simulator compare the sectors):
+# here the window's part.
 upgrade_begin() {
   upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
   rm -rf "$upgrade_fw_dir"
   mkdir -p "$upgrade_fw_dir"
-  head -c 2000 /dev/urandom >"$upgrade_fw_dir/main.bin"
-  srec_cat "$upgrade_fw_dir/main.bin" -binary -offset 65536 -o "$upgrade_fw_dir/main.hex" -intel ||
+  head -c 2000 /dev/urandom | srec_cat - -binary -offset 65536 -o "$upgrade_fw_dir/main.hex" -intel ||
     fail "srec_cat (Debian package srecord) could not make main.hex"
   printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,MAIN.HEX' >"$upgrade_fw_dir/set.upg"
-}
-
-# FLASH SECTOR: the sector's programmed bytes from the simulator's flash dump,
-# as upper-case hexadecimal, one a line; the first line is the first address.
-upgrade_sector_bytes() {
-  awk -v want="sector $2 " '
-    /^sector / { on = index($0, want) == 1; next }
-    on && /^[0-9A-F]+:/ { if (!shown) { print "@" substr($1, 1, length($1) - 1); shown = 1 }
-                          for (i = 2; i <= NF; i++) print $i }' "$1"
-}
-
-upgrade_file_bytes() {  # BIN OFFSET: what upgrade_sector_bytes should give
-  printf '@%08X\n' "$2"
-  od -An -v -tx1 "$1" | tr -s ' \n' '\n' | grep -v '^$' | tr a-f A-F
 }
 
 upgrade_open_list() {  # WINDOWS-PATH: chosen through the command's open dialog
@@ -38,15 +25,13 @@ upgrade_open_list() {  # WINDOWS-PATH: chosen through the command's open dialog
 
 test_upgrade_firmware_from_the_instrument_menu() {
   upgrade_begin
-  local flash="$upgrade_fw_dir/flash.txt"
   printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' 'LOAD,3,missing.hex' 'LOAD,9' \
     >"$upgrade_fw_dir/blocked.upg"
-  lan_session --flash "$flash" || return
+  lan_session || return
 
   # A list with a missing file cannot be accepted.
   if upgrade_open_list 'C:\e2e-fw\blocked.upg'; then
     expect_eq "$(states "$upgrade_list" 1000)" "disabled visible" "Accept with a missing file"
-    sleep 0.3
     screenshot firmware-list-blocked "$upgrade_list"
     press_to_close "$upgrade_list" 2 "Cancel"
   fi
@@ -62,7 +47,6 @@ test_upgrade_firmware_from_the_instrument_menu() {
 
   # The whole upgrade.
   if upgrade_open_list 'C:\e2e-fw\set.upg'; then
-    sleep 0.3
     screenshot firmware-list "$upgrade_list"
     ok "Accept" drive press "$upgrade_list" 1000
     ok "progress dialog" drive wait "dialog=Upgrade Firmware"
@@ -74,7 +58,6 @@ test_upgrade_firmware_from_the_instrument_menu() {
       expect_eq "$(drive text "dialog=Upgrade Firmware" 1005)" "Finished" "status line"
       expect_eq "$(drive text "dialog=Upgrade Firmware" 1003 | tr -d '\r')" \
         $'Instrument initialised OK\nAll sectors erased OK\nFirmware sent OK' "log"
-      sleep 0.3
       screenshot upgrade-finished "dialog=Upgrade Firmware"
       press_to_close "dialog=Upgrade Firmware" 2 "Finished"
     fi
@@ -85,8 +68,6 @@ test_upgrade_firmware_from_the_instrument_menu() {
   type_command "*IDN?"
   wait_for "the instrument answers after the upgrade" pane_has "Veltmark,VXM66,10472,2.15"
   end_test
-  expect_eq "$(upgrade_sector_bytes "$flash" 0)" "$(upgrade_file_bytes "$upgrade_fw_dir/main.bin" 65536)" \
-    "sector 0 holds main.hex"
   rm -rf "$upgrade_fw_dir"
 }
 
