@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -23,11 +24,16 @@
 namespace parlex2 {
 namespace {
 
-// A program started with its standard output (and error) in a file of its
-// own, read back as it grows.
+// A program started with `arguments`, its standard output (and error) in a
+// file of its own, read back as it grows.
 class Program {
  public:
-  explicit Program(const std::string& commandLine) : path_(folder_.File("output")) {
+  Program(std::string program, const std::string& arguments) : path_(folder_.File("output")) {
+    // The program's Windows path in quotes. A cross build names the programs
+    // by their Linux paths, which Wine shows on drive Z:.
+    if (program.starts_with('/')) program = "Z:" + program;
+    std::replace(program.begin(), program.end(), '/', '\\');
+    std::string line = '"' + program + "\" " + arguments;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 &inherit, CREATE_ALWAYS, 0, nullptr);
@@ -37,7 +43,6 @@ class Program {
     startup.hStdOutput = output;
     startup.hStdError = output;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string line = commandLine;
     if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                        nullptr, &startup, &info_)) {
       CloseHandle(info_.hThread);
@@ -53,7 +58,6 @@ class Program {
       CloseHandle(info_.hProcess);
     }
   }
-  bool Started() const { return info_.hProcess != nullptr; }
   DWORD Id() const { return info_.dwProcessId; }
   void Terminate() { TerminateProcess(info_.hProcess, 9); }
 
@@ -85,21 +89,8 @@ class Program {
   PROCESS_INFORMATION info_{};
 };
 
-// A program as a command line names it: its Windows path in quotes. A cross
-// build names the programs by their Linux paths, which Wine shows on drive Z:.
-std::string Quoted(std::string path) {
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return '"' + path + '"';
-}
-std::string Simulator() { return Quoted(PARLEX2_SIM_PATH); }
-std::string CommandLineProgram() { return Quoted(PARLEX2_PATH); }
-
 TEST(SimProgramWin32, ServesTheProgramsLinkOverWinsockAndAnswersEnquiriesSentToIt) {
-  Program sim(Simulator() + " --tcp 127.0.48.1:10001 --discovery --idn Veltmark,VXM66,777,2.16");
-  ASSERT_TRUE(sim.Started());
+  Program sim(PARLEX2_SIM_PATH, "--tcp 127.0.48.1:10001 --discovery --idn Veltmark,VXM66,777,2.16");
   ASSERT_TRUE(sim.WaitFor("ready\n", 10000)) << sim.Output();
   EXPECT_EQ(sim.Output(), "tcp 127.0.48.1:10001\ndiscovery 65535 30718\nready\n");
 
@@ -157,23 +148,23 @@ TEST(SimProgramWin32, ServesTheProgramsLinkOverWinsockAndAnswersEnquiriesSentToI
 // Command lines that end at once: both programs print the About box's
 // version; the simulator refuses what Windows lacks and an address in use.
 TEST(SimProgramWin32, OneShotCommandLinesEndWithTheirStatusAndMessage) {
-  Program busy(Simulator() + " --tcp 127.0.48.2:10001");
+  Program busy(PARLEX2_SIM_PATH, "--tcp 127.0.48.2:10001");
   ASSERT_TRUE(busy.WaitFor("ready\n", 10000)) << busy.Output();
   const std::string version = std::string(" Parlex2 ") + kVersionString + "\n";
   const struct {
-    std::string commandLine;
+    const char* program;
+    std::string arguments;
     int status;
     std::string output;  // the whole output when the status is 0, else a part
   } cases[] = {
-      {Simulator() + " --version", 0, "parlex2-sim" + version},
-      {CommandLineProgram() + " --version", 0, "parlex2-cli" + version},
-      {Simulator() + " --pty COM9", 1, "no pseudo-terminals on Windows"},
-      {Simulator() + " --tcp 127.0.48.2:10001", 1, "bind 127.0.48.2"},
+      {PARLEX2_SIM_PATH, "--version", 0, "parlex2-sim" + version},
+      {PARLEX2_PATH, "--version", 0, "parlex2-cli" + version},
+      {PARLEX2_SIM_PATH, "--pty COM9", 1, "no pseudo-terminals on Windows"},
+      {PARLEX2_SIM_PATH, "--tcp 127.0.48.2:10001", 1, "bind 127.0.48.2"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.commandLine);
-    Program program(c.commandLine);
-    ASSERT_TRUE(program.Started());
+    SCOPED_TRACE(std::string(c.program) + " " + c.arguments);
+    Program program(c.program, c.arguments);
     EXPECT_EQ(program.Finish(10000), c.status);
     if (c.status == 0) {
       EXPECT_EQ(program.Output(), c.output);
@@ -191,17 +182,16 @@ TEST(SimProgramWin32, IdentifiesManyInstrumentsFromOneCommandLine) {
   std::string lans;
   for (int n = 1; n <= 4; ++n) {
     const std::string address = "127.0.48." + std::to_string(10 + n);
-    sims.push_back(std::make_unique<Program>(Simulator() + " --tcp " + address +
-                                             ":10001 --idn Veltmark,VXM66," +
-                                             std::to_string(500 + n) + ",2.16"));
+    sims.push_back(std::make_unique<Program>(
+        PARLEX2_SIM_PATH,
+        "--tcp " + address + ":10001 --idn Veltmark,VXM66," + std::to_string(500 + n) + ",2.16"));
     ASSERT_TRUE(sims.back()->WaitFor("ready\n", 10000)) << sims.back()->Output();
     lans += " --lan " + address;
   }
   lans += " --lan 127.0.48.15";  // nobody there
   testing::TempFolder folder("parlex2-fleet");
   const std::string summaryPath = folder.File("summary.json");
-  Program parent(CommandLineProgram() + " --json \"" + summaryPath + "\"" + lans + " identify");
-  ASSERT_TRUE(parent.Started());
+  Program parent(PARLEX2_PATH, "--json \"" + summaryPath + "\"" + lans + " identify");
   EXPECT_EQ(parent.Finish(60000), 1) << parent.Output();
   const std::string text = testing::ReadFileBytes(summaryPath);
   const auto summary = nlohmann::json::parse(text, nullptr, false);
@@ -223,11 +213,10 @@ TEST(SimProgramWin32, IdentifiesManyInstrumentsFromOneCommandLine) {
 // The children are in the parent's job: a parent that is ended takes them
 // with it, so none is left talking to an instrument.
 TEST(SimProgramWin32, ChildrenEndWithTheirParent) {
-  Program first(Simulator() + " --tcp 127.0.48.21:10001 --mode silent");
-  Program second(Simulator() + " --tcp 127.0.48.22:10001 --mode silent");
+  Program first(PARLEX2_SIM_PATH, "--tcp 127.0.48.21:10001 --mode silent");
+  Program second(PARLEX2_SIM_PATH, "--tcp 127.0.48.22:10001 --mode silent");
   ASSERT_TRUE(first.WaitFor("ready\n", 10000) && second.WaitFor("ready\n", 10000));
-  Program parent(CommandLineProgram() + " --lan 127.0.48.21 --lan 127.0.48.22 identify");
-  ASSERT_TRUE(parent.Started());
+  Program parent(PARLEX2_PATH, "--lan 127.0.48.21 --lan 127.0.48.22 identify");
   // The children are the command line started again. The parent has a child
   // of another kind too: a console program started without a window gets a
   // conhost.exe of its own. And a process only just made has no name yet.
