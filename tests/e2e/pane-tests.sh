@@ -49,7 +49,6 @@ test_pane_keeps_its_scrollback_and_saves_every_line() {
     [ "$newest" = "$last" ] && break
     last=$newest
   done
-  sleep 0.5
   screenshot pane-scrollback
   shown=$(drive verifystream "$main" 18000) || fail "the pane's stream lines: $shown"
   read -r first last <<<"$shown"
