@@ -36,7 +36,7 @@ test_time_stamps_begin_lines_and_echoes_and_are_kept() {
 
 # A stream past the scrollback: the pane shows the newest lines, no more than
 # the scrollback; Save to File writes every line since the pane was cleared,
-# and its last lines are the pane's, line by line.
+# each ending CR LF, and its last lines are the pane's, line by line.
 test_pane_keeps_its_scrollback_and_saves_every_line() {
   lan_session --stream 20000 || return
   local target=$((pane_scrollback * 5 / 2)) newest last shown first pane_lines saved i
@@ -67,8 +67,8 @@ test_pane_keeps_its_scrollback_and_saves_every_line() {
     END { print n + 0 }' | tail -1)
   expect_eq "$check" "$last" "the saved file's stream lines 1 to N"
   printf '%s\n' "$(drive text "$main" 18000)" >"$saved.pane"
-  tr -d '\r' <"$saved" | tail -n "$(wc -l <"$saved.pane")" | diff -q - "$saved.pane" >/dev/null ||
-    fail "the saved file does not end with the pane's lines"
+  tail -n "$(wc -l <"$saved.pane")" "$saved" | diff -q - <(sed 's/$/\r/' "$saved.pane") >/dev/null ||
+    fail "the saved file does not end with the pane's lines, each ending CR LF"
   rm -f "$saved" "$saved.pane"
   end_test
 }
