@@ -43,7 +43,6 @@ test_upgrade_firmware_from_the_instrument_menu() {
     sleep 0.5
     UIDRIVER_TIMEOUT_MS=0 drive wait "dialog=Upgrade Firmware" >/dev/null && fail "Enter started the upgrade"
   fi
-  sim_received_has $'\x19' && fail "the boot loader was woken for a list that was not accepted"
 
   # The whole upgrade.
   if upgrade_open_list 'C:\e2e-fw\set.upg'; then
@@ -83,18 +82,12 @@ test_upgrade_whose_identification_fails_leaves_the_window_disconnected() {
   if UIDRIVER_TIMEOUT_MS=15000 expect_box Parlex2 $'No instrument was detected.\n\nDo you want to try and continue with the upgrade' \
     "question"; then
     screenshot_screen upgrade-no-instrument-question
-    local before
-    before=$(sim_received | grep -c 'IDN?')
     press_to_close dialog=Parlex2 7 "No"
-    wait_for "the base title" title_is "Parlex2 v1_4"
-    sleep 0.5
-    expect_eq "$(sim_received | grep -c 'IDN?')" "$before" "*IDN? sent after the No"
   fi
-  expect_eq "$(drive title "$main")" "Parlex2 v1_4" "title after the failed identification"
+  wait_for "the base title after the failed identification" title_is "Parlex2 v1_4"
   expect_eq "$(states "$main" 18002 18003)" "disabled visible|disabled visible" \
     "command box and Send after the failed identification"
   expect_eq "$(drive text "$main" 18001)" "No connection" "panel after the failed identification"
-  sim_received_has $'\x19' && fail "the boot loader was woken"
   # Menu states cannot be read from another process under Wine: the
   # pictures show Script and the Instrument menu's items grey.
   screenshot upgrade-identification-failed
