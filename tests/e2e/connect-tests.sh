@@ -108,16 +108,6 @@ test_com_port_form_connects_through_a_mapped_pty_until_it_is_unplugged() {
   drive items "$connect_dialog" 114 | grep -q '^\*COM9$' || fail "COM9 not listed and chosen: $(drive items "$connect_dialog" 114)"
   expect_eq "$(drive items "$connect_dialog" 115 | grep '^\*')" "*9600" "saved rate chosen"
   screenshot connect-dialog-com "$connect_dialog"
-
-  # USB runs at 19200 whatever the list shows.
-  ok "pick USB" drive pick "$connect_dialog" 113 USB
-  ok "pick 1200" drive pick "$connect_dialog" 115 0
-  ok "Save as Default" drive press "$connect_dialog" 120
-  sleep 0.3
-  expect_eq "$(ini_value Interface) $(ini_value ComPort) $(ini_value BaudRate)" "1 COM9 19200" \
-    "saved USB connection"
-
-  ok "pick Serial" drive pick "$connect_dialog" 113 Serial
   ok "Connect" drive press "$connect_dialog" 112
   cd_expect_success "Connect over COM9"
   cd_expect_connected "SER,${cd_idn#*,}"
