@@ -27,9 +27,6 @@ test_time_stamps_begin_lines_and_echoes_and_are_kept() {
     (( $(stamp_seconds "$stamp") >= before - 1 && $(stamp_seconds "$stamp") <= after + 1 )) ||
       fail "stamp $stamp is not the computer's time ($before..$after)"
   done
-  ok "type" drive type "$main" 18002 "other"
-  ok "click" drive clickline "$main" 18000 0
-  wait_for "a click on the stamped echo recalls it" text_is 18002 "volt?"
   screenshot pane-time-stamps
   end_test
 }
