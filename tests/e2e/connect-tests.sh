@@ -58,8 +58,8 @@ EOF
   press_to_close "$connect_dialog" 2 "Cancel"
   expect_eq "$(drive title "$main")" "Parlex2 v1_4" "title after Cancel"
   grep -q '^\[Connect\]' "$ini" && fail "Cancel saved the connection"
-  expect_eq "$(states "$main" 18000 18002 18003)" "disabled visible|disabled visible|disabled visible" \
-    "controls after Cancel"
+  expect_eq "$(states "$main" 18000 18002 18003 18005)|$(drive text "$main" 18001)" \
+    "disabled visible|disabled visible|disabled visible|hidden|No connection" "window after Cancel"
   # The Instrument items stay grey: only a picture shows a menu of another
   # process under Wine.
   menu_screenshot alt+i menu-instrument-after-cancel
@@ -68,7 +68,7 @@ EOF
 
 test_lan_test_connect_and_save_as_default() {
   sim_start || return
-  local sim=$sim_dir ip=$sim_addr refused=127.0.0.$((20 + RANDOM % 200))
+  local ip=$sim_addr refused=127.0.0.$((20 + RANDOM % 200))
   seed_connection 2 "$sim_addr"
   start_at_connect_dialog || { sim_stop; return; }
   expect_eq "$(drive items "$connect_dialog" 113 | grep '^\*')|$(states "$connect_dialog" 117)" \
@@ -89,42 +89,25 @@ test_lan_test_connect_and_save_as_default() {
   ok "Save as Default" drive press "$connect_dialog" 120
   sleep 0.3
   expect_eq "$(ini_value Interface) $(ini_value IPAddr)" "2 $ip" "saved LAN connection"
-
-  # A silent instrument leaves the link open; the next Connect, to another
-  # address, must ask the instrument there.
-  sim_start --mode silent || { quit_program; sim_stop; return; }
-  ok "silent address" drive address "$connect_dialog" 117 "$sim_addr"
-  ok "Connect" drive press "$connect_dialog" 112
-  cd_expect_message "Test Connection" "The connection failed" "Connect to a silent instrument"
-  ok "address" drive address "$connect_dialog" 117 "$ip"
   ok "Connect" drive press "$connect_dialog" 112
   cd_expect_success "Connect"
   cd_expect_connected "LAN,${cd_idn#*,}"
   quit_program
   sim_stop
   # Test, then Connect: each woke the instrument and identified it.
-  local rx
-  rx=$(sim_received "$sim")
-  expect_eq "$(count_of "$rx" '*IDN?') $(count_of "$rx" 'version?')" "2 2" "identifications"
+  expect_eq "$(sim_received | grep -cF "*IDN?") $(sim_received | grep -cxF "version?")" "2 2" \
+    "identifications"
 }
 
 test_com_port_form_connects_through_a_mapped_pty_until_it_is_unplugged() {
-  sim_start_pty COM9 || return
+  local pty=$sim_work/pty com9=$WINEPREFIX/dosdevices/com9
+  sim_launch --pty "$pty" && [ -e "$pty" ] || { fail "the simulator made no pty: $(cat "$sim_dir/log")"; return; }
+  ln -sfn "$pty" "$com9"
   seed_connection 3 COM9 9600
-  start_at_connect_dialog || { end_test; return; }
+  start_at_connect_dialog || { end_test; rm -f "$com9"; return; }
   drive items "$connect_dialog" 114 | grep -q '^\*COM9$' || fail "COM9 not listed and chosen: $(drive items "$connect_dialog" 114)"
   expect_eq "$(drive items "$connect_dialog" 115 | grep '^\*')" "*9600" "saved rate chosen"
   screenshot connect-dialog-com "$connect_dialog"
-
-  # USB runs at 19200 whatever the list shows.
-  ok "pick USB" drive pick "$connect_dialog" 113 USB
-  ok "pick 1200" drive pick "$connect_dialog" 115 0
-  ok "Save as Default" drive press "$connect_dialog" 120
-  sleep 0.3
-  expect_eq "$(ini_value Interface) $(ini_value ComPort) $(ini_value BaudRate)" "1 COM9 19200" \
-    "saved USB connection"
-
-  ok "pick Serial" drive pick "$connect_dialog" 113 Serial
   ok "Connect" drive press "$connect_dialog" 112
   cd_expect_success "Connect over COM9"
   cd_expect_connected "SER,${cd_idn#*,}"
@@ -141,6 +124,7 @@ test_com_port_form_connects_through_a_mapped_pty_until_it_is_unplugged() {
     expect_eq "$(drive text "$main" 18001)" "No connection" "panel after the port went away"
   fi
   end_test
+  rm -f "$com9"
 }
 
 test_comms_log_from_the_command_line_and_the_menu() {
@@ -163,8 +147,6 @@ test_comms_log_from_the_command_line_and_the_menu() {
 
   # The menu: on, so it goes off without asking; off, so it asks.
   ok "Comms Log off" drive post "$main" 32779
-  sleep 0.3
-  drive windows | grep -q 'Comms Log' && fail "turning the log off asked for a file"
   ok "Comms Log on" drive post "$main" 32779
   if drive wait "dialog=Comms Log" >/dev/null; then
     # The dialog offers the last file; a new one in a new folder is chosen.
@@ -211,8 +193,6 @@ test_comms_log_from_the_command_line_and_the_menu() {
 # namespace, and checks that server's namespace before anything is pressed.
 
 cd_ns_inst="" cd_ns_client="" cd_ns_server_pid="" cd_ns_prefix=""
-
-cd_ns_run() { ip netns exec "$cd_ns_client" env WINEPREFIX="$cd_ns_prefix" DISPLAY="$DISPLAY" "$@"; }
 
 cd_ns_setup() {
   local tag=$$
@@ -271,13 +251,14 @@ cd_ns_start_instrument() {  # OPTIONS...: a simulator answering the enquiries
 cd_choose=dialog="Please Choose Instrument"
 
 cd_lan_search_steps() {
+  local ini=${ini/#"$WINEPREFIX"/$cd_ns_prefix}
   local -x WINEPREFIX=$cd_ns_prefix
-  local ini=${ini/#"$WINEPREFIX_OUTSIDE"/$cd_ns_prefix}
   seed_settings $'[Init]\nCreated=09:05:30 7/3/2025\n[Connect]\nInterface=2\nIPAddr='
   cd_ns_start_instrument --tcp 10.77.0.1:10001 || return
   local first=$sim_dir
   cd_ns_start_instrument --tcp 10.77.0.3:10001 --idn "Veltmark,ZQM44,20001,3.01" || return
-  cd_ns_run wine "$driver" start "$exe" >"$build/e2e-start.log" 2>&1 || {
+  ip netns exec "$cd_ns_client" env WINEPREFIX="$cd_ns_prefix" DISPLAY="$DISPLAY" \
+    wine "$driver" start "$exe" >"$build/e2e-start.log" 2>&1 || {
     fail "Parlex2.exe did not start in the namespace: $(cat "$build/e2e-start.log")"; return; }
   ok "Connect dialog" drive wait "$connect_dialog"
   expect_eq "$(states "$connect_dialog" 1006)" "enabled visible" "search button shown for LAN"
@@ -346,7 +327,6 @@ test_lan_search_lists_probed_instruments_inside_network_namespaces() {
     cd_ns_cleanup
     return
   fi
-  WINEPREFIX_OUTSIDE=$WINEPREFIX
   cd_ns_start_server && cd_lan_search_steps
   cd_ns_cleanup
 }

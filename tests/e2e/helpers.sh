@@ -73,6 +73,10 @@ states() {  # WINDOW ID...
 }
 focus_is() { [ "$(drive focus "$main")" == "$1" ]; }
 file_bytes() { od -An -c "$1" | tr -s ' \n' ' '; }
+has_lines() {  # TEXT WHAT LINE...: each LINE is a whole line of TEXT
+  local line
+  for line in "${@:3}"; do grep -qxF -- "$line" <<<"$1" || fail "$2 has no line '$line'"; done
+}
 
 # ---- the program -----------------------------------------------------------
 
@@ -111,19 +115,13 @@ quit_program() {
   expect_eq "$code" 0 "exit code"
 }
 
-# Starts the program on the seeded settings and reconnects with them, as the
-# read-failure question's Yes does (the Connect dialog's own tests drive it).
-connect_program() {  # TITLE-PART
-  start_program || return 1
-  drive post "$main" 32771 1 >/dev/null
-  wait_for "connected (title with $1)" title_has "$1" || return 1
-  wait_for "controls enabled" state_is 18002 1 enabled
-}
-
-# A simulator on a LAN address and the program connected to it.
+# A simulator on a LAN address and the program connected to it on the seeded
+# settings, as the read-failure question's Yes reconnects (the Connect
+# dialog's own tests drive the dialog).
 lan_session() {  # SIM-ARGS...
-  sim_start "$@" && seed_connection 2 "$sim_addr" && connect_program "LAN,VXM66" ||
-    { end_test; return 1; }
+  sim_start "$@" && seed_connection 2 "$sim_addr" && start_program &&
+    drive post "$main" 32771 1 >/dev/null && wait_for "connected" title_has "LAN,VXM66" &&
+    wait_for "controls enabled" state_is 18002 1 enabled || { end_test; return 1; }
 }
 
 press_to_close() {  # WINDOW BUTTON-ID WHAT: the button closes its window
@@ -164,10 +162,10 @@ save_results() {  # NAME
   saved="$WINEPREFIX/drive_c/$1"
   rm -f "$saved"
   choose_file 129 "Save As" "C:\\$1"
-  wait_for "saved file" test -e "$saved"
+  wait_for "saved file" test -s "$saved"
 }
 
-# Ends the test's program, simulators and mapped ports whatever happened.
+# Ends the test's program and simulators whatever happened.
 end_test() {
   if UIDRIVER_TIMEOUT_MS=0 wine "$driver" wait "$main" >/dev/null 2>&1; then
     # A message box left open would keep the window from closing.
@@ -175,15 +173,13 @@ end_test() {
     quit_program
   fi
   sim_stop
-  local port
-  for port in "${sim_ports[@]}"; do rm -f "$WINEPREFIX/dosdevices/$port"; done
-  sim_ports=()
 }
 
 # ---- pictures and settings -------------------------------------------------
 
 screenshot() {  # NAME [WINDOW]: the window's area of the screen (the main window's)
   local rect x y w h
+  sleep 0.3  # what was just shown is drawn
   rect=$(drive rect "${2:-$main}") || { [ -z "${2:-}" ] || fail "no window $2 for screenshot $1"; return 0; }
   read -r x y w h <<<"$rect"
   import -display "$DISPLAY" -window root -crop "${w}x${h}+${x}+${y}" +repage "$shots/$1.png" 2>/dev/null ||
@@ -194,12 +190,12 @@ screenshot() {  # NAME [WINDOW]: the window's area of the screen (the main windo
 # the menu that KEY opens shows them.
 menu_screenshot() {  # KEY NAME
   ok "keys" drive input "$main" "$1"
-  sleep 0.3
   screenshot "$2"
   ok "keys" drive input "$main" esc esc
 }
 
 screenshot_screen() {  # NAME: the whole screen (a message box may stand beyond the window)
+  sleep 0.3
   import -display "$DISPLAY" -window root "$shots/$1.png" 2>/dev/null || fail "no screenshot $1"
 }
 
@@ -229,7 +225,7 @@ sim_exe=${PARLEX2_SIM:-$(cd "$build/../native/tools/sim" 2>/dev/null && pwd)/par
 sim_work=$build/e2e-sims  # each simulator's folder: its log and transcript
 rm -rf "$sim_work"
 mkdir -p "$sim_work"
-sim_pids=() sim_ports=() sim_seq=0
+sim_pids=() sim_seq=0
 sim_dir=""   # the last simulator's folder
 sim_addr=""  # the last TCP simulator's address
 sim_wrap=""  # a command the simulator runs under (ip netns exec NAME)
@@ -261,15 +257,6 @@ sim_start() {  # SIM-ARGS...: a simulator serving TCP on a loopback address of i
   return 1
 }
 
-sim_start_pty() {  # COMn SIM-ARGS...: a simulator on a pseudo-terminal mapped as COMn
-  local port=${1,,} pty=$sim_work/pty$sim_seq
-  shift
-  sim_launch --pty "$pty" "$@" && [ -e "$pty" ] ||
-    { fail "the simulator made no pty: $(cat "$sim_dir/log")"; return 1; }
-  ln -sfn "$pty" "$WINEPREFIX/dosdevices/$port"
-  sim_ports+=("$port")
-}
-
 sim_stop() {  # every simulator the test started
   local pid
   for pid in "${sim_pids[@]}"; do
@@ -294,4 +281,3 @@ sim_received_has() {
   [[ "${r%.}" == *"$1"* ]]
 }
 
-count_of() { grep -o -F -- "$2" <<<"$1" | wc -l; }  # TEXT PART

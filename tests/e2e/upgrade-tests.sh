@@ -5,30 +5,17 @@ upgrade_fw_dir=""
 upgrade_list="dialog=Firmware Files List"
 
 # A fresh firmware folder, C:\e2e-fw in the prefix, with main.hex (2000
-# random bytes at 64 KiB, main.bin) and set.upg loading it into sector 0 by a
-# name in another case, as Windows finds it.
+# random bytes at 64 KiB) and set.upg loading it into sector 0 by a name in
+# another case, as Windows finds it. What the upgrade writes into the flash
+# is the upgrade's own (its tests against the simulator compare the sectors):
+# here the window's part.
 upgrade_begin() {
   upgrade_fw_dir="$WINEPREFIX/drive_c/e2e-fw"
   rm -rf "$upgrade_fw_dir"
   mkdir -p "$upgrade_fw_dir"
-  head -c 2000 /dev/urandom >"$upgrade_fw_dir/main.bin"
-  srec_cat "$upgrade_fw_dir/main.bin" -binary -offset 65536 -o "$upgrade_fw_dir/main.hex" -intel ||
+  head -c 2000 /dev/urandom | srec_cat - -binary -offset 65536 -o "$upgrade_fw_dir/main.hex" -intel ||
     fail "srec_cat (Debian package srecord) could not make main.hex"
   printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,MAIN.HEX' >"$upgrade_fw_dir/set.upg"
-}
-
-# FLASH SECTOR: the sector's programmed bytes from the simulator's flash dump,
-# as upper-case hexadecimal, one a line; the first line is the first address.
-upgrade_sector_bytes() {
-  awk -v want="sector $2 " '
-    /^sector / { on = index($0, want) == 1; next }
-    on && /^[0-9A-F]+:/ { if (!shown) { print "@" substr($1, 1, length($1) - 1); shown = 1 }
-                          for (i = 2; i <= NF; i++) print $i }' "$1"
-}
-
-upgrade_file_bytes() {  # BIN OFFSET: what upgrade_sector_bytes should give
-  printf '@%08X\n' "$2"
-  od -An -v -tx1 "$1" | tr -s ' \n' '\n' | grep -v '^$' | tr a-f A-F
 }
 
 upgrade_open_list() {  # WINDOWS-PATH: chosen through the command's open dialog
@@ -38,15 +25,13 @@ upgrade_open_list() {  # WINDOWS-PATH: chosen through the command's open dialog
 
 test_upgrade_firmware_from_the_instrument_menu() {
   upgrade_begin
-  local flash="$upgrade_fw_dir/flash.txt"
   printf '%s\r\n' 'TARGET,VXM66' 'LOAD,0,main.hex' 'LOAD,3,missing.hex' 'LOAD,9' \
     >"$upgrade_fw_dir/blocked.upg"
-  lan_session --flash "$flash" || return
+  lan_session || return
 
   # A list with a missing file cannot be accepted.
   if upgrade_open_list 'C:\e2e-fw\blocked.upg'; then
     expect_eq "$(states "$upgrade_list" 1000)" "disabled visible" "Accept with a missing file"
-    sleep 0.3
     screenshot firmware-list-blocked "$upgrade_list"
     press_to_close "$upgrade_list" 2 "Cancel"
   fi
@@ -58,11 +43,9 @@ test_upgrade_firmware_from_the_instrument_menu() {
     sleep 0.5
     UIDRIVER_TIMEOUT_MS=0 drive wait "dialog=Upgrade Firmware" >/dev/null && fail "Enter started the upgrade"
   fi
-  sim_received_has $'\x19' && fail "the boot loader was woken for a list that was not accepted"
 
   # The whole upgrade.
   if upgrade_open_list 'C:\e2e-fw\set.upg'; then
-    sleep 0.3
     screenshot firmware-list "$upgrade_list"
     ok "Accept" drive press "$upgrade_list" 1000
     ok "progress dialog" drive wait "dialog=Upgrade Firmware"
@@ -74,7 +57,6 @@ test_upgrade_firmware_from_the_instrument_menu() {
       expect_eq "$(drive text "dialog=Upgrade Firmware" 1005)" "Finished" "status line"
       expect_eq "$(drive text "dialog=Upgrade Firmware" 1003 | tr -d '\r')" \
         $'Instrument initialised OK\nAll sectors erased OK\nFirmware sent OK' "log"
-      sleep 0.3
       screenshot upgrade-finished "dialog=Upgrade Firmware"
       press_to_close "dialog=Upgrade Firmware" 2 "Finished"
     fi
@@ -85,8 +67,6 @@ test_upgrade_firmware_from_the_instrument_menu() {
   type_command "*IDN?"
   wait_for "the instrument answers after the upgrade" pane_has "Veltmark,VXM66,10472,2.15"
   end_test
-  expect_eq "$(upgrade_sector_bytes "$flash" 0)" "$(upgrade_file_bytes "$upgrade_fw_dir/main.bin" 65536)" \
-    "sector 0 holds main.hex"
   rm -rf "$upgrade_fw_dir"
 }
 
@@ -102,18 +82,12 @@ test_upgrade_whose_identification_fails_leaves_the_window_disconnected() {
   if UIDRIVER_TIMEOUT_MS=15000 expect_box Parlex2 $'No instrument was detected.\n\nDo you want to try and continue with the upgrade' \
     "question"; then
     screenshot_screen upgrade-no-instrument-question
-    local before
-    before=$(sim_received | grep -c 'IDN?')
     press_to_close dialog=Parlex2 7 "No"
-    wait_for "the base title" title_is "Parlex2 v1_4"
-    sleep 0.5
-    expect_eq "$(sim_received | grep -c 'IDN?')" "$before" "*IDN? sent after the No"
   fi
-  expect_eq "$(drive title "$main")" "Parlex2 v1_4" "title after the failed identification"
+  wait_for "the base title after the failed identification" title_is "Parlex2 v1_4"
   expect_eq "$(states "$main" 18002 18003)" "disabled visible|disabled visible" \
     "command box and Send after the failed identification"
   expect_eq "$(drive text "$main" 18001)" "No connection" "panel after the failed identification"
-  sim_received_has $'\x19' && fail "the boot loader was woken"
   # Menu states cannot be read from another process under Wine: the
   # pictures show Script and the Instrument menu's items grey.
   screenshot upgrade-identification-failed
