@@ -139,11 +139,16 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
   const std::string longTag = "[serial:" + longSerial + "]>>\t";
   // Each entry's number after the first one's, and the entry after its number.
   const std::vector<std::pair<std::uint64_t, std::string>> expected = {
-      {0, "[serial:unknown] >>\t\\024"}, {1, "[serial:unknown] >>\t*IDN?"},
-      {2, "[serial:1234]<<\treply 100%"},  {5, "[serial:1234]>>\t\\024"},
-      {6, "[serial:1234]>>\tvolt?"},       {7, "[serial:]>>\tx"},
-      {8, longTag + "y"},                  {9, longTag + "\\031"},
-      {10, longTag + "C7D2z"},             {11, longTag + "\\025"},
+      {0, "[serial:unknown] >>\t\\024"},
+      {1, "[serial:unknown] >>\t*IDN?"},
+      {2, "[serial:1234]<<\treply 100%"},
+      {5, "[serial:1234]>>\t\\024"},
+      {6, "[serial:1234]>>\tvolt?"},
+      {7, "[serial:]>>\tx"},
+      {8, longTag + "y"},
+      {9, longTag + "\\031"},
+      {10, longTag + "C7D2z"},
+      {11, longTag + "\\025"},
   };
   const auto entries = Entries();
   ASSERT_EQ(entries.size(), expected.size() + 1);
