@@ -4,8 +4,8 @@
 // Properties: the stored replies keep their fixed lengths; the model number
 // agrees with the stored identity (empty when not identified, the boot code's
 // signature for a boot code instrument, a model-table match otherwise); no
-// more *IDN? attempts than allowed; the panel has no empty span and at most
-// one calibration warning, only for a model that is checked.
+// more *IDN? attempts than allowed; the panel's text is its spans in order,
+// with at most one calibration warning and only for a model that is checked.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -25,6 +25,8 @@
 using namespace parlex2;
 
 namespace {
+
+std::string Marked(std::string_view text) { return "<" + std::string(text) + ">"; }
 
 std::size_t Count(const std::string& text, std::string_view what) {
   std::size_t n = 0;
@@ -85,11 +87,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   today.day = input.ConsumeIntegralInRange(1, 31);
   const std::vector<InfoSpan> spans = BuildInfoPanel(link.settings, info, today);
   FUZZ_CHECK(!spans.empty());
+  std::string plain;
+  std::string marked;
   int warnings = 0;
   for (const InfoSpan& span : spans) {
     FUZZ_CHECK(!span.text.empty());
+    plain += span.text;
+    if (span.kind == SpanKind::Warning && span.text.ends_with('\n')) {
+      marked += Marked(std::string_view(span.text).substr(0, span.text.size() - 1)) + "\n";
+    } else {
+      marked += span.kind == SpanKind::Warning ? Marked(span.text) : span.text;
+    }
     warnings += span.kind == SpanKind::Warning;
   }
+  FUZZ_CHECK(RenderInfoPanelText(spans) == plain);
+  FUZZ_CHECK(RenderInfoPanelText(spans, Marked) == marked);
   FUZZ_CHECK(warnings <= 1);
   if (warnings)
     FUZZ_CHECK(answered && IsCalibrationCheckedModel(info.modelNumber) ||
