@@ -1,36 +1,12 @@
 // The text helpers every reader of files and replies builds on: SplitText,
-// ReadTextLine, the case folding, AtoI, Truncated and UntilNul.
-#include <cctype>
-#include <climits>
+// ReadTextLine, the case folding, Truncated and UntilNul.
 #include <cstdint>
-#include <cstdlib>
 #include <sstream>
 
 #include "common/text.h"
 #include "fuzz_check.h"
 
 using namespace parlex2;
-
-namespace {
-
-// atoi with a wide accumulator, clamped to int.
-int ReferenceAtoI(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long double value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > 1e12L) value = 1e12L;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -73,10 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string lower = LowerCase(text);
   FUZZ_CHECK(lower.size() == text.size() && EqualNoCase(lower, text));
   FUZZ_CHECK(StartsWithNoCase(text, lower.substr(0, lower.size() / 2)));
-
-  // AtoI: atoi on a clamped wide value.
-  FUZZ_CHECK(AtoI(text) == ReferenceAtoI(UntilNul(text)) || text.find('\0') != std::string::npos);
-  FUZZ_CHECK(AtoI(UntilNul(text)) == ReferenceAtoI(UntilNul(text)));
 
   // Truncated and UntilNul are prefixes of the text.
   const std::size_t limit = static_cast<unsigned char>(data[0]);

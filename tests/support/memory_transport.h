@@ -87,16 +87,6 @@ class MemoryTransport final : public Transport {
   Clock& clock_;
 };
 
-// A transport factory that opens onto `peer` (the link's clock passes time).
-inline InstrumentLink::TransportFactory MemoryFactory(InstrumentLink& link,
-                                                      std::shared_ptr<MemoryPeer> peer) {
-  return [&link, peer](const ConnectionSettings&, std::unique_ptr<Transport>& transport,
-                       std::string&) {
-    transport = std::make_unique<MemoryTransport>(peer, link.clock());
-    return TransportStatus::Ok;
-  };
-}
-
 // A transport factory opening onto the peer `peerFor` answers for the
 // settings; none (a null peer) fails the open.
 inline InstrumentLink::TransportFactory PeerFactory(
@@ -110,9 +100,14 @@ inline InstrumentLink::TransportFactory PeerFactory(
   };
 }
 
-// Makes `link` open onto `peer` instead of a real port.
+// Makes `link` open onto `peer` instead of a real port (the link's clock
+// passes time).
 inline void UseMemoryPeer(InstrumentLink& link, std::shared_ptr<MemoryPeer> peer) {
-  link.SetTransportFactory(MemoryFactory(link, std::move(peer)));
+  link.SetTransportFactory([&link, peer](const ConnectionSettings&,
+                                         std::unique_ptr<Transport>& transport, std::string&) {
+    transport = std::make_unique<MemoryTransport>(peer, link.clock());
+    return TransportStatus::Ok;
+  });
 }
 
 }  // namespace parlex2::testing

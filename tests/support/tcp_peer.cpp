@@ -44,10 +44,4 @@ void TcpPeer::Close() {
   client_ = kNoSocket;
 }
 
-void TcpPeer::Reset() {
-  if (client_ == kNoSocket) return;
-  SocketClose(client_, SocketClosing::Reset);
-  client_ = kNoSocket;
-}
-
 }  // namespace parlex2::testing

@@ -1,6 +1,6 @@
 // A TCP peer on loopback standing in for an instrument's network interface:
 // it listens on an ephemeral port, accepts one client, and lets a test send,
-// receive, close or reset.
+// receive or close.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +32,6 @@ class TcpPeer {
   std::string Receive(std::size_t count, int timeoutMs = 2000);
   // Orderly close of the client connection.
   void Close();
-  // Abortive close: the client sees a reset.
-  void Reset();
 
  private:
   SocketsUser sockets_;  // first in, last out

@@ -46,7 +46,7 @@ TEST(ReadTextLine, SplitsAsTheProgramReadsFiles) {
 
 TEST(AtoI, FollowsTheCLibrary) {
   EXPECT_EQ(AtoI("42"), 42);
-  EXPECT_EQ(AtoI("  -17xyz"), -17);
+  EXPECT_EQ(AtoI(" \t\n\v\f\r-17xyz"), -17);
   EXPECT_EQ(AtoI("+8"), 8);
   EXPECT_EQ(AtoI("abc"), 0);
   EXPECT_EQ(AtoI(""), 0);
@@ -55,6 +55,8 @@ TEST(AtoI, FollowsTheCLibrary) {
   EXPECT_EQ(AtoI("99999999999999999999"), INT_MAX);
   EXPECT_EQ(AtoI("-99999999999999999999"), INT_MIN);
   EXPECT_EQ(AtoI("-2147483648"), INT_MIN);
+  EXPECT_EQ(AtoI("2147483648"), INT_MAX);
+  EXPECT_EQ(AtoI("+-3"), 0);
 }
 
 TEST(NoCase, OnlyAsciiLettersFoldAndLengthsCount) {

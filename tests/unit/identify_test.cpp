@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "connect/model_table.h"
 #include "link/comms_log.h"
@@ -20,8 +22,6 @@ namespace {
 
 using testing::MemoryPeer;
 
-// An instrument that answers each command from a table; unknown commands get
-// no answer.
 class IdentifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -29,16 +29,6 @@ class IdentifyTest : public ::testing::Test {
     link.settings.interfaceKind = InterfaceKind::Usb;
     link.settings.comPort = "COM3";
     testing::UseMemoryPeer(link, peer);
-  }
-
-  void Answer(std::string idn, std::string calstr = "", std::string calver = "",
-              std::string version = "") {
-    peer->respond = [=](MemoryPeer& p, const std::string& command) {
-      if (command == "*IDN?\n" && !idn.empty()) p.Queue(idn + "\r\n");
-      if (command == "calstr?\n" && !calstr.empty()) p.Queue(calstr + "\n");
-      if (command == "calver?\n" && !calver.empty()) p.Queue(calver + "\n");
-      if (command == "version?\n" && !version.empty()) p.Queue(version + "\n");
-    };
   }
 
   // The log as read back in text mode, line ends as "\n".
@@ -58,34 +48,95 @@ class IdentifyTest : public ::testing::Test {
 };
 
 const std::string kWake = "\x14\x14^[";
+const std::string kIdentityQueries = "*IDN?\ncalstr?\ncalver?\nversion?\n";
 
-TEST_F(IdentifyTest, KnownModelIsIdentifiedAndItsIdentityRead) {
-  Answer("Maker,ZQM44,12345,2.1", "12_MAR_2023,x", "01_APR_2024", "v,T1,5.2,3.1,2.0,1.1");
-  EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
-  EXPECT_EQ(peer->written, kWake + "*IDN?\ncalstr?\ncalver?\nversion?\n");
-  EXPECT_EQ(link.info.modelNumber, 7);
-  EXPECT_EQ(link.info.idnReply, "Maker,ZQM44,12345,2.1");
-  EXPECT_EQ(link.info.calstrReply, "12_MAR_2023,x");
-  EXPECT_EQ(link.info.calverReply, "01_APR_2024");
-  EXPECT_EQ(link.info.versionReply, "v,T1,5.2,3.1,2.0,1.1");
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].text, "The connection was successful\nMaker,ZQM44,12345,2.1");
-  EXPECT_EQ(ui.messages[0].caption, "Test Connection");
-  EXPECT_EQ(ui.messages[0].icon, MessageIcon::Information);
-  EXPECT_EQ(ui.waitDepth, 0);
-  EXPECT_EQ(ui.waitCount, 1);
-  const std::string log = Log();
-  const auto connecting = log.find("***\tCONNECTING\t***\n");
-  const auto connected = log.find("***\tCONNECTED\t***\n");
-  const auto identified = log.find("***\tIDENTIFIED: Maker,ZQM44,12345,2.1 (7)\t***\n");
-  ASSERT_NE(identified, std::string::npos) << log;
-  EXPECT_LT(connecting, connected);
-  EXPECT_LT(connected, identified);
-  // The calstr? exchange is logged under the new instrument's serial number.
-  EXPECT_NE(log.find("[serial:12345]>>\tcalstr?"), std::string::npos) << log;
+// Everything identification fills, to compare whole.
+auto Identity(const InstrumentInfo& i) {
+  return std::tie(i.modelNumber, i.familyVariant, i.modelVariant, i.idnReply, i.calstrReply,
+                  i.calverReply, i.versionReply);
 }
 
-TEST_F(IdentifyTest, SilentInstrumentIsAskedFiveTimes) {
+// Each answer replaces all an earlier instrument left: the result message,
+// the window title and the upgrade's version check must not take the earlier
+// reply for this one's. A reply naming no known model, or without a comma and
+// no bootcode signature, is an unknown instrument; only the first is logged
+// as an instrument. Replies too long for their fields are cut.
+TEST_F(IdentifyTest, EachAnswerIsIdentifiedAndNothingOfTheEarlierInstrumentIsKept) {
+  const std::string longIdn = "M,VXM66," + std::string(400, 'x');
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> answers;
+    std::string asked;  // after the wake bytes
+    InstrumentInfo info;
+    std::string shown;   // after "The connection was successful\n"
+    std::string logged;  // "" when the log names no instrument
+  } cases[] = {
+      {"known model",
+       {{"*IDN?\n", "Maker,ZQM44,12345,2.1\r\n"},
+        {"calstr?\n", "12_MAR_2023,x\n"},
+        {"calver?\n", "01_APR_2024\n"},
+        {"version?\n", "v,T1,5.2,3.1,2.0,1.1\n"}},
+       kIdentityQueries,
+       {7, 0, 0, "Maker,ZQM44,12345,2.1", "12_MAR_2023,x", "01_APR_2024", "v,T1,5.2,3.1,2.0,1.1"},
+       "Maker,ZQM44,12345,2.1",
+       "***\tIDENTIFIED: Maker,ZQM44,12345,2.1 (7)\t***\n"},
+      {"bootcode",
+       {{"*IDN?\n", "BOOT   :    32 32 32 32 00\r\n"}},
+       "*IDN?\n",
+       {kModelBootcode, 0, 0, "BOOT   :    32 32 32 32 00", "", "", ""},
+       "Bootcode Instrument",
+       "***\tIDENTIFIED: BOOT   :    32 32 32 32 00 (bootcode)\t***\n"},
+      {"unknown model",
+       {{"*IDN?\n", "Maker,QQQ1,77,1.0\r\n"}},
+       "*IDN?\n",
+       {},
+       "Unknown Instrument",
+       "***\tUNIDENTIFIED INSTRUMENT\t***\n"},
+      {"no comma", {{"*IDN?\n", "HELLO THERE\r\n"}}, "*IDN?\n", {}, "Unknown Instrument", ""},
+      {"too long",
+       {{"*IDN?\n", longIdn + "\n"},
+        {"calstr?\n", std::string(600, 'c') + "\n"},
+        {"calver?\n", std::string(600, 'v') + "\n"},
+        {"version?\n", std::string(600, 'r') + "\n"}},
+       kIdentityQueries,
+       {5, 0, 0, longIdn.substr(0, 127), std::string(255, 'c'), std::string(255, 'v'),
+        std::string(127, 'r')},
+       longIdn.substr(0, 127),
+       "IDENTIFIED: " + longIdn.substr(0, 127)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t logStart = Log().size();
+    testing::RecordingUi ui;
+    link.Close();
+    link.info = {7, 1, 2, "Maker,ZQM44,1,1", "12_MAR_2023", "01_APR_2024", "v,150", true};
+    peer->written.clear();
+    peer->respond = testing::Answers(c.answers);
+    EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
+    EXPECT_EQ(peer->written, kWake + c.asked);
+    EXPECT_EQ(Identity(link.info), Identity(c.info));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "The connection was successful\n" + c.shown);
+    EXPECT_EQ(ui.messages[0].caption, "Test Connection");
+    EXPECT_EQ(ui.messages[0].icon, MessageIcon::Information);
+    EXPECT_EQ(ui.waitDepth, 0);
+    EXPECT_EQ(ui.waitCount, 1);
+    const std::string log = Log().substr(logStart);
+    const auto connected = log.find("***\tCONNECTED\t***\n");
+    EXPECT_LT(log.find("***\tCONNECTING\t***\n"), connected) << log;
+    if (c.logged.empty()) {
+      EXPECT_EQ(log.find("IDENTIFIED"), std::string::npos) << log;
+    } else {
+      EXPECT_LT(connected, log.find(c.logged)) << log;
+      EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+    }
+  }
+  // The calstr? exchange is logged under the new instrument's serial number.
+  EXPECT_NE(Log().find("[serial:12345]>>\tcalstr?"), std::string::npos);
+}
+
+// Five attempts at most, and an answer to a later one stops them.
+TEST_F(IdentifyTest, ASilentInstrumentIsAskedFiveTimes) {
   link.info.modelNumber = 5;
   const std::uint64_t start = clock.TickMs();
   EXPECT_FALSE(ConnectAndIdentify(ui, link, true));
@@ -97,9 +148,7 @@ TEST_F(IdentifyTest, SilentInstrumentIsAskedFiveTimes) {
   EXPECT_EQ(ui.messages[0].text, "The connection failed");
   EXPECT_EQ(ui.waitDepth, 0);
   EXPECT_EQ(link.info.modelNumber, 0);  // nothing of the earlier instrument is kept
-}
 
-TEST_F(IdentifyTest, AnswerOnALaterAttemptStopsTheAttempts) {
   int asked = 0;
   peer->respond = [&](MemoryPeer& p, const std::string& command) {
     if (command == "*IDN?\n" && ++asked == 3) p.Queue("M,VXM76,9\n");
@@ -107,54 +156,7 @@ TEST_F(IdentifyTest, AnswerOnALaterAttemptStopsTheAttempts) {
   EXPECT_TRUE(ConnectAndIdentify(ui, link, false));
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(link.info.modelNumber, 1);
-  EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST_F(IdentifyTest, BootcodeInstrumentSkipsTheIdentityReplies) {
-  link.info.calstrReply = "old";
-  Answer("BOOT   :    32 32 32 32 00");
-  EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
-  EXPECT_EQ(peer->written, kWake + "*IDN?\n");
-  EXPECT_EQ(link.info.modelNumber, kModelBootcode);
-  EXPECT_EQ(link.info.idnReply, "BOOT   :    32 32 32 32 00");
-  EXPECT_EQ(link.info.calstrReply, "");  // not the earlier instrument's
-  EXPECT_EQ(ui.messages.at(0).text, "The connection was successful\nBootcode Instrument");
-  EXPECT_NE(Log().find("***\tIDENTIFIED: BOOT   :    32 32 32 32 00 (bootcode)\t***\n"),
-            std::string::npos);
-}
-
-// An answer naming no known model, and one without a comma that is no bootcode
-// signature, must not leave the previously identified instrument's reply in
-// place: the result message and the window title would name an instrument
-// that is no longer there. Only the first is logged as an instrument.
-TEST_F(IdentifyTest, UnknownModelOrReplyWithoutCommaForgetsThePreviousInstrument) {
-  for (const auto& [reply, logged] :
-       {std::pair{"Maker,QQQ1,77,1.0", true}, std::pair{"HELLO THERE", false}}) {
-    SCOPED_TRACE(reply);
-    const std::size_t logStart = Log().size();
-    peer->written.clear();
-    link.Close();
-    link.info = {7, 1, 2, "Maker,ZQM44,1,1", "12_MAR_2023", "01_APR_2024", "v,150", true};
-    ui.messages.clear();
-    Answer(reply);
-    EXPECT_TRUE(ConnectAndIdentify(ui, link, true));
-    EXPECT_EQ(peer->written, kWake + "*IDN?\n");
-    // Everything identification fills starts afresh: the earlier version
-    // reply must not reach the upgrade's version check as this one's.
-    EXPECT_EQ(link.info.modelNumber, 0);
-    EXPECT_EQ(link.info.familyVariant, 0);
-    EXPECT_EQ(link.info.modelVariant, 0);
-    EXPECT_EQ(link.info.idnReply, "");
-    EXPECT_EQ(link.info.calstrReply, "");
-    EXPECT_EQ(link.info.calverReply, "");
-    EXPECT_EQ(link.info.versionReply, "");
-    EXPECT_EQ(ui.messages.at(0).text, "The connection was successful\nUnknown Instrument");
-    const std::string log = Log().substr(logStart);
-    EXPECT_EQ(log.find("***\tUNIDENTIFIED INSTRUMENT\t***\n") != std::string::npos, logged) << log;
-    if (!logged) {
-      EXPECT_EQ(log.find("IDENTIFIED"), std::string::npos) << log;
-    }
-  }
+  EXPECT_EQ(ui.messages.size(), 1u);  // none without the result asked for
 }
 
 TEST_F(IdentifyTest, FailedOpenIsReportedEvenWithoutResultAndNoneDoesNothing) {
@@ -174,17 +176,6 @@ TEST_F(IdentifyTest, FailedOpenIsReportedEvenWithoutResultAndNoneDoesNothing) {
   EXPECT_FALSE(ConnectAndIdentify(ui, link, true));
   EXPECT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(Log(), "");
-}
-
-TEST_F(IdentifyTest, HostileRepliesAreCutToTheirFields) {
-  const std::string longModel = "M,VXM66," + std::string(400, 'x');
-  Answer(longModel, std::string(600, 'c'), std::string(600, 'v'), std::string(600, 'r'));
-  EXPECT_TRUE(ConnectAndIdentify(ui, link, false));
-  EXPECT_EQ(link.info.modelNumber, 5);
-  EXPECT_EQ(link.info.idnReply, longModel.substr(0, 127));
-  EXPECT_EQ(link.info.calstrReply, std::string(255, 'c'));
-  EXPECT_EQ(link.info.calverReply, std::string(255, 'v'));
-  EXPECT_EQ(link.info.versionReply, std::string(127, 'r'));
 }
 
 TEST(BootcodeSignature, NeedsNoCommaAndTheSignatureAtSeven) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/comms_log.h"
+#include "support/comms_log_file.h"
 #include "support/fake_clock.h"
 #include "support/recording_ui.h"
 #include "support/temp_folder.h"
@@ -27,25 +28,16 @@ std::string ReadFile(const std::string& path) {
   return s;
 }
 
-// Leaves the process-wide log as every test finds it: off, no path, no UI.
 class CommsLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = folder_.Path() / "logs";  // made by the tests that need it
     clock_.SetNow({.hour = 9, .minute = 5, .second = 7, .millisecond = 5});
   }
-  void TearDown() override {
-    if (CommsLog::IsLoggingEnabled()) CommsLog::ToggleLogging();
-    CommsLog::SetLogPath("");
-    CommsLog::SetUserInterface(nullptr);
-    CommsLog::SetEcho(nullptr);
-    std::error_code ec;
-    fs::permissions(dir_, fs::perms::owner_all, ec);
-    fs::remove_all(dir_, ec);
-  }
   testing::TempFolder folder_{"parlex2-log"};
   testing::FakeClock clock_;
   fs::path dir_;
+  testing::CommsLogFile cleanUp_;  // the process-wide log as every test finds it, at the end
 };
 
 TEST_F(CommsLogTest, FirstEntryCreatesDirectoriesHeaderAndEntry) {
@@ -109,32 +101,24 @@ TEST_F(CommsLogTest, PathIsKeptToItsLimit) {
 }
 
 #ifndef _WIN32
-TEST_F(CommsLogTest, WithoutFileLoggingEntriesGoToTheDebuggerOutput) {
-  ::testing::internal::CaptureStderr();
-  CommsLog::Write("***\tCONNECTING\t***\n");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[09:05:07.005] ***\tCONNECTING\t***\n");
-  // A path alone does not switch file logging on.
-  CommsLog::SetLogPath((dir_ / "x.log").string());
-  ::testing::internal::CaptureStderr();
-  CommsLog::Write("entry\n");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[09:05:07.005] entry\n");
-  EXPECT_FALSE(fs::exists(dir_ / "x.log"));
-}
-
 std::string echoed;
 
-// The command line's -v: the echo takes every entry, whether the file takes
-// it too or the debugger output does, and makes the link build its lines.
+// Without file logging entries go to the debugger output. The command
+// line's -v: the echo takes every entry, whether the file takes it too or the
+// debugger output does, and makes the link build its lines.
 TEST_F(CommsLogTest, EchoTakesEveryEntryWhereverTheEntryGoes) {
   echoed.clear();
+  const fs::path file = dir_ / "comms.log";
+  CommsLog::SetLogPath(file.string());  // a path alone does not switch file logging on
+  ::testing::internal::CaptureStderr();
+  CommsLog::Write("no echo\n");
   EXPECT_FALSE(CommsLog::IsTraceKept());
   CommsLog::SetEcho([](std::string_view entry) { echoed += entry; });
   EXPECT_TRUE(CommsLog::IsTraceKept());
-  ::testing::internal::CaptureStderr();
   CommsLog::Write("to the debugger\n");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "[09:05:07.005] to the debugger\n");
-  const fs::path file = dir_ / "comms.log";
-  CommsLog::SetLogPath(file.string());
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "[09:05:07.005] no echo\n[09:05:07.005] to the debugger\n");
+  EXPECT_FALSE(fs::exists(file));
   CommsLog::ToggleLogging();
   ::testing::internal::CaptureStderr();
   CommsLog::Write("to the file\n");
