@@ -2,10 +2,16 @@
 // them, its clean exit and its files. (What the instrument answers is for its
 // unit tests; how the program copes with each fault, for the fault matrix.)
 // Each test listens on an address of its own so that suites can run side by side.
+// The client ends are the program's own transports.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
 
+#include "common/clock.h"
+#include "link/lan.h"
+#include "link/transport.h"
 #include "sim/instrument.h"
 #include "support/command_posix.h"
 #include "support/simulator.h"
@@ -14,8 +20,43 @@
 namespace parlex2::testing {
 namespace {
 
-// Over TCP the program follows every send with a zero byte.
+// The LAN transport ends every write with a zero byte; these are the ones
+// between the program's separate sends.
 std::string Lan(const std::string& command) { return command + '\0'; }
+
+std::unique_ptr<Transport> Tcp(const std::string& address) {
+  std::unique_ptr<Transport> port;
+  std::string error;
+  EXPECT_EQ(LanConnect(address, 10001, SystemClock(), port, error), TransportStatus::Ok) << error;
+  return port;
+}
+
+std::unique_ptr<Transport> Pty(const std::string& path) {
+  std::unique_ptr<Transport> port;
+  std::string error;
+  EXPECT_EQ(OpenSerialTransport(path, 9600, port, error), TransportStatus::Ok) << error;
+  return port;
+}
+
+constexpr char kGone[] = "<gone>";
+
+// What arrives within `ms`, stopping once it ends with `until` or the
+// instrument has gone (kGone then ends the text).
+std::string Read(Transport& port, int ms, std::string_view until = {}) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  std::string bytes;
+  while (until.empty() || !bytes.ends_with(until)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    port.WaitReadable(static_cast<std::uint32_t>(left.count()));
+    unsigned char byte = 0;
+    TransportStatus status;
+    while ((status = port.ReadByte(byte)) == TransportStatus::Ok) bytes += static_cast<char>(byte);
+    if (status == TransportStatus::Failed) return bytes + kGone;
+  }
+  return bytes;
+}
 
 TEST(SimProcess, OptionsReachTheInstrumentAndSigtermLeavesCompleteFiles) {
   Simulator sim(PARLEX2_SIM_PATH);
@@ -26,23 +67,23 @@ TEST(SimProcess, OptionsReachTheInstrumentAndSigtermLeavesCompleteFiles) {
       &error))
       << error;
   EXPECT_EQ(sim.Banner(), std::vector<std::string>{"tcp 127.0.42.1:10001"});
-  SimClient client = SimClient::ConnectTcp("127.0.42.1", 10001);
-  ASSERT_TRUE(client.IsOpen());
+  std::unique_ptr<Transport> client = Tcp("127.0.42.1");
+  ASSERT_TRUE(client);
   const std::string noise(sim::kNoise, sim::kNoiseLength);
   const std::pair<std::string, std::string> exchanges[] = {
-      {Lan("\x14") + Lan("\x14") + Lan("^[") + Lan("*IDN?\n"), "Maker,J7B733,5,1\r\n" + noise},
-      {Lan("calstr?\n") + Lan("calver?\n") + Lan("version?\n"),
+      {Lan("\x14") + Lan("\x14") + Lan("^[") + "*IDN?\n", "Maker,J7B733,5,1\r\n" + noise},
+      {Lan("calstr?\n") + Lan("calver?\n") + "version?\n",
        "default_calibration\r\n01_APR_2024\r\nJ7B,A,100\r\n"},
-      {Lan("\x19"), std::string(sim::kBootBanner) + "\r\n" + noise},
-      {Lan("C7D2z\n"), "OK\r\n"},
+      {"\x19", std::string(sim::kBootBanner) + "\r\n" + noise},
+      {"C7D2z\n", "OK\r\n"},
   };
   std::string received;
   std::string sent;
   for (const auto& [command, expected] : exchanges) {
-    client.Send(command);
-    const std::string reply = client.ReadFor(300);
+    client->Write(command);
+    const std::string reply = Read(*client, 300);
     EXPECT_EQ(reply, expected) << command;
-    received += command;
+    received += Lan(command);
     sent += reply;
   }
   ASSERT_TRUE(sim.Stop());
@@ -59,15 +100,15 @@ TEST(SimProcess, OptionsReachTheInstrumentAndSigtermLeavesCompleteFiles) {
 TEST(SimProcess, ServesOneClientAtATime) {
   Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.3:10001"}));
-  SimClient first = SimClient::ConnectTcp("127.0.42.3", 10001);
-  SimClient second = SimClient::ConnectTcp("127.0.42.3", 10001);
-  ASSERT_TRUE(first.IsOpen() && second.IsOpen());
-  second.Send("volt?\n");
-  EXPECT_EQ(second.ReadLine(300), std::nullopt);
-  first.Send("temp?\n");
-  EXPECT_EQ(first.ReadLine(2000), "23.5");
-  first.Close();
-  EXPECT_EQ(second.ReadLine(2000), "1.234");
+  std::unique_ptr<Transport> first = Tcp("127.0.42.3");
+  std::unique_ptr<Transport> second = Tcp("127.0.42.3");
+  ASSERT_TRUE(first && second);
+  second->Write("volt?\n");
+  EXPECT_EQ(Read(*second, 300), "");
+  first->Write("temp?\n");
+  EXPECT_EQ(Read(*first, 2000, "\n"), "23.5\r\n");
+  first.reset();
+  EXPECT_EQ(Read(*second, 2000, "\n"), "1.234\r\n");
 }
 
 // A dropped pseudo-terminal is unplugged: the link then leads to a new one.
@@ -83,21 +124,18 @@ TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
   ASSERT_EQ(sim.Banner().size(), 1u);
   EXPECT_EQ(sim.Banner()[0].rfind("pty /dev/pts/", 0), 0u) << sim.Banner()[0];
   const std::filesystem::path before = std::filesystem::read_symlink(path);
-  SimClient port = SimClient::OpenPty(path);
-  ASSERT_TRUE(port.IsOpen());
-  port.Send("\x14^[*IDN?\nvolt?\n");
-  EXPECT_EQ(port.ReadLine(2000), sim::kDefaultIdn);
-  EXPECT_EQ(port.ReadLine(2000), "1.234");
-  EXPECT_TRUE(port.WaitClosed(2000));
+  std::unique_ptr<Transport> port = Pty(path);
+  ASSERT_TRUE(port);
+  port->Write("\x14^[*IDN?\nvolt?\n");
+  EXPECT_EQ(Read(*port, 2000), std::string(sim::kDefaultIdn) + "\r\n1.234\r\n" + kGone);
   EXPECT_NE(std::filesystem::read_symlink(path), before);
-  SimClient again = SimClient::OpenPty(path);
-  ASSERT_TRUE(again.IsOpen());
-  again.Send("temp?\n");
-  EXPECT_EQ(again.ReadLine(2000), "23.5");
+  std::unique_ptr<Transport> again = Pty(path);
+  ASSERT_TRUE(again);
+  again->Write("temp?\n");
+  EXPECT_EQ(Read(*again, 2000, "\n"), "23.5\r\n");
   std::filesystem::remove_all(ports);  // the next port has nowhere to be linked
-  again.Send("volt?\n");
-  EXPECT_EQ(again.ReadLine(2000), "1.234");
-  EXPECT_TRUE(again.WaitClosed(2000));
+  again->Write("volt?\n");
+  EXPECT_EQ(Read(*again, 2000), std::string("1.234\r\n") + kGone);
   EXPECT_EQ(sim.WaitExit(3000), 1);
   EXPECT_NE(sim.TranscriptText().find("-- pty could not be made again"), std::string::npos)
       << sim.TranscriptText();
@@ -106,19 +144,19 @@ TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
 TEST(SimProcess, StreamSendsMeasurementLinesAtItsRate) {
   Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.9:10001", "--stream", "20"}));
-  SimClient client = SimClient::ConnectTcp("127.0.42.9", 10001);
-  EXPECT_EQ(client.ReadFor(200), "");
-  client.Send(Lan("stream on\n"));
-  EXPECT_EQ(client.ReadLine(2000), "ok");
-  std::string lines = client.ReadFor(1000);
+  std::unique_ptr<Transport> client = Tcp("127.0.42.9");
+  ASSERT_TRUE(client);
+  EXPECT_EQ(Read(*client, 200), "");
+  client->Write("stream on\n");
+  std::string lines = Read(*client, 1000);
   int count = 0;
   for (std::size_t at = 0; (at = lines.find("stream,", at)) != std::string::npos; ++at) ++count;
   EXPECT_GE(count, 12);
   EXPECT_LE(count, 28);
-  EXPECT_EQ(lines.rfind("stream,1,1.234\r\n", 0), 0u) << lines;
-  client.Send(Lan("stream off\n"));
-  client.ReadFor(200);
-  EXPECT_EQ(client.ReadFor(300), "");
+  EXPECT_EQ(lines.rfind("ok\r\nstream,1,1.234\r\n", 0), 0u) << lines;
+  client->Write("stream off\n");
+  Read(*client, 200);
+  EXPECT_EQ(Read(*client, 300), "");
 }
 
 TEST(SimProcess, HelpAndBadOptions) {

@@ -1,20 +1,17 @@
 // Runs parlex2-sim for integration tests: starts it with given options in a
 // scratch directory of its own (transcript and flash files included), waits
-// for its ready line, stops it with SIGTERM, and reads what it wrote. Also a
-// small client for talking to it over TCP or its pseudo-terminal. POSIX only.
+// for its ready line, stops it with SIGTERM, and reads what it wrote. POSIX
+// only.
 //
 //   Simulator sim(PARLEX2_SIM_PATH);
 //   ASSERT_TRUE(sim.Start({"--tcp", "127.0.0.23:10001", "--delay", "50"}));
-//   SimClient client = SimClient::ConnectTcp("127.0.0.23", 10001);
-//   client.Send("*IDN?\n");
-//   EXPECT_EQ(client.ReadLine(1000), "Veltmark,VXM66,10472,2.15");
+//   ... parlex2 --lan 127.0.0.23 identify ...
 //   ASSERT_TRUE(sim.Stop());
 //   EXPECT_EQ(sim.Received(), "*IDN?\n");
 #pragma once
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,42 +64,6 @@ class Simulator {
   TempFolder directory_{"parlex2-sim"};
   pid_t pid_ = -1;
   std::vector<std::string> banner_;
-};
-
-// A client end: a TCP connection or the far side of the pseudo-terminal.
-class SimClient {
- public:
-  static SimClient ConnectTcp(const std::string& address, std::uint16_t port);
-  // Opens the pty's slave (through the symbolic link) in raw mode.
-  static SimClient OpenPty(const std::string& path);
-
-  SimClient() = default;
-  SimClient(const SimClient&) = delete;
-  SimClient& operator=(const SimClient&) = delete;
-  ~SimClient();
-
-  bool IsOpen() const { return fd_ >= 0; }
-  bool Send(const std::string& bytes);
-  // One line up to its line feed, with a carriage return before it dropped;
-  // nullopt when `timeoutMs` passed (bytes read so far stay for the next call)
-  // or the peer closed.
-  std::optional<std::string> ReadLine(int timeoutMs);
-  // Everything that arrives within `ms`, or until the peer closes (including
-  // what is already buffered).
-  std::string ReadFor(int ms);
-  // True when the peer closed (or the port failed) within `timeoutMs`; bytes
-  // arriving meanwhile are kept.
-  bool WaitClosed(int timeoutMs);
-  void Close();
-
- private:
-  explicit SimClient(int fd) : fd_(fd) {}
-  // Reads what arrives within `timeoutMs` into the buffer; false on close.
-  bool Fill(int timeoutMs);
-
-  int fd_ = -1;
-  std::string buffer_;
-  bool closed_ = false;
 };
 
 }  // namespace parlex2::testing

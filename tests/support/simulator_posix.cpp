@@ -1,18 +1,14 @@
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <utility>
 
-#include "common/sockets.h"
 #include "sim/transcript.h"
 #include "simulator.h"
 
@@ -142,85 +138,6 @@ std::optional<sim::Flash> Simulator::ReadFlash() const {
   const std::string path = directory_.File("flash.txt");
   if (!std::filesystem::exists(path)) return std::nullopt;
   return sim::Flash::ParseDump(ReadFileBytes(path));
-}
-
-SimClient SimClient::ConnectTcp(const std::string& address, std::uint16_t port) {
-  // On POSIX the socket is a descriptor like the pty's, read and written alike.
-  const SocketHandle socket = TcpConnect(address, port, 5000, nullptr);
-  return socket == kNoSocket ? SimClient() : SimClient(static_cast<int>(socket));
-}
-
-SimClient SimClient::OpenPty(const std::string& path) {
-  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return {};
-  termios settings{};
-  tcgetattr(fd, &settings);
-  cfmakeraw(&settings);
-  tcsetattr(fd, TCSANOW, &settings);
-  return SimClient(fd);
-}
-
-SimClient::~SimClient() { Close(); }
-
-void SimClient::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
-
-bool SimClient::Send(const std::string& bytes) {
-  std::size_t done = 0;
-  while (fd_ >= 0 && done < bytes.size()) {
-    ssize_t count = write(fd_, bytes.data() + done, bytes.size() - done);
-    if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
-      pollfd p{fd_, POLLOUT, 0};
-      poll(&p, 1, 100);
-      continue;
-    }
-    if (count <= 0) return false;
-    done += static_cast<std::size_t>(count);
-  }
-  return fd_ >= 0;
-}
-
-bool SimClient::Fill(int timeoutMs) {
-  if (fd_ < 0 || closed_) return false;
-  pollfd p{fd_, POLLIN, 0};
-  if (poll(&p, 1, timeoutMs) <= 0) return true;
-  char chunk[4096];
-  ssize_t count = read(fd_, chunk, sizeof chunk);
-  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-  if (count <= 0) {
-    closed_ = true;
-    return false;
-  }
-  buffer_.append(chunk, static_cast<std::size_t>(count));
-  return true;
-}
-
-std::optional<std::string> SimClient::ReadLine(int timeoutMs) {
-  auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
-  while (true) {
-    std::size_t end = buffer_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = buffer_.substr(0, end);
-      buffer_.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
-    int left = MsLeft(deadline);
-    if (left == 0 || !Fill(left)) return std::nullopt;
-  }
-}
-
-std::string SimClient::ReadFor(int ms) {
-  WaitClosed(ms);
-  return std::exchange(buffer_, {});
-}
-
-bool SimClient::WaitClosed(int timeoutMs) {
-  auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
-  while (fd_ >= 0 && !closed_ && MsLeft(deadline) > 0) Fill(MsLeft(deadline));
-  return closed_;
 }
 
 }  // namespace parlex2::testing
