@@ -66,7 +66,7 @@ TEST(SimProcess, OptionsReachTheInstrumentAndSigtermLeavesCompleteFiles) {
        "--calver", "01_APR_2024", "--version", "J7B,A,100", "--ok-case", "upper", "--noise"},
       &error))
       << error;
-  EXPECT_EQ(sim.Banner(), std::vector<std::string>{"tcp 127.0.42.1:10001"});
+  EXPECT_EQ(sim.Output(), "tcp 127.0.42.1:10001\nready\n");
   std::unique_ptr<Transport> client = Tcp("127.0.42.1");
   ASSERT_TRUE(client);
   const std::string noise(sim::kNoise, sim::kNoiseLength);
@@ -121,8 +121,8 @@ TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
   std::filesystem::create_directory(ports);
   const std::string path = (ports / "com7").string();
   ASSERT_TRUE(sim.Start({"--pty", path, "--drop-after", "2"}));
-  ASSERT_EQ(sim.Banner().size(), 1u);
-  EXPECT_EQ(sim.Banner()[0].rfind("pty /dev/pts/", 0), 0u) << sim.Banner()[0];
+  EXPECT_EQ(sim.Output().rfind("pty /dev/pts/", 0), 0u) << sim.Output();
+  EXPECT_TRUE(sim.Output().ends_with(" " + path + "\nready\n")) << sim.Output();
   const std::filesystem::path before = std::filesystem::read_symlink(path);
   std::unique_ptr<Transport> port = Pty(path);
   ASSERT_TRUE(port);

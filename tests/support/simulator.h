@@ -46,9 +46,9 @@ class Simulator {
 
   pid_t Pid() const { return pid_; }
   bool Running() const { return pid_ > 0; }
-  // What it printed before "ready": the endpoints, e.g. "tcp 127.0.0.5:10001",
-  // "pty /dev/pts/4 /tmp/x/com7".
-  const std::vector<std::string>& Banner() const { return banner_; }
+  // What it printed: its endpoints, e.g. "tcp 127.0.0.5:10001" or
+  // "pty /dev/pts/4 /tmp/x/com7", then "ready" (and a pty's when made anew).
+  std::string Output() const;
 
   std::string TranscriptText() const;
   // Every byte the client sent, and every byte the simulator sent, in order.
@@ -63,7 +63,6 @@ class Simulator {
   std::string program_;
   TempFolder directory_{"parlex2-sim"};
   pid_t pid_ = -1;
-  std::vector<std::string> banner_;
 };
 
 }  // namespace parlex2::testing

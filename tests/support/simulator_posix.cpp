@@ -1,4 +1,4 @@
-#include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -49,50 +49,27 @@ bool Simulator::Start(const std::vector<std::string>& options, std::string* erro
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  int out[2];
-  if (pipe(out) < 0) return fail("pipe failed");
+  // Its standard output goes to a file, read until "ready" (not an earlier
+  // run's).
+  const std::string output = directory_.File("output.txt");
+  std::filesystem::remove(output);
   const pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid < 0) return fail("fork failed");
-  if (pid == 0) {
+  pid_ = fork();
+  if (pid_ == 0) {
     // A simulator never ends on its own; one whose test was killed would
     // serve, or hang in its sanitizer's exit, for ever.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
+    const int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (getppid() != parent || out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }
-  close(out[1]);
-  pid_ = pid;
-  banner_.clear();
-
-  std::string text;
-  bool ready = false;
-  auto deadline = Steady::now() + std::chrono::seconds(10);
-  while (!ready && MsLeft(deadline) > 0) {
-    pollfd p{out[0], POLLIN, 0};
-    if (poll(&p, 1, MsLeft(deadline)) <= 0) continue;
-    char chunk[512];
-    ssize_t count = read(out[0], chunk, sizeof chunk);
-    if (count <= 0) break;
-    text.append(chunk, static_cast<std::size_t>(count));
-    for (std::size_t end; !ready && (end = text.find('\n')) != std::string::npos;) {
-      ready = text.compare(0, end, "ready") == 0;
-      if (!ready) banner_.push_back(text.substr(0, end));
-      text.erase(0, end + 1);
-    }
+  for (int waited = 0; Running() && waited < 10000; waited += 10) {
+    if (("\n" + Output()).find("\nready\n") != std::string::npos) return true;
+    WaitExit(10);
   }
-  // Later output (a pty made anew after a drop) is not needed; the simulator
-  // ignores the broken pipe.
-  close(out[0]);
-  if (!ready) {
-    Stop(SIGKILL);
-    return fail("parlex2-sim did not get ready; it printed: " + text);
-  }
-  return true;
+  Stop(SIGKILL);
+  return fail("parlex2-sim did not get ready; it printed: " + Output());
 }
 
 bool Simulator::Stop(int signal) {
@@ -117,6 +94,8 @@ std::optional<int> Simulator::WaitExit(int timeoutMs) {
   pid_ = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+std::string Simulator::Output() const { return ReadFileBytes(directory_.File("output.txt")); }
 
 std::string Simulator::TranscriptText() const {
   return ReadFileBytes(directory_.File("transcript.txt"));
