@@ -24,17 +24,15 @@ namespace {
 // between the program's separate sends.
 std::string Lan(const std::string& command) { return command + '\0'; }
 
-std::unique_ptr<Transport> Tcp(const std::string& address) {
+// A client end: the LAN transport to `where` (an address), or the serial one
+// on the pseudo-terminal linked at `where` (a path).
+std::unique_ptr<Transport> Open(const std::string& where) {
   std::unique_ptr<Transport> port;
   std::string error;
-  EXPECT_EQ(LanConnect(address, 10001, SystemClock(), port, error), TransportStatus::Ok) << error;
-  return port;
-}
-
-std::unique_ptr<Transport> Pty(const std::string& path) {
-  std::unique_ptr<Transport> port;
-  std::string error;
-  EXPECT_EQ(OpenSerialTransport(path, 9600, port, error), TransportStatus::Ok) << error;
+  const TransportStatus status = where[0] == '/'
+                                     ? OpenSerialTransport(where, 9600, port, error)
+                                     : LanConnect(where, 10001, SystemClock(), port, error);
+  EXPECT_EQ(status, TransportStatus::Ok) << error;
   return port;
 }
 
@@ -67,7 +65,7 @@ TEST(SimProcess, OptionsReachTheInstrumentAndSigtermLeavesCompleteFiles) {
       &error))
       << error;
   EXPECT_EQ(sim.Output(), "tcp 127.0.42.1:10001\nready\n");
-  std::unique_ptr<Transport> client = Tcp("127.0.42.1");
+  std::unique_ptr<Transport> client = Open("127.0.42.1");
   ASSERT_TRUE(client);
   const std::string noise(sim::kNoise, sim::kNoiseLength);
   const std::pair<std::string, std::string> exchanges[] = {
@@ -100,8 +98,8 @@ TEST(SimProcess, OptionsReachTheInstrumentAndSigtermLeavesCompleteFiles) {
 TEST(SimProcess, ServesOneClientAtATime) {
   Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.3:10001"}));
-  std::unique_ptr<Transport> first = Tcp("127.0.42.3");
-  std::unique_ptr<Transport> second = Tcp("127.0.42.3");
+  std::unique_ptr<Transport> first = Open("127.0.42.3");
+  std::unique_ptr<Transport> second = Open("127.0.42.3");
   ASSERT_TRUE(first && second);
   second->Write("volt?\n");
   EXPECT_EQ(Read(*second, 300), "");
@@ -124,12 +122,12 @@ TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
   EXPECT_EQ(sim.Output().rfind("pty /dev/pts/", 0), 0u) << sim.Output();
   EXPECT_TRUE(sim.Output().ends_with(" " + path + "\nready\n")) << sim.Output();
   const std::filesystem::path before = std::filesystem::read_symlink(path);
-  std::unique_ptr<Transport> port = Pty(path);
+  std::unique_ptr<Transport> port = Open(path);
   ASSERT_TRUE(port);
   port->Write("\x14^[*IDN?\nvolt?\n");
   EXPECT_EQ(Read(*port, 2000), std::string(sim::kDefaultIdn) + "\r\n1.234\r\n" + kGone);
   EXPECT_NE(std::filesystem::read_symlink(path), before);
-  std::unique_ptr<Transport> again = Pty(path);
+  std::unique_ptr<Transport> again = Open(path);
   ASSERT_TRUE(again);
   again->Write("temp?\n");
   EXPECT_EQ(Read(*again, 2000, "\n"), "23.5\r\n");
@@ -144,7 +142,7 @@ TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
 TEST(SimProcess, StreamSendsMeasurementLinesAtItsRate) {
   Simulator sim(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.9:10001", "--stream", "20"}));
-  std::unique_ptr<Transport> client = Tcp("127.0.42.9");
+  std::unique_ptr<Transport> client = Open("127.0.42.9");
   ASSERT_TRUE(client);
   EXPECT_EQ(Read(*client, 200), "");
   client->Write("stream on\n");

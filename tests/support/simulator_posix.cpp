@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <utility>
 
@@ -13,17 +12,6 @@
 #include "simulator.h"
 
 namespace parlex2::testing {
-
-namespace {
-
-using Steady = std::chrono::steady_clock;
-
-int MsLeft(Steady::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Steady::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-}  // namespace
 
 Simulator::Simulator(std::string program) : program_(std::move(program)) {}
 
@@ -85,14 +73,16 @@ bool Simulator::Stop(int signal) {
 }
 
 std::optional<int> Simulator::WaitExit(int timeoutMs) {
-  if (!Running()) return std::nullopt;
-  const auto deadline = Steady::now() + std::chrono::milliseconds(timeoutMs);
   int status = 0;
-  pid_t done = 0;
-  while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && MsLeft(deadline) > 0) usleep(5000);
-  if (done <= 0) return std::nullopt;
-  pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  for (int waited = 0; Running(); waited += 5) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (waited >= timeoutMs) break;
+    usleep(5000);
+  }
+  return std::nullopt;
 }
 
 std::string Simulator::Output() const { return ReadFileBytes(directory_.File("output.txt")); }
