@@ -148,17 +148,13 @@ const std::vector<Cell>& Cells() {
 std::string CellName(const ::testing::TestParamInfo<Cell>& info) {
   std::string name;
   bool capital = true;
-  for (const char c : std::string(info.param.fault)) {
-    if (std::isalnum(static_cast<unsigned char>(c))) {
-      name += capital ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
-    }
-    capital = !std::isalnum(static_cast<unsigned char>(c));
+  for (const unsigned char c : std::string(info.param.fault)) {
+    if (std::isalnum(c)) name += static_cast<char>(capital ? std::toupper(c) : c);
+    capital = !std::isalnum(c);
   }
-  name += std::string("_") + info.param.operation + (info.param.via == Via::Tcp ? "_tcp" : "_pty");
-  for (char& c : name) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-  }
-  return name;
+  std::string operation = info.param.operation;
+  std::replace(operation.begin(), operation.end(), '-', '_');
+  return name + "_" + operation + (info.param.via == Via::Tcp ? "_tcp" : "_pty");
 }
 
 // Shown in place of the cell's bytes where a test's parameter is printed.
@@ -247,11 +243,8 @@ TEST_P(FaultMatrix, Cell) {
   EXPECT_TRUE(log.empty() || log.back() == '\n') << log;
 
   // The next command against a sound instrument at the same place works.
-  if (sim.Running()) {
-    ASSERT_TRUE(sim.Stop());
-  }
-  if (next.Running()) {
-    ASSERT_TRUE(next.Stop());
+  for (testing::Simulator* faulty : {&sim, &next}) {
+    ASSERT_TRUE(!faulty->Running() || faulty->Stop());
   }
   testing::Simulator sound(PARLEX2_SIM_PATH);
   ASSERT_TRUE(sound.Start(Endpoint()));

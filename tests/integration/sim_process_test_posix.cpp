@@ -11,7 +11,6 @@
 
 #include "common/clock.h"
 #include "link/lan.h"
-#include "link/transport.h"
 #include "sim/instrument.h"
 #include "support/command_posix.h"
 #include "support/simulator.h"
@@ -43,11 +42,8 @@ constexpr char kGone[] = "<gone>";
 std::string Read(Transport& port, int ms, std::string_view until = {}) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   std::string bytes;
-  while (until.empty() || !bytes.ends_with(until)) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    port.WaitReadable(static_cast<std::uint32_t>(left.count()));
+  while ((until.empty() || !bytes.ends_with(until)) && std::chrono::steady_clock::now() < end) {
+    port.WaitReadable(10);
     unsigned char byte = 0;
     TransportStatus status;
     while ((status = port.ReadByte(byte)) == TransportStatus::Ok) bytes += static_cast<char>(byte);
