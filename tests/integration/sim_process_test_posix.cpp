@@ -110,10 +110,8 @@ TEST(SimProcess, ServesOneClientAtATime) {
 // closed terminal.
 TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
   Simulator sim(PARLEX2_SIM_PATH);
-  TempFolder folder("parlex2-pty");
-  const std::filesystem::path ports = folder.Path() / "ports";
-  std::filesystem::create_directory(ports);
-  const std::string path = (ports / "com7").string();
+  TempFolder ports("parlex2-pty");
+  const std::string path = ports.File("com7");
   ASSERT_TRUE(sim.Start({"--pty", path, "--drop-after", "2"}));
   EXPECT_EQ(sim.Output().rfind("pty /dev/pts/", 0), 0u) << sim.Output();
   EXPECT_TRUE(sim.Output().ends_with(" " + path + "\nready\n")) << sim.Output();
@@ -127,7 +125,7 @@ TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
   ASSERT_TRUE(again);
   again->Write("temp?\n");
   EXPECT_EQ(Read(*again, 2000, "\n"), "23.5\r\n");
-  std::filesystem::remove_all(ports);  // the next port has nowhere to be linked
+  std::filesystem::remove_all(ports.Path());  // the next port has nowhere to be linked
   again->Write("volt?\n");
   EXPECT_EQ(Read(*again, 2000), std::string("1.234\r\n") + kGone);
   EXPECT_EQ(sim.WaitExit(3000), 1);
