@@ -29,7 +29,8 @@ class Simulator {
   Simulator& operator=(const Simulator&) = delete;
 
   // Starts the simulator with `options` (its own command line; --transcript
-  // and --flash are added unless given) and waits up to 10 s for "ready".
+  // and --flash are added, files in the scratch directory) and waits up to
+  // 10 s for "ready".
   // False, with the reason in `error`, when it exited or never got ready.
   // The simulator is killed when the thread that started it ends, so a test
   // killed before it could stop it leaves nothing running: start it from the

@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <utility>
 
@@ -27,12 +26,8 @@ bool Simulator::Start(const std::vector<std::string>& options, std::string* erro
   if (Running()) return fail("already running");
   std::vector<std::string> args = {program_};
   args.insert(args.end(), options.begin(), options.end());
-  for (const char* file : {"transcript", "flash"}) {
-    const std::string option = std::string("--") + file;
-    if (std::find(options.begin(), options.end(), option) == options.end()) {
-      args.insert(args.end(), {option, directory_.File(std::string(file) + ".txt")});
-    }
-  }
+  args.insert(args.end(), {"--transcript", directory_.File("transcript.txt"), "--flash",
+                           directory_.File("flash.txt")});
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
