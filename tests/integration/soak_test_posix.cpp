@@ -15,8 +15,6 @@
 namespace parlex2 {
 namespace {
 
-constexpr char kBytes[] = "2000000";
-
 // Over TCP or, with the parameter "pty", over the pseudo-terminal.
 class Soak : public ::testing::TestWithParam<std::string> {};
 
@@ -28,7 +26,7 @@ TEST_P(Soak, StreamArrivesWhole) {
                             : std::vector<std::string>{"--pty", dir.File("com")}));
   const std::string connection = tcp ? "--lan 127.77.0.71" : "--usb " + dir.File("com");
   const auto run = testing::RunCommand(std::string("timeout 120 ") + PARLEX2_SOAK_PATH + " " +
-                                       connection + " --bytes " + kBytes + " 2>&1");
+                                       connection + " --bytes 2000000 2>&1");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("lost 0, doubled 0, damaged 0, end line agrees"), std::string::npos)
       << run.out;

@@ -14,9 +14,7 @@ namespace parlex2::testing {
 
 Simulator::Simulator(std::string program) : program_(std::move(program)) {}
 
-Simulator::~Simulator() {
-  if (Running()) Stop();
-}
+Simulator::~Simulator() { Stop(); }
 
 bool Simulator::Start(const std::vector<std::string>& options, std::string* error) {
   auto fail = [&](const std::string& why) {

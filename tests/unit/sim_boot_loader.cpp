@@ -13,19 +13,18 @@ namespace {
 using Bytes = std::map<std::uint32_t, std::uint8_t>;
 
 // Feeds `bytes` followed by the zero byte that ends every LAN write, and tells
-// what came back: the replies joined by "|", then "<restarted>" when the
+// what came back: the replies joined by "|", and "<restarted>" where the
 // loader restarted the instrument.
 std::string Send(BootLoader& loader, const std::string& bytes) {
   std::string replies;
-  bool restarted = false;
   for (char c : bytes + '\0') {
     const BootLoader::Step step = loader.Feed(static_cast<unsigned char>(c));
     if (step.event == BootLoader::Event::kReply) {
       replies += (replies.empty() ? "" : "|") + step.reply;
     }
-    restarted |= step.event == BootLoader::Event::kRestarted;
+    if (step.event == BootLoader::Event::kRestarted) replies += "<restarted>";
   }
-  return replies + (restarted ? "<restarted>" : "");
+  return replies;
 }
 
 // A record as the upgrade sends it: the file's line, then CR LF.
