@@ -1,8 +1,8 @@
 // The benches of the transport conformance suite: a link opened onto one kind
 // of transport, with the far end held by the test in place of the instrument.
-// Memory and TCP everywhere (transport_bench.cpp); a pseudo-terminal on POSIX
-// (transport_bench_posix.cpp) and a null-modem pair of COM ports under Wine
-// (transport_bench_win32.cpp).
+// Memory and TCP everywhere (link_transport_test.cpp); a pseudo-terminal on
+// POSIX (transport_bench_posix.cpp) and a null-modem pair of COM ports under
+// Wine (transport_bench_win32.cpp).
 #pragma once
 
 #include <cstddef>
@@ -63,10 +63,7 @@ struct TransportCase {
 // Test listings name a case by its name alone.
 inline void PrintTo(const TransportCase& c, std::ostream* out) { *out << c.name; }
 
-// Every bench of this platform, memory and TCP first.
-std::vector<TransportCase> TransportCases();
-// The serial benches of this platform (transport_bench_posix.cpp,
-// transport_bench_win32.cpp).
+// The serial benches of this platform.
 std::vector<TransportCase> SerialTransportCases();
 // Port and rate pairs this platform's serial transport must refuse to open.
 std::vector<std::pair<std::string, std::uint32_t>> SerialOpenFailures();
