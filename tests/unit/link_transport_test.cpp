@@ -182,19 +182,16 @@ TEST_P(TransportConformance, ReadLineFollowsTheLineRulesOfItsTransport) {
   // rest of an overlong line is dropped; a zero byte is stored and counted.
   // Serial: the text ends at the first carriage return, a bare line feed
   // stays; the rest of an overlong line waits for the next read.
-  const Lines expected = lan() ? Lines{{2, "OK"},
-                                        {0, ""},
-                                        {2, "OK"},
-                                        {255, std::string(255, 'y')},
-                                        {5, "after"},
-                                        {3, "a"}}
-                              : Lines{{2, "OK"},
-                                      {0, ""},
-                                      {3, "OK\n"},
-                                      {255, std::string(255, 'y')},
-                                      {45, std::string(45, 'y')},
-                                      {6, "after\n"},
-                                      {1, "a"}};
+  const Lines expected = lan()
+                             ? Lines{{2, "OK"},    {0, ""}, {2, "OK"}, {255, std::string(255, 'y')},
+                                     {5, "after"}, {3, "a"}}
+                             : Lines{{2, "OK"},
+                                     {0, ""},
+                                     {3, "OK\n"},
+                                     {255, std::string(255, 'y')},
+                                     {45, std::string(45, 'y')},
+                                     {6, "after\n"},
+                                     {1, "a"}};
   for (const auto& line : expected) EXPECT_EQ(Line(link_), line);
 }
 
@@ -305,8 +302,7 @@ TEST_P(TransportConformance, AUsbLinkRunsAt19200WhateverTheSettingsHold) {
   EXPECT_EQ(*speed, 19200u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, TransportConformance,
-                         ::testing::ValuesIn(TransportCases()),
+INSTANTIATE_TEST_SUITE_P(Transports, TransportConformance, ::testing::ValuesIn(TransportCases()),
                          [](const ::testing::TestParamInfo<TransportCase>& info) {
                            return std::string(info.param.name);
                          });
