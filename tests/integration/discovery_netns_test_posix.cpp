@@ -139,13 +139,8 @@ class DiscoveryNetns : public ::testing::Test {
                                pair_->client() + " " + PARLEX2_PATH + " " + arguments + "'");
   }
 
-  void TearDown() override {
-    for (auto& sim : sims_) sim->Stop();
-    sims_.clear();
-    pair_.reset();
-  }
-
   std::unique_ptr<NamespacePair> pair_;
+  // Stopped before the namespaces they run in go.
   std::vector<std::unique_ptr<testing::Simulator>> sims_;
 };
 
