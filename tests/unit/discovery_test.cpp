@@ -10,35 +10,39 @@
 namespace parlex2 {
 namespace {
 
-TEST(DiscoveryReplies, FirstEnquiry) {
-  // A reply of its first byte, `dots` dots and `tail`.
-  const auto reply = [](char first, std::size_t dots, std::string_view tail) {
-    return std::string(1, first).append(dots, '.').append(tail);
+// Each datagram against both enquiries: the first takes 26 bytes or more
+// with 'A' first and the instrument port after the first slash, the second
+// 30 bytes with 0xF7 fourth.
+TEST(DiscoveryReplies, EachEnquiryTakesOnlyItsOwnForm) {
+  const std::string dots(19, '.');
+  const auto second = [](char fourth) {
+    return std::string(3, '\0').append(1, fourth).append(26, '\0');
   };
-  const std::string base = reply('A', 19, "/10001");  // 26 bytes
-  ASSERT_EQ(base.size(), 26u);
-  EXPECT_TRUE(AcceptFirstEnquiryReply(base));
-  EXPECT_TRUE(AcceptFirstEnquiryReply(base + "/whatever"));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(base.substr(1) + ""));  // 25 bytes
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/10002")));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('B', 19, "/10001")));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 25, "")));  // no slash
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/x0001")));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/100010")));
-  EXPECT_FALSE(
-      AcceptFirstEnquiryReply("A/abc/10001" + std::string(20, '.')));  // first slash counts
-  EXPECT_TRUE(AcceptFirstEnquiryReply("A/10001/" + std::string(20, '\0')));
-}
-
-TEST(DiscoveryReplies, SecondEnquiry) {
-  std::string reply(30, '\0');
-  reply[3] = static_cast<char>(0xF7);
-  EXPECT_TRUE(AcceptSecondEnquiryReply(reply));
-  EXPECT_FALSE(AcceptSecondEnquiryReply(reply + '\0'));
-  EXPECT_FALSE(AcceptSecondEnquiryReply(reply.substr(0, 29)));
-  reply[3] = static_cast<char>(0xF6);
-  EXPECT_FALSE(AcceptSecondEnquiryReply(reply));
-  EXPECT_FALSE(AcceptSecondEnquiryReply(""));
+  const struct {
+    std::string datagram;
+    bool first, second;
+  } cases[] = {
+      {"A" + dots + "/10001", true, false},  // 26 bytes
+      {"A" + dots + "/10001/whatever", true, false},
+      {"A" + dots.substr(1) + "/10001", false, false},  // 25 bytes
+      {"A" + dots + "/10002", false, false},
+      {"B" + dots + "/10001", false, false},
+      {"A" + dots + "......", false, false},  // no slash
+      {"A" + dots + "/x0001", false, false},
+      {"A" + dots + "/100010", false, false},
+      {"A/abc/10001" + std::string(20, '.'), false, false},  // the first slash counts
+      {"A/10001/" + std::string(20, '\0'), true, false},
+      {second('\xF7'), false, true},
+      {second('\xF7') + '\0', false, false},
+      {second('\xF7').substr(0, 29), false, false},
+      {second('\xF6'), false, false},
+      {"", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.datagram));
+    EXPECT_EQ(AcceptFirstEnquiryReply(c.datagram), c.first);
+    EXPECT_EQ(AcceptSecondEnquiryReply(c.datagram), c.second);
+  }
 }
 
 TEST(DiscoveryList, DuplicatesIgnoredAndTheListBounded) {
