@@ -39,15 +39,8 @@ class TransportBench {
   // Waits pass on the system clock and the far end may run on another
   // thread; false for the memory bench, whose time-outs end at once.
   virtual bool realTime() const { return true; }
-  // The LAN's line rules (a carriage return dropped, the line feed ends the
-  // line, the rest of an overlong line dropped, -1 for a line that did not
-  // end), or the serial line's.
-  virtual bool lanLines() const = 0;
-
-  // The far end goes away: true when this bench can do that. `keepsSent`
-  // says whether bytes it sent before are still delivered.
+  // The far end goes away: true when this bench can do that.
   virtual bool HangUp() { return false; }
-  virtual bool keepsSentAfterHangUp() const { return false; }
 
   // The error of a second open of the same port while `link` holds it, or
   // nothing when the transport has no exclusive ports here.

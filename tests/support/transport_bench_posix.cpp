@@ -55,7 +55,6 @@ class PtyBench final : public TransportBench {
     }
     return got;
   }
-  bool lanLines() const override { return false; }
   bool HangUp() override {
     close(master_);
     master_ = -1;
