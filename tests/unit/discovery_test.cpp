@@ -14,28 +14,31 @@ namespace {
 // with 'A' first and the instrument port after the first slash, the second
 // 30 bytes with 0xF7 fourth.
 TEST(DiscoveryReplies, EachEnquiryTakesOnlyItsOwnForm) {
-  const std::string dots(19, '.');
-  const auto second = [](char fourth) {
+  // `lead`, `dots` dots and `tail`.
+  const auto firstForm = [](std::string_view tail, std::size_t dots = 19, char lead = 'A') {
+    return std::string(1, lead).append(dots, '.').append(tail);
+  };
+  const auto secondForm = [](char fourth) {
     return std::string(3, '\0').append(1, fourth).append(26, '\0');
   };
   const struct {
     std::string datagram;
     bool first, second;
   } cases[] = {
-      {"A" + dots + "/10001", true, false},  // 26 bytes
-      {"A" + dots + "/10001/whatever", true, false},
-      {"A" + dots.substr(1) + "/10001", false, false},  // 25 bytes
-      {"A" + dots + "/10002", false, false},
-      {"B" + dots + "/10001", false, false},
-      {"A" + dots + "......", false, false},  // no slash
-      {"A" + dots + "/x0001", false, false},
-      {"A" + dots + "/100010", false, false},
-      {"A/abc/10001" + std::string(20, '.'), false, false},  // the first slash counts
-      {"A/10001/" + std::string(20, '\0'), true, false},
-      {second('\xF7'), false, true},
-      {second('\xF7') + '\0', false, false},
-      {second('\xF7').substr(0, 29), false, false},
-      {second('\xF6'), false, false},
+      {firstForm("/10001"), true, false},  // 26 bytes
+      {firstForm("/10001/whatever"), true, false},
+      {firstForm("/10001", 18), false, false},  // 25 bytes
+      {firstForm("/10002"), false, false},
+      {firstForm("/10001", 19, 'B'), false, false},
+      {firstForm("", 25), false, false},  // no slash
+      {firstForm("/x0001"), false, false},
+      {firstForm("/100010"), false, false},
+      {std::string("A/abc/10001").append(20, '.'), false, false},  // the first slash counts
+      {std::string("A/10001/").append(20, '\0'), true, false},
+      {secondForm('\xF7'), false, true},
+      {secondForm('\xF7') + '\0', false, false},
+      {secondForm('\xF7').substr(0, 29), false, false},
+      {secondForm('\xF6'), false, false},
       {"", false, false},
   };
   for (const auto& c : cases) {
