@@ -10,10 +10,10 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "support/command_posix.h"
 #include "support/simulator.h"
 #include "support/temp_folder.h"
@@ -87,13 +87,6 @@ class NamespacePair {
   bool madeInstruments_ = false, madeClient_ = false, ready_ = false;
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -163,7 +156,7 @@ TEST_F(DiscoveryNetns, FindsEveryInstrumentAndProbesEachAddress) {
   }
   const auto run = Parlex2("find 2>/dev/null");
   EXPECT_EQ(run.status, 0);
-  auto lines = Lines(run.out);
+  auto lines = SplitText(run.out, '\n');
   // The first enquiry's entries come first.
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], identified);
