@@ -10,10 +10,10 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "support/command_posix.h"
 #include "support/simulator.h"
 #include "support/temp_folder.h"
@@ -28,11 +28,9 @@ bool Run(const std::string& command, std::string* why) {
   return false;
 }
 
+// "net:[inode]" of a process, or nothing when it cannot be read.
 std::string NetworkNamespaceOf(const std::string& pid) {
-  char target[128] = {};
-  const std::string link = "/proc/" + pid + "/ns/net";
-  const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+  return testing::RunCommand("readlink /proc/" + pid + "/ns/net 2>/dev/null").out;
 }
 
 // Two namespaces joined by a veth pair: "instruments" holds 10.77.0.1 (and
@@ -89,13 +87,6 @@ class NamespacePair {
   bool madeInstruments_ = false, madeClient_ = false, ready_ = false;
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -139,13 +130,8 @@ class DiscoveryNetns : public ::testing::Test {
                                pair_->client() + " " + PARLEX2_PATH + " " + arguments + "'");
   }
 
-  void TearDown() override {
-    for (auto& sim : sims_) sim->Stop();
-    sims_.clear();
-    pair_.reset();
-  }
-
   std::unique_ptr<NamespacePair> pair_;
+  // Stopped before the namespaces they run in go.
   std::vector<std::unique_ptr<testing::Simulator>> sims_;
 };
 
@@ -170,7 +156,7 @@ TEST_F(DiscoveryNetns, FindsEveryInstrumentAndProbesEachAddress) {
   }
   const auto run = Parlex2("find 2>/dev/null");
   EXPECT_EQ(run.status, 0);
-  auto lines = Lines(run.out);
+  auto lines = SplitText(run.out, '\n');
   // The first enquiry's entries come first.
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0], identified);

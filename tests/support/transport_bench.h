@@ -1,8 +1,8 @@
 // The benches of the transport conformance suite: a link opened onto one kind
 // of transport, with the far end held by the test in place of the instrument.
-// Memory and TCP everywhere (transport_bench.cpp); a pseudo-terminal on POSIX
-// (transport_bench_posix.cpp) and a null-modem pair of COM ports under Wine
-// (transport_bench_win32.cpp).
+// Memory and TCP everywhere (link_transport_test.cpp); a pseudo-terminal on
+// POSIX (transport_bench_posix.cpp) and a null-modem pair of COM ports under
+// Wine (transport_bench_win32.cpp).
 #pragma once
 
 #include <cstddef>
@@ -39,15 +39,8 @@ class TransportBench {
   // Waits pass on the system clock and the far end may run on another
   // thread; false for the memory bench, whose time-outs end at once.
   virtual bool realTime() const { return true; }
-  // The LAN's line rules (a carriage return dropped, the line feed ends the
-  // line, the rest of an overlong line dropped, -1 for a line that did not
-  // end), or the serial line's.
-  virtual bool lanLines() const = 0;
-
-  // The far end goes away: true when this bench can do that. `keepsSent`
-  // says whether bytes it sent before are still delivered.
+  // The far end goes away: true when this bench can do that.
   virtual bool HangUp() { return false; }
-  virtual bool keepsSentAfterHangUp() const { return false; }
 
   // The error of a second open of the same port while `link` holds it, or
   // nothing when the transport has no exclusive ports here.
@@ -63,10 +56,7 @@ struct TransportCase {
 // Test listings name a case by its name alone.
 inline void PrintTo(const TransportCase& c, std::ostream* out) { *out << c.name; }
 
-// Every bench of this platform, memory and TCP first.
-std::vector<TransportCase> TransportCases();
-// The serial benches of this platform (transport_bench_posix.cpp,
-// transport_bench_win32.cpp).
+// The serial benches of this platform.
 std::vector<TransportCase> SerialTransportCases();
 // Port and rate pairs this platform's serial transport must refuse to open.
 std::vector<std::pair<std::string, std::uint32_t>> SerialOpenFailures();

@@ -38,7 +38,6 @@ class ComPairBench final : public TransportBench {
     }
     return got;
   }
-  bool lanLines() const override { return false; }
 
  private:
   std::unique_ptr<Transport> peer_;

@@ -10,51 +10,48 @@
 namespace parlex2 {
 namespace {
 
-TEST(DiscoveryReplies, FirstEnquiry) {
-  // A reply of its first byte, `dots` dots and `tail`.
-  const auto reply = [](char first, std::size_t dots, std::string_view tail) {
-    return std::string(1, first).append(dots, '.').append(tail);
+// Each datagram against both enquiries: the first takes 26 bytes or more
+// with 'A' first and the instrument port after the first slash, the second
+// 30 bytes with 0xF7 fourth.
+TEST(DiscoveryReplies, EachEnquiryTakesOnlyItsOwnForm) {
+  // `lead`, `dots` dots and `tail`.
+  const auto firstForm = [](std::string_view tail, std::size_t dots = 19, char lead = 'A') {
+    return std::string(1, lead).append(dots, '.').append(tail);
   };
-  const std::string base = reply('A', 19, "/10001");  // 26 bytes
-  ASSERT_EQ(base.size(), 26u);
-  EXPECT_TRUE(AcceptFirstEnquiryReply(base));
-  EXPECT_TRUE(AcceptFirstEnquiryReply(base + "/whatever"));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(base.substr(1) + ""));  // 25 bytes
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/10002")));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('B', 19, "/10001")));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 25, "")));  // no slash
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/x0001")));
-  EXPECT_FALSE(AcceptFirstEnquiryReply(reply('A', 19, "/100010")));
-  EXPECT_FALSE(
-      AcceptFirstEnquiryReply("A/abc/10001" + std::string(20, '.')));  // first slash counts
-  EXPECT_TRUE(AcceptFirstEnquiryReply("A/10001/" + std::string(20, '\0')));
-}
-
-TEST(DiscoveryReplies, SecondEnquiry) {
-  std::string reply(30, '\0');
-  reply[3] = static_cast<char>(0xF7);
-  EXPECT_TRUE(AcceptSecondEnquiryReply(reply));
-  EXPECT_FALSE(AcceptSecondEnquiryReply(reply + '\0'));
-  EXPECT_FALSE(AcceptSecondEnquiryReply(reply.substr(0, 29)));
-  reply[3] = static_cast<char>(0xF6);
-  EXPECT_FALSE(AcceptSecondEnquiryReply(reply));
-  EXPECT_FALSE(AcceptSecondEnquiryReply(""));
-}
-
-TEST(DiscoveryList, DuplicatesIgnoredAndTheListBounded) {
-  std::vector<FoundInstrument> entries;
-  EXPECT_TRUE(AddFoundAddress(entries, 2, "10.0.0.1"));
-  EXPECT_FALSE(AddFoundAddress(entries, 2, "10.0.0.1"));
-  EXPECT_TRUE(AddFoundAddress(entries, 2, "10.0.0.2"));
-  EXPECT_FALSE(AddFoundAddress(entries, 2, "10.0.0.3"));
-  EXPECT_FALSE(AddFoundAddress(entries, 3, ""));
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1].address, "10.0.0.2");
+  const auto secondForm = [](char fourth) {
+    return std::string(3, '\0').append(1, fourth).append(26, '\0');
+  };
+  const struct {
+    std::string datagram;
+    bool first, second;
+  } cases[] = {
+      {firstForm("/10001"), true, false},  // 26 bytes
+      {firstForm("/10001/whatever"), true, false},
+      {firstForm("/10001", 18), false, false},  // 25 bytes
+      {firstForm("/10002"), false, false},
+      {firstForm("/10001", 19, 'B'), false, false},
+      {firstForm("", 25), false, false},  // no slash
+      {firstForm("/x0001"), false, false},
+      {firstForm("/100010"), false, false},
+      {std::string("A/abc/10001").append(20, '.'), false, false},  // the first slash counts
+      {std::string("A/10001/").append(20, '\0'), true, false},
+      {secondForm('\xF7'), false, true},
+      {secondForm('\xF7') + '\0', false, false},
+      {secondForm('\xF7').substr(0, 29), false, false},
+      {secondForm('\xF6'), false, false},
+      {"", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.datagram));
+    EXPECT_EQ(AcceptFirstEnquiryReply(c.datagram), c.first);
+    EXPECT_EQ(AcceptSecondEnquiryReply(c.datagram), c.second);
+  }
 }
 
 // A bench network of instruments that all answer each request at once, each
 // reply preceded by a datagram the enquiry refuses and one too large for its
 // buffer, so that a reader taking one datagram per look misses most of them.
+// Before them all, two replies from senders no list entry can hold.
 struct BenchNetwork {
   int instruments = 50;
   std::vector<std::uint16_t> requests;  // destination port of each request sent
@@ -66,15 +63,17 @@ struct BenchNetwork {
     void SendTo(const std::string& address, std::uint16_t port, std::string_view) override {
       EXPECT_EQ(address, "255.255.255.255");
       net_.requests.push_back(port);
+      std::string reply = "A" + std::string(19, '.') + "/10001";
+      if (port == kSecondEnquiryPort) {
+        reply.assign(30, '\0');
+        reply[3] = static_cast<char>(0xF7);
+      }
+      waiting_.push_back({"", reply});
+      waiting_.push_back({std::string(kFoundAddressMax + 1, '1'), reply});
       for (int i = 1; i <= net_.instruments; ++i) {
         const std::string n = std::to_string(i);
         waiting_.push_back({"10.0.2." + n, std::string(2000, 'A')});  // oversized
         waiting_.push_back({"10.0.1." + n, "B" + std::string(19, '.') + "/10001"});
-        std::string reply = "A" + std::string(19, '.') + "/10001";
-        if (port == kSecondEnquiryPort) {
-          reply.assign(30, '\0');
-          reply[3] = static_cast<char>(0xF7);
-        }
         waiting_.push_back({"10.0.0." + n, reply});
       }
     }

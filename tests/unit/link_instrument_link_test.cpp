@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <cstdio>
 #include <memory>
-#include <sstream>
 
 #include "link/comms_log.h"
 #include "link/instrument_link.h"
@@ -16,7 +13,6 @@
 namespace parlex2 {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::FakeClock;
 using testing::MemoryPeer;
 
@@ -24,8 +20,8 @@ struct OpenLink {
   FakeClock clock;
   std::shared_ptr<MemoryPeer> peer = std::make_shared<MemoryPeer>();
   InstrumentLink link;
-  explicit OpenLink(bool comPort = true) {
-    link.settings.interfaceKind = comPort ? InterfaceKind::Usb : InterfaceKind::Lan;
+  OpenLink() {
+    link.settings.interfaceKind = InterfaceKind::Usb;
     testing::UseMemoryPeer(link, peer);
   }
 };
@@ -93,21 +89,11 @@ TEST(InstrumentLink, DrainDiscardsWhatWaitsAndWaitsOnlyWhenAsked) {
   EXPECT_LE(t.clock.Slept() - before, 310u);
 }
 
-class LinkLogTest : public ::testing::Test {
- protected:
-  std::vector<std::string> Entries() const { return testing::CommsLogEntries(file_); }
-  static std::string Number(std::uint64_t n) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%05llu", static_cast<unsigned long long>(n));
-    return text;
-  }
-  testing::TempFolder folder_{"parlex2-link-log"};
-  std::string file_ = folder_.File("comms.log");
-  testing::CommsLogFile log_{file_};
-};
-
 // Exchanges are counted also while logging is off.
-TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
+TEST(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
+  testing::TempFolder folder{"parlex2-link-log"};
+  const std::string file = folder.File("comms.log");
+  testing::CommsLogFile log{file};
   OpenLink t;
   t.link.info.idnReply = "Veltmark,M200";  // two fields: serial number unknown
   ASSERT_EQ(t.link.Open(), 0);
@@ -145,12 +131,15 @@ TEST_F(LinkLogTest, ExchangesAreNumberedAndCarryTheSerialNumberWhenKnown) {
       {10, longTag + "C7D2z"},
       {11, longTag + "\\025"},
   };
-  const auto entries = Entries();
+  const auto entries = testing::CommsLogEntries(file);
   ASSERT_EQ(entries.size(), expected.size() + 1);
   EXPECT_NE(entries[0].find("LOG FILE OPENED"), std::string::npos);
   const std::uint64_t first = testing::EntryNumber(entries[1]);
   for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(entries[i + 1], "(" + Number(first + expected[i].first) + ") " + expected[i].second);
+    char number[32];
+    std::snprintf(number, sizeof number, "(%05llu) ",
+                  static_cast<unsigned long long>(first + expected[i].first));
+    EXPECT_EQ(entries[i + 1], number + expected[i].second);
   }
 }
 
