@@ -320,12 +320,19 @@ TEST(ShellLease, ALeasedLinkIsLeftAloneUntilTheLeaseEnds) {
 // A button's click carries the button's handle where a posted command has its
 // mark: the Run button toggles, the engine's posted stop only stops. The
 // script buttons follow the connection and the script, whichever changed last.
+// Script is ignored while a script runs; Close keeps the list.
 TEST(ShellCommands, MarksAreToldApartFromAButtonsHandle) {
   FakeShell shell;
-  shell.Load({"\"a", "\"b"});
+  TempFolder folder("parlex2-panel");
+  shell.ui.files.push_back(folder.Write("s.txt", "\"a\n\"b\n"));
+  shell.Press(ID_SCRIPT);
+  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
+  EXPECT_FALSE(shell.window.shown[IDC_COMMAND]);
   shell.Press(IDC_RUN);
   EXPECT_EQ(shell.state.scriptState, kScriptRunning);
   EXPECT_EQ(shell.window.texts[IDC_RUN], "Stop");
+  shell.Press(ID_SCRIPT);
+  EXPECT_EQ(shell.ui.openDialogs.size(), 1u);
   shell.core.RunCommand(ID_CONNECTION_CHANGED, 0);
   EXPECT_FALSE(shell.window.enabled[IDC_STEP]);
   EXPECT_FALSE(shell.window.enabled[IDC_CLOSE]);
@@ -339,8 +346,11 @@ TEST(ShellCommands, MarksAreToldApartFromAButtonsHandle) {
 
   // Close while running, then the next script.
   shell.Press(IDC_RUN);
-  shell.core.RunCommand(IDC_CLOSE, 0);
+  shell.Press(IDC_CLOSE);
+  EXPECT_EQ(shell.state.scriptState, kScriptNone);
   EXPECT_EQ(shell.window.texts[IDC_RUN], "Run");
+  EXPECT_TRUE(shell.window.shown[IDC_COMMAND]);
+  EXPECT_EQ(shell.ScriptLineCount(), 2);
   shell.Load({"\"b"});
   shell.Press(IDC_RUN);
   EXPECT_EQ(shell.window.texts[IDC_RUN], "Stop");
@@ -354,24 +364,6 @@ TEST(ShellCommands, MarksAreToldApartFromAButtonsHandle) {
   shell.core.Command(ID_CONFIGURE_CONNECTION, shell.window.controlHandle);
   EXPECT_EQ(shell.window.calls.back(), "connect dialog");
   EXPECT_FALSE(shell.core.Command(ID_ABOUT, 0));  // the window's own
-}
-
-TEST(ShellCommands, ScriptIsIgnoredWhileRunningAndCloseKeepsTheList) {
-  FakeShell shell;
-  TempFolder folder("parlex2-panel");
-  shell.ui.files.push_back(folder.Write("s.txt", "\"volt?\n#pause\n"));
-  shell.Press(ID_SCRIPT);
-  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
-  EXPECT_EQ(shell.ScriptLineCount(), 2);
-  EXPECT_FALSE(shell.window.shown[IDC_COMMAND]);
-  shell.Press(IDC_RUN);
-  shell.Press(ID_SCRIPT);  // ignored while running
-  EXPECT_EQ(shell.ui.openDialogs.size(), 1u);
-  shell.Press(IDC_RUN);
-  shell.Press(IDC_CLOSE);
-  EXPECT_EQ(shell.state.scriptState, kScriptNone);
-  EXPECT_TRUE(shell.window.shown[IDC_COMMAND]);
-  EXPECT_EQ(shell.ScriptLineCount(), 2);
 }
 
 }  // namespace
