@@ -124,14 +124,6 @@ TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
   ConnectionSettings loaded;
   LoadConnectionSettings(store, loaded);
   EXPECT_EQ(Fields(loaded), Fields(saved));
-
-  // Saving again replaces values in place instead of adding lines.
-  saved.interfaceKind = InterfaceKind::Usb;
-  saved.ipAddress = "";
-  SaveConnectionSettings(store, saved);
-  EXPECT_EQ(ReadFileBytes(path),
-            "[Init]\r\nCreated=09:05:30 7/3/2025\r\n[Connect]\r\nInterface=1\r\nComPort=COM3\r\n"
-            "BaudRate=19200\r\nIPAddr=\r\n");
 }
 
 // Off-screen or empty sizes are never stored; a valid one beside them is.
