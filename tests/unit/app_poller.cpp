@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/poller.h"
+#include "app/shell.h"
 #include "link/binary_value.h"
 #include "link/comms_log.h"
 #include "support/comms_log_file.h"
@@ -85,30 +86,34 @@ TEST(Poller, LogsEveryReceivedLineAsTheLinkLogsAReply) {
 }
 
 // An edit control redraws and scrolls on every append, so a poll shows all
-// its complete lines in one append. Under a budget it stops reading when the
-// time is up and leaves the rest in the link: nothing lost or reordered.
-TEST(Poller, OneAppendPerPollAndABudgetLeavesTheRestInTheLink) {
+// its complete lines in one append. The window's timer reads a batch in step
+// with what the pane holds; under a time budget a poll stops when the time is
+// up. Either way the rest stays in the link: nothing lost or reordered.
+TEST(Poller, OneAppendPerPollAndItsLimitsLeaveTheRestInTheLink) {
+  EXPECT_EQ(PollByteLimit(0), kPollByteLimitMin);
+  EXPECT_EQ(PollByteLimit(16 * 100000), 100000u);
+  EXPECT_EQ(PollByteLimit(std::size_t{1} << 40), kPollByteLimitMax);
+
   FakeShell shell;
   std::string sent;
-  for (int i = 0; i < 40000; ++i) sent += "line " + std::to_string(i) + " 0123456789012345\n";
+  for (int i = 0; i < 100000; ++i) sent += "stream," + std::to_string(i) + ",1.234\r\n";
+  shell.peer->Queue(sent);
+  std::size_t polls = 0;
+  for (; !shell.peer->pending.empty(); ++polls) shell.Timer();
+  ASSERT_GE(polls, 3u);
+  EXPECT_EQ(shell.appendSizes.size(), polls);
+  EXPECT_LE(shell.appendSizes.front(), kPollByteLimitMin);
+  EXPECT_GT(shell.appendSizes.back(), kPollByteLimitMin);  // the pane has grown
+  EXPECT_EQ(shell.ResultsText(), sent);
+
   shell.peer->Queue(sent);
   shell.tickStep = 1;  // each look at the clock finds a millisecond gone
   PollReceivedData(shell.link, shell.lineBuffer, shell.state, shell, 10);
-  EXPECT_EQ(shell.appendSizes.size(), 1u);
-  EXPECT_FALSE(shell.peer->pending.empty());
-  const std::size_t firstPoll = shell.ResultsText().size();
+  const std::size_t firstPoll = shell.ResultsText().size() - sent.size();
   EXPECT_GT(firstPoll, 0u);
   EXPECT_LT(firstPoll, sent.size() / 2);
-
-  std::size_t polls = 1;
-  while (!shell.peer->pending.empty() && polls < 1000) {
-    PollReceivedData(shell.link, shell.lineBuffer, shell.state, shell, 10);
-    ++polls;
-  }
-  EXPECT_EQ(shell.appendSizes.size(), polls);
-  std::string shown = shell.ResultsText();
-  std::erase(shown, '\r');
-  EXPECT_EQ(shown, sent);
+  while (!shell.peer->pending.empty()) shell.Timer();
+  EXPECT_EQ(shell.ResultsText(), sent + sent);
 }
 
 }  // namespace

@@ -253,24 +253,6 @@ TEST(ShellTerminal, SaveAsksForATextFile) {
   EXPECT_FALSE(WriteResultsFile(folder.File("missing/x.txt"), "x"));
 }
 
-// Under a stream faster than the pane, each timer message reads a batch in
-// step with what the pane holds, and every line arrives in order.
-TEST(ShellTimer, PollBatchesGrowWithThePane) {
-  EXPECT_EQ(PollByteLimit(0), kPollByteLimitMin);
-  EXPECT_EQ(PollByteLimit(16 * 100000), 100000u);
-  EXPECT_EQ(PollByteLimit(std::size_t{1} << 40), kPollByteLimitMax);
-
-  FakeShell shell;
-  std::string sent;
-  for (int i = 0; i < 100000; ++i) sent += "stream," + std::to_string(i) + ",1.234\r\n";
-  shell.peer->Queue(sent);
-  while (!shell.peer->pending.empty()) shell.Timer();
-  ASSERT_GE(shell.appendSizes.size(), 3u);
-  EXPECT_LE(shell.appendSizes.front(), kPollByteLimitMin);
-  EXPECT_GT(shell.appendSizes.back(), kPollByteLimitMin);  // the pane has grown
-  EXPECT_EQ(shell.ResultsText(), sent);
-}
-
 // While the upgrade holds the link, nothing of the window's reaches it: not
 // the poll, a running script, Set Date/Time, a typed command, nor the connect
 // commands (the read-failure question included).
