@@ -29,8 +29,6 @@ SettingsFile Below(const fs::path& base) {
 
 TEST(SettingsFileTest, FolderAndFileFollowCompanyAndFolderWords) {
   SettingsFile file = LocateSettingsFile("C:\\Users\\ann\\AppData\\Local", '\\');
-  EXPECT_EQ(file.companyFolder, "C:\\Users\\ann\\AppData\\Local\\Veltmark");
-  EXPECT_EQ(file.folder, "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer");
   EXPECT_EQ(file.path, "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer\\Parlexer.ini");
 }
 
