@@ -245,28 +245,22 @@ TEST(ShellTerminal, SaveAsksForATextFile) {
 }
 
 // While the upgrade holds the link, nothing of the window's reaches it: not
-// the poll, a running script, Set Date/Time, a typed command, nor the connect
-// commands (the read-failure question included).
+// the poll, a running script, Connect's dialog nor FollowLink. (Set
+// Date/Time, a typed command, the disconnect and the reconnect:
+// UpgradeSimTest.TheShellKeepsOffTheLinkWhileTheWorkerUpgrades.)
 TEST(ShellLease, ALeasedLinkIsLeftAloneUntilTheLeaseEnds) {
   FakeShell shell;
   shell.Load({"\"volt?"});
   shell.state.scriptState = kScriptRunning;
-  shell.window.texts[IDC_COMMAND] = "temp?";
   shell.peer->Queue("late reply\r\n");
   LinkLease lease = shell.link.Lease();
   ASSERT_TRUE(lease);
-  for (const auto& [id, mark] : {std::pair{ID_SET_DATE_TIME, 0}, std::pair{IDC_SEND, 0},
-                                 std::pair{ID_DISCONNECT, int{MARK_READ_FAILED}},
-                                 std::pair{ID_CONFIGURE_CONNECTION, int{MARK_RECONNECT}},
-                                 std::pair{ID_CONFIGURE_CONNECTION, 0}}) {
-    shell.core.RunCommand(id, mark);
-  }
+  shell.Press(ID_CONFIGURE_CONNECTION);
   shell.core.FollowLink();
   shell.RunFor(50);
   EXPECT_EQ(shell.peer->written, "");
   EXPECT_EQ(shell.ResultsText(), "");
   EXPECT_TRUE(shell.link.portOpen());
-  EXPECT_TRUE(shell.ui.messages.empty());
   EXPECT_TRUE(shell.window.calls.empty());  // no Connect dialog
 
   lease.Release();
