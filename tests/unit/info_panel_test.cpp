@@ -38,23 +38,17 @@ TEST(InfoPanel, ShortFormsForUnknownAndBootcode) {
             (std::vector<InfoSpan>{{SpanKind::Heading, "Bootcode Only Instrument\n"}}));
 }
 
-TEST(InfoPanel, FullPanelWithBothCalibrationDatesAndTheirFormats) {
+// The spans the window formats: headings bold, the warning red. (The whole
+// text of such a panel: IdentifySim.CommandLineIdentifyPrintsThePanelAndTheResultOnly.)
+TEST(InfoPanel, FullPanelSpansAndTheirFormats) {
   Panel panel;
   panel.info.calstrReply = "12_MAR_2023,rest";
   panel.info.calverReply = "01_APR_2024";
-  const auto spans = panel.Build(Day(2024, 9, 2));
-  const std::vector<InfoSpan> expected = {
-      {SpanKind::Heading, "Connection Info.\n\n"},
-      {SpanKind::Plain, "  Interface:  LAN\n  Address:  192.168.1.20\n"},
-      {SpanKind::Heading, "\n\nInstrument Info. \n\n"},
-      {SpanKind::Plain,
-       "  Model:  VXM66\n  Serial No:  4711\n  Type:  T9\n  Main release:  5.2\n"
-       "  FPGA release:  3.1\n  DSP release:  2.0\n  BOOT release:  1.1\n\n"},
-      {SpanKind::Plain, "  Last local calibration:  \n    01 APR 2024\n\n"},
-      {SpanKind::Plain, "  Last OVL calibration:  \n    12 MAR 2023\n\n"},
-      {SpanKind::Warning, "  >18 months since OVL Calibration  \n"},
-  };
-  EXPECT_EQ(spans, expected);
+  std::vector<SpanKind> kinds;
+  for (const InfoSpan& span : panel.Build(Day(2024, 9, 2))) kinds.push_back(span.kind);
+  EXPECT_EQ(kinds, (std::vector<SpanKind>{SpanKind::Heading, SpanKind::Plain, SpanKind::Heading,
+                                          SpanKind::Plain, SpanKind::Plain, SpanKind::Plain,
+                                          SpanKind::Warning}));
 }
 
 // The lines below the releases: the maker's date warns from the day after its
