@@ -83,7 +83,7 @@ TEST(InfoPanel, CalibrationLinesAndTheWarning) {
     panel.info.calstrReply = c.calstr;
     panel.info.calverReply = c.calver;
     const std::string text = RenderInfoPanelText(
-        panel.Build(c.today), [](std::string_view w) { return "!" + std::string(w); });
+        panel.Build(c.today), [](std::string_view w) { return std::string("!").append(w); });
     const std::string releases = "  BOOT release:  1.1\n\n";
     EXPECT_EQ(text.substr(text.find(releases) + releases.size()), c.shown);
   }
