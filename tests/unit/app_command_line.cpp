@@ -27,7 +27,6 @@ TEST(CommandLineTest, DebugFileRemovalAndTheLogFile) {
       {{"-log", "-d1"}, false, "-d1"},
       {{"-log", "--log"}, false, "--log"},
       {{"-log"}, false, std::nullopt},
-      {{"-log="}, false, std::nullopt},
       {{"-d1", "-log"}, true, std::nullopt},
       {{"-logfile", "x.log"}, false, std::nullopt},
       {{"-LOG", "x.log"}, false, std::nullopt},
