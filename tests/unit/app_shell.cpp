@@ -80,7 +80,6 @@ TEST(ShellTitle, InterfaceAndIdentitySuffix) {
     return ConnectedTitle(link);
   };
   const std::string base = BaseTitle() + "     ";
-  EXPECT_EQ(title(InterfaceKind::Lan, 7, "MAKER,MODEL,123,1.0"), base + "LAN,MODEL,123,1.0");
   EXPECT_EQ(title(InterfaceKind::Usb, 9998, "BOOT   :    32 32 32 32"),
             base + "USB,Bootcode Instrument");
   EXPECT_EQ(title(InterfaceKind::Serial, 0, ""), base + "SER,Unknown Connection");
