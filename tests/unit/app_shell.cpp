@@ -202,8 +202,8 @@ TEST(ShellTerminal, HistoryKeepsTheLast50AndRecallTakesEchoLinesOnly) {
 }
 
 // Configure > Time Stamps: received lines and echoed commands begin with the
-// time each was complete; the switch is kept in the settings file and read at
-// the next start. (A script's echoes: CliSend.TimestampsBeginEachLineInSendAndRun.)
+// time each was complete; the switch, on or off, is kept in the settings file
+// and read at the next start. (A script's echoes: CliSend.TimestampsBeginEachLineInSendAndRun.)
 TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
   TempFolder folder("parlex2-stamps");
   IniFileStore store(folder.File("Parlexer.ini"));
@@ -228,6 +228,13 @@ TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
   again.core.UseSettings(store);
   EXPECT_TRUE(again.state.timeStamps);
   EXPECT_TRUE(again.window.menuChecked[ID_TIME_STAMPS]);
+  again.Press(ID_TIME_STAMPS);  // off, and kept off
+  EXPECT_FALSE(LoadTimeStamps(store));
+  EXPECT_FALSE(again.window.menuChecked[ID_TIME_STAMPS]);
+  again.Send("volt?");
+  again.peer->Queue("1.234\n");
+  again.Timer();
+  EXPECT_EQ(again.ResultsText(), "> volt?\r\n1.234\r\n");
 }
 
 // Save to File asks for a text file, and a cancel is said; what the file then
