@@ -89,6 +89,7 @@ TEST_F(PaneTest, BelowTheLimitTheControlHoldsTheWholeText) {
   pane.Append("after\r\n");
   ShowAll(pane);
   EXPECT_EQ(control.text, "after\r\n");
+  EXPECT_EQ(pane.Text(), "after\r\n");  // what Save to File writes after a clear
 }
 
 // Streamed past the limit in poll-sized pieces (over a megabyte in all): the
