@@ -5,8 +5,10 @@
 // a Windows message queue orders them), all through the program's Shell.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,13 +31,9 @@ class RecordingWindow : public ShellWindow {
  public:
   std::map<int, bool> enabled, shown, menuEnabled, menuChecked;
   std::map<int, std::string> texts;
-  std::map<int, ControlRect> rects;
   std::vector<InfoSpan> panel;
   std::string title;
-  std::vector<std::string> calls;  // focus, dialog and layout calls, in order
-  WindowSize outer{808, 608};
-  WindowSize client{800, 554};
-  std::optional<std::size_t> caretLineStart;
+  std::vector<std::string> calls;        // focus, dialog and layout calls, in order
   std::intptr_t controlHandle = 0x5150;  // the one "handle" a notification carries
   std::function<void()> connectDialog;   // what the Connect dialog does
 
@@ -43,18 +41,18 @@ class RecordingWindow : public ShellWindow {
   void ShowControl(int id, bool on) override { shown[id] = on; }
   void SetControlText(int id, std::string_view text) override { texts[id] = std::string(text); }
   std::string ControlText(int id) override { return texts[id]; }
-  void MoveControl(int id, const ControlRect& rect, bool) override { rects[id] = rect; }
+  void MoveControl(int, const ControlRect&, bool) override {}
   void FocusCommandBox(bool selectAll) override {
     calls.push_back(selectAll ? "focus+select" : "focus");
   }
   bool IsControlHandle(std::intptr_t param) override { return param == controlHandle; }
-  std::optional<std::size_t> ResultsCaretLineStart() override { return caretLineStart; }
+  std::optional<std::size_t> ResultsCaretLineStart() override { return std::nullopt; }
   void ShowInfoPanel(const std::vector<InfoSpan>& spans) override { panel = spans; }
   void SetTitle(std::string_view text) override { title = std::string(text); }
   void SetMenuItemEnabled(int id, bool on) override { menuEnabled[id] = on; }
   void SetMenuItemChecked(int id, bool on) override { menuChecked[id] = on; }
-  WindowSize OuterSize() override { return outer; }
-  WindowSize ClientSize() override { return client; }
+  WindowSize OuterSize() override { return {808, 608}; }
+  WindowSize ClientSize() override { return {800, 554}; }
   void ShowConnectDialog() override {
     calls.push_back("connect dialog");
     if (connectDialog) connectDialog();
@@ -160,23 +158,14 @@ class FakeShell final : public BufferedShellHost {
   }
 
   int RunCommandsHandled() const {
-    int n = 0;
-    for (const auto& c : handled) n += c.id == IDC_RUN;
-    return n;
+    return static_cast<int>(std::ranges::count(handled, IDC_RUN, &PostedCommand::id));
   }
 
   // Every command the program sent, without line ends, in order.
   std::vector<std::string> Sent() const {
     std::vector<std::string> out;
-    std::string current;
-    for (char c : peer->written) {
-      if (c == '\n') {
-        out.push_back(current);
-        current.clear();
-      } else {
-        current += c;
-      }
-    }
+    std::istringstream in(peer->written);
+    for (std::string line; std::getline(in, line) && !in.eof();) out.push_back(line);
     return out;
   }
 };

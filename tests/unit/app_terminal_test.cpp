@@ -11,7 +11,6 @@ namespace parlex2 {
 namespace {
 
 TEST(TypedCommandBytes, CaretLetterOrBracketBecomesOneControlCharacter) {
-  EXPECT_EQ(TypedCommandBytes("^c"), "\x03\n");
   EXPECT_EQ(TypedCommandBytes("^Z and more"), "\x1A\n");  // the rest is dropped
   EXPECT_EQ(TypedCommandBytes("^["), "\x1B\n");
   EXPECT_EQ(TypedCommandBytes("^1"), "^1\n");
