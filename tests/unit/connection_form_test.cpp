@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <tuple>
 
 #include "connect/lan_search.h"
@@ -153,20 +154,22 @@ TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
   EXPECT_EQ(opened[1].baudRate, 38400u);
 }
 
-// A reply is cut to the 127 characters of its buffer, and one that begins
-// with a NUL gives no row. (Refused, silent and comma-less instruments:
-// DiscoveryNetns.FindsProbesAndReportsEachAddress.)
-TEST(LanProbe, LongAndEmptyRepliesWithTheProbesOwnTimeout) {
+TEST(LanProbe, RowsForEachOutcomeWithTheProbesOwnTimeout) {
   testing::FakeClock clock;
   testing::RecordingUi ui;
-  std::vector<FoundInstrument> found = {{"10.0.0.4", ""}, {"10.0.0.5", ""}};
+  // What each address replies; nothing can be opened at 10.0.0.1.
+  const std::map<std::string, std::string> replies = {
+      {"10.0.0.2", ""},
+      {"10.0.0.3", "NOCOMMA\n"},
+      {"10.0.0.4", "Maker,VXM66," + std::string(300, 'z') + "\n"},
+      {"10.0.0.5", std::string("\0,x\n", 4)}};
+  std::vector<FoundInstrument> found = {{"10.0.0.1", ""}};
+  for (const auto& [address, reply] : replies) found.push_back({address, ""});
   std::vector<std::shared_ptr<MemoryPeer>> opened;
   auto factory = testing::PeerFactory([&](const ConnectionSettings& s) {
-    const std::string reply = s.ipAddress == "10.0.0.4"
-                                  ? "Maker,VXM66," + std::string(300, 'z') + "\n"
-                                  : std::string("\0,x\n", 4);
+    if (!replies.contains(s.ipAddress)) return std::shared_ptr<MemoryPeer>();
     opened.push_back(std::make_shared<MemoryPeer>());
-    opened.back()->respond = testing::Answers({{"*IDN?\n", reply}});
+    opened.back()->respond = testing::Answers({{"*IDN?\n", replies.at(s.ipAddress)}});
     return opened.back();
   });
   // The window's own link keeps its time-out whatever the probe sets.
@@ -177,9 +180,13 @@ TEST(LanProbe, LongAndEmptyRepliesWithTheProbesOwnTimeout) {
   const auto result = ProbeFoundInstruments(ui, found, factory);
   ASSERT_EQ(main.Open(), 0);
   EXPECT_EQ(mainPeer->readTimeout, 5000u);
-  ASSERT_EQ(result.rows.size(), 1u);
-  EXPECT_EQ(result.rows[0].text, "10.0.0.4\tMaker,VXM66," + std::string(115, 'z'));
-  ASSERT_EQ(opened.size(), 2u);
+  std::vector<std::string> rows;
+  for (const ProbeRow& row : result.rows) rows.push_back(row.text);
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "10.0.0.1\tConnection Failed 1", "10.0.0.2\tConnection Failed 2",
+                      "10.0.0.3\tConnection Failed 3",
+                      "10.0.0.4\tMaker,VXM66," + std::string(115, 'z')}));  // 127 characters
+  ASSERT_EQ(opened.size(), 4u);
   for (const auto& peer : opened) EXPECT_EQ(peer->readTimeout, 500u);
 }
 
