@@ -124,9 +124,10 @@ TEST(ShellConnect, DialogPathDisconnectsFirstAndTheOutcomeSetsTitleMenuAndContro
 }
 
 // A failed read shows the complete lines before it, never the partial one,
-// and asks once: no more polling after No, the title as it was. (Yes and the
-// reconnect with the link's settings: the end-to-end read-failure test.)
-TEST(ShellConnect, ReadFailureAsksOnceAndNoLeavesTheWindowDisconnected) {
+// and asks once: no more polling after No, the title as it was. Yes posts the
+// reconnect, which connects again without the dialog, with the settings the
+// link holds.
+TEST(ShellConnect, ReadFailureAsksAndYesReconnectsWithTheLinksSettings) {
   FakeShell shell;
   shell.window.title = "last connected";
   shell.peer->Queue("last words\npartial");
@@ -140,6 +141,20 @@ TEST(ShellConnect, ReadFailureAsksOnceAndNoLeavesTheWindowDisconnected) {
   ExpectWindowShowsLink(shell, false, "last connected");
   shell.Timer();
   EXPECT_EQ(shell.ui.messages.size(), 1u);
+
+  FakeShell again;
+  again.AnswerIdentification();
+  again.peer->broken = true;
+  again.core.Timer();
+  again.peer->broken = false;
+  again.HandlePosted();
+  std::vector<std::pair<int, int>> handled;  // id and mark
+  for (const PostedCommand& c : again.handled) handled.emplace_back(c.id, c.mark);
+  EXPECT_EQ(handled, (std::vector<std::pair<int, int>>{{ID_DISCONNECT, MARK_READ_FAILED},
+                                                       {ID_CONFIGURE_CONNECTION, MARK_RECONNECT},
+                                                       {ID_CONNECTION_CHANGED, 0}}));
+  ExpectWindowShowsLink(again, true, BaseTitle() + "     LAN,ZQM44,4711,2.01");
+  EXPECT_TRUE(again.window.calls.empty() || again.window.calls.front() != "connect dialog");
 }
 
 // The firmware upgrade closes, reopens and identifies the link itself; the
