@@ -93,32 +93,15 @@ class UpgradeCommandTest : public ::testing::Test {
   std::unique_ptr<SimulatedInstrument> device_;
 };
 
-TEST_F(UpgradeCommandTest, AcceptedDescriptorIsWrittenWithPollingOffThroughout) {
-  Connect(Instrument("Veltmark,VXM66,10472,2.15"));
-  const std::string path = Descriptor("TARGET,VXM66\nLOAD,2,B.HEX\n");
-  const UpgradeResult result = Run(path);
-  EXPECT_EQ(result.outcome, UpgradeOutcome::Succeeded);
-  EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
-  EXPECT_FALSE(frontEnd_.pollingDuringList);
-  EXPECT_FALSE(frontEnd_.listBlocked);
-  EXPECT_EQ(ListedNames(), "b.hex ");
-  EXPECT_EQ(device_->instrument->GetFlash().At(2).erases, 1);
-  EXPECT_EQ(ui_.openDialogs.size(), 1u);
-  EXPECT_EQ(ui_.openDialogs[0].title, "Select Firmware Upgrade File");
-  EXPECT_EQ(ui_.openDialogs[0].filterName, "Upgrade Descriptor");
-  EXPECT_EQ(ui_.openDialogs[0].filterPattern, "*.up*");
-  ASSERT_EQ(ui_.openDialogs[0].moreFilters.size(), 1u);
-  EXPECT_EQ(ui_.openDialogs[0].moreFilters[0].second, "*.hex");
-  EXPECT_EQ(ui_.waitDepth, 0);
-  EXPECT_TRUE(link_.info.connected);
-}
-
 // Every way the command ends before the worker runs: what the user is shown
 // (caption, text), how often *IDN? goes out (a failed identification asks
 // five times), and the list's rows when it is reached, declined unless the
 // row accepts it. The boot loader is never woken.
 TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentification) {
   using R = RefusalReason;
+  using O = UpgradeOutcome;
+  const auto Product = [](const char* text) { return Shown{{kProductName, text}}; };
+  const Shown noLoadText{{kUpgradeCaption, kNoLoadLines}};
   const char* kTwoTables =
       "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex\n"
       "TARGET,VXM66,200,lt,x\nLOAD,3,d.hex\n";
@@ -139,7 +122,7 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
     int script = kScriptStopped;
     std::deque<MessageAnswer> answers = {};  // to the questions, in order
     bool accept = false;
-    UpgradeResult result = {UpgradeOutcome::Refused, R::ListDeclined};
+    UpgradeResult result = {O::Refused, R::ListDeclined};
     Shown messages = {};
     std::size_t idnSends = 1;
     const char* rows = "";  // the listed files; "": no list
@@ -154,98 +137,92 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
       {.what = "the second table chosen, one entry", .descriptor = kTwoTables, .rows = "d.hex "},
       {.what = "another model",
        .descriptor = "TARGET,VXM26\nLOAD,0,a.hex",
-       .result = {UpgradeOutcome::Refused, R::ModelMismatch},
+       .result = {O::Refused, R::ModelMismatch},
        .messages = {{kProductName, ModelMismatchMessage("VXM26", "Veltmark,VXM66,1,1")}}},
       {.what = "condition not met",
        .descriptor = "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex",
-       .result = {UpgradeOutcome::Refused, R::Incompatible},
-       .messages = {{kProductName,
-                     "The connected instrument is incompatible with the selected firmware"}}},
+       .result = {O::Refused, R::Incompatible},
+       .messages = Product("The connected instrument is incompatible with the selected firmware")},
       {.what = "no usable target",
        .descriptor = "TARGET,VXM66\nTARGET,VXM66,200\nLOAD,0,a.hex",
-       .result = {UpgradeOutcome::Refused, R::NoUsableTarget},
-       .messages = {{kProductName, "Error reading firmware, unable to determine firmware target"}}},
+       .result = {O::Refused, R::NoUsableTarget},
+       .messages = Product("Error reading firmware, unable to determine firmware target")},
       {.what = "version reply unreadable",
        .descriptor = "TARGET,VXM66,200,lt,x\nLOAD,0,a.hex",
        .version = "V150",
-       .result = {UpgradeOutcome::Refused, R::VersionUnreadable},
-       .messages = {{kProductName,
-                     "Error communicating with instrument, unable to determine instrument "
-                     "internal version"}}},
+       .result = {O::Refused, R::VersionUnreadable},
+       .messages = Product("Error communicating with instrument, unable to determine instrument "
+                           "internal version")},
       {.what = "upz is not read",
        .file = "set.upz",
-       .result = {UpgradeOutcome::Refused, R::NoLoadLines},
-       .messages = {{kUpgradeCaption, kNoLoadLines}}},
+       .result = {O::Refused, R::NoLoadLines},
+       .messages = noLoadText},
       {.what = "fifty entries end silently",
        .descriptor = fifty,
-       .result = {UpgradeOutcome::Refused, R::TooManyEntries}},
+       .result = {O::Refused, R::TooManyEntries}},
       {.what = "warning cancelled",
        .descriptor = "TARGET,VXM66\nWARNING,Read the notes first\nLOAD,0,a.hex",
        .answers = {MessageAnswer::Cancel},
-       .result = {UpgradeOutcome::Refused, R::WarningDeclined},
+       .result = {O::Refused, R::WarningDeclined},
        .messages = {{kFirmwareWarningCaption, "Read the notes first"}}},
       {.what = "a blocked list, whatever the front end answers",
        .descriptor = "TARGET,VXM66\nLOAD,0,a.hex\nLOAD,1,gone.hex",
        .accept = true,
-       .result = {UpgradeOutcome::Refused, R::ListBlocked},
+       .result = {O::Refused, R::ListBlocked},
        .rows = "a.hex gone.hex "},
       {.what = "every entry for other serial numbers",
        .descriptor = "TARGET,VXM66\nSERIAL,2,300,0\nLOAD,0,a.hex\nOVER,1,b.hex\n",
        .idn = "Veltmark,VXM66,150,2.15",
-       .result = {UpgradeOutcome::Refused, R::NothingToWrite},
+       .result = {O::Refused, R::NothingToWrite},
        .messages = {{kUpgradeCaption, kNothingToWrite}}},
       {.what = "not the main hex file",
        .file = "main.hex",
-       .result = {UpgradeOutcome::Refused, R::NotMainHex},
+       .result = {O::Refused, R::NotMainHex},
        .messages = {{kUpgradeCaption,
                      "Please choose the main hex file for the Instrument to upgrade"}}},
-      {.what = "file dialog cancelled",
-       .file = nullptr,
-       .result = {UpgradeOutcome::Cancelled},
-       .idnSends = 0},
+      {.what = "file dialog cancelled", .file = nullptr, .result = {O::Cancelled}, .idnSends = 0},
       {.what = "path longer than the command reads",
        .pathLength = kUpgradePathMax + 1,
-       .result = {UpgradeOutcome::Refused, R::PathTooLong},
-       .messages = {{kUpgradeCaption, kNoLoadLines}},
+       .result = {O::Refused, R::PathTooLong},
+       .messages = noLoadText,
        .idnSends = 0},
       {.what = "longest path read",
        .pathLength = kUpgradePathMax,
-       .result = {UpgradeOutcome::Refused, R::NoLoadLines},
-       .messages = {{kUpgradeCaption, kNoLoadLines}}},
+       .result = {O::Refused, R::NoLoadLines},
+       .messages = noLoadText},
       {.what = "script running",
        .script = kScriptRunning,
-       .result = {UpgradeOutcome::Refused, R::ScriptRunning},
+       .result = {O::Refused, R::ScriptRunning},
        .messages = {{kUpgradeCaption, kScriptRunningMessage}},
        .idnSends = 0},
       {.what = "script stepping",
        .script = kScriptStep,
-       .result = {UpgradeOutcome::Refused, R::ScriptRunning},
+       .result = {O::Refused, R::ScriptRunning},
        .messages = {{kUpgradeCaption, kScriptRunningMessage}},
        .idnSends = 0},
       {.what = "serial-only model over the LAN",
        .idn = "Veltmark,ZQM7133,1,1",
        .kind = InterfaceKind::Lan,
-       .result = {UpgradeOutcome::Refused, R::LanSerialOnly},
-       .messages = {{kProductName,
-                     "ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a "
-                     "serial connection"}}},
+       .result = {O::Refused, R::LanSerialOnly},
+       .messages = Product("ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a "
+                           "serial connection")},
       {.what = "not connected, No",
        .connected = false,
        .answers = {MessageAnswer::No},
-       .result = {UpgradeOutcome::NoInstrument},
+       .result = {O::NoInstrument},
        .messages = {question},
        .idnSends = 0},
       {.what = "identification just failed, No",
        .connected = false,
        .identifiedJustNow = true,
        .answers = {MessageAnswer::No},
-       .result = {UpgradeOutcome::NoInstrument},
+       .result = {O::NoInstrument},
        .messages = {question},
        .idnSends = 0},
       {.what = "silent, No",
        .personality = sim::Personality::kSilent,
        .answers = {MessageAnswer::No},
-       .result = {UpgradeOutcome::NoInstrument},
+       .result = {O::NoInstrument},
        .messages = {question},
        .idnSends = 5},
       // Identified only after the question, so not detected: an ordinary
@@ -253,14 +230,14 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
       {.what = "not connected, Yes",
        .connected = false,
        .answers = {MessageAnswer::Yes},
-       .result = {UpgradeOutcome::Refused, R::ModelMismatch},
+       .result = {O::Refused, R::ModelMismatch},
        .messages = {question, {kProductName, ModelMismatchMessage("VXM66", "Veltmark,VXM66,1,1")}}},
       // Said plainly instead of "no load lines".
       {.what = "not connected, Yes, and nobody answers",
        .personality = sim::Personality::kSilent,
        .connected = false,
        .answers = {MessageAnswer::Yes},
-       .result = {UpgradeOutcome::NoInstrument},
+       .result = {O::NoInstrument},
        .messages = {question, {kUpgradeCaption, kNoInstrumentAfterAll}},
        .idnSends = 5},
   };
@@ -307,22 +284,33 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
   }
 }
 
-// The instrument restarts into its new firmware: the link is opened afresh,
+// An accepted descriptor is written with polling off from the list on. The
+// instrument restarts into its new firmware: the link is opened afresh,
 // tried for as long as identification asks while a LAN instrument is still
 // coming up, and the instrument identified with its new identity. One that
 // stays away leaves the link disconnected, with a message that says the
 // upgrade itself succeeded.
 TEST_F(UpgradeCommandTest, AfterTheRestartTheLinkIsOpenedAgainAndTheInstrumentIdentified) {
-  const std::string path = Descriptor("TARGET,VXM66\nLOAD,0,a.hex");
+  const std::string path = Descriptor("TARGET,VXM66\nLOAD,2,B.HEX");
   for (int refusedOpens : {0, 3, 100}) {
     SCOPED_TRACE(refusedOpens);
     Connect(Instrument("Veltmark,VXM66,10472,2.15"), InterfaceKind::Lan);
     int opens = 0;
     RefusingOpens(opens, refusedOpens);
     link_.info.versionReply = "from before";
-    ui_.messages.clear();
+    ui_ = RecordingUi{};
     const std::uint64_t start = clock_.TickMs();
     EXPECT_EQ(Run(path).outcome, UpgradeOutcome::Succeeded);
+    EXPECT_FALSE(frontEnd_.pollingDuringList);
+    EXPECT_EQ(ListedNames(), "b.hex ");
+    EXPECT_EQ(device_->instrument->GetFlash().At(2).erases, 1);
+    ASSERT_EQ(ui_.openDialogs.size(), 1u);
+    EXPECT_EQ(ui_.openDialogs[0].title, "Select Firmware Upgrade File");
+    EXPECT_EQ(ui_.openDialogs[0].filterName, "Upgrade Descriptor");
+    EXPECT_EQ(ui_.openDialogs[0].filterPattern, "*.up*");
+    ASSERT_EQ(ui_.openDialogs[0].moreFilters.size(), 1u);
+    EXPECT_EQ(ui_.openDialogs[0].moreFilters[0].second, "*.hex");
+    EXPECT_EQ(ui_.waitDepth, 0);
     const bool back = refusedOpens < kIdnAttempts;
     EXPECT_EQ(link_.info.connected, back);
     if (back) {
