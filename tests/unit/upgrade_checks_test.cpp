@@ -69,12 +69,7 @@ TEST(UpgradeChecks, VersionConditionsChooseTheTable) {
       {"at least 200, has 250", {T::GreaterOrEqual, 200}, kNone, "V,250", V::Suits, 0},
       {"second condition chooses", {T::Greater, 200}, {T::Equal, 150}, "V,150", V::Suits, 1},
       {"second unusable", {T::Greater, 200}, {T::Unusable, 0}, "V,150", V::NoUsableTarget, -1},
-      {"first unusable, second false",
-       {T::Unusable, 0},
-       {T::Less, 100},
-       "V,150",
-       V::Incompatible,
-       -1},
+      {"unusable, then not met", {T::Unusable, 0}, {T::Less, 100}, "V,150", V::Incompatible, -1},
       {"reply without a comma", {T::Less, 200}, kNone, "V150", V::VersionUnreadable, -1},
       {"reply from nobody", {T::Less, 200}, kNone, "", V::VersionUnreadable, -1},
   };

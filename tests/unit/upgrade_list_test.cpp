@@ -27,13 +27,13 @@ TEST(MainHexUpgrade, CompanionFilesAreNamedFromTheSuffix) {
   LoadTable table;
   bool blocked = false;
   ASSERT_EQ(PrepareMainHexUpgrade(ui, In("A1_V2.HEX"), finder, table, 50, blocked), 3);
-  EXPECT_EQ(table.entries[0].path, In("DSP_V2.HEX"));
-  EXPECT_EQ(table.entries[0].sector, 2);
-  EXPECT_EQ(table.entries[1].path, In("FPG_V2.HEX"));
-  EXPECT_EQ(table.entries[1].sector, 1);
-  EXPECT_EQ(table.entries[2].path, In("A1_V2.HEX"));
-  EXPECT_EQ(table.entries[2].sector, 0);
-  EXPECT_TRUE(table.entries[2].found);
+  const std::pair<const char*, int> made[] = {
+      {"DSP_V2.HEX", 2}, {"FPG_V2.HEX", 1}, {"A1_V2.HEX", 0}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(table.entries[i].path, In(made[i].first));
+    EXPECT_EQ(table.entries[i].sector, made[i].second);
+    EXPECT_TRUE(table.entries[i].found);
+  }
   EXPECT_FALSE(blocked);
   EXPECT_TRUE(ui.messages.empty());
 
@@ -60,12 +60,15 @@ TEST(MainHexUpgrade, CompanionFilesAreNamedFromTheSuffix) {
   EXPECT_EQ(bare.entries[0].path, "DSP_1.hex");
 }
 
-LoadEntry Entry(int sector, const char* name, bool found = true, std::int64_t time = 0) {
+LoadEntry Entry(int sector, const char* name, bool found = true, std::int64_t time = 0,
+                std::int32_t serialLow = 0, std::int32_t serialHigh = 0) {
   LoadEntry e;
   e.sector = sector;
   e.found = found;
   e.fileInfo.name = name;
   e.fileInfo.writeTime = time;
+  e.serialLow = serialLow;
+  e.serialHigh = serialHigh;
   return e;
 }
 
@@ -110,14 +113,9 @@ TEST(FirmwareList, SerialRangesHideRowsByTheSerialNumber) {
   const auto rows = [](const char* idn) {
     LoadTable table;
     table.entries[0] = Entry(0, "all.hex");
-    table.entries[1] = Entry(1, "early.hex");
-    table.entries[1].serialLow = 100;
-    table.entries[1].serialHigh = 200;
-    table.entries[2] = Entry(2, "late.hex");
-    table.entries[2].serialLow = 300;
-    table.entries[3] = Entry(1, "early2.hex");
-    table.entries[3].serialLow = 100;
-    table.entries[3].serialHigh = 200;
+    table.entries[1] = Entry(1, "early.hex", true, 0, 100, 200);
+    table.entries[2] = Entry(2, "late.hex", true, 0, 300);
+    table.entries[3] = Entry(1, "early2.hex", true, 0, 100, 200);
     bool blocked = false;
     FirmwareList list = BuildFirmwareList(table, 4, idn, "VXM66", blocked);
     std::string text;
@@ -159,64 +157,51 @@ TEST(FirmwareList, SectorsWithoutAccessCodeAndOldFileTimesAreShownAsSuch) {
 // sectors to erase for what is listed, a note for everything else the
 // descriptor holds.
 TEST(FirmwareList, EveryReasonThatBlocksAcceptIsShownInRed) {
+  const auto Note = [](int line, int sector, const char* why) {
+    return "Line " + std::to_string(line) + " names sector " + std::to_string(sector) +
+           ", which this model does not have (" + why + ")";
+  };
   struct Case {
-    const char* what;
     const char* descriptor;
     int selected;
-    const char* note;  // "": none
+    std::string note;  // "": none
     bool blocked;
   };
   const Case cases[] = {
-      {"nothing wrong", "TARGET,VXM66\nLOAD,0,a.hex\n", 0, "", false},
-      {"a listed sector out of range: red in the sectors to erase", "TARGET,VXM66\nLOAD,9,a.hex\n",
-       0, "", true},
-      {"a line dropped for want of a file name", "TARGET,VXM66\nLOAD,0,a.hex\nLOAD,9\n", 0,
-       "Line 3 names sector 9, which this model does not have (the line has no file name)", true},
-      {"an entry hidden by its serial range",
-       "TARGET,VXM66\nLOAD,0,a.hex\nSERIAL,1,500,0\nLOAD,9,b.hex\n", 0,
-       "Line 4 names sector 9, which this model does not have (an entry for other serial numbers)",
+      {"TARGET,VXM66\nLOAD,0,a.hex\n", 0, "", false},
+      {"TARGET,VXM66\nLOAD,9,a.hex\n", 0, "", true},  // red among the sectors to erase
+      {"TARGET,VXM66\nLOAD,0,a.hex\nLOAD,9\n", 0, Note(3, 9, "the line has no file name"), true},
+      {"TARGET,VXM66\nLOAD,0,a.hex\nSERIAL,1,500,0\nLOAD,9,b.hex\n", 0,
+       Note(4, 9, "an entry for other serial numbers"), true},
+      {"TARGET,VXM66,200,gt,x\nLOAD,0,a.hex\nLOAD,9,b.hex\nTARGET,VXM66,150,eq,x\nLOAD,1,c.hex\n",
+       1, Note(3, 9, "an entry for another instrument version"), true},
+      {"TARGET,VXM66\nLOAD,0,a.hex\nOVER,9,b.hex\n", 0, "Sector 9 cannot be written on this model",
        true},
-      {"an entry of the table not selected",
-       "TARGET,VXM66,200,gt,x\nLOAD,0,a.hex\nLOAD,9,b.hex\nTARGET,VXM66,150,eq,x\nLOAD,1,c.hex\n",
-       1,
-       "Line 3 names sector 9, which this model does not have (an entry for another instrument "
-       "version)",
-       true},
-      {"a sector only programmed over", "TARGET,VXM66\nLOAD,0,a.hex\nOVER,9,b.hex\n", 0,
-       "Sector 9 cannot be written on this model", true},
-      {"a sector admitted only by a later TARGET line", "LOAD,8,a.hex\nTARGET,J7Bxx\n", 0,
-       "Line 1 names sector 8, which this model does not have (read before the TARGET line that "
-       "admits it)",
+      {"LOAD,8,a.hex\nTARGET,J7Bxx\n", 0, Note(1, 8, "read before the TARGET line that admits it"),
        true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.descriptor);
     auto p = testing::Parse(c.descriptor);
-    const UpgradeDescriptor& d = p->d;
-    bool& blocked = p->blocked;
     LoadTable& table = p->tables[c.selected];
-    FirmwareList list = BuildFirmwareList(table, d.entryCount[static_cast<std::size_t>(c.selected)],
-                                          "Veltmark,VXM66,150,1", d.targetModel, blocked);
-    AddBlockingNotes(list, d, c.selected, table, blocked);
-    EXPECT_EQ(list.notes, *c.note ? std::vector<std::string>{c.note} : std::vector<std::string>{});
-    EXPECT_EQ(blocked, c.blocked);
-    if (*c.note) {
-      EXPECT_NE(FirmwareListRtf(list).find(std::string("\\cf3 ") + c.note + "\\cf0\\par}"),
-                std::string::npos);
-      EXPECT_NE(FirmwareListText(list, false).find(std::string(c.note) + "\n"), std::string::npos);
+    FirmwareList list = BuildFirmwareList(table, p->d.entryCount[c.selected],
+                                          "Veltmark,VXM66,150,1", p->d.targetModel, p->blocked);
+    AddBlockingNotes(list, p->d, c.selected, table, p->blocked);
+    EXPECT_EQ(list.notes, c.note.empty() ? std::vector<std::string>{} : std::vector{c.note});
+    EXPECT_EQ(p->blocked, c.blocked);
+    if (!c.note.empty()) {
+      EXPECT_NE(FirmwareListRtf(list).find("\\cf3 " + c.note + "\\cf0\\par}"), std::string::npos);
+      EXPECT_NE(FirmwareListText(list, false).find(c.note + "\n"), std::string::npos);
     }
   }
 }
 
 TEST(FirmwareList, PercentDoneExamples) {
-  EXPECT_EQ(PercentDone(3, 1), 34);
-  EXPECT_EQ(PercentDone(3, 3), 100);
-  EXPECT_EQ(PercentDone(2, 1), 51);
-  EXPECT_EQ(PercentDone(40000000, 30000000), 76);
-  EXPECT_EQ(PercentDone(100, 0), 1);
-  EXPECT_EQ(PercentDone(0, 0), 100);
-  EXPECT_EQ(PercentDone(0, 25000000), 100);
-  EXPECT_EQ(PercentDone(50, 25000000), 100);
+  const int cases[][3] = {{3, 1, 34},  {3, 3, 100}, {2, 1, 51},         {40000000, 30000000, 76},
+                          {100, 0, 1}, {0, 0, 100}, {0, 25000000, 100}, {50, 25000000, 100}};
+  for (const auto& [total, done, percent] : cases) {
+    EXPECT_EQ(PercentDone(total, done), percent) << total << " " << done;
+  }
 }
 
 }  // namespace
