@@ -21,9 +21,8 @@ class RecordingFrontEnd final : public UpgradeFrontEnd {
   // was shown is recorded.
   explicit RecordingFrontEnd(InstrumentLink& link, const ShellState* state = nullptr)
       : link_(link), state_(state) {}
-  bool ShowFirmwareList(const FirmwareList& shown, const std::string& rtf, bool blocked) override {
+  bool ShowFirmwareList(const FirmwareList& shown, const std::string&, bool blocked) override {
     list = shown;
-    listRtf = rtf;
     listBlocked = blocked;
     ++lists;
     if (state_) pollingDuringList = state_->pollingEnabled;
@@ -42,7 +41,6 @@ class RecordingFrontEnd final : public UpgradeFrontEnd {
   int lists = 0;
   int progressRuns = 0;
   FirmwareList list;
-  std::string listRtf;
   bool listBlocked = false;
   bool pollingDuringList = true;
   RecordingProgress progress;

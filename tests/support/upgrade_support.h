@@ -112,10 +112,7 @@ struct SimulatedInstrument {
 class RecordingProgress final : public UpgradeProgress {
  public:
   void Status(std::string text) override { Add(statuses, std::move(text)); }
-  void Progress(int percent) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    percents.push_back(percent);
-  }
+  void Progress(int percent) override { Add(percents, percent); }
   void Log(std::string text) override { Add(logs, std::move(text)); }
   void Finished() override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -140,9 +137,10 @@ class RecordingProgress final : public UpgradeProgress {
   std::size_t logsWhenSendingEnded = 0;
 
  private:
-  void Add(std::vector<std::string>& list, std::string text) {
+  template <typename T>
+  void Add(std::vector<T>& list, T item) {
     std::lock_guard<std::mutex> lock(mutex_);
-    list.push_back(std::move(text));
+    list.push_back(std::move(item));
   }
   std::mutex mutex_;
 };
