@@ -111,8 +111,6 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
       {"TARGET,VXM66\nLOAD,0,main.hex\n", "n\\n", "Accept the proposed operation? [y/N]"},
       {"TARGET,VXM66\nWARNING,Mains power needed\nLOAD,0,main.hex\n", "",
        "Firmware Warning: Mains power needed"},
-      {"TARGET,VXM66\nSERIAL,1,20000,0\nLOAD,0,main.hex\n", "y\\n",
-       "Upgrade Firmware: None of the firmware files"},
   };
   for (const Case& c : cases) {
     const CliRun run = Upgrade(Lan(), "'" + Descriptor(c.descriptor) + "'", c.input);
