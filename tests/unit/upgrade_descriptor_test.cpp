@@ -41,8 +41,6 @@ TEST(UpgradeDescriptor, EachLineIsReadByItsKeyword) {
       {"LOAD,   ", 0},    // no sector
       {"LOAD,3", 0},      // no file name
       {"LOAD,3, \t", 0},  // blank file name
-      {"", 0},
-      {"TARGET,VXM66\n; nothing to load\n", 0},
       {"TARGET,VXM66\nLOAD,7,a.hex", 1},
       {"TARGET,VXM66\nLOAD,8,a.hex", 1, T::NoCondition, true},
       {"TARGET,J7B39\nLOAD,8,a.hex", 1},
