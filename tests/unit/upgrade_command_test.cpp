@@ -101,13 +101,20 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
   using R = RefusalReason;
   using O = UpgradeOutcome;
   const auto Product = [](const char* text) { return Shown{{kProductName, text}}; };
-  const Shown noLoadText{{kUpgradeCaption, kNoLoadLines}};
   const char* kTwoTables =
       "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex\nLOAD,1,b.hex\nLOAD,2,c.hex\n"
       "TARGET,VXM66,200,lt,x\nLOAD,3,d.hex\n";
   std::string fifty = "TARGET,VXM66\n";
   for (int i = 0; i < 50; ++i) fifty += "LOAD,0,a.hex\n";
   const std::pair<std::string, std::string> question{kProductName, kNoInstrumentQuestion};
+  // What a run ends with: the result, the messages shown, the *IDN? sent,
+  // the listed files ("": no list).
+  struct Outcome {
+    UpgradeResult result = {O::Refused, R::ListDeclined};
+    Shown messages = {};
+    std::size_t idnSends = 1;
+    const char* rows = "";
+  };
   struct Case {
     const char* what;
     std::string descriptor = "TARGET,VXM66\nLOAD,0,a.hex";
@@ -122,124 +129,98 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
     int script = kScriptStopped;
     std::deque<MessageAnswer> answers = {};  // to the questions, in order
     bool accept = false;
-    UpgradeResult result = {O::Refused, R::ListDeclined};
-    Shown messages = {};
-    std::size_t idnSends = 1;
-    const char* rows = "";  // the listed files; "": no list
+    Outcome then;
   };
+  const Outcome noLoadLines{{O::Refused, R::NoLoadLines}, {{kUpgradeCaption, kNoLoadLines}}};
+  const Outcome scriptBusy{
+      {O::Refused, R::ScriptRunning}, {{kUpgradeCaption, kScriptRunningMessage}}, 0};
   const Case cases[] = {
-      {.what = "suits; the extension in capitals", .file = "SET.UPG", .rows = "a.hex "},
-      {.what = "just identified", .identifiedJustNow = true, .idnSends = 0, .rows = "a.hex "},
+      {.what = "suits; the extension in capitals", .file = "SET.UPG", .then = {.rows = "a.hex "}},
+      {.what = "just identified",
+       .identifiedJustNow = true,
+       .then = {.idnSends = 0, .rows = "a.hex "}},
       {.what = "the first table chosen, with its own count",
        .descriptor = kTwoTables,
        .version = "V,250",
-       .rows = "a.hex b.hex c.hex "},
-      {.what = "the second table chosen, one entry", .descriptor = kTwoTables, .rows = "d.hex "},
+       .then = {.rows = "a.hex b.hex c.hex "}},
+      {.what = "second table, one entry", .descriptor = kTwoTables, .then = {.rows = "d.hex "}},
       {.what = "another model",
        .descriptor = "TARGET,VXM26\nLOAD,0,a.hex",
-       .result = {O::Refused, R::ModelMismatch},
-       .messages = {{kProductName, ModelMismatchMessage("VXM26", "Veltmark,VXM66,1,1")}}},
+       .then = {{O::Refused, R::ModelMismatch},
+                {{kProductName, ModelMismatchMessage("VXM26", "Veltmark,VXM66,1,1")}}}},
       {.what = "condition not met",
        .descriptor = "TARGET,VXM66,200,gteq,x\nLOAD,0,a.hex",
-       .result = {O::Refused, R::Incompatible},
-       .messages = Product("The connected instrument is incompatible with the selected firmware")},
+       .then = {{O::Refused, R::Incompatible},
+                Product("The connected instrument is incompatible with the selected firmware")}},
       {.what = "no usable target",
        .descriptor = "TARGET,VXM66\nTARGET,VXM66,200\nLOAD,0,a.hex",
-       .result = {O::Refused, R::NoUsableTarget},
-       .messages = Product("Error reading firmware, unable to determine firmware target")},
+       .then = {{O::Refused, R::NoUsableTarget},
+                Product("Error reading firmware, unable to determine firmware target")}},
       {.what = "version reply unreadable",
        .descriptor = "TARGET,VXM66,200,lt,x\nLOAD,0,a.hex",
        .version = "V150",
-       .result = {O::Refused, R::VersionUnreadable},
-       .messages = Product("Error communicating with instrument, unable to determine instrument "
-                           "internal version")},
-      {.what = "upz is not read",
-       .file = "set.upz",
-       .result = {O::Refused, R::NoLoadLines},
-       .messages = noLoadText},
-      {.what = "fifty entries end silently",
-       .descriptor = fifty,
-       .result = {O::Refused, R::TooManyEntries}},
+       .then = {{O::Refused, R::VersionUnreadable},
+                Product("Error communicating with instrument, unable to determine instrument "
+                        "internal version")}},
+      {.what = "upz is not read", .file = "set.upz", .then = noLoadLines},
+      {.what = "fifty entries", .descriptor = fifty, .then = {{O::Refused, R::TooManyEntries}}},
       {.what = "warning cancelled",
        .descriptor = "TARGET,VXM66\nWARNING,Read the notes first\nLOAD,0,a.hex",
        .answers = {MessageAnswer::Cancel},
-       .result = {O::Refused, R::WarningDeclined},
-       .messages = {{kFirmwareWarningCaption, "Read the notes first"}}},
+       .then = {{O::Refused, R::WarningDeclined},
+                {{kFirmwareWarningCaption, "Read the notes first"}}}},
       {.what = "a blocked list, whatever the front end answers",
        .descriptor = "TARGET,VXM66\nLOAD,0,a.hex\nLOAD,1,gone.hex",
        .accept = true,
-       .result = {O::Refused, R::ListBlocked},
-       .rows = "a.hex gone.hex "},
+       .then = {{O::Refused, R::ListBlocked}, {}, 1, "a.hex gone.hex "}},
       {.what = "every entry for other serial numbers",
        .descriptor = "TARGET,VXM66\nSERIAL,2,300,0\nLOAD,0,a.hex\nOVER,1,b.hex\n",
        .idn = "Veltmark,VXM66,150,2.15",
-       .result = {O::Refused, R::NothingToWrite},
-       .messages = {{kUpgradeCaption, kNothingToWrite}}},
+       .then = {{O::Refused, R::NothingToWrite}, {{kUpgradeCaption, kNothingToWrite}}}},
       {.what = "not the main hex file",
        .file = "main.hex",
-       .result = {O::Refused, R::NotMainHex},
-       .messages = {{kUpgradeCaption,
-                     "Please choose the main hex file for the Instrument to upgrade"}}},
-      {.what = "file dialog cancelled", .file = nullptr, .result = {O::Cancelled}, .idnSends = 0},
+       .then = {{O::Refused, R::NotMainHex},
+                {{kUpgradeCaption,
+                  "Please choose the main hex file for the Instrument to upgrade"}}}},
+      {.what = "file dialog cancelled", .file = nullptr, .then = {{O::Cancelled}, {}, 0}},
       {.what = "path longer than the command reads",
        .pathLength = kUpgradePathMax + 1,
-       .result = {O::Refused, R::PathTooLong},
-       .messages = noLoadText,
-       .idnSends = 0},
-      {.what = "longest path read",
-       .pathLength = kUpgradePathMax,
-       .result = {O::Refused, R::NoLoadLines},
-       .messages = noLoadText},
-      {.what = "script running",
-       .script = kScriptRunning,
-       .result = {O::Refused, R::ScriptRunning},
-       .messages = {{kUpgradeCaption, kScriptRunningMessage}},
-       .idnSends = 0},
-      {.what = "script stepping",
-       .script = kScriptStep,
-       .result = {O::Refused, R::ScriptRunning},
-       .messages = {{kUpgradeCaption, kScriptRunningMessage}},
-       .idnSends = 0},
+       .then = {{O::Refused, R::PathTooLong}, noLoadLines.messages, 0}},
+      {.what = "longest path read", .pathLength = kUpgradePathMax, .then = noLoadLines},
+      {.what = "script running", .script = kScriptRunning, .then = scriptBusy},
+      {.what = "script stepping", .script = kScriptStep, .then = scriptBusy},
       {.what = "serial-only model over the LAN",
        .idn = "Veltmark,ZQM7133,1,1",
        .kind = InterfaceKind::Lan,
-       .result = {O::Refused, R::LanSerialOnly},
-       .messages = Product("ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a "
-                           "serial connection")},
+       .then = {{O::Refused, R::LanSerialOnly},
+                Product("ZQM7133 and ZQMM7186 instruments can only upgrade firmware using a "
+                        "serial connection")}},
       {.what = "not connected, No",
        .connected = false,
        .answers = {MessageAnswer::No},
-       .result = {O::NoInstrument},
-       .messages = {question},
-       .idnSends = 0},
+       .then = {{O::NoInstrument}, {question}, 0}},
       {.what = "identification just failed, No",
        .connected = false,
        .identifiedJustNow = true,
        .answers = {MessageAnswer::No},
-       .result = {O::NoInstrument},
-       .messages = {question},
-       .idnSends = 0},
+       .then = {{O::NoInstrument}, {question}, 0}},
       {.what = "silent, No",
        .personality = sim::Personality::kSilent,
        .answers = {MessageAnswer::No},
-       .result = {O::NoInstrument},
-       .messages = {question},
-       .idnSends = 5},
+       .then = {{O::NoInstrument}, {question}, 5}},
       // Identified only after the question, so not detected: an ordinary
       // model fails the model check, naming both models.
       {.what = "not connected, Yes",
        .connected = false,
        .answers = {MessageAnswer::Yes},
-       .result = {O::Refused, R::ModelMismatch},
-       .messages = {question, {kProductName, ModelMismatchMessage("VXM66", "Veltmark,VXM66,1,1")}}},
+       .then = {{O::Refused, R::ModelMismatch},
+                {question, {kProductName, ModelMismatchMessage("VXM66", "Veltmark,VXM66,1,1")}}}},
       // Said plainly instead of "no load lines".
       {.what = "not connected, Yes, and nobody answers",
        .personality = sim::Personality::kSilent,
        .connected = false,
        .answers = {MessageAnswer::Yes},
-       .result = {O::NoInstrument},
-       .messages = {question, {kUpgradeCaption, kNoInstrumentAfterAll}},
-       .idnSends = 5},
+       .then = {{O::NoInstrument}, {question, {kUpgradeCaption, kNoInstrumentAfterAll}}, 5}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -264,23 +245,23 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
     frontEnd_.listBlocked = false;
     frontEnd_.list = {};
     const UpgradeResult result = Run(path, c.identifiedJustNow);
-    EXPECT_EQ(result.outcome, c.result.outcome);
-    EXPECT_EQ(result.reason, c.result.reason);
-    EXPECT_EQ(Messages(), c.messages);
+    EXPECT_EQ(result.outcome, c.then.result.outcome);
+    EXPECT_EQ(result.reason, c.then.result.reason);
+    EXPECT_EQ(Messages(), c.then.messages);
     const std::string& sent = device_->peer->written;
-    EXPECT_EQ(testing::Occurrences(sent, "*IDN?"), c.idnSends);
-    if (c.idnSends == 0) {
+    EXPECT_EQ(testing::Occurrences(sent, "*IDN?"), c.then.idnSends);
+    if (c.then.idnSends == 0) {
       EXPECT_EQ(sent, "");
     }
     EXPECT_EQ(sent.find(kBootWakeByte), std::string::npos);
-    EXPECT_EQ(frontEnd_.lists, *c.rows ? 1 : 0);
-    EXPECT_EQ(ListedNames(), c.rows);
-    EXPECT_EQ(frontEnd_.listBlocked, c.result.reason == R::ListBlocked);
+    EXPECT_EQ(frontEnd_.lists, *c.then.rows ? 1 : 0);
+    EXPECT_EQ(ListedNames(), c.then.rows);
+    EXPECT_EQ(frontEnd_.listBlocked, c.then.result.reason == R::ListBlocked);
     EXPECT_EQ(frontEnd_.progressRuns, 0);
     EXPECT_EQ(ui_.openDialogs.size(), c.script == kScriptStopped ? 1u : 0u);
     EXPECT_EQ(state_.scriptState, c.script);
     // The link says whether an identified instrument is on it.
-    EXPECT_EQ(link_.info.connected, c.result.outcome != UpgradeOutcome::NoInstrument);
+    EXPECT_EQ(link_.info.connected, c.then.result.outcome != UpgradeOutcome::NoInstrument);
   }
 }
 
