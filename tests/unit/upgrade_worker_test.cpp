@@ -258,10 +258,7 @@ TEST(BootProtocol, SectorCodesAndOkReplies) {
 }
 
 TEST(TextModeReader, ReadsAsWindowsTextModeDoes) {
-  TextModeReader reader(
-      std::string("a\r\nb\rc\n\r\r\nlast\x1a"
-                  "after",
-                  20));
+  TextModeReader reader("a\r\nb\rc\n\r\r\nlast\032after");  // \032: the end-of-file byte
   std::string line;
   std::vector<std::string> lines;
   while (reader.ReadLine(line, 510)) lines.push_back(line);
