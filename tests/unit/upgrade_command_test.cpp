@@ -27,8 +27,13 @@ using testing::SimulatedInstrument;
 
 class UpgradeCommandTest : public ::testing::Test {
  protected:
-  void Connect(sim::InstrumentConfig config, InterfaceKind kind = InterfaceKind::Usb,
-               bool connected = true) {
+  // A fresh simulated instrument of identity `idn` behind the link.
+  void Connect(const char* idn, const char* version, InterfaceKind kind = InterfaceKind::Usb,
+               bool connected = true, sim::Personality personality = sim::Personality::kNormal) {
+    sim::InstrumentConfig config;
+    config.idn = idn;
+    config.version = version;
+    config.personality = personality;
     link_.Close();
     link_.info = {};
     device_ = std::make_unique<SimulatedInstrument>(std::move(config));
@@ -37,12 +42,6 @@ class UpgradeCommandTest : public ::testing::Test {
     link_.info.connected = connected;
     if (connected) link_.Open();
     state_.pollingEnabled = true;
-  }
-  static sim::InstrumentConfig Instrument(const char* idn, const char* version = "VXM66,150,1") {
-    sim::InstrumentConfig config;
-    config.idn = idn;
-    config.version = version;
-    return config;
   }
 
   std::string Descriptor(const std::string& text, const std::string& name = "set.upg") {
@@ -224,9 +223,7 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    sim::InstrumentConfig config = Instrument(c.idn, c.version);
-    config.personality = c.personality;
-    Connect(config, c.kind, c.connected);
+    Connect(c.idn, c.version, c.kind, c.connected, c.personality);
     if (c.identifiedJustNow && c.connected) {
       ASSERT_TRUE(ConnectAndIdentify(ui_, link_, false));
     }
@@ -275,7 +272,7 @@ TEST_F(UpgradeCommandTest, AfterTheRestartTheLinkIsOpenedAgainAndTheInstrumentId
   const std::string path = Descriptor("TARGET,VXM66\nLOAD,2,B.HEX");
   for (int refusedOpens : {0, 3, 100}) {
     SCOPED_TRACE(refusedOpens);
-    Connect(Instrument("Veltmark,VXM66,10472,2.15"), InterfaceKind::Lan);
+    Connect("Veltmark,VXM66,10472,2.15", "VXM66,150,1", InterfaceKind::Lan);
     int opens = 0;
     RefusingOpens(opens, refusedOpens);
     link_.info.versionReply = "from before";
