@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <random>
 #include <thread>
@@ -15,7 +14,6 @@
 #include "app/shell.h"
 #include "common/command_ids.h"
 #include "common/shell_state.h"
-#include "connect/identify.h"
 #include "link/instrument_link.h"
 #include "sim/intel_hex.h"
 #include "support/command_posix.h"
