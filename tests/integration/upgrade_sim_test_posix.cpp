@@ -50,13 +50,11 @@ std::string MakeHex(const ScratchDir& dir, const std::string& name, std::size_t 
   return hex;
 }
 
-Image ImageOf(std::initializer_list<std::string> paths) {
+Image ImageOf(const std::string& path) {
+  std::string text = ReadFileBytes(path);
+  for (std::size_t at; (at = text.find('\r')) != std::string::npos;) text.erase(at, 1);
   Image image;
-  for (const std::string& path : paths) {
-    std::string text = ReadFileBytes(path);
-    for (std::size_t at; (at = text.find('\r')) != std::string::npos;) text.erase(at, 1);
-    EXPECT_TRUE(sim::HexFileImage(text, image)) << path;
-  }
+  EXPECT_TRUE(sim::HexFileImage(text, image)) << path;
   return image;
 }
 
@@ -85,9 +83,6 @@ class UpgradeSimTest : public ::testing::Test {
     ASSERT_TRUE(sim_.Start(options, &error)) << error;
   }
   std::string Lan() const { return "--lan " + address_; }
-  std::string Descriptor(const std::string& text, const std::string& name = "set.upg") {
-    return dir_.Write(name, text);
-  }
 
   Simulator sim_{PARLEX2_SIM_PATH};
   ScratchDir dir_;
@@ -111,7 +106,7 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
        "Firmware Warning: Mains power needed"},
   };
   for (const Case& c : cases) {
-    const CliRun run = Upgrade(Lan(), "'" + Descriptor(c.descriptor) + "'", c.input);
+    const CliRun run = Upgrade(Lan(), "'" + dir_.Write("set.upg", c.descriptor) + "'", c.input);
     EXPECT_EQ(run.status, 3) << c.descriptor << run.out;
     EXPECT_TRUE(Contains(run.out, c.message)) << c.descriptor << run.out;
   }
@@ -119,7 +114,8 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
   EXPECT_EQ(Upgrade(Lan(), "'" + dir_.Prefix() + "none.upg'").status, 2);
   EXPECT_EQ(Upgrade(Lan(), "'" + dir_.Prefix() + "'").status, 2);
   // Listing only: sector 3 is only programmed over, so not offered for erasing.
-  const std::string overOnly = Descriptor("TARGET,VXM66\nLOAD,0,main.hex\nOVER,3,main.hex\n");
+  const std::string overOnly =
+      dir_.Write("set.upg", "TARGET,VXM66\nLOAD,0,main.hex\nOVER,3,main.hex\n");
   const CliRun list = Upgrade(Lan(), "--list '" + overOnly + "'");
   EXPECT_EQ(list.status, 0) << list.out;
   EXPECT_TRUE(Contains(list.out, "Erase Sectors: 0,\n")) << list.out;
@@ -161,9 +157,10 @@ TEST_F(UpgradeSimTest, TheShellKeepsOffTheLinkWhileTheWorkerUpgrades) {
   const std::string patch = MakeHex(dir_, "patch.hex", 300, 0x20000, 7);
   MakeHex(dir_, "old.hex", 300, 0x10000, 8);
   EXPECT_TRUE(Contains(ReadFileBytes(main), ":02000004")) << "no extended linear address record";
-  const std::string set = Descriptor(
-      "TARGET,VXM66\r\nLOAD,0,MAIN.HEX\r\nLOAD,2,Dsp.hex\r\nOVER,3,patch.hex\r\n"
-      "SERIAL,1,300,0\r\nLOAD,0,old.hex\r\n");
+  const std::string set =
+      dir_.Write("set.upg",
+                 "TARGET,VXM66\r\nLOAD,0,MAIN.HEX\r\nLOAD,2,Dsp.hex\r\nOVER,3,patch.hex\r\n"
+                 "SERIAL,1,300,0\r\nLOAD,0,old.hex\r\n");
   InstrumentLink link;
   link.settings.interfaceKind = InterfaceKind::Lan;
   link.settings.ipAddress = address_;
@@ -210,9 +207,9 @@ TEST_F(UpgradeSimTest, TheShellKeepsOffTheLinkWhileTheWorkerUpgrades) {
   ASSERT_TRUE(sim_.Stop(SIGINT));
   EXPECT_TRUE(*sim_.ReadFlash() == *restarted);
   const sim::Flash& flash = *restarted;
-  EXPECT_EQ(flash.At(0).bytes, ImageOf({main}));  // old.hex: serial 150 is not 300 or more
-  EXPECT_EQ(flash.At(2).bytes, ImageOf({dsp}));
-  EXPECT_EQ(flash.At(3).bytes, ImageOf({patch}));
+  EXPECT_EQ(flash.At(0).bytes, ImageOf(main));  // old.hex: serial 150 is not 300 or more
+  EXPECT_EQ(flash.At(2).bytes, ImageOf(dsp));
+  EXPECT_EQ(flash.At(3).bytes, ImageOf(patch));
   for (int s = 0; s < sim::Flash::kSectorCount; ++s) {
     EXPECT_EQ(flash.At(s).erases, s == 0 || s == 2 ? 1 : 0) << s;
     if (s != 0 && s != 2 && s != 3) {
