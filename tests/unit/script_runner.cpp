@@ -241,18 +241,27 @@ TEST(ScriptRunner, SendFailureStopsTheRunWithTheNextLineSelected) {
   EXPECT_EQ(shell.handled.size(), 2u);  // only the two stops of the runs before
 }
 
-// A stop asked for by the last line and the end-of-script stop are one stop:
-// the run must stay stopped, not toggle back and restart from the first line.
+// A stop asked for by the last line, or by the user as the last line runs,
+// and the end-of-script stop are one stop: the run must stay stopped, not
+// toggle back and restart from the first line.
 TEST(ScriptRunner, StopRequestedByTheLastLineLeavesTheRunStopped) {
-  const std::vector<std::vector<std::string>> scripts = {
-      {"\"a", "#wait"},
-      {"\"a", "=stop,onfail", "=10", "=11", "=test,hi"},
+  const std::pair<std::vector<std::string>, bool> cases[] = {  // lines, the user's Stop
+      {{"\"a", "#wait"}, false},
+      {{"\"a", "=stop,onfail", "=10", "=11", "=test,hi"}, false},
+      {{"\"a", "=10"}, true},
   };
-  for (const auto& lines : scripts) {
+  for (const auto& [lines, userStops] : cases) {
     SCOPED_TRACE(lines.back());
     FakeShell shell;
     shell.Load(lines);
     shell.Press(IDC_RUN);
+    if (userStops) {
+      shell.RunFor(250);  // the first line has run; the last is due at the next tick
+      shell.clock.Advance(1);
+      shell.engine.Tick();   // the last line runs and asks for the stop
+      shell.Press(IDC_RUN);  // the user's Stop, handled before the posted stop
+      shell.HandlePosted();
+    }
     shell.RunUntilStopped(10000);
     shell.RunFor(3000);
     EXPECT_EQ(shell.state.scriptState, kScriptStopped);
@@ -285,24 +294,6 @@ TEST(ScriptRunner, PostedCommandsActBeforeTheNextLine) {
   FakeShell shell;
   RunScript(shell, {"#echo,old", "#clear", "\"b"});
   EXPECT_EQ(shell.ResultsText(), "> b\r\n");
-}
-
-// The user's Stop and the engine's own stop at the end of the script reach the
-// window together: the run must end stopped, not start again from line 1.
-TEST(ScriptRunner, UsersStopAndEndOfScriptStopTogetherLeaveTheRunStopped) {
-  FakeShell shell;
-  shell.Load({"\"a", "=10"});
-  shell.Press(IDC_RUN);
-  shell.RunFor(250);  // the first line has run; the last is due at the next tick
-  EXPECT_EQ(shell.Sent(), std::vector<std::string>{"a"});
-  shell.clock.Advance(1);
-  shell.engine.Tick();   // the last line runs and asks for the stop
-  shell.Press(IDC_RUN);  // the user's Stop, handled before the posted stop
-  shell.HandlePosted();
-  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
-  shell.RunFor(2000);
-  EXPECT_EQ(shell.state.scriptState, kScriptStopped);
-  EXPECT_EQ(shell.Sent(), std::vector<std::string>{"a"});
 }
 
 TEST(ScriptRecord, TestsAreNamedAfterTheCommentAboveThemAndCarryTheirFileLines) {
