@@ -1,11 +1,13 @@
-// parlex2 run, as a program against the simulator: the results pane's text on
-// standard output, the reports and the exit statuses.
+// parlex2 send and run, as programs against the simulator: the replies and the
+// results pane's text on standard output, the comms log and trace, the
+// reports and the exit statuses.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,9 +23,6 @@ using testing::RunCli;
 
 class CliRunTest : public ::testing::Test {
  protected:
-  std::string Script(const std::string& name, const std::string& text) {
-    return folder_.Write(name, text);
-  }
   // parlex2 --lan ADDRESS ARGUMENTS against a simulator on ADDRESS started
   // with `simOptions`, `input` on standard input (none when empty) and
   // standard error in err.txt; `received` takes what the simulator received.
@@ -43,6 +42,7 @@ class CliRunTest : public ::testing::Test {
     return run;
   }
   std::string Err() const { return ReadFileBytes(dir_ / "err.txt"); }
+  std::string Script(const std::string& text) { return folder_.Write("s.txt", text); }
   // Both reports validate against their schemas; the JSON one, parsed.
   nlohmann::json CheckedReports(const std::string& xml, const std::string& json) {
     // xmllint against Ant's strict JUnit schema and Jenkins'; Debian's
@@ -123,10 +123,10 @@ TEST_F(CliRunTest, ExitStatusAndReportsSayHowTheRunEnded) {
     std::filesystem::remove(json);
     const std::string interactive = c.input[0] ? "--interactive " : "";
     std::string received;
-    const auto run = Run(
-        "127.0.0.69", c.simOptions,
-        "run " + interactive + Script("s.txt", c.script) + " --junit " + xml + " --json " + json,
-        c.input, &received);
+    const auto run =
+        Run("127.0.0.69", c.simOptions,
+            "run " + interactive + Script(c.script) + " --junit " + xml + " --json " + json,
+            c.input, &received);
     EXPECT_EQ(run.status, c.status) << run.out;
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(received, c.received);
@@ -148,7 +148,7 @@ TEST_F(CliRunTest, UnwritableReportGivesItsOwnStatusAndTheRunsResult) {
   std::ofstream(dir_ / "plain") << "a file, not a folder";
   const std::string xml = folder_.File("ok.xml"), json = folder_.File("plain/r.json");
   const auto run = Run("127.0.0.68", {},
-                       "run " + Script("s.txt", "Supply\n\"volt?\n=3\n=2\n=reply\n=test,out\n") +
+                       "run " + Script("Supply\n\"volt?\n=3\n=2\n=reply\n=test,out\n") +
                            " --junit " + xml + " --json " + json);
   EXPECT_EQ(run.status, 6);
   EXPECT_EQ(run.out, "> volt?\n1.234\n");
@@ -165,14 +165,89 @@ TEST_F(CliRunTest, UnwritableReportGivesItsOwnStatusAndTheRunsResult) {
   EXPECT_NE(ReadFileBytes(xml).find("<testcase name=\"Supply\""), std::string::npos);
 }
 
-TEST_F(CliRunTest, ScriptFileAndConnectionProblems) {
-  const std::string notes = Script("notes.txt", "only\nnotes\n");
-  EXPECT_EQ(RunCli("--lan 127.0.0.63 run " + notes).status, 1);
-  // No such file is a usage error, as upgrade's is.
-  EXPECT_EQ(RunCli("--lan 127.0.0.63 run " + (dir_ / "missing.txt").string()).status, 2);
-  EXPECT_EQ(RunCli("--lan 127.0.0.63 run " + dir_.string()).status, 2);
-  EXPECT_EQ(RunCli("run " + notes).status, 2);
-  EXPECT_EQ(RunCli("--lan 127.0.0.63 run").status, 2);
+using CliSend = CliRunTest;
+
+// The wake byte goes out once with its zero byte, each command with a zero
+// byte after its line end.
+TEST_F(CliSend, SendsTypedCommandsAndPrintsTheRepliesAsThePaneShowsThem) {
+  std::string received;
+  const auto send = Run("127.0.0.23", {}, "send --quiet 300 volt? bvolt? ^c", "", &received);
+  EXPECT_EQ(send.status, 0);
+  EXPECT_EQ(send.out, "1.234\n1.23400E0\nERROR: unknown command\n");
+  EXPECT_EQ(received, std::string("\x14\0volt?\n\0bvolt?\n\0\x03\n\0", 20));
+}
+
+// --timestamps: each line begins with the computer's time; parlex2 run takes
+// the same option for its received lines and echoes.
+TEST_F(CliSend, TimestampsBeginEachLineInSendAndRun) {
+  const auto send = Run("127.0.0.26", {}, "send --quiet 300 --timestamps volt? volt?");
+  EXPECT_EQ(send.status, 0);
+  EXPECT_TRUE(std::regex_match(send.out, std::regex(R"((\d\d:\d\d:\d\d\.\d{3} \d\.\d+\n){2})")))
+      << send.out;
+  const auto run = Run("127.0.0.26", {}, "run --timestamps " + Script("\"volt?\n#echo,done\n"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(\d\d:\d\d:\d\d\.\d{3} > volt\?\n)"
+                                                   R"(\d\d:\d\d:\d\d\.\d{3} 1\.234\ndone\n)")))
+      << run.out;
+}
+
+// The trace's exchange entries in `text`, without their time stamps.
+std::vector<std::string> Exchanges(const std::string& text) {
+  std::vector<std::string> entries;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.size() > 15 && line[0] == '[' && line[15] == '(') entries.push_back(line.substr(15));
+  }
+  return entries;
+}
+
+// The comms log holds what the instrument sent back as well as the
+// commands; -v prints the same trace on standard error, with --log or
+// without, for send, run and set-clock alike.
+TEST_F(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
+  const std::string log = folder_.File("comms.log");
+  const auto send = Run("127.0.0.25", {}, "-v --log " + log + " send --quiet 300 volt? curr?");
+  EXPECT_EQ(send.status, 0);
+  EXPECT_EQ(send.out, "1.234\n-0.0125\n");
+  const std::vector<std::string> expected = {
+      "(00001) [serial:unknown] >>\t\\024", "(00002) [serial:unknown] >>\tvolt?",
+      "(00003) [serial:unknown] <<\t1.234", "(00004) [serial:unknown] >>\tcurr?",
+      "(00005) [serial:unknown] <<\t-0.0125"};
+  EXPECT_EQ(Exchanges(ReadFileBytes(log)), expected);
+  EXPECT_EQ(Exchanges(Err()), expected);
+
+  for (const char* command : {"run " PARLEX2_EXAMPLES_DIR "/identify.txt", "set-clock"}) {
+    EXPECT_EQ(Run("127.0.0.25", {}, std::string("-v ") + command).status, 0) << command;
+    const std::string trace = Err();
+    EXPECT_NE(trace.find("] >>\t"), std::string::npos) << command << trace;
+    EXPECT_NE(trace.find("] <<\t"), std::string::npos) << command << trace;
+  }
+}
+
+// Usage errors (status 2) are found before anything is tried; a connection
+// or script that fails is status 1.
+TEST_F(CliRunTest, UsageErrorsAndFailuresToStartHaveTheirStatuses) {
+  const std::string notes = Script("only\nnotes\n");
+  const std::pair<std::string, int> cases[] = {
+      {"--lan 127.0.0.63 run " + notes, 1},
+      {"--lan 127.0.0.63 run " + folder_.File("missing.txt"), 2},  // as upgrade's missing file
+      {"--lan 127.0.0.63 run " + dir_.string(), 2},
+      {"run " + notes, 2},
+      {"--lan 127.0.0.63 run", 2},
+      {"send", 2},
+      {"--lan 127.0.0.23 --baud 9600 send x", 2},  // --baud needs --serial
+      {"--serial /dev/null --baud 12345 send x", 2},
+      {"--lan 127.0.0.300 send x", 2},
+      {"--serial /dev/does-not-exist send x", 1},
+      // (Nothing listening on a LAN address is the fault matrix's Refused_send_tcp.)
+  };
+  for (const auto& [arguments, status] : cases)
+    EXPECT_EQ(RunCli(arguments).status, status) << arguments;
+  // A word that is no command is named.
+  const auto bogus =
+      testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.24 bogus 2>&1");
+  EXPECT_EQ(bogus.status, 2);
+  EXPECT_NE(bogus.out.find("no such command: bogus"), std::string::npos) << bogus.out;
 }
 
 }  // namespace
