@@ -42,14 +42,6 @@ bool HasLine(const std::string& out, const std::string& address, const std::stri
   return false;
 }
 
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++n;
-  }
-  return n;
-}
-
 // parlex2 running in the background, its output in a file.
 class Background {
  public:
@@ -199,10 +191,12 @@ TEST_F(FleetTest, EightInstrumentsAtOnceBesideADeadAddress) {
     EXPECT_EQ(entry["identity"]["serialNumber"], Serial(n));
     EXPECT_TRUE(HasLine(out, Address(n), "Serial No:  " + Serial(n))) << out;
     EXPECT_TRUE(HasLine(out, Address(n), "[")) << out;
-    EXPECT_EQ(Count(sims_[n]->Received(), "*IDN?"), 1u);
+    const std::string received = sims_[n]->Received();
+    EXPECT_EQ(received.find("*IDN?"), received.rfind("*IDN?")) << "identified twice";
     const std::string log = ReadFileBytes(logs + "/" + Address(n) + ".log");
     for (int other = 1; other <= 8; ++other) {
-      EXPECT_EQ(Count(log, "Veltmark,VXM66," + Serial(other)) > 0, other == n) << log;
+      EXPECT_EQ(log.find("Veltmark,VXM66," + Serial(other)) != std::string::npos, other == n)
+          << log;
     }
   }
   json dead = Entry(9);
@@ -247,29 +241,20 @@ TEST_F(FleetTest, ListsThatCannotRunAreRefusedBeforeAnythingStarts) {
   }
 }
 
-// Four instruments take the firmware; one of another model is refused and
-// touched nowhere; one drops its connection while records go out.
+// Four instruments take the demo firmware set: its WARNING line shown, the
+// descriptor's two sectors each erased once and holding its file, no other
+// touched. One of another model is refused and touched nowhere; one drops
+// its connection while records go out.
 TEST_F(FleetTest, UpgradeAcrossARackKeepsEachInstrumentsFaultToItself) {
   StartSimulators(4);
   StartSimulators(1, {"--idn", "Veltmark,VXM26,555,2.15"}, 5);
   StartSimulators(1, {"--drop-after", "20"}, 6);
-  std::mt19937 random(7);
-  std::string bytes;
-  for (int i = 0; i < 600; ++i) bytes.push_back(static_cast<char>(random()));
-  const std::string bin = folder_.File("main.bin");
-  std::ofstream(bin, std::ios::binary) << bytes;
-  const std::string hex = folder_.File("main.hex");
-  ASSERT_EQ(testing::RunCommand("srec_cat '" + bin + "' -binary -offset 0x10000 -o '" + hex +
-                                "' -intel 2>&1")
-                .status,
-            0);
-  const std::string set = folder_.File("set.upg");
-  std::ofstream(set) << "TARGET,VXM66\nLOAD,0,main.hex\n";
-
+  const std::string firmware = PARLEX2_EXAMPLES_DIR "/firmware/";
   // The largest status: refused (3) over failed (1).
-  const std::string out = RunFleet(Lans(1, 6) + " upgrade --yes " + set, 3);
-  std::map<std::uint32_t, std::uint8_t> image;
-  ASSERT_TRUE(sim::HexFileImage(ReadFileBytes(hex), image));
+  const std::string out = RunFleet(Lans(1, 6) + " upgrade --yes " + firmware + "demo.upg", 3);
+  std::map<std::uint32_t, std::uint8_t> image, dsp;
+  ASSERT_TRUE(sim::HexFileImage(ReadFileBytes(firmware + "A1_DEMO.HEX"), image));
+  ASSERT_TRUE(sim::HexFileImage(ReadFileBytes(firmware + "DSP_DEMO.HEX"), dsp));
   for (int n = 1; n <= 6; ++n) {
     SCOPED_TRACE(n);
     json entry = Entry(n);
@@ -278,9 +263,15 @@ TEST_F(FleetTest, UpgradeAcrossARackKeepsEachInstrumentsFaultToItself) {
     ASSERT_TRUE(flash);
     if (n <= 4) {
       EXPECT_EQ(entry["result"], "ok");
-      EXPECT_EQ(flash->At(0).erases, 1);
+      for (int sector = 0; sector < sim::Flash::kSectorCount; ++sector) {
+        EXPECT_EQ(flash->At(sector).erases, sector == 0 || sector == 2) << sector;
+      }
       EXPECT_EQ(flash->At(0).bytes, image);
+      EXPECT_EQ(flash->At(2).bytes, dsp);
       EXPECT_TRUE(HasLine(out, Address(n), "100%")) << out;
+      EXPECT_TRUE(
+          HasLine(out, Address(n), "Firmware Warning: This demo firmware is for the simulator."))
+          << out;
     } else if (n == 5) {
       EXPECT_EQ(entry["result"], "refused (exit 3)");
       EXPECT_NE(entry["message"].get<std::string>().find("You are connected to a VXM26"),
