@@ -170,11 +170,15 @@ TEST(ScriptCalculator, ReplyPushesTheReadingAndAMissingOneFails) {
     EXPECT_TRUE(std::isnan(calc.calcStack.x));
   }
   // The NaN then fails no limit test by the count, as every NaN; the reading
-  // has counted already, and with stop-on-fail the reading line stops.
+  // has counted already. Stop-on-fail turned on after a failure stops at
+  // once, then every line but cleartest stops while a failure counts: the
+  // reading line too.
   EXPECT_FALSE(calc.Execute("test,hi"));
   EXPECT_EQ(calc.failCount, failures);
-  calc.Execute("cleartest");
-  calc.Execute("stop,onfail");
+  EXPECT_TRUE(calc.Execute("stop,onfail"));
+  EXPECT_TRUE(calc.Execute("nothing"));
+  EXPECT_FALSE(calc.Execute("cleartest"));
+  EXPECT_FALSE(calc.Execute("1"));
   EXPECT_TRUE(calc.Execute("reply"));
   calc.Execute("Reply");  // case matters: no reading, no further failure
   EXPECT_EQ(calc.failCount, 1);
@@ -190,17 +194,6 @@ TEST(ScriptCalculator, StoreCopiesXIntoASlotAndRecallBringsItBack) {
   calc.Execute("drop");
   calc.Execute("[100]");
   EXPECT_EQ(Stack(calc.calcStack), "2.5 7 8 9");
-}
-
-TEST(ScriptCalculator, FailCheckAppliesToEveryLineButCleartest) {
-  Calculator calc;
-  EXPECT_FALSE(calc.Execute("10"));
-  EXPECT_FALSE(calc.Execute("11"));
-  EXPECT_FALSE(calc.Execute("test,hi"));     // failed, but stop-on-fail is off
-  EXPECT_TRUE(calc.Execute("stop,onfail"));  // a failure already counted
-  EXPECT_TRUE(calc.Execute("nothing"));
-  EXPECT_FALSE(calc.Execute("cleartest"));
-  EXPECT_FALSE(calc.Execute("1"));
 }
 
 }  // namespace
