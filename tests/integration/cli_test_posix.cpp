@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/command_posix.h"
@@ -19,7 +20,6 @@ namespace parlex2 {
 namespace {
 
 using testing::ReadFileBytes;
-using testing::RunCli;
 
 class CliRunTest : public ::testing::Test {
  protected:
@@ -225,27 +225,27 @@ TEST_F(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
 }
 
 // Usage errors (status 2) are found before anything is tried; a connection
-// or script that fails is status 1.
+// or script that fails is status 1. Each is named.
 TEST_F(CliRunTest, UsageErrorsAndFailuresToStartHaveTheirStatuses) {
-  const std::string notes = Script("only\nnotes\n");
-  const std::pair<std::string, int> cases[] = {
-      {"--lan 127.0.0.63 run " + notes, 1},
-      {"--lan 127.0.0.63 run " + dir_.string(), 2},
-      {"run " + notes, 2},  // no connection given
-      {"--lan 127.0.0.63 run", 2},
-      {"--lan 127.0.0.23 --baud 9600 send x", 2},  // --baud needs --serial
-      {"--serial /dev/null --baud 12345 send x", 2},
-      {"--lan 127.0.0.300 send x", 2},
-      {"--serial /dev/does-not-exist send x", 1},
+  const std::string notes = Script("only\nnotes\n"), dir = dir_.string();
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"--lan 127.0.0.63 run " + notes, 1, notes + " does not appear to be a script file"},
+      {"--lan 127.0.0.63 run " + dir, 2, "SCRIPT: no such file: " + dir},
+      {"run " + notes, 2, "no connection given"},
+      {"--lan 127.0.0.63 run", 2, "SCRIPT is required"},
+      {"--lan 127.0.0.23 --baud 9600 send x", 2, "--baud requires --serial"},
+      {"--serial /dev/null --baud 12345 send x", 2, "--baud: 12345 not in"},
+      {"--lan 127.0.0.300 send x", 2, "--lan: not an IPv4 address: 127.0.0.300"},
+      {"--lan 127.0.0.24 bogus", 2, "no such command: bogus"},
+      {"--serial /dev/does-not-exist send x", 1, "Unable to open port /dev/does-not-exist"},
       // (Nothing listening on a LAN address is the fault matrix's Refused_send_tcp.)
   };
-  for (const auto& [arguments, status] : cases)
-    EXPECT_EQ(RunCli(arguments).status, status) << arguments;
-  // A word that is no command is named.
-  const auto bogus =
-      testing::RunCommand(std::string(PARLEX2_PATH) + " --lan 127.0.0.24 bogus 2>&1");
-  EXPECT_EQ(bogus.status, 2);
-  EXPECT_NE(bogus.out.find("no such command: bogus"), std::string::npos) << bogus.out;
+  for (const auto& [arguments, status, message] : cases) {
+    const auto run =
+        testing::RunCommand(std::string(PARLEX2_PATH) + " " + arguments + " 2>&1 </dev/null");
+    EXPECT_EQ(run.status, status) << arguments;
+    EXPECT_NE(run.out.find(message), std::string::npos) << run.out;
+  }
 }
 
 }  // namespace

@@ -26,11 +26,4 @@ inline CommandRun RunCommand(const std::string& commandLine) {
   return run;
 }
 
-#ifdef PARLEX2_PATH
-// parlex2 with `arguments`, its standard error dropped and no standard input.
-inline CommandRun RunCli(const std::string& arguments) {
-  return RunCommand(std::string(PARLEX2_PATH) + " " + arguments + " 2>/dev/null </dev/null");
-}
-#endif
-
 }  // namespace parlex2::testing
