@@ -436,12 +436,7 @@ TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
   EXPECT_NE(xml.find("<testcase name=\"Supply &lt;check&gt; &amp; &quot;more&quot;\""),
             std::string::npos)
       << xml;
-  const FileDialogOptions& dialog = shell.ui.saveDialogs.back();
-  EXPECT_EQ(dialog.title, "Save Test Report");
-  EXPECT_EQ(dialog.filterPattern, "*.xml");
-  ASSERT_EQ(dialog.moreFilters.size(), 1u);
-  EXPECT_EQ(dialog.moreFilters[0].second, "*.json");
-  EXPECT_TRUE(dialog.confirmOverwrite);
+  EXPECT_TRUE(shell.ui.saveDialogs.back().confirmOverwrite);
 
   // Cancelled: nothing, and no message. Not writable: the message says so.
   shell.ui.files = {std::nullopt};
