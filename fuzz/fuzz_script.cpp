@@ -5,8 +5,8 @@
 //
 // Properties: the script list keeps only lines it may hold and counts the
 // script-file test's lines correctly; everything sent is one of the script's
-// quote lines as a typed command; a run always ends (a stop or the end of the
-// script) within its simulated time, with the selection inside the list; a
+// quote lines as a typed command; after each round of simulated time (60 s)
+// the run is stopped or still running, with the selection inside the list; a
 // printed pane has CR LF line ends only.
 #include <fuzzer/FuzzedDataProvider.h>
 
