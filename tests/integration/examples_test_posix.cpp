@@ -135,8 +135,9 @@ TEST_F(ExamplesTest, DemoSetIsWhatItsCommandMakesAndUpgradesTheSimulatorByEither
   for (int sector = 0; sector < sim::Flash::kSectorCount; ++sector) {
     SCOPED_TRACE("sector " + std::to_string(sector));
     std::map<std::uint32_t, std::uint8_t> image;
-    if (sector < 3)
+    if (sector < 3) {
       ASSERT_TRUE(sim::HexFileImage(ReadFileBytes(kFirmware / sectors[sector]), image));
+    }
     EXPECT_EQ(flash->At(sector).erases, sector < 3 ? 1 : 0);
     EXPECT_EQ(flash->At(sector).bytes, image);
   }
