@@ -21,18 +21,13 @@
 #include "support/fake_clock.h"
 #include "support/memory_transport.h"
 #include "support/recording_ui.h"
+#include "support/text_checks.h"
 
 using namespace parlex2;
 
 namespace {
 
 std::string Marked(std::string_view text) { return "<" + std::string(text) + ">"; }
-
-std::size_t Count(const std::string& text, std::string_view what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 }  // namespace
 
@@ -64,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(info.calstrReply.size() <= 255);
   FUZZ_CHECK(info.calverReply.size() <= 255);
   FUZZ_CHECK(info.versionReply.size() <= 127);
-  FUZZ_CHECK(Count(peer->written, kIdnCommand) <= static_cast<std::size_t>(kIdnAttempts));
+  FUZZ_CHECK(parlex2::testing::Occurrences(peer->written, kIdnCommand) <=
+             static_cast<std::size_t>(kIdnAttempts));
   FUZZ_CHECK(ui.messages.size() == 1);
   FUZZ_CHECK(ui.waitDepth == 0);
   if (!answered) {

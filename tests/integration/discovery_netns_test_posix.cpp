@@ -17,6 +17,7 @@
 #include "support/command_posix.h"
 #include "support/simulator.h"
 #include "support/temp_folder.h"
+#include "support/text_checks.h"
 
 namespace parlex2 {
 namespace {
@@ -86,12 +87,6 @@ class NamespacePair {
   std::string instruments_, client_, vethInstruments_, why_;
   bool madeInstruments_ = false, madeClient_ = false, ready_ = false;
 };
-
-std::size_t Count(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
 
 class DiscoveryNetns : public ::testing::Test {
  protected:
@@ -167,10 +162,10 @@ TEST_F(DiscoveryNetns, FindsEveryInstrumentAndProbesEachAddress) {
   auto& sim = *sims_.front();
   ASSERT_TRUE(sim.Stop());
   const std::string transcript = sim.TranscriptText();
-  EXPECT_EQ(Count(transcript, "enquiry of"), 6u) << transcript;
+  EXPECT_EQ(testing::Occurrences(transcript, "enquiry of"), 6u) << transcript;
   EXPECT_NE(transcript.find("from 10.77.0.2"), std::string::npos) << transcript;
   // Each probe of the instrument sent *IDN?, one per enquiry's entry.
-  EXPECT_EQ(Count(sim.Received(), std::string("*IDN?\n", 7)), 2u);
+  EXPECT_EQ(testing::Occurrences(sim.Received(), std::string("*IDN?\n", 7)), 2u);
 }
 
 // --found: the command runs once on each instrument the search finds, though

@@ -15,6 +15,7 @@
 #include "sim/intel_hex.h"
 #include "support/memory_transport.h"
 #include "support/temp_folder.h"
+#include "support/text_checks.h"
 #include "upgrade/upgrade_descriptor.h"
 #include "upgrade/upgrade_worker.h"
 
@@ -36,13 +37,6 @@ inline std::string HexFile(std::uint32_t seed, int records, std::uint16_t addres
     text += sim::MakeHexRecord(0, static_cast<std::uint16_t>(address + 16 * i), data) + lineEnd;
   }
   return text + sim::MakeHexRecord(1, 0, "") + lineEnd;
-}
-
-// How many times `part` occurs in `text`.
-inline std::size_t Occurrences(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 // Finds exactly the paths it was given.
