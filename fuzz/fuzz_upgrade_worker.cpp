@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   link.settings.interfaceKind = InterfaceKind::Usb;
   FUZZ_CHECK(link.Open() == 0);
   LoadTable table;
-  static const parlex2::testing::ScratchDir scratch;  // removed when the run ends
+  static const parlex2::testing::TempFolder scratch;  // removed when the run ends
   table.entries[0].path = scratch.Write("f.hex", file);
   table.entries[0].sector = sector;
   table.entries[0].over = over;

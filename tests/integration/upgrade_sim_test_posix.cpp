@@ -29,14 +29,14 @@ namespace {
 
 using testing::ReadFileBytes;
 using testing::RunCommand;
-using testing::ScratchDir;
 using testing::Simulator;
+using testing::TempFolder;
 
 using Image = std::map<std::uint32_t, std::uint8_t>;
 
 // Writes `size` random bytes and has srec_cat make an Intel HEX file of them
 // at `offset` (above 64 KiB it writes extended linear address records).
-std::string MakeHex(const ScratchDir& dir, const std::string& name, std::size_t size,
+std::string MakeHex(const TempFolder& dir, const std::string& name, std::size_t size,
                     std::uint32_t offset, std::uint32_t seed, bool crlf = false) {
   std::mt19937 random(seed);
   std::string bytes;
@@ -85,7 +85,7 @@ class UpgradeSimTest : public ::testing::Test {
   std::string Lan() const { return "--lan " + address_; }
 
   Simulator sim_{PARLEX2_SIM_PATH};
-  ScratchDir dir_;
+  TempFolder dir_;
   std::string address_;
 };
 

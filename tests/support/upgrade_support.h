@@ -21,9 +21,6 @@
 
 namespace parlex2::testing {
 
-// Firmware files and descriptors are written into a folder of the test's own.
-using ScratchDir = TempFolder;
-
 // A firmware file of `records` data records of random bytes from `address`,
 // with a comment line and an end record; `lineEnd` "\n" or "\r\n".
 inline std::string HexFile(std::uint32_t seed, int records, std::uint16_t address,

@@ -22,8 +22,8 @@ using testing::FakeClock;
 using testing::HexFile;
 using testing::RecordingFrontEnd;
 using testing::RecordingUi;
-using testing::ScratchDir;
 using testing::SimulatedInstrument;
+using testing::TempFolder;
 
 class UpgradeCommandTest : public ::testing::Test {
  protected:
@@ -88,7 +88,7 @@ class UpgradeCommandTest : public ::testing::Test {
   ShellState state_;
   RecordingUi ui_;
   RecordingFrontEnd frontEnd_{link_, &state_};
-  ScratchDir dir_;
+  TempFolder dir_;
   std::unique_ptr<SimulatedInstrument> device_;
 };
 

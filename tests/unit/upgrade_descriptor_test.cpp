@@ -160,7 +160,7 @@ TEST(UpgradeDescriptor, HostileInputIsReadWithoutHarm) {
 }
 
 TEST(UpgradeDescriptor, FilesThatCannotBeReadGiveNoEntries) {
-  testing::ScratchDir dir;
+  testing::TempFolder dir;
   UpgradeDescriptor d;
   LoadTable tables[2];
   bool blocked = false;
@@ -187,7 +187,7 @@ TEST(UpgradeDescriptor, DirectoryPartEndsAtThePlatformsSeparators) {
 }
 
 TEST(UpgradeDescriptor, SystemFinderMatchesNamesWithoutRegardToCase) {
-  testing::ScratchDir dir;
+  testing::TempFolder dir;
   dir.Write("Main_V2.HEX", ":00000001FF\n");
   dir.Write("Sub/Dsp.Hex", ":00000001FF\n");
   std::filesystem::create_directory(dir.Prefix() + "folder.hex");

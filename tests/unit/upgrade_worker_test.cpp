@@ -19,8 +19,8 @@ namespace {
 using testing::FakeClock;
 using testing::HexFile;
 using testing::RecordingProgress;
-using testing::ScratchDir;
 using testing::SimulatedInstrument;
+using testing::TempFolder;
 
 std::map<std::uint32_t, std::uint8_t> Image(const std::string& text) {
   std::map<std::uint32_t, std::uint8_t> image;
@@ -70,7 +70,7 @@ class UpgradeWorkerTest : public ::testing::Test {
   FakeClock clock_;
   SimulatedInstrument device_;
   InstrumentLink link_;
-  ScratchDir dir_;
+  TempFolder dir_;
   LoadTable table_;
   int count_ = 0;
   UpgradeDescriptor descriptor_;
