@@ -1,8 +1,9 @@
 // parlex2-sim as a process: its endpoints, its options as the server applies
-// them, its clean exit and its files. (What the instrument answers is for its
-// unit tests; how the program copes with each fault, for the fault matrix.)
-// Each test listens on an address of its own so that suites can run side by side.
-// The client ends are the program's own transports.
+// them, its clean exit and its files, and its soak stream read by the program.
+// (What the instrument answers is for its unit tests; how the program copes
+// with each fault, for the fault matrix.) Each test listens on an address of
+// its own so that suites can run side by side. The client ends are the
+// program's own transports.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -164,6 +165,34 @@ TEST(SimProcess, HelpAndBadOptions) {
     EXPECT_EQ(run.out, "") << bad;
   }
 }
+
+// The short soak: a couple of megabytes of the simulator's soak stream through
+// the link and the poller, over TCP and over the pseudo-terminal. Nothing may
+// be lost, doubled, reordered or damaged. (The long form, with its memory
+// figures, is scripts/soak.sh.)
+class Soak : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Soak, StreamArrivesWhole) {
+  const TempFolder dir("parlex2-soak");
+  const bool tcp = GetParam() == "tcp";
+  Simulator sim(PARLEX2_SIM_PATH);
+  ASSERT_TRUE(sim.Start(tcp ? std::vector<std::string>{"--tcp", "127.77.0.71:10001"}
+                            : std::vector<std::string>{"--pty", dir.File("com")}));
+  const std::string connection = tcp ? "--lan 127.77.0.71" : "--usb " + dir.File("com");
+  const auto run = RunCommand(std::string("timeout 120 ") + PARLEX2_SOAK_PATH + " " + connection +
+                              " --bytes 2000000 2>&1");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("lost 0, doubled 0, damaged 0, end line agrees"), std::string::npos)
+      << run.out;
+  EXPECT_TRUE(sim.Stop());
+  // A stopped simulator leaves no link to its pseudo-terminal behind.
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.File("com"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(, Soak, ::testing::Values("tcp", "pty"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
 
 }  // namespace
 }  // namespace parlex2::testing
