@@ -91,10 +91,11 @@ TEST(SimProcess, OptionsReachTheInstrumentAndSigtermLeavesCompleteFiles) {
 }
 
 // One client at a time: the next waits until this one goes. (Clients in turn
-// are the upgrade's reconnections.)
-TEST(SimProcess, ServesOneClientAtATime) {
+// are the upgrade's reconnections.) The client served gets the measurement
+// stream at its rate between "stream on" and "stream off", and only then.
+TEST(SimProcess, ServesOneClientAtATimeAndStreamsAtItsRate) {
   Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.3:10001"}));
+  ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.3:10001", "--stream", "20"}));
   std::unique_ptr<Transport> first = Open("127.0.42.3");
   std::unique_ptr<Transport> second = Open("127.0.42.3");
   ASSERT_TRUE(first && second);
@@ -104,6 +105,17 @@ TEST(SimProcess, ServesOneClientAtATime) {
   EXPECT_EQ(Read(*first, 2000, "\n"), "23.5\r\n");
   first.reset();
   EXPECT_EQ(Read(*second, 2000, "\n"), "1.234\r\n");
+  EXPECT_EQ(Read(*second, 200), "");
+  second->Write("stream on\n");
+  std::string lines = Read(*second, 1000);
+  int count = 0;
+  for (std::size_t at = 0; (at = lines.find("stream,", at)) != std::string::npos; ++at) ++count;
+  EXPECT_GE(count, 12);
+  EXPECT_LE(count, 28);
+  EXPECT_EQ(lines.rfind("ok\r\nstream,1,1.234\r\n", 0), 0u) << lines;
+  second->Write("stream off\n");
+  Read(*second, 200);
+  EXPECT_EQ(Read(*second, 300), "");
 }
 
 // A dropped pseudo-terminal is unplugged: the link then leads to a new one.
@@ -132,24 +144,6 @@ TEST(SimProcess, PseudoTerminalIsMadeAgainAfterADropAndItsLossEndsTheRun) {
   EXPECT_EQ(sim.WaitExit(3000), 1);
   EXPECT_NE(sim.TranscriptText().find("-- pty could not be made again"), std::string::npos)
       << sim.TranscriptText();
-}
-
-TEST(SimProcess, StreamSendsMeasurementLinesAtItsRate) {
-  Simulator sim(PARLEX2_SIM_PATH);
-  ASSERT_TRUE(sim.Start({"--tcp", "127.0.42.9:10001", "--stream", "20"}));
-  std::unique_ptr<Transport> client = Open("127.0.42.9");
-  ASSERT_TRUE(client);
-  EXPECT_EQ(Read(*client, 200), "");
-  client->Write("stream on\n");
-  std::string lines = Read(*client, 1000);
-  int count = 0;
-  for (std::size_t at = 0; (at = lines.find("stream,", at)) != std::string::npos; ++at) ++count;
-  EXPECT_GE(count, 12);
-  EXPECT_LE(count, 28);
-  EXPECT_EQ(lines.rfind("ok\r\nstream,1,1.234\r\n", 0), 0u) << lines;
-  client->Write("stream off\n");
-  Read(*client, 200);
-  EXPECT_EQ(Read(*client, 300), "");
 }
 
 TEST(SimProcess, HelpAndBadOptions) {
