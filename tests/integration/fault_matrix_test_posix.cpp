@@ -119,29 +119,26 @@ const Cell kRows[] = {
 
 // The rows and the unnoticed faults' copies of the sound rows made cells, every
 // Both row a TCP cell and a pty cell.
-const std::vector<Cell>& Cells() {
-  static const std::vector<Cell> cells = [] {
-    std::vector<Cell> rows(std::begin(kRows), std::end(kRows));
-    for (const char* fault : kUnnoticed) {
-      for (const Cell& row : kRows) {
-        if (row.fault != kNone) continue;
-        rows.push_back(row);
-        rows.back().fault = fault;
+std::vector<Cell> Cells() {
+  std::vector<Cell> rows(std::begin(kRows), std::end(kRows));
+  for (const char* fault : kUnnoticed) {
+    for (const Cell& row : kRows) {
+      if (row.fault != kNone) continue;
+      rows.push_back(row);
+      rows.back().fault = fault;
+    }
+  }
+  std::vector<Cell> all;
+  for (const Cell& row : rows) {
+    for (Via via : {Via::Tcp, Via::Pty}) {
+      if (row.via == Via::Both || row.via == via) {
+        all.push_back(row);
+        all.back().via = via;
+        all.back().number = static_cast<int>(all.size());
       }
     }
-    std::vector<Cell> all;
-    for (const Cell& row : rows) {
-      for (Via via : {Via::Tcp, Via::Pty}) {
-        if (row.via == Via::Both || row.via == via) {
-          all.push_back(row);
-          all.back().via = via;
-          all.back().number = static_cast<int>(all.size());
-        }
-      }
-    }
-    return all;
-  }();
-  return cells;
+  }
+  return all;
 }
 
 // "--drop-after 2", "run", TCP: DropAfter2_run_tcp.
