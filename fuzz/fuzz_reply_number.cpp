@@ -35,7 +35,6 @@ std::optional<double> Reference(std::string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text = fuzz::AsText(data, size);
   const std::optional<double> read = ReadReplyNumber(text);
-  FUZZ_CHECK(!read || std::isfinite(*read));
   FUZZ_CHECK(read == Reference(text));
   FUZZ_CHECK(ReadReplyNumber("units: " + std::string(text)) == read);
 
