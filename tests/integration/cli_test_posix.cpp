@@ -225,9 +225,15 @@ TEST_F(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
 }
 
 // Usage errors (status 2) are found before anything is tried; a connection
-// or script that fails is status 1. Each is named.
+// or script that fails is status 1. Each is named. With many instruments, a
+// list that cannot run is refused before any child starts.
 TEST_F(CliRunTest, UsageErrorsAndFailuresToStartHaveTheirStatuses) {
   const std::string notes = Script("only\nnotes\n"), dir = dir_.string();
+  const std::string rack = folder_.Write("rack.txt", "# rack 3\n127.0.0.1\n\n10.0.0.300\n");
+  const std::string empty = folder_.Write("empty.txt", "# nothing yet\n\n");
+  const std::string port = folder_.Write("ttyUSB0", "");
+  std::filesystem::create_symlink(port, folder_.File("by-id"));
+  const std::string two = "--lan 127.0.0.1 --lan 127.0.0.2 ";
   const std::tuple<std::string, int, std::string> cases[] = {
       {"--lan 127.0.0.63 run " + notes, 1, notes + " does not appear to be a script file"},
       {"--lan 127.0.0.63 run " + dir, 2, "SCRIPT: no such file: " + dir},
@@ -239,12 +245,24 @@ TEST_F(CliRunTest, UsageErrorsAndFailuresToStartHaveTheirStatuses) {
       {"--lan 127.0.0.24 bogus", 2, "no such command: bogus"},
       {"--serial /dev/does-not-exist send x", 1, "Unable to open port /dev/does-not-exist"},
       // (Nothing listening on a LAN address is the fault matrix's Refused_send_tcp.)
+      {"--lan-file " + rack + " identify", 2, rack + " line 4: not an IPv4 address: 10.0.0.300"},
+      {"--lan-file " + folder_.File("missing.txt") + " identify", 2, "cannot read"},
+      {"--lan-file " + empty + " identify", 2, empty + " names no address"},
+      {"--lan 127.0.0.1 --lan 127.0.0.x identify", 2, "--lan: not an IPv4 address: 127.0.0.x"},
+      {"--usb " + port + " --serial " + folder_.File("by-id") + " identify", 2,
+       "are the same port: one port cannot carry two connections"},
+      {two + "upgrade " + rack, 2, "needs --yes"},
+      {two + "run --interactive " + rack, 2, "--interactive asks"},
+      {two + "run missing.txt", 2, "SCRIPT: no such file: missing.txt"},
+      {two + "find", 2, "find works on one instrument at most"},
+      {"--log " + rack + " " + two + "identify", 2, "is a file"},
   };
   for (const auto& [arguments, status, message] : cases) {
     const auto run =
         testing::RunCommand(std::string(PARLEX2_PATH) + " " + arguments + " 2>&1 </dev/null");
     EXPECT_EQ(run.status, status) << arguments;
     EXPECT_NE(run.out.find(message), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("ADDRESS"), std::string::npos) << "no instrument's table: " << run.out;
   }
 }
 

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -128,12 +127,10 @@ class FleetTest : public ::testing::Test {
     return lans;
   }
 
-  testing::CommandRun Run(const std::string& arguments) {
-    return testing::RunCommand(std::string(PARLEX2_PATH) + " " + arguments + " 2>&1 </dev/null");
-  }
   // parlex2 --json SUMMARY ARGUMENTS, which must end with `status`; its output.
   std::string RunFleet(const std::string& arguments, int status) {
-    const auto run = Run("--json " + summary_ + " " + arguments);
+    const auto run = testing::RunCommand(std::string(PARLEX2_PATH) + " --json " + summary_ + " " +
+                                         arguments + " 2>&1 </dev/null");
     EXPECT_EQ(run.status, status) << run.out;
     return run.out;
   }
@@ -205,40 +202,6 @@ TEST_F(FleetTest, EightInstrumentsAtOnceBesideADeadAddress) {
   EXPECT_EQ(dead["message"], "Test Connection: Failed to connect to IP address " + Address(9));
   // The table ends the output.
   EXPECT_NE(out.find("9 instruments: 8 ok, 1 not ok"), std::string::npos) << out;
-}
-
-TEST_F(FleetTest, ListsThatCannotRunAreRefusedBeforeAnythingStarts) {
-  const std::string rack = folder_.File("rack.txt");
-  std::ofstream(rack) << "# rack 3\n127.0.0.1\n\n10.0.0.300\n";
-  const std::string empty = folder_.File("empty.txt");
-  std::ofstream(empty) << "# nothing yet\n\n";
-  const std::string port = folder_.File("ttyUSB0");
-  std::ofstream(port) << "";
-  std::filesystem::create_symlink(port, folder_.File("by-id"));
-  struct Case {
-    std::string arguments;
-    std::string message;
-  };
-  const Case cases[] = {
-      {"--lan-file " + rack + " identify", rack + " line 4: not an IPv4 address: 10.0.0.300"},
-      {"--lan-file " + folder_.File("missing.txt") + " identify", "cannot read"},
-      {"--lan-file " + empty + " identify", empty + " names no address"},
-      {"--lan 127.0.0.1 --lan 127.0.0.x identify", "--lan: not an IPv4 address: 127.0.0.x"},
-      {"--usb " + port + " --serial " + folder_.File("by-id") + " identify",
-       "are the same port: one port cannot carry two connections"},
-      {"--lan 127.0.0.1 --lan 127.0.0.2 upgrade " + rack, "needs --yes"},
-      {"--lan 127.0.0.1 --lan 127.0.0.2 run --interactive " + rack, "--interactive asks"},
-      {"--lan 127.0.0.1 --lan 127.0.0.2 run missing.txt", "SCRIPT: no such file: missing.txt"},
-      {"--lan 127.0.0.1 --lan 127.0.0.2 find", "find works on one instrument at most"},
-      {"--log " + rack + " --lan 127.0.0.1 --lan 127.0.0.2 identify", "is a file"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.arguments);
-    const auto run = Run(c.arguments);
-    EXPECT_EQ(run.status, 2) << run.out;
-    EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("ADDRESS"), std::string::npos) << "nothing ran";
-  }
 }
 
 // Four instruments take the demo firmware set: its WARNING line shown, the
