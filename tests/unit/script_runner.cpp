@@ -364,6 +364,7 @@ TEST(ScriptRecord, StatusSaysHowTheRunEnded) {
     std::vector<std::string> lines;
     RunStatus status;
     std::size_t tests;
+    bool readFails = false;  // once the first command is sent; no reconnect
   };
   const Case cases[] = {
       {"passed", {"=2", "=1", "=test,hi"}, Passed, 1},
@@ -372,11 +373,17 @@ TEST(ScriptRecord, StatusSaysHowTheRunEnded) {
       {"paused at a #wait", {"=2", "=1", "=test,hi", "#wait", "\"x"}, Stopped, 1},
       {"a NaN passes no test but counts no failure", {"=5", "=-1", "=sqrt", "=test,hi"}, Failed, 1},
       {"no test at all", {"\"x"}, Passed, 0},
+      // The window asks, the run's next send fails, and the record says why.
+      {"read failed", {"\"volt?", "=2", "=1", "=test,hi", "\"x"}, ConnectionLost, 1, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeShell shell;
     shell.engine.instrument = InstrumentIdentity{"VXM66", "10472", "", "", "", "", ""};
+    if (c.readFails) {
+      shell.ui.answers = {MessageAnswer::No};
+      shell.peer->respond = [](MemoryPeer& peer, const std::string&) { peer.broken = true; };
+    }
     RunScript(shell, c.lines);
     const RunRecord record = shell.engine.RecordForReport();
     EXPECT_EQ(record.status, c.status);
@@ -396,20 +403,6 @@ TEST(ScriptRecord, StatusSaysHowTheRunEnded) {
   shell.RunUntilStopped();
   EXPECT_EQ(shell.engine.record().status, RunStatus::Failed);
   EXPECT_EQ(shell.engine.record().tests.size(), 2u);
-}
-
-// A read that fails while the run waits for a reply: the window asks, the
-// run's next send fails, and the record says why.
-TEST(ScriptRecord, LostConnection) {
-  FakeShell lost;
-  lost.ui.answers = {MessageAnswer::No};
-  lost.Load({"\"volt?", "=2", "=1", "=test,hi", "\"x"});
-  lost.Press(IDC_RUN);
-  lost.RunFor(10);
-  lost.peer->broken = true;
-  lost.RunUntilStopped();
-  EXPECT_EQ(lost.engine.record().status, RunStatus::ConnectionLost);
-  EXPECT_EQ(lost.engine.record().tests.size(), 1u);
 }
 
 TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
