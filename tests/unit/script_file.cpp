@@ -127,7 +127,7 @@ TEST_F(ScriptFileTest, OpenScriptKeepsTheOpenScriptWhenTheNewFileFails) {
   EXPECT_EQ(posted->id, ID_FOCUS_COMMAND);
 
   // Ignored while stepping or not connected (while running:
-  // ShellCommands.ScriptIsIgnoredWhileRunningAndCloseKeepsTheList).
+  // ShellCommands.MarksAreToldApartFromAButtonsHandle).
   shell.ui.files.push_back(folder_.Write("other.txt", "\"three\n"));
   EXPECT_EQ(OpenScript(shell.engine, false), OpenScriptResult::Ignored);
   shell.state.scriptState = kScriptStep;
