@@ -13,12 +13,6 @@ using namespace parlex2;
 
 namespace {
 
-bool AsksDebugRemoval(const std::string& arg) {
-  return arg.size() >= 3 && arg[0] == '-' && arg[1] == 'd' && arg[2] == '1';
-}
-
-bool IsBareLogOption(const std::string& arg) { return arg == "-log" || arg == "--log"; }
-
 // The log file came from the arguments: a whole argument, or what follows
 // "-log=" / "--log=" in one.
 bool NamedByArguments(const std::string& file, const std::vector<std::string>& args) {
@@ -32,8 +26,8 @@ void Check(const std::vector<std::string>& args) {
   bool asked = false;
   bool bareLog = false;
   for (const std::string& arg : args) {
-    asked |= AsksDebugRemoval(arg);
-    bareLog |= IsBareLogOption(arg);
+    asked |= arg.starts_with("-d1");
+    bareLog |= arg == "-log" || arg == "--log";
   }
   const CommandLineOptions options = ParseCommandLine(args);
   // Never asked for what no argument says; and without a bare log option
