@@ -110,9 +110,8 @@ TEST(ScriptRunner, NextLineWaitsForAQuerysReplyOrTimeOutAndForAPause) {
     SCOPED_TRACE(c.name);
     FakeShell shell;
     SendLog log;
-    const bool answers = c.instrumentAnswers;
-    log.Attach(shell, [answers](const std::string& cmd) {
-      return answers && cmd.back() == '?' ? std::string("1.234\r\n") : std::string();
+    log.Attach(shell, [&c](const std::string& cmd) {
+      return c.instrumentAnswers && cmd.back() == '?' ? std::string("1.234\r\n") : std::string();
     });
     RunScript(shell, c.lines);
     const std::string query = c.lines[0].substr(1);
@@ -120,7 +119,7 @@ TEST(ScriptRunner, NextLineWaitsForAQuerysReplyOrTimeOutAndForAPause) {
     EXPECT_EQ(log.sends.size(), 2u);  // the reply line is never run on its own
     const std::string results = shell.ResultsText();
     EXPECT_EQ(results.find("TIMEOUT\r\n") != std::string::npos, c.timeout) << results;
-    if (answers) {
+    if (c.instrumentAnswers) {
       EXPECT_EQ(results, "> volt?\r\n1.234\r\n> next\r\n");
     }
   }
