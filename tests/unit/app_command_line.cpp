@@ -33,11 +33,10 @@ TEST(CommandLineTest, DebugFileRemovalAndTheLogFile) {
       {{"-log", "first.log", "--log=second.log"}, false, "second.log"},
   };
   for (const Case& c : cases) {
-    std::string joined;
-    for (const auto& a : c.args) joined += a + " ";
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     const CommandLineOptions options = ParseCommandLine(c.args);
-    EXPECT_EQ(options.removeDebugFile, c.remove) << joined;
-    EXPECT_EQ(options.commsLogFile, c.log) << joined;
+    EXPECT_EQ(options.removeDebugFile, c.remove);
+    EXPECT_EQ(options.commsLogFile, c.log);
   }
 }
 
