@@ -47,9 +47,7 @@ RunRecord Record() {
 
 TEST(TestReport, ValidUtf8ReplacesEveryByteOutsideWellFormedSequences) {
   const std::pair<std::string, std::string> cases[] = {
-      {"plain text", "plain text"},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
-      {"\xFF", kBad},
       {"a\xC3", "a" + kBad},                            // cut short
       {"\xE2\x82z", kBad + kBad + "z"},                 // cut short inside
       {"\xC0\xAF", kBad + kBad},                        // overlong '/'
