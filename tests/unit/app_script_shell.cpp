@@ -15,11 +15,9 @@ TEST(ScriptShell, RunStepAndCloseMoveTheState) {
     int to;
   };
   const Case cases[] = {
-      {kScriptStopped, RequestStep, kScriptStep},
       {kScriptStep, RequestStep, kScriptStep},        // a step is already asked for
       {kScriptStep, ToggleRun, kScriptRunning},       // Run from a requested step runs
       {kScriptRunning, RequestStep, kScriptRunning},  // Step does nothing while running
-      {kScriptRunning, ToggleRun, kScriptStopped},
       {kScriptStopped, CloseScript, kScriptNone},
   };
   for (const Case& c : cases) {
