@@ -26,7 +26,6 @@ TEST(CommandLineTest, DebugFileRemovalAndTheLogFile) {
       // The file name is never read as an option of its own.
       {{"-log", "-d1"}, false, "-d1"},
       {{"-log", "--log"}, false, "--log"},
-      {{"-log"}, false, std::nullopt},
       {{"-d1", "-log"}, true, std::nullopt},
       {{"-logfile", "x.log"}, false, std::nullopt},
       {{"-LOG", "x.log"}, false, std::nullopt},
