@@ -3,9 +3,8 @@
 // interface, no echo), whatever the test switched.
 #pragma once
 
-#include <cstdint>
-#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,6 +29,15 @@ class CommsLogFile {
   CommsLogFile& operator=(const CommsLogFile&) = delete;
 };
 
+// A log file's text, read back as in text mode (line ends as "\n"). Opened
+// by its 8-bit name, as the log opens it.
+inline std::string CommsLogText(const std::string& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  std::string text(std::istreambuf_iterator<char>(in), {});
+  std::erase(text, '\r');
+  return text;
+}
+
 // A log file's time-stamped lines without their "[hh:mm:ss.mmm] "; the
 // header's lines, which have no stamp, are left out.
 inline std::vector<std::string> CommsLogEntries(const std::string& path) {
@@ -40,11 +48,6 @@ inline std::vector<std::string> CommsLogEntries(const std::string& path) {
     if (line.size() > 15 && line[0] == '[' && line[13] == ']') entries.push_back(line.substr(15));
   }
   return entries;
-}
-
-// The exchange number an entry begins with: "(00042) ..." gives 42.
-inline std::uint64_t EntryNumber(const std::string& entry) {
-  return std::strtoull(entry.c_str() + 1, nullptr, 10);
 }
 
 }  // namespace parlex2::testing

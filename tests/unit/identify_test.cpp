@@ -27,13 +27,6 @@ class IdentifyTest : public ::testing::Test {
     testing::UseMemoryPeer(link, peer);
   }
 
-  // The log as read back in text mode, line ends as "\n".
-  std::string Log() const {
-    std::string text = testing::ReadFileBytes(logPath);
-    std::erase(text, '\r');
-    return text;
-  }
-
   testing::TempFolder folder{"parlex2-identify"};
   std::string logPath = folder.File("comms.log");
   testing::CommsLogFile log{logPath};
@@ -102,7 +95,7 @@ TEST_F(IdentifyTest, EachAnswerIsIdentifiedAndNothingOfTheEarlierInstrumentIsKep
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::size_t logStart = Log().size();
+    const std::size_t logStart = testing::CommsLogText(logPath).size();
     testing::RecordingUi ui;
     link.Close();
     link.info = {7, 1, 2, "Maker,ZQM44,1,1", "12_MAR_2023", "01_APR_2024", "v,150", true};
@@ -117,7 +110,7 @@ TEST_F(IdentifyTest, EachAnswerIsIdentifiedAndNothingOfTheEarlierInstrumentIsKep
     EXPECT_EQ(ui.messages[0].icon, MessageIcon::Information);
     EXPECT_EQ(ui.waitDepth, 0);
     EXPECT_EQ(ui.waitCount, 1);
-    const std::string log = Log().substr(logStart);
+    const std::string log = testing::CommsLogText(logPath).substr(logStart);
     const auto connected = log.find("***\tCONNECTED\t***\n");
     EXPECT_LT(log.find("***\tCONNECTING\t***\n"), connected) << log;
     if (c.logged.empty()) {
@@ -127,7 +120,7 @@ TEST_F(IdentifyTest, EachAnswerIsIdentifiedAndNothingOfTheEarlierInstrumentIsKep
     }
   }
   // The calstr? exchange is logged under the new instrument's serial number.
-  EXPECT_NE(Log().find("[serial:12345]>>\tcalstr?"), std::string::npos);
+  EXPECT_NE(testing::CommsLogText(logPath).find("[serial:12345]>>\tcalstr?"), std::string::npos);
 }
 
 // Five attempts at most, and an answer to a later one stops them.
@@ -170,7 +163,7 @@ TEST_F(IdentifyTest, FailedOpenIsReportedEvenWithoutResultAndNoneDoesNothing) {
   link.settings.interfaceKind = InterfaceKind::None;
   EXPECT_FALSE(ConnectAndIdentify(ui, link, true));
   EXPECT_EQ(ui.messages.size(), 2u);
-  EXPECT_EQ(Log(), "");
+  EXPECT_EQ(testing::CommsLogText(logPath), "");
 }
 
 TEST(BootcodeSignature, NeedsNoCommaAndTheSignatureAtSeven) {

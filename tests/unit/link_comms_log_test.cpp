@@ -18,16 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Opened by its 8-bit name, as the log opens it.
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
-  std::erase(s, '\r');  // the file is written in text mode
-  return s;
-}
-
 class CommsLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,7 +39,7 @@ TEST_F(CommsLogTest, FirstEntryCreatesDirectoriesHeaderAndEntry) {
   ASSERT_TRUE(CommsLog::IsLoggingEnabled());
   CommsLog::Write("***\tCONNECTING\t***\n");
   CommsLog::Write("100% done\n");
-  EXPECT_EQ(ReadFile(file),
+  EXPECT_EQ(testing::CommsLogText(file),
             "Veltmark Parlex2 CommsLog\n"
             "Software Version 1_4 (build 16)\n"
             "[09:05:07.005] ***\tLOG FILE OPENED\t***\n"
@@ -79,7 +69,7 @@ TEST_F(CommsLogTest, EntriesFromTwoThreadsStayWholeLinesInTheirOrder) {
   worker.join();
   ui.join();
 
-  std::istringstream lines(ReadFile(file.string()));
+  std::istringstream lines(testing::CommsLogText(file.string()));
   std::string line;
   int next[2] = {0, 0};
   const std::regex entry(R"(\[09:05:07\.005\] ([UW])([0-9]+))");
@@ -124,7 +114,8 @@ TEST_F(CommsLogTest, EchoTakesEveryEntryWhereverTheEntryGoes) {
   CommsLog::Write("to the file\n");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(echoed, "[09:05:07.005] to the debugger\n[09:05:07.005] to the file\n");
-  EXPECT_NE(ReadFile(file.string()).find("[09:05:07.005] to the file\n"), std::string::npos);
+  EXPECT_NE(testing::CommsLogText(file.string()).find("[09:05:07.005] to the file\n"),
+            std::string::npos);
   CommsLog::SetEcho(nullptr);
   EXPECT_TRUE(CommsLog::IsTraceKept());  // the file still keeps it
   CommsLog::ToggleLogging();
