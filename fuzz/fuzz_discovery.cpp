@@ -58,13 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   parlex2::testing::RecordingUi ui;
   std::size_t next = 0;
   auto factory = parlex2::testing::PeerFactory([&](const ConnectionSettings&) {
-    std::shared_ptr<parlex2::testing::MemoryPeer> peer;
-    const std::string reply = next < replies.size() ? replies[next] : std::string();
-    ++next;
-    if (reply == "refuse") return peer;
-    peer = std::make_shared<parlex2::testing::MemoryPeer>();
+    const std::string reply = next < replies.size() ? replies[next++] : std::string();
+    auto peer = std::make_shared<parlex2::testing::MemoryPeer>();
     peer->respond = parlex2::testing::Answers({{"*IDN?\n", reply}});
-    return peer;
+    return reply == "refuse" ? nullptr : peer;
   });
   const ProbeResult result = ProbeFoundInstruments(ui, found, factory);
   FUZZ_CHECK(result.rows.size() <= found.size());

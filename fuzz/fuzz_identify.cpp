@@ -25,12 +25,6 @@
 
 using namespace parlex2;
 
-namespace {
-
-std::string Marked(std::string_view text) { return "<" + std::string(text) + ">"; }
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   parlex2::testing::FakeClock clock;
@@ -83,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   today.day = input.ConsumeIntegralInRange(1, 31);
   const std::vector<InfoSpan> spans = BuildInfoPanel(link.settings, info, today);
   FUZZ_CHECK(!spans.empty());
+  const auto mark = [](std::string_view text) { return "<" + std::string(text) + ">"; };
   std::string plain;
   std::string marked;
   int warnings = 0;
@@ -90,14 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!span.text.empty());
     plain += span.text;
     if (span.kind == SpanKind::Warning && span.text.ends_with('\n')) {
-      marked += Marked(std::string_view(span.text).substr(0, span.text.size() - 1)) + "\n";
+      marked += mark(std::string_view(span.text).substr(0, span.text.size() - 1)) + "\n";
     } else {
-      marked += span.kind == SpanKind::Warning ? Marked(span.text) : span.text;
+      marked += span.kind == SpanKind::Warning ? mark(span.text) : span.text;
     }
     warnings += span.kind == SpanKind::Warning;
   }
   FUZZ_CHECK(RenderInfoPanelText(spans) == plain);
-  FUZZ_CHECK(RenderInfoPanelText(spans, Marked) == marked);
+  FUZZ_CHECK(RenderInfoPanelText(spans, mark) == marked);
   FUZZ_CHECK(warnings <= 1);
   if (warnings)
     FUZZ_CHECK(answered && IsCalibrationCheckedModel(info.modelNumber) ||

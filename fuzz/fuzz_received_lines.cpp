@@ -18,12 +18,6 @@
 
 using namespace parlex2;
 
-namespace {
-
-bool IsLineEnd(char c) { return c == '\n' || c == '\r' || c == '\0'; }
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const bool convert = data[0] & 1;
@@ -54,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::string expected;
   for (char c : bytes) {
-    if (!IsLineEnd(c)) expected += c;
+    if (c != '\n' && c != '\r' && c != '\0') expected += c;
   }
   expected.resize(expected.size() - assembler.PendingLength());
   FUZZ_CHECK(joined == expected);
