@@ -10,35 +10,37 @@
 namespace parlex2 {
 namespace {
 
+// `lead`, `dots` dots and `tail`.
+std::string FirstForm(std::string_view tail, std::size_t dots = 19, char lead = 'A') {
+  return std::string(1, lead).append(dots, '.').append(tail);
+}
+
+std::string SecondForm(char fourth) {
+  return std::string(3, '\0').append(1, fourth).append(26, '\0');
+}
+
 // Each datagram against both enquiries: the first takes 26 bytes or more
 // with 'A' first and the instrument port after the first slash, the second
 // 30 bytes with 0xF7 fourth.
 TEST(DiscoveryReplies, EachEnquiryTakesOnlyItsOwnForm) {
-  // `lead`, `dots` dots and `tail`.
-  const auto firstForm = [](std::string_view tail, std::size_t dots = 19, char lead = 'A') {
-    return std::string(1, lead).append(dots, '.').append(tail);
-  };
-  const auto secondForm = [](char fourth) {
-    return std::string(3, '\0').append(1, fourth).append(26, '\0');
-  };
   const struct {
     std::string datagram;
     bool first, second;
   } cases[] = {
-      {firstForm("/10001"), true, false},  // 26 bytes
-      {firstForm("/10001/whatever"), true, false},
-      {firstForm("/10001", 18), false, false},  // 25 bytes
-      {firstForm("/10002"), false, false},
-      {firstForm("/10001", 19, 'B'), false, false},
-      {firstForm("", 25), false, false},  // no slash
-      {firstForm("/x0001"), false, false},
-      {firstForm("/100010"), false, false},
+      {FirstForm("/10001"), true, false},  // 26 bytes
+      {FirstForm("/10001/whatever"), true, false},
+      {FirstForm("/10001", 18), false, false},  // 25 bytes
+      {FirstForm("/10002"), false, false},
+      {FirstForm("/10001", 19, 'B'), false, false},
+      {FirstForm("", 25), false, false},  // no slash
+      {FirstForm("/x0001"), false, false},
+      {FirstForm("/100010"), false, false},
       {std::string("A/abc/10001").append(20, '.'), false, false},  // the first slash counts
       {std::string("A/10001/").append(20, '\0'), true, false},
-      {secondForm('\xF7'), false, true},
-      {secondForm('\xF7') + '\0', false, false},
-      {secondForm('\xF7').substr(0, 29), false, false},
-      {secondForm('\xF6'), false, false},
+      {SecondForm('\xF7'), false, true},
+      {SecondForm('\xF7') + '\0', false, false},
+      {SecondForm('\xF7').substr(0, 29), false, false},
+      {SecondForm('\xF6'), false, false},
       {"", false, false},
   };
   for (const auto& c : cases) {
@@ -63,17 +65,14 @@ struct BenchNetwork {
     void SendTo(const std::string& address, std::uint16_t port, std::string_view) override {
       EXPECT_EQ(address, "255.255.255.255");
       net_.requests.push_back(port);
-      std::string reply = "A" + std::string(19, '.') + "/10001";
-      if (port == kSecondEnquiryPort) {
-        reply.assign(30, '\0');
-        reply[3] = static_cast<char>(0xF7);
-      }
+      const std::string reply =
+          port == kSecondEnquiryPort ? SecondForm('\xF7') : FirstForm("/10001");
       waiting_.push_back({"", reply});
       waiting_.push_back({std::string(kFoundAddressMax + 1, '1'), reply});
       for (int i = 1; i <= net_.instruments; ++i) {
         const std::string n = std::to_string(i);
         waiting_.push_back({"10.0.2." + n, std::string(2000, 'A')});  // oversized
-        waiting_.push_back({"10.0.1." + n, "B" + std::string(19, '.') + "/10001"});
+        waiting_.push_back({"10.0.1." + n, FirstForm("/10001", 19, 'B')});
         waiting_.push_back({"10.0.0." + n, reply});
       }
     }
@@ -113,7 +112,6 @@ TEST(DiscoveryEnquiry, EveryInstrumentThatAnsweredIsListedOnceAmongRefusedDatagr
   }
 
   // The second enquiry fills only the room the first left.
-  net.requests.clear();
   EXPECT_EQ(LanFindInstruments(list, 60, net.Opener()), 60);
   EXPECT_EQ(list.back().address, "10.0.0.10");
 

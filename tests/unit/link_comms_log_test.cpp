@@ -5,7 +5,6 @@
 #include <regex>
 #include <sstream>
 #include <thread>
-#include <vector>
 
 #include "link/comms_log.h"
 #include "support/comms_log_file.h"
