@@ -106,7 +106,7 @@ class DiscoveryNetns : public ::testing::Test {
 
   // A simulator answering the enquiries, started inside the instruments'
   // namespace (ip netns exec hands over to it, so its pid is the simulator's).
-  testing::Simulator& StartInstrument(std::vector<std::string> options) {
+  void StartInstrument(std::vector<std::string> options) {
     sims_.push_back(std::make_unique<testing::Simulator>("/usr/sbin/ip"));
     options.insert(options.begin(),
                    {"netns", "exec", pair_->instruments(), PARLEX2_SIM_PATH, "--discovery"});
@@ -114,7 +114,6 @@ class DiscoveryNetns : public ::testing::Test {
     auto& sim = *sims_.back();
     EXPECT_TRUE(sim.Start(options, &error)) << error;
     EXPECT_NE(NetworkNamespaceOf(std::to_string(sim.Pid())), NetworkNamespaceOf("self"));
-    return sim;
   }
 
   // parlex2 with `arguments` in the client's namespace, under a host name of

@@ -16,8 +16,6 @@ namespace {
 // Over TCP every text goes out with its terminating zero byte.
 std::string Lan(std::string_view text) { return std::string(text) + '\0'; }
 
-const std::string kWakeBytes = Lan("\x14") + Lan("\x14") + Lan("^[");
-
 // Both streams of a command line run, standard error through a file.
 struct CliOutput {
   int status;
@@ -58,8 +56,8 @@ TEST(IdentifySim, CommandLineIdentifyPrintsThePanelAndTheResultOnly) {
   ASSERT_TRUE(sim.Stop());
   // Each run woke the instrument and asked the four identity queries, every
   // text followed by its zero byte.
-  const std::string asked =
-      kWakeBytes + Lan("*IDN?\n") + Lan("calstr?\n") + Lan("calver?\n") + Lan("version?\n");
+  const std::string asked = Lan("\x14") + Lan("\x14") + Lan("^[") + Lan("*IDN?\n") +
+                            Lan("calstr?\n") + Lan("calver?\n") + Lan("version?\n");
   EXPECT_EQ(sim.Received(), asked + asked);
 
   const auto nobody = RunCliBoth("--lan 127.0.0.56 identify");  // nothing listens there
