@@ -19,13 +19,10 @@ namespace fs = std::filesystem;
 
 class CommsLogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = folder_.Path() / "logs";  // made by the tests that need it
-    clock_.SetNow({.hour = 9, .minute = 5, .second = 7, .millisecond = 5});
-  }
+  void SetUp() override { clock_.SetNow({.hour = 9, .minute = 5, .second = 7, .millisecond = 5}); }
   testing::TempFolder folder_{"parlex2-log"};
   testing::FakeClock clock_;
-  fs::path dir_;
+  fs::path dir_ = folder_.Path() / "logs";  // made by the tests that need it
   testing::CommsLogFile cleanUp_;  // the process-wide log as every test finds it, at the end
 };
 
