@@ -22,7 +22,8 @@
 namespace parlex2 {
 namespace {
 
-bool Run(const std::string& command, std::string* why) {
+// Runs `command`: true when it succeeded, otherwise false with why in `why`.
+bool Ran(const std::string& command, std::string* why) {
   const auto run = testing::RunCommand(command + " 2>&1");
   if (run.status == 0) return true;
   if (why) *why = command + ": " + run.out;
@@ -34,74 +35,55 @@ std::string NetworkNamespaceOf(const std::string& pid) {
   return testing::RunCommand("readlink /proc/" + pid + "/ns/net 2>/dev/null").out;
 }
 
+// The network namespace identity of a process started in `name`.
+std::string NamespaceIdentity(const std::string& name) {
+  return testing::RunCommand("ip netns exec " + name + " readlink /proc/self/ns/net 2>&1").out;
+}
+
 // Two namespaces joined by a veth pair: "instruments" holds 10.77.0.1 (and
 // more addresses on demand), "client" holds 10.77.0.2. Removed on every path
-// by the destructor.
-class NamespacePair {
- public:
-  NamespacePair() {
-    const std::string tag = std::to_string(getpid());
-    instruments_ = "p2c-inst-" + tag;
-    client_ = "p2c-client-" + tag;
-    const std::string vi = "p2i" + tag, vc = "p2c" + tag;  // at most 15 characters
-    if (!Run("ip netns add " + instruments_, &why_)) return;
-    madeInstruments_ = true;
-    if (!Run("ip netns add " + client_, &why_)) return;
-    madeClient_ = true;
-    const std::string in = "ip -n " + instruments_ + " ";
-    const std::string cl = "ip -n " + client_ + " ";
-    ready_ = Run("ip link add " + vi + " netns " + instruments_ + " type veth peer name " + vc +
-                     " netns " + client_,
-                 &why_) &&
-             Run(in + "link set lo up", &why_) && Run(cl + "link set lo up", &why_) &&
-             Run(in + "addr add 10.77.0.1/24 dev " + vi, &why_) &&
-             Run(cl + "addr add 10.77.0.2/24 dev " + vc, &why_) &&
-             Run(in + "link set " + vi + " up", &why_) &&
-             Run(cl + "link set " + vc + " up", &why_) &&
-             Run(in + "route add default dev " + vi, &why_) &&
-             Run(cl + "route add default dev " + vc, &why_);
-    vethInstruments_ = vi;
-  }
-  ~NamespacePair() {
-    // Deleting a namespace removes its end of the pair, and with it the other.
-    if (madeClient_) Run("ip netns delete " + client_, nullptr);
-    if (madeInstruments_) Run("ip netns delete " + instruments_, nullptr);
-  }
-
-  bool ready() const { return ready_; }
-  const std::string& why() const { return why_; }
-  const std::string& instruments() const { return instruments_; }
-  const std::string& client() const { return client_; }
-
-  bool AddInstrumentAddress(const std::string& address) {
-    return Run("ip -n " + instruments_ + " addr add " + address + "/24 dev " + vethInstruments_,
-               &why_);
-  }
-
-  // The network namespace identity of a process started in `name`.
-  std::string NamespaceIdentity(const std::string& name) {
-    return testing::RunCommand("ip netns exec " + name + " readlink /proc/self/ns/net 2>&1").out;
-  }
-
- private:
-  std::string instruments_, client_, vethInstruments_, why_;
-  bool madeInstruments_ = false, madeClient_ = false, ready_ = false;
-};
-
+// by TearDown.
 class DiscoveryNetns : public ::testing::Test {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "network namespaces need root; not running as root";
-    pair_ = std::make_unique<NamespacePair>();
-    if (!pair_->ready()) GTEST_SKIP() << "cannot make network namespaces here: " << pair_->why();
+    const std::string vi = vethInstruments_, vc = "p2c" + tag_;
+    std::string why;
+    madeInstruments_ = Ran("ip netns add " + instruments_, &why);
+    madeClient_ = madeInstruments_ && Ran("ip netns add " + client_, &why);
+    const std::string in = "ip -n " + instruments_ + " ";
+    const std::string cl = "ip -n " + client_ + " ";
+    const bool ready = madeClient_ &&
+                       Ran("ip link add " + vi + " netns " + instruments_ +
+                               " type veth peer name " + vc + " netns " + client_,
+                           &why) &&
+                       Ran(in + "link set lo up", &why) && Ran(cl + "link set lo up", &why) &&
+                       Ran(in + "addr add 10.77.0.1/24 dev " + vi, &why) &&
+                       Ran(cl + "addr add 10.77.0.2/24 dev " + vc, &why) &&
+                       Ran(in + "link set " + vi + " up", &why) &&
+                       Ran(cl + "link set " + vc + " up", &why) &&
+                       Ran(in + "route add default dev " + vi, &why) &&
+                       Ran(cl + "route add default dev " + vc, &why);
+    if (!ready) GTEST_SKIP() << "cannot make network namespaces here: " << why;
     // Refuse to go on unless both namespaces are really separate from ours.
     const std::string own = NetworkNamespaceOf("self");
     ASSERT_FALSE(own.empty());
-    const std::string client = pair_->NamespaceIdentity(pair_->client());
-    const std::string instruments = pair_->NamespaceIdentity(pair_->instruments());
+    const std::string client = NamespaceIdentity(client_);
+    const std::string instruments = NamespaceIdentity(instruments_);
     ASSERT_NE(client.find("net:["), std::string::npos) << client;
     ASSERT_EQ(client.find(own), std::string::npos) << "client namespace is ours";
     ASSERT_EQ(instruments.find(own), std::string::npos) << "instrument namespace is ours";
+  }
+  void TearDown() override {
+    sims_.clear();  // stopped before the namespaces they run in go
+    // Deleting a namespace removes its end of the pair, and with it the other.
+    if (madeClient_) Ran("ip netns delete " + client_, nullptr);
+    if (madeInstruments_) Ran("ip netns delete " + instruments_, nullptr);
+  }
+
+  bool AddInstrumentAddress(const std::string& address) {
+    return Ran("ip -n " + instruments_ + " addr add " + address + "/24 dev " + vethInstruments_,
+               nullptr);
   }
 
   // A simulator answering the enquiries, started inside the instruments'
@@ -109,7 +91,7 @@ class DiscoveryNetns : public ::testing::Test {
   void StartInstrument(std::vector<std::string> options) {
     sims_.push_back(std::make_unique<testing::Simulator>("/usr/sbin/ip"));
     options.insert(options.begin(),
-                   {"netns", "exec", pair_->instruments(), PARLEX2_SIM_PATH, "--discovery"});
+                   {"netns", "exec", instruments_, PARLEX2_SIM_PATH, "--discovery"});
     std::string error;
     auto& sim = *sims_.back();
     EXPECT_TRUE(sim.Start(options, &error)) << error;
@@ -119,13 +101,15 @@ class DiscoveryNetns : public ::testing::Test {
   // parlex2 with `arguments` in the client's namespace, under a host name of
   // its own (a UTS namespace) that no file or server knows.
   testing::CommandRun Parlex2(const std::string& arguments) {
-    return testing::RunCommand("unshare --uts sh -c 'hostname parlex2-nowhere-" +
-                               std::to_string(getpid()) + " && exec ip netns exec " +
-                               pair_->client() + " " + PARLEX2_PATH + " " + arguments + "'");
+    return testing::RunCommand("unshare --uts sh -c 'hostname parlex2-nowhere-" + tag_ +
+                               " && exec ip netns exec " + client_ + " " + PARLEX2_PATH + " " +
+                               arguments + "'");
   }
 
-  std::unique_ptr<NamespacePair> pair_;
-  // Stopped before the namespaces they run in go.
+  const std::string tag_ = std::to_string(getpid());
+  const std::string instruments_ = "p2c-inst-" + tag_, client_ = "p2c-client-" + tag_;
+  const std::string vethInstruments_ = "p2i" + tag_;  // at most 15 characters, as the client's
+  bool madeInstruments_ = false, madeClient_ = false;
   std::vector<std::unique_ptr<testing::Simulator>> sims_;
 };
 
@@ -144,7 +128,7 @@ TEST_F(DiscoveryNetns, FindsEveryInstrumentAndProbesEachAddress) {
   std::vector<std::string> second = {identified};
   for (int i = 10; i < 24; ++i) {
     const std::string address = "10.77.0." + std::to_string(i);
-    ASSERT_TRUE(pair_->AddInstrumentAddress(address));
+    ASSERT_TRUE(AddInstrumentAddress(address));
     StartInstrument({"--tcp", address + ":10002"});
     second.push_back(address + "\tConnection Failed 1");
   }
@@ -170,7 +154,7 @@ TEST_F(DiscoveryNetns, FindsEveryInstrumentAndProbesEachAddress) {
 // --found: the command runs once on each instrument the search finds, though
 // the search lists one that answers both enquiries twice.
 TEST_F(DiscoveryNetns, FoundRunsTheCommandOnceOnEachInstrumentFound) {
-  ASSERT_TRUE(pair_->AddInstrumentAddress("10.77.0.6"));
+  ASSERT_TRUE(AddInstrumentAddress("10.77.0.6"));
   StartInstrument({"--tcp", "10.77.0.1:10001"});
   StartInstrument({"--tcp", "10.77.0.6:10001", "--idn", "Veltmark,VXM66,606,2.15"});
   testing::TempFolder folder("parlex2-found");
