@@ -32,8 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto peer = std::make_shared<parlex2::testing::MemoryPeer>();
   InstrumentLink link;
   parlex2::testing::UseMemoryPeer(link, peer);
-  const bool lan = input.ConsumeBool();
-  link.settings.interfaceKind = lan ? InterfaceKind::Lan : InterfaceKind::Usb;
+  link.settings.interfaceKind = input.ConsumeBool() ? InterfaceKind::Lan : InterfaceKind::Usb;
   link.settings.ipAddress = "127.0.0.1";
   link.settings.comPort = "COM3";
   link.settings.baudRate = 19200;

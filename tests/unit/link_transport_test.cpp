@@ -135,7 +135,6 @@ class TransportConformance : public ::testing::TestWithParam<TransportCase> {
     if (why.rfind("skip: ", 0) == 0) GTEST_SKIP() << why.substr(6);
     ASSERT_EQ(why, "");
   }
-  void TearDown() override { link_.Close(); }
 
   // The link follows the LAN's line rules or the serial line's by its
   // interface kind, whatever carries the bytes.
