@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -162,8 +161,7 @@ TEST_F(DiscoveryNetns, FoundRunsTheCommandOnceOnEachInstrumentFound) {
   const auto run = Parlex2("--found --json " + summaryPath + " identify 2>&1");
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.out.find("named twice"), std::string::npos) << run.out;
-  std::ifstream in(summaryPath);
-  const auto summary = nlohmann::json::parse(in, nullptr, false);
+  const auto summary = nlohmann::json::parse(testing::ReadFileBytes(summaryPath), nullptr, false);
   ASSERT_TRUE(summary.is_object()) << run.out;
   std::vector<std::string> identified;
   for (const auto& entry : summary["instruments"]) {

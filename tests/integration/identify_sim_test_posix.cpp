@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "support/command_posix.h"
@@ -70,7 +69,7 @@ TEST(IdentifySim, CommandLineIdentifyPrintsThePanelAndTheResultOnly) {
 // said, status 1.
 TEST(IdentifySim, SaveDefaultSaysWhyItCannotWrite) {
   testing::TempFolder folder("parlex2-connect");
-  std::ofstream(folder.Path() / "file") << "x";
+  folder.Write("file", "x");
   setenv("XDG_CONFIG_HOME", (folder.Path() / "file" / "config").c_str(), 1);
   const auto unwritable = RunCliBoth("--lan 127.0.0.57 save-default");
   unsetenv("XDG_CONFIG_HOME");

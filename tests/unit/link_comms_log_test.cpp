@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -119,8 +118,7 @@ TEST_F(CommsLogTest, EchoTakesEveryEntryWhereverTheEntryGoes) {
 }
 
 TEST_F(CommsLogTest, UncreatableFileWarnsOnceAndSwitchesLoggingOff) {
-  fs::create_directories(dir_);
-  std::ofstream(dir_ / "blocker") << "a file, not a directory";
+  folder_.Write("logs/blocker", "a file, not a directory");  // in dir_, made with it
   testing::RecordingUi ui;
   CommsLog::SetUserInterface(&ui);
   CommsLog::SetLogPath((dir_ / "blocker" / "comms.log").string());
