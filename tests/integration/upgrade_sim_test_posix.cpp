@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <map>
 #include <random>
 #include <thread>
 
@@ -15,7 +14,6 @@
 #include "common/command_ids.h"
 #include "common/shell_state.h"
 #include "link/instrument_link.h"
-#include "sim/intel_hex.h"
 #include "support/command_posix.h"
 #include "support/fake_shell.h"
 #include "support/recording_ui.h"
@@ -27,12 +25,11 @@
 namespace parlex2 {
 namespace {
 
+using testing::FlashAfter;
 using testing::ReadFileBytes;
 using testing::RunCommand;
 using testing::Simulator;
 using testing::TempFolder;
-
-using Image = std::map<std::uint32_t, std::uint8_t>;
 
 // Writes `size` random bytes and has srec_cat make an Intel HEX file of them
 // at `offset` (above 64 KiB it writes extended linear address records).
@@ -48,14 +45,6 @@ std::string MakeHex(const TempFolder& dir, const std::string& name, std::size_t 
                  hex + "' -intel" + (crlf ? " -line-termination=crlf" : "") + " 2>&1");
   EXPECT_EQ(run.status, 0) << "srec_cat (Debian package srecord): " << run.out;
   return hex;
-}
-
-Image ImageOf(const std::string& path) {
-  std::string text = ReadFileBytes(path);
-  for (std::size_t at; (at = text.find('\r')) != std::string::npos;) text.erase(at, 1);
-  Image image;
-  EXPECT_TRUE(sim::HexFileImage(text, image)) << path;
-  return image;
 }
 
 using CliRun = testing::CommandRun;
@@ -120,9 +109,7 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
   EXPECT_EQ(list.status, 0) << list.out;
   EXPECT_TRUE(Contains(list.out, "Erase Sectors: 0,\n")) << list.out;
   ASSERT_TRUE(sim_.Stop());
-  const auto flash = sim_.ReadFlash();
-  ASSERT_TRUE(flash);
-  for (int s = 0; s < sim::Flash::kSectorCount; ++s) EXPECT_EQ(flash->At(s).erases, 0) << s;
+  EXPECT_EQ(sim_.ReadFlash(), sim::Flash{});
   // Nothing but identification reached the instrument.
   EXPECT_EQ(sim_.Received().find('\x19'), std::string::npos);
 }
@@ -206,16 +193,10 @@ TEST_F(UpgradeSimTest, TheShellKeepsOffTheLinkWhileTheWorkerUpgrades) {
   ASSERT_TRUE(restarted);
   ASSERT_TRUE(sim_.Stop(SIGINT));
   EXPECT_TRUE(*sim_.ReadFlash() == *restarted);
-  const sim::Flash& flash = *restarted;
-  EXPECT_EQ(flash.At(0).bytes, ImageOf(main));  // old.hex: serial 150 is not 300 or more
-  EXPECT_EQ(flash.At(2).bytes, ImageOf(dsp));
-  EXPECT_EQ(flash.At(3).bytes, ImageOf(patch));
-  for (int s = 0; s < sim::Flash::kSectorCount; ++s) {
-    EXPECT_EQ(flash.At(s).erases, s == 0 || s == 2 ? 1 : 0) << s;
-    if (s != 0 && s != 2 && s != 3) {
-      EXPECT_TRUE(flash.At(s).bytes.empty()) << s;
-    }
-  }
+  // old.hex is not written: serial 150 is not 300 or more.
+  EXPECT_EQ(*restarted, FlashAfter({{0, 1, ReadFileBytes(main)},
+                                    {2, 1, ReadFileBytes(dsp)},
+                                    {3, 0, ReadFileBytes(patch)}}));
   // Nothing of the window's reached the instrument while the worker ran.
   const std::string received = sim_.Received();
   EXPECT_EQ(received.find("config,"), std::string::npos);

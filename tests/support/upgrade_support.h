@@ -6,11 +6,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "link/instrument_link.h"
+#include "sim/flash.h"
 #include "sim/instrument.h"
 #include "sim/intel_hex.h"
 #include "support/memory_transport.h"
@@ -34,6 +37,26 @@ inline std::string HexFile(std::uint32_t seed, int records, std::uint16_t addres
     text += sim::MakeHexRecord(0, static_cast<std::uint16_t>(address + 16 * i), data) + lineEnd;
   }
   return text + sim::MakeHexRecord(1, 0, "") + lineEnd;
+}
+
+// A flash as an upgrade leaves it: each sector erased `erases` times, then
+// the firmware file's records programmed, in the order given. None when a
+// file does not read.
+struct SectorWrite {
+  int sector;
+  int erases;
+  std::string hexText;
+};
+inline std::optional<sim::Flash> FlashAfter(const std::vector<SectorWrite>& writes) {
+  sim::Flash flash;
+  for (const auto& [sector, erases, hexText] : writes) {
+    for (int i = 0; i < erases; ++i) flash.Erase(sector);
+    std::map<std::uint32_t, std::uint8_t> image;
+    if (!sim::HexFileImage(hexText, image)) return std::nullopt;
+    for (const auto& [address, byte] : image)
+      flash.Program(sector, address, std::string(1, static_cast<char>(byte)));
+  }
+  return flash;
 }
 
 // Finds exactly the paths it was given.
@@ -137,3 +160,10 @@ class RecordingProgress final : public UpgradeProgress {
 };
 
 }  // namespace parlex2::testing
+
+namespace parlex2::sim {
+
+// A flash that differs from the one expected is shown as its dump.
+inline void PrintTo(const Flash& flash, std::ostream* out) { *out << flash.Dump(); }
+
+}  // namespace parlex2::sim

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "sim/boot_loader.h"
 #include "sim/intel_hex.h"
 #include "support/fake_clock.h"
@@ -17,16 +15,11 @@ namespace parlex2 {
 namespace {
 
 using testing::FakeClock;
+using testing::FlashAfter;
 using testing::HexFile;
 using testing::RecordingProgress;
 using testing::SimulatedInstrument;
 using testing::TempFolder;
-
-std::map<std::uint32_t, std::uint8_t> Image(const std::string& text) {
-  std::map<std::uint32_t, std::uint8_t> image;
-  EXPECT_TRUE(sim::HexFileImage(text, image));
-  return image;
-}
 
 class UpgradeWorkerTest : public ::testing::Test {
  protected:
@@ -108,10 +101,7 @@ TEST_F(UpgradeWorkerTest, TwoSectorsAreErasedProgrammedAndTheInstrumentRestarted
     EXPECT_GT(progress_->percents[i], progress_->percents[i - 1]);
   }
 
-  EXPECT_EQ(Flash().At(0).erases, 1);
-  EXPECT_EQ(Flash().At(2).erases, 1);
-  EXPECT_EQ(Flash().At(0).bytes, Image(main));
-  EXPECT_EQ(Flash().At(2).bytes, Image(second));
+  EXPECT_EQ(Flash(), FlashAfter({{0, 1, main}, {2, 1, second}}));
   EXPECT_FALSE(device_.instrument->InBootLoader());
   // Comment lines are read but never sent; a CR LF file sends LF records.
   EXPECT_EQ(Sent().find("; firmware"), std::string::npos);
@@ -143,20 +133,12 @@ TEST_F(UpgradeWorkerTest, SectorIsSkippedOnlyWhenEveryEntryNamingItIsOver) {
                 "Skipping sector 3", "Skipping sector 4", "Sending file patch.hex",
                 "Sending file load.hex", "Sending file two.hex", "Sending file over.hex",
                 "Sending file over4.hex", "Restarting Instrument", "Finished"}));
-  EXPECT_EQ(Flash().At(1).erases, 1);
-  EXPECT_EQ(Flash().At(2).erases, 1);
-  EXPECT_EQ(Flash().At(3).erases, 0);
-  EXPECT_EQ(Flash().At(4).erases, 0);
+  // Both files of sector 1 were programmed, each after its own access code.
+  EXPECT_EQ(Flash(), FlashAfter({{1, 1, x}, {1, 0, y}, {2, 1, z}, {3, 0, w}, {4, 0, w}}));
   // The list named exactly the sectors that were erased.
   std::vector<int> listed;
   for (const FirmwareListSector& s : list_.eraseSectors) listed.push_back(s.sector);
   EXPECT_EQ(listed, (std::vector<int>{1, 2}));
-  // Both files of sector 1 were programmed, each after its own access code.
-  auto both = Image(x);
-  for (auto& [address, byte] : Image(y)) both[address] = byte;
-  EXPECT_EQ(Flash().At(1).bytes, both);
-  EXPECT_EQ(Flash().At(3).bytes, Image(w));
-  EXPECT_EQ(Flash().At(4).bytes, Image(w));
 }
 
 // With every entry hidden there is nothing to write: the boot loader is not
