@@ -16,16 +16,6 @@
 
 using namespace parlex2::sim;
 
-namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
@@ -34,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (record) {
     FUZZ_CHECK(error == HexError::kNone);
     FUZZ_CHECK(record->data.size() <= 255);
-    FUZZ_CHECK(MakeHexRecord(record->type, record->offset, record->data) == Upper(text));
+    std::string upper(text);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    FUZZ_CHECK(MakeHexRecord(record->type, record->offset, record->data) == upper);
   } else {
     FUZZ_CHECK(error != HexError::kNone && HexErrorText(error) != nullptr);
   }
