@@ -58,10 +58,6 @@ CliRun Upgrade(const std::string& connection, const std::string& arguments,
                                   : "printf '" + input + "' | " + command);
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 class UpgradeSimTest : public ::testing::Test {
  protected:
   // Starts the simulator on its own loopback address with `options`.
@@ -97,7 +93,7 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
   for (const Case& c : cases) {
     const CliRun run = Upgrade(Lan(), "'" + dir_.Write("set.upg", c.descriptor) + "'", c.input);
     EXPECT_EQ(run.status, 3) << c.descriptor << run.out;
-    EXPECT_TRUE(Contains(run.out, c.message)) << c.descriptor << run.out;
+    EXPECT_NE(run.out.find(c.message), std::string::npos) << c.descriptor << run.out;
   }
   EXPECT_EQ(Upgrade(Lan(), "").status, 2);
   EXPECT_EQ(Upgrade(Lan(), "'" + dir_.Prefix() + "none.upg'").status, 2);
@@ -107,7 +103,7 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
       dir_.Write("set.upg", "TARGET,VXM66\nLOAD,0,main.hex\nOVER,3,main.hex\n");
   const CliRun list = Upgrade(Lan(), "--list '" + overOnly + "'");
   EXPECT_EQ(list.status, 0) << list.out;
-  EXPECT_TRUE(Contains(list.out, "Erase Sectors: 0,\n")) << list.out;
+  EXPECT_NE(list.out.find("Erase Sectors: 0,\n"), std::string::npos) << list.out;
   ASSERT_TRUE(sim_.Stop());
   EXPECT_EQ(sim_.ReadFlash(), sim::Flash{});
   // Nothing but identification reached the instrument.
@@ -143,7 +139,8 @@ TEST_F(UpgradeSimTest, TheShellKeepsOffTheLinkWhileTheWorkerUpgrades) {
   const std::string dsp = MakeHex(dir_, "dsp.hex", 1200, 0x28000, 2, true);
   const std::string patch = MakeHex(dir_, "patch.hex", 300, 0x20000, 7);
   MakeHex(dir_, "old.hex", 300, 0x10000, 8);
-  EXPECT_TRUE(Contains(ReadFileBytes(main), ":02000004")) << "no extended linear address record";
+  EXPECT_NE(ReadFileBytes(main).find(":02000004"), std::string::npos)
+      << "no extended linear address record";
   const std::string set =
       dir_.Write("set.upg",
                  "TARGET,VXM66\r\nLOAD,0,MAIN.HEX\r\nLOAD,2,Dsp.hex\r\nOVER,3,patch.hex\r\n"
