@@ -59,17 +59,6 @@ class UpgradeCommandTest : public ::testing::Test {
     return result;
   }
 
-  // Counts the link's opens in `opens`; the second and the `refused` after it
-  // fail, as a LAN instrument still restarting refuses the connection.
-  void RefusingOpens(int& opens, int refused) {
-    auto peer = device_->peer;
-    link_.SetTransportFactory(
-        testing::PeerFactory([&opens, refused, peer](const ConnectionSettings&) {
-          ++opens;
-          return opens >= 2 && opens < 2 + refused ? nullptr : peer;
-        }));
-  }
-
   // The messages shown: caption and text.
   using Shown = std::vector<std::pair<std::string, std::string>>;
   Shown Messages() const {
@@ -273,8 +262,14 @@ TEST_F(UpgradeCommandTest, AfterTheRestartTheLinkIsOpenedAgainAndTheInstrumentId
   for (int refusedOpens : {0, 3, 100}) {
     SCOPED_TRACE(refusedOpens);
     Connect("Veltmark,VXM66,10472,2.15", "VXM66,150,1", InterfaceKind::Lan);
+    // The link's opens are counted; the second and the `refusedOpens` after
+    // it fail, as a LAN instrument still restarting refuses the connection.
     int opens = 0;
-    RefusingOpens(opens, refusedOpens);
+    link_.SetTransportFactory(testing::PeerFactory(
+        [&opens, refusedOpens, peer = device_->peer](const ConnectionSettings&) {
+          ++opens;
+          return opens >= 2 && opens < 2 + refusedOpens ? nullptr : peer;
+        }));
     link_.info.versionReply = "from before";
     ui_ = RecordingUi{};
     const std::uint64_t start = clock_.TickMs();
@@ -283,11 +278,10 @@ TEST_F(UpgradeCommandTest, AfterTheRestartTheLinkIsOpenedAgainAndTheInstrumentId
     EXPECT_EQ(ListedNames(), "b.hex ");
     EXPECT_EQ(device_->instrument->GetFlash().At(2).erases, 1);
     ASSERT_EQ(ui_.openDialogs.size(), 1u);
-    EXPECT_EQ(ui_.openDialogs[0].title, "Select Firmware Upgrade File");
-    EXPECT_EQ(ui_.openDialogs[0].filterName, "Upgrade Descriptor");
-    EXPECT_EQ(ui_.openDialogs[0].filterPattern, "*.up*");
-    ASSERT_EQ(ui_.openDialogs[0].moreFilters.size(), 1u);
-    EXPECT_EQ(ui_.openDialogs[0].moreFilters[0].second, "*.hex");
+    const FileDialogOptions& open = ui_.openDialogs[0];
+    EXPECT_EQ(std::tie(open.title, open.filterName, open.filterPattern, open.moreFilters),
+              std::tuple("Select Firmware Upgrade File", "Upgrade Descriptor", "*.up*",
+                         decltype(open.moreFilters){{"Hex Firmware", "*.hex"}}));
     EXPECT_EQ(ui_.waitDepth, 0);
     const bool back = refusedOpens < kIdnAttempts;
     EXPECT_EQ(link_.info.connected, back);
