@@ -45,7 +45,6 @@ TEST(UpgradeDescriptor, EachLineIsReadByItsKeyword) {
       {"TARGET,VXM66\nLOAD,8,a.hex", 1, T::NoCondition, true},
       {"TARGET,J7B39\nLOAD,8,a.hex", 1},
       {"LOAD,8,a.hex\nTARGET,J7B39", 1, T::NoCondition, true},  // family unknown yet
-      {"TARGET,VXM66\nLOAD,15,a.hex", 1, T::NoCondition, true},
       {"TARGET,VXM86\nLOAD,-1,a.hex", 1, T::NoCondition, true},
       {"TARGET,VXM66,200\nLOAD,0,a.hex", 1, T::Unusable},
       {"TARGET\nLOAD,0,a.hex", 1, T::Unusable},
