@@ -62,10 +62,8 @@ inline std::optional<sim::Flash> FlashAfter(const std::vector<SectorWrite>& writ
 // Finds exactly the paths it was given.
 class ListFinder final : public FileFinder {
  public:
-  void Add(const std::string& path, std::uint32_t size = 100, std::int64_t writeTime = 0) {
+  void Add(const std::string& path) {
     FileInfo info;
-    info.size = size;
-    info.writeTime = writeTime;
     const std::size_t slash = path.find_last_of("/\\");
     info.name = slash == std::string::npos ? path : path.substr(slash + 1);
     files_[path] = info;
