@@ -25,6 +25,7 @@
 namespace parlex2 {
 namespace {
 
+using testing::CommandRun;
 using testing::FlashAfter;
 using testing::ReadFileBytes;
 using testing::RunCommand;
@@ -47,11 +48,9 @@ std::string MakeHex(const TempFolder& dir, const std::string& name, std::size_t 
   return hex;
 }
 
-using CliRun = testing::CommandRun;
-
 // parlex2 upgrade, its standard output and error together.
-CliRun Upgrade(const std::string& connection, const std::string& arguments,
-               const std::string& input = "") {
+CommandRun Upgrade(const std::string& connection, const std::string& arguments,
+                   const std::string& input = "") {
   std::string command =
       std::string(PARLEX2_PATH) + " " + connection + " upgrade " + arguments + " 2>&1";
   return RunCommand(input.empty() ? command + " </dev/null"
@@ -91,7 +90,7 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
        "Firmware Warning: Mains power needed"},
   };
   for (const Case& c : cases) {
-    const CliRun run = Upgrade(Lan(), "'" + dir_.Write("set.upg", c.descriptor) + "'", c.input);
+    const CommandRun run = Upgrade(Lan(), "'" + dir_.Write("set.upg", c.descriptor) + "'", c.input);
     EXPECT_EQ(run.status, 3) << c.descriptor << run.out;
     EXPECT_NE(run.out.find(c.message), std::string::npos) << c.descriptor << run.out;
   }
@@ -101,7 +100,7 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
   // Listing only: sector 3 is only programmed over, so not offered for erasing.
   const std::string overOnly =
       dir_.Write("set.upg", "TARGET,VXM66\nLOAD,0,main.hex\nOVER,3,main.hex\n");
-  const CliRun list = Upgrade(Lan(), "--list '" + overOnly + "'");
+  const CommandRun list = Upgrade(Lan(), "--list '" + overOnly + "'");
   EXPECT_EQ(list.status, 0) << list.out;
   EXPECT_NE(list.out.find("Erase Sectors: 0,\n"), std::string::npos) << list.out;
   ASSERT_TRUE(sim_.Stop());
