@@ -27,7 +27,7 @@ using testing::TempFolder;
 
 class UpgradeCommandTest : public ::testing::Test {
  protected:
-  // A fresh simulated instrument of identity `idn` behind the link.
+  // A fresh simulated instrument of identity `idn` behind the link; a new front end.
   void Connect(const char* idn, const char* version, InterfaceKind kind = InterfaceKind::Usb,
                bool connected = true, sim::Personality personality = sim::Personality::kNormal) {
     sim::InstrumentConfig config;
@@ -42,6 +42,7 @@ class UpgradeCommandTest : public ::testing::Test {
     link_.info.connected = connected;
     if (connected) link_.Open();
     state_.pollingEnabled = true;
+    frontEnd_.emplace(link_, &state_);
   }
 
   std::string Descriptor(const std::string& text, const std::string& name = "set.upg") {
@@ -52,7 +53,7 @@ class UpgradeCommandTest : public ::testing::Test {
 
   UpgradeResult Run(const std::optional<std::string>& path, bool identifiedJustNow = false) {
     ui_.files.push_back(path);
-    UpgradeCommandContext context{ui_,    frontEnd_,          link_,        state_,
+    UpgradeCommandContext context{ui_,    *frontEnd_,         link_,        state_,
                                   clock_, SystemFileFinder(), std::nullopt, identifiedJustNow};
     UpgradeResult result = RunUpgradeCommand(context);
     EXPECT_TRUE(state_.pollingEnabled) << "polling not restored";
@@ -68,7 +69,7 @@ class UpgradeCommandTest : public ::testing::Test {
   }
   std::string ListedNames() const {
     std::string names;
-    for (const FirmwareListRow& row : frontEnd_.list.rows) names += row.name + " ";
+    for (const FirmwareListRow& row : frontEnd_->list.rows) names += row.name + " ";
     return names;
   }
 
@@ -76,7 +77,7 @@ class UpgradeCommandTest : public ::testing::Test {
   InstrumentLink link_;
   ShellState state_;
   RecordingUi ui_;
-  RecordingFrontEnd frontEnd_{link_, &state_};
+  std::optional<RecordingFrontEnd> frontEnd_;
   TempFolder dir_;
   std::unique_ptr<SimulatedInstrument> device_;
 };
@@ -226,10 +227,7 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
     device_->peer->written.clear();
     ui_ = RecordingUi{};
     ui_.answers = c.answers;
-    frontEnd_.accept = c.accept;
-    frontEnd_.lists = 0;
-    frontEnd_.listBlocked = false;
-    frontEnd_.list = {};
+    frontEnd_->accept = c.accept;
     const UpgradeResult result = Run(path, c.identifiedJustNow);
     EXPECT_EQ(result.outcome, c.then.result.outcome);
     EXPECT_EQ(result.reason, c.then.result.reason);
@@ -240,10 +238,10 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
       EXPECT_EQ(sent, "");
     }
     EXPECT_EQ(sent.find(kBootWakeByte), std::string::npos);
-    EXPECT_EQ(frontEnd_.lists, *c.then.rows ? 1 : 0);
+    EXPECT_EQ(frontEnd_->lists, *c.then.rows ? 1 : 0);
     EXPECT_EQ(ListedNames(), c.then.rows);
-    EXPECT_EQ(frontEnd_.listBlocked, c.then.result.reason == R::ListBlocked);
-    EXPECT_EQ(frontEnd_.progressRuns, 0);
+    EXPECT_EQ(frontEnd_->listBlocked, c.then.result.reason == R::ListBlocked);
+    EXPECT_EQ(frontEnd_->progressRuns, 0);
     EXPECT_EQ(ui_.openDialogs.size(), c.script == kScriptStopped ? 1u : 0u);
     EXPECT_EQ(state_.scriptState, c.script);
     // The link says whether an identified instrument is on it.
@@ -274,7 +272,7 @@ TEST_F(UpgradeCommandTest, AfterTheRestartTheLinkIsOpenedAgainAndTheInstrumentId
     ui_ = RecordingUi{};
     const std::uint64_t start = clock_.TickMs();
     EXPECT_EQ(Run(path).outcome, UpgradeOutcome::Succeeded);
-    EXPECT_FALSE(frontEnd_.pollingDuringList);
+    EXPECT_FALSE(frontEnd_->pollingDuringList);
     EXPECT_EQ(ListedNames(), "b.hex ");
     EXPECT_EQ(device_->instrument->GetFlash().At(2).erases, 1);
     ASSERT_EQ(ui_.openDialogs.size(), 1u);
