@@ -60,8 +60,6 @@ TEST(UpgradeDescriptor, EachLineIsReadByItsKeyword) {
     EXPECT_EQ(p->d.versionTest[0], c.test) << c.text;
     EXPECT_EQ(p->blocked, c.blocked) << c.text;
   }
-  // Lower-case target with the upper-case word further on is no TARGET line.
-  EXPECT_EQ(Parse("target,VXM66 TARGET\nLOAD,0,a.hex")->d.targetModel, "");
   auto p = Parse("TARGET, VXM86 xx ,1 2 3, GTEQ ,ignored\nLOAD,15,a.hex");
   EXPECT_EQ(p->d.targetModel, "VXM86xx");
   EXPECT_EQ(p->d.versionReference[0], 123);
