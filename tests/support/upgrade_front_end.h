@@ -29,7 +29,6 @@ class RecordingFrontEnd final : public UpgradeFrontEnd {
     return accept;
   }
   void RunProgress(UpgradeDescriptor& descriptor) override {
-    ++progressRuns;
     UpgradeWorkerThread worker;
     ASSERT_TRUE(worker.Start(descriptor, link_, progress));
     while (whileRunning && !progress.Done()) whileRunning();
@@ -39,7 +38,6 @@ class RecordingFrontEnd final : public UpgradeFrontEnd {
   bool accept = true;
   std::function<void()> whileRunning;  // called over and over while the worker runs
   int lists = 0;
-  int progressRuns = 0;
   FirmwareList list;
   bool listBlocked = false;
   bool pollingDuringList = true;
