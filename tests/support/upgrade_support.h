@@ -10,6 +10,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/instrument_link.h"
@@ -39,15 +40,11 @@ inline std::string HexFile(std::uint32_t seed, int records, std::uint16_t addres
   return text + sim::MakeHexRecord(1, 0, "") + lineEnd;
 }
 
-// A flash as an upgrade leaves it: each sector erased `erases` times, then
-// the firmware file's records programmed, in the order given. None when a
-// file does not read.
-struct SectorWrite {
-  int sector;
-  int erases;
-  std::string hexText;
-};
-inline std::optional<sim::Flash> FlashAfter(const std::vector<SectorWrite>& writes) {
+// A flash as an upgrade leaves it: for each (sector, erases, firmware file's
+// text) the sector erased that many times, then the file's records
+// programmed, in the order given. None when a file does not read.
+inline std::optional<sim::Flash> FlashAfter(
+    const std::vector<std::tuple<int, int, std::string>>& writes) {
   sim::Flash flash;
   for (const auto& [sector, erases, hexText] : writes) {
     for (int i = 0; i < erases; ++i) flash.Erase(sector);
