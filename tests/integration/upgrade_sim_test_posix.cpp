@@ -48,15 +48,6 @@ std::string MakeHex(const TempFolder& dir, const std::string& name, std::size_t 
   return hex;
 }
 
-// parlex2 upgrade, its standard output and error together.
-CommandRun Upgrade(const std::string& connection, const std::string& arguments,
-                   const std::string& input = "") {
-  std::string command =
-      std::string(PARLEX2_PATH) + " " + connection + " upgrade " + arguments + " 2>&1";
-  return RunCommand(input.empty() ? command + " </dev/null"
-                                  : "printf '" + input + "' | " + command);
-}
-
 class UpgradeSimTest : public ::testing::Test {
  protected:
   // Starts the simulator on its own loopback address with `options`.
@@ -66,7 +57,13 @@ class UpgradeSimTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(sim_.Start(options, &error)) << error;
   }
-  std::string Lan() const { return "--lan " + address_; }
+  // parlex2 upgrade over the LAN, its standard output and error together.
+  CommandRun Upgrade(const std::string& arguments, const std::string& input = "") const {
+    std::string command =
+        std::string(PARLEX2_PATH) + " --lan " + address_ + " upgrade " + arguments + " 2>&1";
+    return RunCommand(input.empty() ? command + " </dev/null"
+                                    : "printf '" + input + "' | " + command);
+  }
 
   Simulator sim_{PARLEX2_SIM_PATH};
   TempFolder dir_;
@@ -90,17 +87,17 @@ TEST_F(UpgradeSimTest, EveryRefusalHasItsMessageAndStatus) {
        "Firmware Warning: Mains power needed"},
   };
   for (const Case& c : cases) {
-    const CommandRun run = Upgrade(Lan(), "'" + dir_.Write("set.upg", c.descriptor) + "'", c.input);
+    const CommandRun run = Upgrade("'" + dir_.Write("set.upg", c.descriptor) + "'", c.input);
     EXPECT_EQ(run.status, 3) << c.descriptor << run.out;
     EXPECT_NE(run.out.find(c.message), std::string::npos) << c.descriptor << run.out;
   }
-  EXPECT_EQ(Upgrade(Lan(), "").status, 2);
-  EXPECT_EQ(Upgrade(Lan(), "'" + dir_.Prefix() + "none.upg'").status, 2);
-  EXPECT_EQ(Upgrade(Lan(), "'" + dir_.Prefix() + "'").status, 2);
+  EXPECT_EQ(Upgrade("").status, 2);
+  EXPECT_EQ(Upgrade("'" + dir_.Prefix() + "none.upg'").status, 2);
+  EXPECT_EQ(Upgrade("'" + dir_.Prefix() + "'").status, 2);
   // Listing only: sector 3 is only programmed over, so not offered for erasing.
   const std::string overOnly =
       dir_.Write("set.upg", "TARGET,VXM66\nLOAD,0,main.hex\nOVER,3,main.hex\n");
-  const CommandRun list = Upgrade(Lan(), "--list '" + overOnly + "'");
+  const CommandRun list = Upgrade("--list '" + overOnly + "'");
   EXPECT_EQ(list.status, 0) << list.out;
   EXPECT_NE(list.out.find("Erase Sectors: 0,\n"), std::string::npos) << list.out;
   ASSERT_TRUE(sim_.Stop());
