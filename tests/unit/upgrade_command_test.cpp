@@ -27,7 +27,7 @@ using testing::TempFolder;
 
 class UpgradeCommandTest : public ::testing::Test {
  protected:
-  // A fresh simulated instrument of identity `idn` behind the link; a new front end.
+  // A fresh simulated instrument of identity `idn` behind the link; new dialogs.
   void Connect(const char* idn, const char* version, InterfaceKind kind = InterfaceKind::Usb,
                bool connected = true, sim::Personality personality = sim::Personality::kNormal) {
     sim::InstrumentConfig config;
@@ -43,6 +43,7 @@ class UpgradeCommandTest : public ::testing::Test {
     if (connected) link_.Open();
     state_.pollingEnabled = true;
     frontEnd_.emplace(link_, &state_);
+    ui_ = RecordingUi{};
   }
 
   std::string Descriptor(const std::string& text, const std::string& name = "set.upg") {
@@ -225,7 +226,6 @@ TEST_F(UpgradeCommandTest, EveryRefusalHasItsMessageAndSendsNothingButIdentifica
       path = Descriptor(c.descriptor, c.file);
     }
     device_->peer->written.clear();
-    ui_ = RecordingUi{};
     ui_.answers = c.answers;
     frontEnd_->accept = c.accept;
     const UpgradeResult result = Run(path, c.identifiedJustNow);
@@ -268,7 +268,6 @@ TEST_F(UpgradeCommandTest, AfterTheRestartTheLinkIsOpenedAgainAndTheInstrumentId
           return opens >= 2 && opens < 2 + refusedOpens ? nullptr : peer;
         }));
     link_.info.versionReply = "from before";
-    ui_ = RecordingUi{};
     const std::uint64_t start = clock_.TickMs();
     EXPECT_EQ(Run(path).outcome, UpgradeOutcome::Succeeded);
     EXPECT_FALSE(frontEnd_->pollingDuringList);
