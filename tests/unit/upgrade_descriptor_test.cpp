@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -109,18 +110,16 @@ TEST(UpgradeDescriptor, SecondConditionStartsTheSecondTableAndAThirdIsIgnored) {
       "TARGET,VXM66,200,gteq\nWARNING,first\nLOAD,0,a.hex\nLOAD,1,b.hex\n"
       "TARGET,VXM66,200,lt\nWARNING,second\nLOAD,2,c.hex\n"
       "TARGET,VXM99,5,eq\nLOAD,3,d.hex");
-  EXPECT_EQ(p->d.entryCount[0], 2);
-  EXPECT_EQ(p->d.entryCount[1], 2);
+  EXPECT_EQ(p->d.entryCount, (std::array<int, 2>{2, 2}));
   EXPECT_EQ(p->result, 2);  // the count of the table current at the end
-  EXPECT_EQ(p->d.versionTest[1], VersionTest::Less);
-  EXPECT_EQ(p->d.warningText[0], "first");
-  EXPECT_EQ(p->d.warningText[1], "second");
+  EXPECT_EQ(p->d.versionTest, (std::array{VersionTest::GreaterOrEqual, VersionTest::Less}));
+  EXPECT_EQ(p->d.warningText, (std::array<std::string, 2>{"first", "second"}));
   EXPECT_EQ(p->d.targetModel, "VXM66");  // the third TARGET line changed nothing
   EXPECT_EQ(p->tables[1].entries[1].sector, 3);
 
   // With the first file missing the second condition replaces the first.
   auto q = Parse("TARGET,VXM66,200,gteq\nLOAD,0,x.hex\nTARGET,VXM66,100,lt\nLOAD,1,a.hex");
-  EXPECT_EQ(q->d.entryCount[1], 0);
+  EXPECT_EQ(q->d.entryCount, (std::array<int, 2>{2, 0}));
   EXPECT_EQ(q->result, 2);
   EXPECT_EQ(q->d.versionTest[0], VersionTest::Less);
 }
