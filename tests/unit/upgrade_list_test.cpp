@@ -132,8 +132,7 @@ TEST(FirmwareList, SectorsWithoutAccessCodeAndOldFileTimesAreShownAsSuch) {
   FirmwareList list = BuildFirmwareList(table, 2, "Veltmark,VXM86,1,1", "VXM86xx", blocked);
   EXPECT_TRUE(blocked);  // the family admits 15, the loader has no code
   EXPECT_EQ(list.rows[0].date, "--/--/--");
-  EXPECT_NE(list.rows[1].date, "--/--/--");
-  EXPECT_EQ(list.rows[1].date.size(), 14u);
+  EXPECT_EQ(list.rows[1].date.size(), 14u);  // a date and time, not "--/--/--"
   const std::string plain = FirmwareListText(list, false);
   EXPECT_NE(plain.find("Erase Sectors: 15 (cannot be written), 3,\n"), std::string::npos) << plain;
   EXPECT_NE(plain.find("2    3      new.hex              "), std::string::npos) << plain;
