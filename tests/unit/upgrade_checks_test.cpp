@@ -52,7 +52,6 @@ TEST(UpgradeChecks, VersionConditionsChooseTheTable) {
     VersionTest test;
     std::int32_t reference;
   };
-  constexpr Condition kNone{T::NoCondition, 0};
   struct Case {
     const char* what;
     Condition first;
@@ -65,7 +64,7 @@ TEST(UpgradeChecks, VersionConditionsChooseTheTable) {
       {"second condition chooses", {T::Greater, 200}, {T::Equal, 150}, "V,150", V::Suits, 1},
       {"second unusable", {T::Greater, 200}, {T::Unusable, 0}, "V,150", V::NoUsableTarget, -1},
       {"unusable, then not met", {T::Unusable, 0}, {T::Less, 100}, "V,150", V::Incompatible, -1},
-      {"reply from nobody", {T::Less, 200}, kNone, "", V::VersionUnreadable, -1},
+      {"reply from nobody", {T::Less, 200}, {T::NoCondition, 0}, "", V::VersionUnreadable, -1},
   };
   for (const Case& c : cases) {
     UpgradeDescriptor d;
