@@ -106,8 +106,7 @@ struct SimulatedInstrument {
   explicit SimulatedInstrument(sim::InstrumentConfig config = {})
       : instrument(std::make_shared<sim::Instrument>(std::move(config))),
         peer(std::make_shared<MemoryPeer>()) {
-    auto device = instrument;
-    peer->respond = [device](MemoryPeer& p, const std::string& bytes) {
+    peer->respond = [device = instrument](MemoryPeer& p, const std::string& bytes) {
       p.Queue(device->Receive(bytes).send);
     };
   }
