@@ -21,6 +21,9 @@ TEST(UpgradeChecks, FirmwareSuitsTheInstrumentOfItsModel) {
     FirmwareVerdict verdict;
   };
   const Case cases[] = {
+      {"same known model", "VXM66", true, kVxm66, V::Suits},
+      {"another known model", "VXM26", true, kVxm66, V::ModelMismatch},
+      {"known model, not detected", "VXM66", false, kVxm66, V::ModelMismatch},
       {"no target (main hex)", "", true, kVxm66, V::ModelMismatch},
       // Neither model is in the table: both are 0, and only the same name
       // is the same instrument.
@@ -60,11 +63,17 @@ TEST(UpgradeChecks, VersionConditionsChooseTheTable) {
     FirmwareVerdict verdict;
     int table;
   };
+  const Condition kNone = {T::NoCondition, 0};
   const Case cases[] = {
+      {"at least 200, has 150", {T::GreaterOrEqual, 200}, kNone, "V,150", V::Incompatible, -1},
+      {"at least 200, has 250", {T::GreaterOrEqual, 200}, kNone, "V,250", V::Suits, 0},
+      {"at most 200, has 200", {T::LessOrEqual, 200}, kNone, "V,200", V::Suits, 0},
+      {"at most 200, has 201", {T::LessOrEqual, 200}, kNone, "V,201", V::Incompatible, -1},
       {"second condition chooses", {T::Greater, 200}, {T::Equal, 150}, "V,150", V::Suits, 1},
       {"second unusable", {T::Greater, 200}, {T::Unusable, 0}, "V,150", V::NoUsableTarget, -1},
       {"unusable, then not met", {T::Unusable, 0}, {T::Less, 100}, "V,150", V::Incompatible, -1},
-      {"reply from nobody", {T::Less, 200}, {T::NoCondition, 0}, "", V::VersionUnreadable, -1},
+      {"reply without a comma", {T::Less, 200}, kNone, "V150", V::VersionUnreadable, -1},
+      {"reply from nobody", {T::Less, 200}, kNone, "", V::VersionUnreadable, -1},
   };
   for (const Case& c : cases) {
     UpgradeDescriptor d;
