@@ -157,20 +157,9 @@ TEST(ShellConnect, ReadFailureAsksAndYesReconnectsWithTheLinksSettings) {
   EXPECT_TRUE(again.window.calls.empty() || again.window.calls.front() != "connect dialog");
 }
 
-// The firmware upgrade closes, reopens and identifies the link itself; the
-// window then shows the link as the upgrade left it, and frees a port left
-// open without an instrument (one identified: the end-to-end upgrade test).
-TEST(ShellFollowsLink, TheWindowShowsTheLinkAsTheUpgradeLeftIt) {
-  FakeShell shell;
-  shell.window.title = "before";
-  shell.link.info.connected = false;  // the port open, nothing identified
-  shell.core.FollowLink();
-  ExpectWindowShowsLink(shell, false, BaseTitle());
-}
-
 // The "Comms Failed" message box keeps timer messages coming; the poller must
 // not find the broken link meanwhile and add the read-failure question.
-TEST(ShellTerminal, SendEchoesAndFailureDisconnects) {
+TEST(ShellTerminal, SendEchoesFailureDisconnectsAndSaveAsksForATextFile) {
   FakeShell shell;
   shell.Send("volt?");
   shell.Send("");  // nothing sent
@@ -193,6 +182,16 @@ TEST(ShellTerminal, SendEchoesAndFailureDisconnects) {
   EXPECT_EQ(shell.ResultsText(), "> volt?\r\n");
   shell.Send("lost");  // not connected: nothing at all
   EXPECT_EQ(shell.ui.messages.size(), 1u);
+
+  // Save to File asks for a text file, and a cancel is said; what the file
+  // then holds is checked on the real window.
+  shell.Press(ID_RESULT_SAVE);  // cancelled
+  ASSERT_EQ(shell.ui.messages.size(), 2u);
+  EXPECT_EQ(shell.ui.messages[1].text, kNoSaveFileMessage);
+  ASSERT_EQ(shell.ui.saveDialogs.size(), 1u);
+  EXPECT_EQ(shell.ui.saveDialogs[0].defaultExtension, "txt");
+  EXPECT_EQ(shell.ui.saveDialogs[0].filterPattern, "*.txt");
+  EXPECT_TRUE(shell.ui.saveDialogs[0].confirmOverwrite);
 }
 
 TEST(ShellTerminal, HistoryKeepsTheLast50AndRecallTakesEchoLinesOnly) {
@@ -252,19 +251,6 @@ TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
   EXPECT_EQ(again.ResultsText(), "> volt?\r\n1.234\r\n");
 }
 
-// Save to File asks for a text file, and a cancel is said; what the file then
-// holds is checked on the real window.
-TEST(ShellTerminal, SaveAsksForATextFile) {
-  FakeShell shell;
-  shell.Press(ID_RESULT_SAVE);  // cancelled
-  ASSERT_EQ(shell.ui.messages.size(), 1u);
-  EXPECT_EQ(shell.ui.messages[0].text, kNoSaveFileMessage);
-  ASSERT_EQ(shell.ui.saveDialogs.size(), 1u);
-  EXPECT_EQ(shell.ui.saveDialogs[0].defaultExtension, "txt");
-  EXPECT_EQ(shell.ui.saveDialogs[0].filterPattern, "*.txt");
-  EXPECT_TRUE(shell.ui.saveDialogs[0].confirmOverwrite);
-}
-
 // While the upgrade holds the link, nothing of the window's reaches it: not
 // the poll, a running script, Connect's dialog nor FollowLink. (Set
 // Date/Time, a typed command, the disconnect and the reconnect:
@@ -288,6 +274,13 @@ TEST(ShellLease, ALeasedLinkIsLeftAloneUntilTheLeaseEnds) {
   shell.RunFor(50);
   EXPECT_EQ(shell.Sent(), std::vector<std::string>{"volt?"});
   EXPECT_NE(shell.ResultsText().find("late reply"), std::string::npos);
+
+  // The firmware upgrade closes, reopens and identifies the link itself; the
+  // window then shows the link as the upgrade left it, and frees a port left
+  // open without an instrument (one identified: the end-to-end upgrade test).
+  shell.link.info.connected = false;  // the port open, nothing identified
+  shell.core.FollowLink();
+  ExpectWindowShowsLink(shell, false, BaseTitle());
 }
 
 // A button's click carries the button's handle where a posted command has its
