@@ -101,8 +101,8 @@ TEST(ConnectionForm, AddressControlFieldsRoundTripAndBadTextIsRefused) {
 }
 
 // Test leaves the settings in the link and closes it; Connect keeps it open
-// and forgets the model variant; a settings file that cannot be written is
-// said, not passed over.
+// and forgets the model variant, and reuses a link a failure left open; a
+// settings file that cannot be written is said, not passed over.
 TEST(ConnectionForm, TestClosesConnectKeepsOpenAndAFailedSaveIsSaid) {
   testing::FakeClock clock;
   testing::RecordingUi ui;
@@ -130,26 +130,22 @@ TEST(ConnectionForm, TestClosesConnectKeepsOpenAndAFailedSaveIsSaid) {
   ASSERT_EQ(ui.messages.size(), 3u);  // Test's, Connect's and the failed save's
   EXPECT_EQ(ui.messages.back().text, kSaveDefaultFailed);
   EXPECT_EQ(ui.messages.back().caption, "Parlex2");
-}
 
-// A link a failed connect left open is used as it is for the same place; a
-// rate of its own is another place, opened anew.
-TEST(ConnectionForm, LinkLeftOpenByAFailureIsReusedOnlyForTheSamePlace) {
-  testing::FakeClock clock;
-  testing::RecordingUi ui;
+  // A link a failed connect left open is used as it is for the same place; a
+  // rate of its own is another place, opened anew.
   std::vector<ConnectionSettings> opened;
-  InstrumentLink link;
-  link.SetTransportFactory(testing::PeerFactory([&](const ConnectionSettings& settings) {
+  InstrumentLink other;
+  other.SetTransportFactory(testing::PeerFactory([&](const ConnectionSettings& settings) {
     opened.push_back(settings);
     return std::make_shared<MemoryPeer>();  // silent
   }));
-  ConnectionForm form{2, "COM5", "9600", ""};
-  EXPECT_FALSE(ConnectFromForm(ui, form, link));
-  EXPECT_TRUE(link.portOpen());
-  EXPECT_FALSE(ConnectFromForm(ui, form, link));
+  ConnectionForm serial{2, "COM5", "9600", ""};
+  EXPECT_FALSE(ConnectFromForm(ui, serial, other));
+  EXPECT_TRUE(other.portOpen());
+  EXPECT_FALSE(ConnectFromForm(ui, serial, other));
   EXPECT_EQ(opened.size(), 1u);
-  form.baudText = "38400";
-  EXPECT_FALSE(ConnectFromForm(ui, form, link));
+  serial.baudText = "38400";
+  EXPECT_FALSE(ConnectFromForm(ui, serial, other));
   ASSERT_EQ(opened.size(), 2u);
   EXPECT_EQ(opened[1].baudRate, 38400u);
 }
