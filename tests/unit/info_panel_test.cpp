@@ -28,16 +28,6 @@ struct Panel {
   }
 };
 
-// Not connected: ShellConnect's tests see "No connection" in the window.
-TEST(InfoPanel, ShortFormsForUnknownAndBootcode) {
-  Panel panel;
-  panel.info.modelNumber = 0;
-  EXPECT_EQ(panel.Build(), (std::vector<InfoSpan>{{SpanKind::Heading, "Unknown Instrument\n"}}));
-  panel.info.modelNumber = 9998;
-  EXPECT_EQ(panel.Build(),
-            (std::vector<InfoSpan>{{SpanKind::Heading, "Bootcode Only Instrument\n"}}));
-}
-
 // The spans the window formats: headings bold, the warning red. (The whole
 // text of such a panel: IdentifySim.CommandLineIdentifyPrintsThePanelAndTheResultOnly.)
 TEST(InfoPanel, FullPanelSpansAndTheirFormats) {
@@ -89,7 +79,7 @@ TEST(InfoPanel, CalibrationLinesAndTheWarning) {
   }
 }
 
-TEST(InfoPanel, SerialShowsPortAndBaudRateUsbOnlyThePort) {
+TEST(InfoPanel, SerialShowsPortAndBaudRateUsbOnlyThePortAndMissingFieldsShowUnknown) {
   Panel panel;
   panel.settings.interfaceKind = InterfaceKind::Serial;
   EXPECT_NE(panel.Text().find("  Interface:  Serial\n  Address:  COM4\n  Baudrate:  9600\n"),
@@ -98,10 +88,8 @@ TEST(InfoPanel, SerialShowsPortAndBaudRateUsbOnlyThePort) {
   const std::string usb = panel.Text();
   EXPECT_NE(usb.find("  Interface:  USB\n  Address:  COM4\n"), std::string::npos);
   EXPECT_EQ(usb.find("Baudrate"), std::string::npos);
-}
 
-TEST(InfoPanel, MissingFieldsShowUnknown) {
-  Panel panel;
+  // Fields the replies lack show "Unknown".
   panel.info.idnReply = "Maker";
   panel.info.versionReply = "v,T1,5.0,3.0";
   const std::string text = panel.Text();
@@ -112,7 +100,7 @@ TEST(InfoPanel, MissingFieldsShowUnknown) {
       << text;
 }
 
-TEST(InfoPanel, ReportIdentityHoldsThePanelsFieldsOfAnIdentifiedModel) {
+TEST(InfoPanel, ReportIdentityOfAnIdentifiedModelAndThePanelOfAnUnidentifiedOne) {
   auto fields = [](const InstrumentIdentity& id) {
     return id.model + "|" + id.serialNumber + "|" + id.type + "|" + id.mainRelease + "|" +
            id.fpgaRelease + "|" + id.dspRelease + "|" + id.bootRelease;
@@ -126,9 +114,14 @@ TEST(InfoPanel, ReportIdentityHoldsThePanelsFieldsOfAnIdentifiedModel) {
   id = ReportIdentity(panel.info);
   ASSERT_TRUE(id);
   EXPECT_EQ(fields(*id), "||T1||||");  // not "Unknown"
-  for (std::int32_t model : {0, 9998}) {
+  // An unknown or bootcode-only instrument has no identity, and its panel is
+  // one heading. (Not connected: ShellConnect's tests see "No connection".)
+  const std::pair<std::int32_t, const char*> shortForms[] = {{0, "Unknown Instrument\n"},
+                                                             {9998, "Bootcode Only Instrument\n"}};
+  for (const auto& [model, heading] : shortForms) {
     panel.info.modelNumber = model;
     EXPECT_FALSE(ReportIdentity(panel.info)) << model;
+    EXPECT_EQ(panel.Build(), (std::vector<InfoSpan>{{SpanKind::Heading, heading}}));
   }
   panel.info.modelNumber = 5;
   panel.info.connected = false;
