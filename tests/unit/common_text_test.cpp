@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "common/clock.h"
+#include "common/owner_stack.h"
 #include "common/product.h"
 #include "common/text.h"
 
@@ -100,6 +101,28 @@ TEST(LineTimeStamp, FormatAndRecognition) {
                {"0:00:00.000 x", false},       {"00:00:00,000 x", false}, {"00:0a:00.000 x", false},
                {"> 00:00:00.000 ", false}};
   for (const auto& c : cases) EXPECT_EQ(StartsWithLineTimeStamp(c.line), c.stamped) << c.line;
+}
+
+TEST(OwnerStack, TopDialogOwnsThenBaseComesBackWhateverOrderTheyEnd) {
+  int mainWindow = 0, connect = 0, choose = 0;
+  OwnerStack<int*> owners;
+  EXPECT_EQ(owners.Current(), nullptr);
+  owners.SetBase(&mainWindow);
+  EXPECT_EQ(owners.Current(), &mainWindow);
+
+  owners.Push(&connect);
+  owners.Push(&choose);
+  EXPECT_EQ(owners.Current(), &choose);
+  owners.Remove(&choose);
+  EXPECT_EQ(owners.Current(), &connect);
+
+  // Out of order: the inner dialog stays on top after the outer one goes.
+  owners.Push(&choose);
+  owners.Remove(&connect);
+  EXPECT_EQ(owners.Current(), &choose);
+  owners.Remove(&choose);
+  owners.Remove(&choose);  // a second removal changes nothing
+  EXPECT_EQ(owners.Current(), &mainWindow);
 }
 
 }  // namespace
