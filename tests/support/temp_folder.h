@@ -1,9 +1,9 @@
 // A fresh, empty folder under the system's temporary folder, removed with
 // everything in it when the object goes. ctest runs test cases as separate
 // processes side by side, and other builds on the machine run the same cases,
-// so the name carries the process id, a per-process counter and a random part,
-// and the folder is made with create_directory, which fails rather than share
-// a folder that already exists.
+// so the folder is made with create_directory, which fails rather than share
+// a folder that already exists; the name's per-process counter and random
+// part make a second try rare.
 #pragma once
 
 #include <atomic>
@@ -15,14 +15,6 @@
 #include <string>
 #include <system_error>
 
-#ifdef _WIN32
-#include <process.h>
-#define PARLEX2_TEST_GETPID _getpid
-#else
-#include <unistd.h>
-#define PARLEX2_TEST_GETPID getpid
-#endif
-
 namespace parlex2::testing {
 
 class TempFolder {
@@ -33,8 +25,7 @@ class TempFolder {
     const std::filesystem::path base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::filesystem::path candidate =
-          base / (prefix + "-" + std::to_string(PARLEX2_TEST_GETPID()) + "-" +
-                  std::to_string(counter++) + "-" + std::to_string(random() % 1000000));
+          base / (prefix + "-" + std::to_string(counter++) + "-" + std::to_string(random()));
       std::error_code ec;
       if (std::filesystem::create_directory(candidate, ec)) {
         path_ = candidate;
@@ -73,5 +64,3 @@ inline std::string ReadFileBytes(const std::filesystem::path& path) {
 }
 
 }  // namespace parlex2::testing
-
-#undef PARLEX2_TEST_GETPID
