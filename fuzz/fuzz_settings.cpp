@@ -55,10 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (!value.empty() && value.front() == ' ') value.erase(0, 1);
   while (!value.empty() && value.back() == ' ') value.pop_back();
   const std::string file = input.ConsumeBytesAsString(input.remaining_bytes());
-  {
-    std::ofstream out(IniPath(), std::ios::binary | std::ios::trunc);
-    out << file;
-  }
+  std::ofstream(IniPath(), std::ios::binary | std::ios::trunc) << file;
 
   IniFileStore store(IniPath());
   const std::size_t maxLength = 1 + size % 160;
