@@ -128,7 +128,7 @@ TEST(InfoPanel, ReportIdentityOfAnIdentifiedModelAndThePanelOfAnUnidentifiedOne)
   EXPECT_FALSE(ReportIdentity(panel.info));
 }
 
-TEST(CalibrationDueDate, EighteenMonthsOnTheFirstOfTheMonth) {
+TEST(CalibrationDueDate, EighteenMonthsOnTheFirstOfTheMonthNamedByItsFirstThreeLetters) {
   struct Case {
     const char *day, *month, *year;
     CalendarDate due;
@@ -150,9 +150,8 @@ TEST(CalibrationDueDate, EighteenMonthsOnTheFirstOfTheMonth) {
     EXPECT_EQ(CalibrationDueDate(c.day, c.month, c.year), c.due)
         << c.day << " " << c.month << " " << c.year;
   }
-}
 
-TEST(CalibrationDueDate, MonthNamesByTheirFirstThreeLettersAnyCase) {
+  // Month names by their first three letters, in any case.
   const char* names[] = {"jan", "FEB", "MAR", "APR", "MAY", "JUN",
                          "JUL", "AUG", "SEP", "OCT", "NOV", "dec"};
   for (int i = 0; i < 12; ++i) EXPECT_EQ(MonthFromName(names[i]), i + 1) << names[i];
