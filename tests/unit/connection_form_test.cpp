@@ -23,7 +23,7 @@ auto Fields(const ConnectionSettings& s) {
 // What the controls hold goes into the link's settings: USB always at 19200,
 // an unselected list keeps the link's value, a blank address control is no
 // address, a long text is cut to an address's 15 characters.
-TEST(ConnectionForm, ReadDialogIntoLinkTakesTheControls) {
+TEST(ConnectionForm, ControlsGoIntoTheSettingsAndSavedSettingsIntoTheControls) {
   const std::string blank = IpAddressText(IpAddressFields{});
   EXPECT_EQ(blank, "0.0.0.0");
   struct Case {
@@ -44,6 +44,15 @@ TEST(ConnectionForm, ReadDialogIntoLinkTakesTheControls) {
     ReadDialogIntoLink(c.form, settings);
     EXPECT_EQ(Fields(settings), Fields(c.expected));
   }
+
+  // The other way: a saved port or rate the lists do not hold stays
+  // unselected; the saved choices the lists hold are checked on the real
+  // dialog.
+  const ConnectionSettings settings{InterfaceKind::None, "COM2", "", 57600};
+  const ConnectionForm form = FormFromSettings(settings, {"COM1", "COM7"});
+  EXPECT_EQ(form.interfaceIndex, -1);
+  EXPECT_FALSE(form.comPort);
+  EXPECT_FALSE(form.baudText);
 }
 
 TEST(ConnectionForm, ValidationMessages) {
@@ -78,16 +87,6 @@ TEST(ConnectionForm, ValidationMessages) {
   EXPECT_FALSE(link.info.connected);
   EXPECT_EQ(link.info.modelNumber, 0);
   EXPECT_EQ(ui.messages.at(0).text, "Please enter an IP address");
-}
-
-// A saved port or rate the lists do not hold stays unselected; the saved
-// choices the lists hold are checked on the real dialog.
-TEST(ConnectionForm, InitialSelectionsLeaveWhatTheListsLackUnselected) {
-  const ConnectionSettings settings{InterfaceKind::None, "COM2", "", 57600};
-  const ConnectionForm form = FormFromSettings(settings, {"COM1", "COM7"});
-  EXPECT_EQ(form.interfaceIndex, -1);
-  EXPECT_FALSE(form.comPort);
-  EXPECT_FALSE(form.baudText);
 }
 
 TEST(ConnectionForm, AddressControlFieldsRoundTripAndBadTextIsRefused) {
