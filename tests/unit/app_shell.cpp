@@ -325,10 +325,6 @@ TEST(ShellCommands, MarksAreToldApartFromAButtonsHandle) {
   shell.core.RunCommand(IDC_RUN, MARK_STOP_IF_RUNNING);
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
   for (int id : kControls) EXPECT_FALSE(shell.window.enabled[id]) << id;
-
-  // A control's handle is no reconnect mark: the dialog path runs.
-  shell.core.Command(ID_CONFIGURE_CONNECTION, shell.window.controlHandle);
-  EXPECT_EQ(shell.window.calls.back(), "connect dialog");
   EXPECT_FALSE(shell.core.Command(ID_ABOUT, 0));  // the window's own
 }
 
