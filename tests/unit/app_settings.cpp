@@ -125,7 +125,7 @@ TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
 }
 
 // Off-screen or empty sizes are never stored; a valid one beside them is.
-TEST(WindowSizeTest, ShutdownWritesOnlyValidDimensions) {
+TEST(WindowSizeTest, ShutdownWritesOnlyValidDimensionsAndTheReferenceFollowsTheFrame) {
   TempFolder temp;
   IniFileStore store(temp.File("Parlexer.ini"));
   SaveWindowSize(store, {900, 650}, {1920, 1080});
@@ -136,9 +136,8 @@ TEST(WindowSizeTest, ShutdownWritesOnlyValidDimensions) {
   SaveWindowSize(store, {1000, 1080}, {1920, 1080});
   EXPECT_EQ(store.GetInt(kSectionInit, kKeyMainWindowWidth, -1), 1000);
   EXPECT_EQ(store.GetInt(kSectionInit, kKeyMainWindowHeight, -1), 1080);
-}
 
-TEST(WindowSizeTest, ReferenceSizeGrowsWithThickSizingFrames) {
+  // The reference size grows with thick sizing frames.
   EXPECT_EQ(ReferenceWindowSize(1, 4).width, 808);  // 4 pixels or thinner: nothing added
   WindowSize thick = ReferenceWindowSize(8, 5);
   EXPECT_EQ(thick.width, 816);
