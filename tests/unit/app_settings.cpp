@@ -27,14 +27,12 @@ SettingsFile Below(const fs::path& base) {
   return LocateSettingsFile(base.string(), static_cast<char>(fs::path::preferred_separator));
 }
 
-TEST(SettingsFileTest, FolderAndFileFollowCompanyAndFolderWords) {
-  SettingsFile file = LocateSettingsFile("C:\\Users\\ann\\AppData\\Local", '\\');
-  EXPECT_EQ(file.path, "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer\\Parlexer.ini");
-}
-
-// $XDG_CONFIG_HOME or ~/.config need not exist yet: the whole folder path is
-// made, as the comms log makes its own.
+// The file is in the company's and the program's folders, named with the
+// separator given. $XDG_CONFIG_HOME or ~/.config need not exist yet: the
+// whole folder path is made, as the comms log makes its own.
 TEST(SettingsFileTest, FirstRunMakesTheFoldersAndWritesOnlyCreated) {
+  EXPECT_EQ(LocateSettingsFile("C:\\Users\\ann\\AppData\\Local", '\\').path,
+            "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer\\Parlexer.ini");
   TempFolder temp;
   SettingsFile file = Below(temp.Path() / "home" / ".config");
   IniFileStore store(file.path);
