@@ -11,47 +11,42 @@
 namespace parlex2 {
 namespace {
 
-class CommsLogSwitchTest : public ::testing::Test {
- protected:
-  testing::TempFolder folder_{"parlex2-logswitch"};
-  testing::RecordingUi ui_;
-  testing::CommsLogFile cleanUp_;  // the process-wide log as every test finds it, at the end
-};
-
-TEST_F(CommsLogSwitchTest, MenuAsksForTheFileTurnsOnThenOffAndOffersTheLastFile) {
+TEST(CommsLogSwitchTest, MenuTogglesWithTheLastFileOfferedAndTheCommandLineOnlyStarts) {
+  testing::TempFolder folder("parlex2-logswitch");
+  testing::RecordingUi ui;
+  testing::CommsLogFile cleanUp;  // the process-wide log as every test finds it, at the end
   // Cancelled: stays off, nothing chosen.
-  ui_.files.push_back(std::nullopt);
-  EXPECT_FALSE(ToggleCommsLogFile(ui_));
+  ui.files.push_back(std::nullopt);
+  EXPECT_FALSE(ToggleCommsLogFile(ui));
   EXPECT_FALSE(CommsLog::IsLoggingEnabled());
-  ASSERT_EQ(ui_.saveDialogs.size(), 1u);
-  EXPECT_EQ(ui_.saveDialogs[0].defaultExtension, "log");
-  EXPECT_EQ(ui_.saveDialogs[0].filterPattern, "*.log");
+  ASSERT_EQ(ui.saveDialogs.size(), 1u);
+  EXPECT_EQ(ui.saveDialogs[0].defaultExtension, "log");
+  EXPECT_EQ(ui.saveDialogs[0].filterPattern, "*.log");
   // The log is appended to, so choosing an existing file is no overwrite.
-  EXPECT_FALSE(ui_.saveDialogs[0].confirmOverwrite);
+  EXPECT_FALSE(ui.saveDialogs[0].confirmOverwrite);
 
-  const std::string file = (folder_.Path() / "logs" / "bench.log").string();
-  ui_.files.push_back(file);
-  EXPECT_TRUE(ToggleCommsLogFile(ui_));
+  const std::string file = (folder.Path() / "logs" / "bench.log").string();
+  ui.files.push_back(file);
+  EXPECT_TRUE(ToggleCommsLogFile(ui));
   EXPECT_TRUE(CommsLog::IsLoggingEnabled());
   EXPECT_EQ(CommsLog::GetLogPath(), file);
 
   // On: the next choice turns it off without asking.
-  EXPECT_FALSE(ToggleCommsLogFile(ui_));
+  EXPECT_FALSE(ToggleCommsLogFile(ui));
   EXPECT_FALSE(CommsLog::IsLoggingEnabled());
-  EXPECT_EQ(ui_.saveDialogs.size(), 2u);
+  EXPECT_EQ(ui.saveDialogs.size(), 2u);
 
   // Off again: the dialog offers the last file.
-  ui_.files.push_back(std::nullopt);
-  EXPECT_FALSE(ToggleCommsLogFile(ui_));
-  ASSERT_EQ(ui_.saveDialogs.size(), 3u);
-  EXPECT_EQ(ui_.saveDialogs[2].initialName, file);
-}
+  ui.files.push_back(std::nullopt);
+  EXPECT_FALSE(ToggleCommsLogFile(ui));
+  ASSERT_EQ(ui.saveDialogs.size(), 3u);
+  EXPECT_EQ(ui.saveDialogs[2].initialName, file);
 
-TEST_F(CommsLogSwitchTest, CommandLineStartRefusesAPathTheLogWouldCut) {
+  // The command line refuses a path the log would cut.
   EXPECT_FALSE(StartCommsLogFile(""));
   EXPECT_FALSE(StartCommsLogFile(std::string(kCommsLogPathMax + 1, 'a')));
   EXPECT_FALSE(CommsLog::IsLoggingEnabled());
-  EXPECT_EQ(CommsLog::GetLogPath(), "");
+  EXPECT_EQ(CommsLog::GetLogPath(), file);  // as the menu left it
 
   const std::string longest(kCommsLogPathMax, 'b');
   EXPECT_TRUE(StartCommsLogFile(longest));
