@@ -23,9 +23,7 @@ struct Panel {
   std::vector<InfoSpan> Build(LocalTime today = Day(2024, 1, 1)) const {
     return BuildInfoPanel(settings, info, today);
   }
-  std::string Text(LocalTime today = Day(2024, 1, 1)) const {
-    return RenderInfoPanelText(Build(today));
-  }
+  std::string Text() const { return RenderInfoPanelText(Build()); }
 };
 
 // The spans the window formats: headings bold, the warning red. (The whole
