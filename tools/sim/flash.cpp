@@ -5,6 +5,8 @@
 #include <sstream>
 #include <string>
 
+#include "common/text.h"
+
 namespace parlex2::sim {
 namespace {
 
@@ -67,12 +69,7 @@ std::string Flash::Dump() const {
 std::optional<Flash> Flash::ParseDump(std::string_view text) {
   Flash flash;
   int current = -1;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string line(text.substr(start, end - start));
-    start = end + 1;
+  for (const std::string& line : SplitText(text, '\n')) {
     if (line.empty() || line[0] == '#') continue;
     int sector = 0;
     int erases = 0;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/text.h"
 #include "sim_clock.h"
 
 namespace parlex2::sim {
@@ -36,12 +37,7 @@ std::string FormatTranscriptEvent(std::uint64_t ms, std::string_view text) {
 
 std::vector<TranscriptChunk> ParseTranscript(std::string_view text) {
   std::vector<TranscriptChunk> chunks;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string line(text.substr(start, end - start));
-    start = end + 1;
+  for (const std::string& line : SplitText(text, '\n')) {
     char* rest = nullptr;
     unsigned long long ms = std::strtoull(line.c_str(), &rest, 10);
     if (rest == line.c_str()) continue;
