@@ -33,7 +33,7 @@ class Transport {
   // Reads one reply line into `buffer` (`size` bytes, zero-filled first,
   // always zero-terminated) and sets `length` to the length of its text,
   // also when the line did not end. How a line ends and what is kept of it
-  // is each transport's own (Parts of the serial and the LAN transport).
+  // is each transport's own (see the serial and the LAN transports).
   virtual TransportStatus ReadLine(char* buffer, std::size_t size, std::size_t& length) = 0;
 
   // The next waiting byte; NothingWaiting when none waits, Failed on a read

@@ -18,10 +18,10 @@
    must have none, and a cell that gives a status must have one (or be in
    NOT_REACHED with the reason).
 
-Parts 2 and 3 run on loopback in a network namespace of their own (unshare
+Checks 2 and 3 run on loopback in a network namespace of their own (unshare
 -rn), so the README's 127.0.0.1 and the broadcast of `find` stay inside it
 and nothing else on the machine is touched. Without one (no user namespaces,
-no root) they are skipped with exit status 77 after part 1 passed.
+no root) they are skipped with exit status 77 after check 1 passed.
 """
 import argparse
 import ctypes
