@@ -18,7 +18,6 @@
 #include "sim/intel_hex.h"
 #include "support/fake_clock.h"
 #include "support/upgrade_support.h"
-#include "upgrade/firmware_list.h"
 #include "upgrade/upgrade_worker.h"
 
 using namespace parlex2;
@@ -61,36 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(joined == TextMode(file));
 
   parlex2::testing::FakeClock clock;
-  parlex2::testing::SimulatedInstrument device(config);
-  InstrumentLink link(clock);
-  device.Attach(link);
-  link.settings.interfaceKind = InterfaceKind::Usb;
-  FUZZ_CHECK(link.Open() == 0);
-  LoadTable table;
   static const parlex2::testing::TempFolder scratch;  // removed when the run ends
-  table.entries[0].path = scratch.Write("f.hex", file);
-  table.entries[0].sector = sector;
-  table.entries[0].over = over;
-  table.entries[0].found = true;
-  table.entries[0].fileInfo.name = "f.hex";
-  table.entries[0].fileInfo.size = static_cast<std::uint32_t>(file.size());
-  bool blocked = false;
-  BuildFirmwareList(table, 1, "Veltmark,VXM86,150,1", "VXM86", blocked);
-  UpgradeDescriptor descriptor;
-  descriptor.loadTable = &table;
-  parlex2::testing::RecordingProgress progress;
-  RunUpgradeWorker(descriptor, link, progress);
+  parlex2::testing::WorkerRun run(scratch, config);
+  FUZZ_CHECK(run.opened);
+  run.Add(sector, "f.hex", file, over);
+  run.Run();
 
-  FUZZ_CHECK(progress.finished == 1);
+  FUZZ_CHECK(run.progress.finished == 1);
   int last = 0;
-  for (int percent : progress.percents) {
+  for (int percent : run.progress.percents) {
     FUZZ_CHECK(percent >= 0 && percent <= 100);
     FUZZ_CHECK(percent >= last || percent == 0);  // each phase counts from 0
     last = percent;
   }
   std::map<std::uint32_t, std::uint8_t> image;
-  if (descriptor.upgradeSucceeded && !over && sim::HexFileImage(TextMode(file), image)) {
-    FUZZ_CHECK(device.instrument->GetFlash().At(sector).bytes == image);
+  if (run.descriptor.upgradeSucceeded && !over && sim::HexFileImage(TextMode(file), image)) {
+    FUZZ_CHECK(run.Flash().At(sector).bytes == image);
   }
   return 0;
 }

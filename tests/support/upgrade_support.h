@@ -1,6 +1,7 @@
 // Helpers of the firmware upgrade tests: a file finder over a fixed list and a
 // descriptor read through it, an in-process simulated instrument behind a
-// memory peer, and a progress sink that records what the worker reported.
+// memory peer, a progress sink that records what the worker reported, and a
+// run of the worker against that instrument.
 #pragma once
 
 #include <map>
@@ -20,6 +21,7 @@
 #include "support/memory_transport.h"
 #include "support/temp_folder.h"
 #include "support/text_checks.h"
+#include "upgrade/firmware_list.h"
 #include "upgrade/upgrade_descriptor.h"
 #include "upgrade/upgrade_worker.h"
 
@@ -151,6 +153,49 @@ class RecordingProgress final : public UpgradeProgress {
     list.push_back(std::move(item));
   }
   std::mutex mutex_;
+};
+
+// The worker against a SimulatedInstrument over a link opened as `kind`: the
+// entries' files are written into `folder`, and the entries listed as for
+// serial 150 of the VXM86 family before the run.
+struct WorkerRun {
+  explicit WorkerRun(const TempFolder& folder, sim::InstrumentConfig config = {},
+                     InterfaceKind kind = InterfaceKind::Usb)
+      : folder(folder), device(std::move(config)) {
+    device.Attach(link);
+    link.settings.interfaceKind = kind;
+    opened = link.Open() == 0;
+    descriptor.loadTable = &table;
+  }
+  // The next entry: `bytes` written as the file `name`, found, for `sector`.
+  LoadEntry& Add(int sector, const std::string& name, const std::string& bytes, bool over = false) {
+    LoadEntry& e = table.entries[count++];
+    e.path = folder.Write(name, bytes);
+    e.sector = sector;
+    e.over = over;
+    e.found = true;
+    e.fileInfo.name = name;
+    e.fileInfo.size = static_cast<std::uint32_t>(bytes.size());
+    return e;
+  }
+  // Lists the entries and runs the worker; Sent() is then what it sent.
+  void Run() {
+    bool blocked = false;
+    BuildFirmwareList(table, count, "Veltmark,VXM86,150,1", "VXM86", blocked);
+    device.peer->written.clear();
+    RunUpgradeWorker(descriptor, link, progress);
+  }
+  const sim::Flash& Flash() const { return device.instrument->GetFlash(); }
+  std::string Sent() const { return device.peer->written; }
+
+  const TempFolder& folder;
+  SimulatedInstrument device;
+  InstrumentLink link;
+  bool opened = false;
+  LoadTable table;
+  int count = 0;
+  UpgradeDescriptor descriptor;
+  RecordingProgress progress;
 };
 
 }  // namespace parlex2::testing

@@ -9,7 +9,6 @@
 #include "support/fake_clock.h"
 #include "support/upgrade_support.h"
 #include "upgrade/boot_protocol.h"
-#include "upgrade/firmware_list.h"
 
 namespace parlex2 {
 namespace {
@@ -17,97 +16,54 @@ namespace {
 using testing::FakeClock;
 using testing::FlashAfter;
 using testing::HexFile;
-using testing::RecordingProgress;
-using testing::SimulatedInstrument;
 using testing::TempFolder;
 
 class UpgradeWorkerTest : public ::testing::Test {
  protected:
-  UpgradeWorkerTest() { Reset(); }
-
-  // A fresh instrument behind the link, opened over `kind`, an empty table
-  // and a new progress sink.
-  void Reset(sim::InstrumentConfig config = {}, InterfaceKind kind = InterfaceKind::Usb) {
-    link_.Close();
-    device_ = SimulatedInstrument(std::move(config));
-    device_.Attach(link_);
-    link_.settings.interfaceKind = kind;
-    EXPECT_EQ(link_.Open(), 0);
-    table_ = LoadTable{};
-    count_ = 0;
-    descriptor_ = UpgradeDescriptor{};
-    descriptor_.loadTable = &table_;
-    progress_ = std::make_unique<RecordingProgress>();
-  }
-
-  void Add(int sector, const std::string& name, const std::string& bytes, bool over = false) {
-    LoadEntry& e = table_.entries[count_++];
-    e.path = dir_.Write(name, bytes);
-    e.sector = sector;
-    e.over = over;
-    e.found = true;
-    e.fileInfo.name = name;
-    e.fileInfo.size = static_cast<std::uint32_t>(bytes.size());
-  }
-
-  void Run(const char* idn = "Veltmark,VXM86,150,1") {
-    bool blocked = false;
-    list_ = BuildFirmwareList(table_, count_, idn, "VXM86", blocked);
-    device_.peer->written.clear();
-    RunUpgradeWorker(descriptor_, link_, *progress_);
-  }
-
-  const sim::Flash& Flash() const { return device_.instrument->GetFlash(); }
-  std::string Sent() const { return device_.peer->written; }
+  UpgradeWorkerTest() { EXPECT_TRUE(run_.opened); }
 
   FakeClock clock_;
-  SimulatedInstrument device_;
-  InstrumentLink link_;
   TempFolder dir_;
-  LoadTable table_;
-  int count_ = 0;
-  UpgradeDescriptor descriptor_;
-  std::unique_ptr<RecordingProgress> progress_;
-  FirmwareList list_;  // what the user accepted
+  testing::WorkerRun run_{dir_};
 };
 
 TEST_F(UpgradeWorkerTest, TwoSectorsAreErasedProgrammedAndTheInstrumentRestarted) {
   const std::string main = HexFile(1, 40, 0x0000);
   const std::string second = HexFile(2, 10, 0x8000, "\r\n");
-  Add(0, "main.hex", main);
-  Add(2, "second.hex", second);
+  run_.Add(0, "main.hex", main);
+  run_.Add(2, "second.hex", second);
   const std::uint64_t start = clock_.TickMs();
-  Run();
+  run_.Run();
 
-  EXPECT_TRUE(descriptor_.upgradeSucceeded);
-  EXPECT_EQ(progress_->finished, 1);
+  EXPECT_TRUE(run_.descriptor.upgradeSucceeded);
+  EXPECT_EQ(run_.progress.finished, 1);
   EXPECT_EQ(
-      progress_->statuses,
+      run_.progress.statuses,
       (std::vector<std::string>{"Initialising Instrument", "Erasing sector 0", "Erasing sector 2",
                                 "Sending file main.hex", "Sending file second.hex",
                                 "Restarting Instrument", "Finished"}));
-  EXPECT_EQ(progress_->logs,
+  EXPECT_EQ(run_.progress.logs,
             (std::vector<std::string>{"Instrument initialised OK", "All sectors erased OK",
                                       "Firmware sent OK"}));
   // The sending spans both files and ends before the log that says so.
-  EXPECT_EQ(progress_->sending, (std::vector<bool>{true, false}));
-  EXPECT_EQ(progress_->logsWhenSendingEnded, 2u);
+  EXPECT_EQ(run_.progress.sending, (std::vector<bool>{true, false}));
+  EXPECT_EQ(run_.progress.logsWhenSendingEnded, 2u);
   // Erasing shows 51 then 100; programming climbs back from 0 to 100.
-  ASSERT_GE(progress_->percents.size(), 5u);
-  EXPECT_EQ(std::vector<int>(progress_->percents.begin(), progress_->percents.begin() + 4),
+  ASSERT_GE(run_.progress.percents.size(), 5u);
+  EXPECT_EQ(std::vector<int>(run_.progress.percents.begin(), run_.progress.percents.begin() + 4),
             (std::vector<int>{0, 51, 100, 0}));
-  EXPECT_EQ(progress_->percents.back(), 100);
-  for (std::size_t i = 4; i < progress_->percents.size(); ++i) {
-    EXPECT_GT(progress_->percents[i], progress_->percents[i - 1]);
+  EXPECT_EQ(run_.progress.percents.back(), 100);
+  for (std::size_t i = 4; i < run_.progress.percents.size(); ++i) {
+    EXPECT_GT(run_.progress.percents[i], run_.progress.percents[i - 1]);
   }
 
-  EXPECT_EQ(Flash(), FlashAfter({{0, 1, main}, {2, 1, second}}));
-  EXPECT_FALSE(device_.instrument->InBootLoader());
+  EXPECT_EQ(run_.Flash(), FlashAfter({{0, 1, main}, {2, 1, second}}));
+  EXPECT_FALSE(run_.device.instrument->InBootLoader());
   // Comment lines are read but never sent; a CR LF file sends LF records.
-  EXPECT_EQ(Sent().find("; firmware"), std::string::npos);
-  EXPECT_EQ(Sent().find("\r\n\r\n"), std::string::npos);
-  EXPECT_EQ(Sent().substr(0, 1), std::string(1, kBootWakeByte));
-  EXPECT_EQ(Sent().substr(Sent().size() - 3), "z\n\x15");
+  EXPECT_EQ(run_.Sent().find("; firmware"), std::string::npos);
+  EXPECT_EQ(run_.Sent().find("\r\n\r\n"), std::string::npos);
+  EXPECT_EQ(run_.Sent().substr(0, 1), std::string(1, kBootWakeByte));
+  EXPECT_EQ(run_.Sent().substr(run_.Sent().size() - 3), "z\n\x15");
   // The settling waits: 1 s + 5 s around the wake byte, 0.5 s + 1 s restart.
   EXPECT_GE(clock_.TickMs() - start, 7500u);
 }
@@ -117,70 +73,63 @@ TEST_F(UpgradeWorkerTest, SectorIsSkippedOnlyWhenEveryEntryNamingItIsOver) {
   const std::string y = HexFile(5, 3, 0x1000);
   const std::string z = HexFile(6, 3, 0x2000);
   const std::string w = HexFile(13, 3, 0x3000);
-  Add(1, "patch.hex", x, true);  // sector 1: an OVER ...
-  Add(1, "load.hex", y);         // ... and a LOAD: erased
-  Add(2, "two.hex", z);
-  Add(3, "over.hex", w, true);  // sector 3: OVER only, skipped
-  Add(4, "hidden.hex", z);      // sector 4: a LOAD not shown does not count
-  table_.entries[4].serialLow = 500;
-  Add(4, "over4.hex", w, true);
-  Run();
-  EXPECT_TRUE(descriptor_.upgradeSucceeded);
+  run_.Add(1, "patch.hex", x, true);  // sector 1: an OVER ...
+  run_.Add(1, "load.hex", y);         // ... and a LOAD: erased
+  run_.Add(2, "two.hex", z);
+  run_.Add(3, "over.hex", w, true);              // sector 3: OVER only, skipped
+  run_.Add(4, "hidden.hex", z).serialLow = 500;  // sector 4: a LOAD not shown does not count
+  run_.Add(4, "over4.hex", w, true);
+  run_.Run();
+  EXPECT_TRUE(run_.descriptor.upgradeSucceeded);
   // The hidden entry is neither erased, nor sent, nor named.
-  EXPECT_EQ(progress_->statuses,
+  EXPECT_EQ(run_.progress.statuses,
             (std::vector<std::string>{
                 "Initialising Instrument", "Erasing sector 1", "Erasing sector 2",
                 "Skipping sector 3", "Skipping sector 4", "Sending file patch.hex",
                 "Sending file load.hex", "Sending file two.hex", "Sending file over.hex",
                 "Sending file over4.hex", "Restarting Instrument", "Finished"}));
   // Both files of sector 1 were programmed, each after its own access code.
-  EXPECT_EQ(Flash(), FlashAfter({{1, 1, x}, {1, 0, y}, {2, 1, z}, {3, 0, w}, {4, 0, w}}));
-  // The list named exactly the sectors that were erased.
-  std::vector<int> listed;
-  for (const FirmwareListSector& s : list_.eraseSectors) listed.push_back(s.sector);
-  EXPECT_EQ(listed, (std::vector<int>{1, 2}));
+  EXPECT_EQ(run_.Flash(), FlashAfter({{1, 1, x}, {1, 0, y}, {2, 1, z}, {3, 0, w}, {4, 0, w}}));
 }
 
 // With every entry hidden there is nothing to write: the boot loader is not
 // woken and the instrument not restarted.
 TEST_F(UpgradeWorkerTest, NothingIsSentWhenEveryEntryIsHidden) {
-  Add(0, "all.hex", HexFile(7, 3, 0));
-  table_.entries[0].serialLow = 500;  // not for serial 150
-  Run("Veltmark,VXM86,150,1");
-  EXPECT_EQ(Sent(), "");
-  EXPECT_FALSE(descriptor_.upgradeSucceeded);
-  EXPECT_EQ(progress_->logs, std::vector<std::string>{"ERROR: No firmware file to send"});
+  run_.Add(0, "all.hex", HexFile(7, 3, 0)).serialLow = 500;  // not for serial 150
+  run_.Run();
+  EXPECT_EQ(run_.Sent(), "");
+  EXPECT_FALSE(run_.descriptor.upgradeSucceeded);
+  EXPECT_EQ(run_.progress.logs, std::vector<std::string>{"ERROR: No firmware file to send"});
 }
 
 TEST_F(UpgradeWorkerTest, SectorWithoutAccessCodeIsRefusedBeforeAnythingIsSent) {
-  Add(0, "main.hex", HexFile(9, 3, 0));
-  Add(15, "big.hex", HexFile(10, 3, 0));
-  Run();
-  EXPECT_FALSE(descriptor_.upgradeSucceeded);
-  EXPECT_EQ(progress_->finished, 1);
-  EXPECT_EQ(Sent(), "");
-  ASSERT_EQ(progress_->logs.size(), 1u);
-  EXPECT_EQ(progress_->logs[0], "ERROR: Sector 15 cannot be written (no access code)");
-  EXPECT_TRUE(ExchangeSectorCode(link_, 15));  // fails, and sends nothing either
-  EXPECT_EQ(Sent(), "");
+  run_.Add(0, "main.hex", HexFile(9, 3, 0));
+  run_.Add(15, "big.hex", HexFile(10, 3, 0));
+  run_.Run();
+  EXPECT_FALSE(run_.descriptor.upgradeSucceeded);
+  EXPECT_EQ(run_.progress.finished, 1);
+  EXPECT_EQ(run_.Sent(), "");
+  EXPECT_EQ(run_.progress.logs,
+            std::vector<std::string>{"ERROR: Sector 15 cannot be written (no access code)"});
+  EXPECT_TRUE(ExchangeSectorCode(run_.link, 15));  // fails, and sends nothing either
+  EXPECT_EQ(run_.Sent(), "");
 }
 
 TEST_F(UpgradeWorkerTest, FilesThatCannotBeSentFailTheirEntry) {
   // A record line longer than the worker reads at once goes out cut and is
   // refused; a file gone since it was listed cannot be opened.
   const std::string longRecord = ":" + std::string(600, 'A') + "\n";
-  Add(0, "long.hex", longRecord);
-  Run();
-  EXPECT_FALSE(descriptor_.upgradeSucceeded);
-  EXPECT_EQ(progress_->logs.back(), "ERROR: Failed to send file long.hex");
-  EXPECT_NE(Sent().find(":" + std::string(509, 'A') + "\r\n"), std::string::npos);
-  EXPECT_EQ(Sent().find(std::string(510, 'A')), std::string::npos);
+  run_.Add(0, "long.hex", longRecord);
+  run_.Run();
+  EXPECT_FALSE(run_.descriptor.upgradeSucceeded);
+  EXPECT_EQ(run_.progress.logs.back(), "ERROR: Failed to send file long.hex");
+  EXPECT_NE(run_.Sent().find(":" + std::string(509, 'A') + "\r\n"), std::string::npos);
+  EXPECT_EQ(run_.Sent().find(std::string(510, 'A')), std::string::npos);
 
-  Reset();
-  Add(0, "gone.hex", HexFile(11, 2, 0));
-  std::filesystem::remove(table_.entries[0].path);
-  Run();
-  EXPECT_EQ(progress_->logs.back(), "ERROR: Failed to send file gone.hex");
+  testing::WorkerRun gone(dir_);
+  std::filesystem::remove(gone.Add(0, "gone.hex", HexFile(11, 2, 0)).path);
+  gone.Run();
+  EXPECT_EQ(gone.progress.logs.back(), "ERROR: Failed to send file gone.hex");
 }
 
 TEST_F(UpgradeWorkerTest, RecordIsSentFourTimesAtMost) {
@@ -189,15 +138,15 @@ TEST_F(UpgradeWorkerTest, RecordIsSentFourTimesAtMost) {
     sim::InstrumentConfig config;
     config.refusals = {{2, times}};
     config.ok = "OK";
-    Reset(config, InterfaceKind::Lan);
-    Add(0, "f.hex", HexFile(12, 4, 0));
-    Run();
-    EXPECT_EQ(descriptor_.upgradeSucceeded, times == 3);
+    testing::WorkerRun run(dir_, config, InterfaceKind::Lan);
+    run.Add(0, "f.hex", HexFile(12, 4, 0));
+    run.Run();
+    EXPECT_EQ(run.descriptor.upgradeSucceeded, times == 3);
     if (times == 4) {
-      EXPECT_EQ(progress_->logs.back(), "ERROR: Failed to send file f.hex");
-      EXPECT_EQ(progress_->sending, (std::vector<bool>{true, false}));
-      EXPECT_EQ(progress_->logsWhenSendingEnded, progress_->logs.size() - 1);
-      EXPECT_EQ(Sent().find(kRestartByte), std::string::npos);  // not restarted
+      EXPECT_EQ(run.progress.logs.back(), "ERROR: Failed to send file f.hex");
+      EXPECT_EQ(run.progress.sending, (std::vector<bool>{true, false}));
+      EXPECT_EQ(run.progress.logsWhenSendingEnded, run.progress.logs.size() - 1);
+      EXPECT_EQ(run.Sent().find(kRestartByte), std::string::npos);  // not restarted
     }
   }
 }
@@ -205,27 +154,27 @@ TEST_F(UpgradeWorkerTest, RecordIsSentFourTimesAtMost) {
 TEST_F(UpgradeWorkerTest, BootAccessIsTriedTwice) {
   sim::InstrumentConfig config;
   config.muteAfter = 0;  // the loader never answers
-  Reset(config);
-  Add(0, "a.hex", HexFile(14, 2, 0));
-  Run();
-  EXPECT_EQ(progress_->logs, std::vector<std::string>{"ERROR: Instrument failed to initialise"});
-  EXPECT_TRUE(progress_->sending.empty());
-  EXPECT_EQ(testing::Occurrences(Sent(), "C7D2z\n"), 2u);
-  EXPECT_EQ(Sent().find('x'), std::string::npos);  // nothing erased
+  testing::WorkerRun run(dir_, config);
+  run.Add(0, "a.hex", HexFile(14, 2, 0));
+  run.Run();
+  EXPECT_EQ(run.progress.logs, std::vector<std::string>{"ERROR: Instrument failed to initialise"});
+  EXPECT_TRUE(run.progress.sending.empty());
+  EXPECT_EQ(testing::Occurrences(run.Sent(), "C7D2z\n"), 2u);
+  EXPECT_EQ(run.Sent().find('x'), std::string::npos);  // nothing erased
 }
 
 TEST_F(UpgradeWorkerTest, ThreadRunsTheWorkerOnlyOnALinkNobodyElseHolds) {
-  Add(0, "a.hex", sim::MakeHexRecord(1, 0, "") + "\n");
-  table_.entries[0].listed = true;
+  run_.Add(0, "a.hex", sim::MakeHexRecord(1, 0, "") + "\n").listed = true;
   UpgradeWorkerThread worker;
-  EXPECT_FALSE(worker.Start(descriptor_, link_, *progress_));  // not while others may use the link
-  const LinkLease lease = link_.Lease();
+  // Not while others may use the link.
+  EXPECT_FALSE(worker.Start(run_.descriptor, run_.link, run_.progress));
+  const LinkLease lease = run_.link.Lease();
   ASSERT_TRUE(lease);
-  EXPECT_FALSE(link_.Lease());  // one holder at a time
-  ASSERT_TRUE(worker.Start(descriptor_, link_, *progress_));
-  EXPECT_FALSE(worker.Start(descriptor_, link_, *progress_));
+  EXPECT_FALSE(run_.link.Lease());  // one holder at a time
+  ASSERT_TRUE(worker.Start(run_.descriptor, run_.link, run_.progress));
+  EXPECT_FALSE(worker.Start(run_.descriptor, run_.link, run_.progress));
   worker.Join();
-  EXPECT_EQ(progress_->finished, 1);
+  EXPECT_EQ(run_.progress.finished, 1);
 }
 
 // The program's sector codes are those the loader knows; its replies count
