@@ -22,9 +22,8 @@ class RecordingFrontEnd final : public UpgradeFrontEnd {
   explicit RecordingFrontEnd(InstrumentLink& link, const ShellState* state = nullptr)
       : link_(link), state_(state) {}
   bool ShowFirmwareList(const FirmwareList& shown, const std::string&, bool blocked) override {
-    list = shown;
+    for (const FirmwareListRow& row : shown.rows) listed += row.name + " ";
     listBlocked = blocked;
-    ++lists;
     if (state_) pollingDuringList = state_->pollingEnabled;
     return accept;
   }
@@ -37,8 +36,7 @@ class RecordingFrontEnd final : public UpgradeFrontEnd {
 
   bool accept = true;
   std::function<void()> whileRunning;  // called over and over while the worker runs
-  int lists = 0;
-  FirmwareList list;
+  std::string listed;  // the file names of every list shown, each followed by a space
   bool listBlocked = false;
   bool pollingDuringList = true;
   RecordingProgress progress;
