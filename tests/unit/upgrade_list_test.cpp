@@ -27,13 +27,12 @@ TEST(MainHexUpgrade, CompanionFilesAreNamedFromTheSuffix) {
   LoadTable table;
   bool blocked = false;
   ASSERT_EQ(PrepareMainHexUpgrade(ui, In("A1_V2.HEX"), finder, table, 50, blocked), 3);
-  const std::pair<const char*, int> made[] = {
-      {"DSP_V2.HEX", 2}, {"FPG_V2.HEX", 1}, {"A1_V2.HEX", 0}};
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(table.entries[i].path, In(made[i].first));
-    EXPECT_EQ(table.entries[i].sector, made[i].second);
-    EXPECT_TRUE(table.entries[i].found);
-  }
+  const auto fields = [](const LoadEntry& e) {  // path, sector, found, file name
+    return std::tuple(e.path, e.sector, e.found, e.fileInfo.name);
+  };
+  EXPECT_EQ(fields(table.entries[0]), std::tuple(In("DSP_V2.HEX"), 2, true, "DSP_V2.HEX"));
+  EXPECT_EQ(fields(table.entries[1]), std::tuple(In("FPG_V2.HEX"), 1, true, "FPG_V2.HEX"));
+  EXPECT_EQ(fields(table.entries[2]), std::tuple(In("A1_V2.HEX"), 0, true, "A1_V2.HEX"));
   EXPECT_FALSE(blocked);
   EXPECT_TRUE(ui.messages.empty());
 
@@ -41,9 +40,7 @@ TEST(MainHexUpgrade, CompanionFilesAreNamedFromTheSuffix) {
   // the name that was looked for.
   LoadTable pc;
   ASSERT_EQ(PrepareMainHexUpgrade(ui, In("pc_V2.HEX"), finder, pc, 50, blocked), 2);
-  EXPECT_EQ(pc.entries[1].path, In("pc_V2.HEX"));
-  EXPECT_FALSE(pc.entries[1].found);
-  EXPECT_EQ(pc.entries[1].fileInfo.name, "pc_V2.HEX");
+  EXPECT_EQ(fields(pc.entries[1]), std::tuple(In("pc_V2.HEX"), 0, false, "pc_V2.HEX"));
   EXPECT_TRUE(blocked);
 
   for (const char* bad : {"1A_V2.HEX", "AB-V2.HEX", "A_.HEX", ""}) {
