@@ -13,6 +13,7 @@ namespace parlex2 {
 namespace {
 
 using testing::kBenchDir;
+using testing::ListFinder;
 using testing::Parse;
 
 // Keywords count only at the start of a line, in capitals or in lower case;
@@ -141,6 +142,21 @@ TEST(UpgradeDescriptor, HostileInputIsReadWithoutHarm) {
   auto many = Parse(sixty + "TARGET,VXM66\n");
   EXPECT_EQ(many->result, 50);
   EXPECT_EQ(many->d.targetModel, "");  // nothing after the 51st entry line is read
+}
+
+// A missing file, a folder and an empty file: no entries, and no hang on a
+// stream that cannot be read.
+TEST(UpgradeDescriptor, FilesThatCannotBeReadGiveNoEntries) {
+  testing::TempFolder dir;
+  UpgradeDescriptor d;
+  LoadTable tables[2];
+  bool blocked = false;
+  ListFinder finder;
+  for (const std::string& path : {dir.Prefix() + "none.upg", dir.Prefix(), dir.Write("e.upg", "")})
+    EXPECT_EQ(ParseUpgradeDescriptor(path, finder, tables, 50, d, blocked), 0) << path;
+  const std::string good = dir.Write("good.upg", "LOAD,0,main.hex\n");
+  EXPECT_EQ(ParseUpgradeDescriptor(good, finder, tables, 50, d, blocked), 1);
+  EXPECT_EQ(tables[0].entries[0].path, dir.Prefix() + "main.hex");
 }
 
 TEST(UpgradeDescriptor, DirectoryPartEndsAtThePlatformsSeparators) {
