@@ -79,52 +79,34 @@ TEST_F(ScriptFileTest, LoadMessagesAndList) {
   EXPECT_EQ(shell.ui.messages.size(), 2u);
 }
 
-TEST_F(ScriptFileTest, SelectScriptFileUsesTheDialogAndTheTest) {
-  RecordingUi ui;
-  std::string path = "old";
-  EXPECT_FALSE(SelectScriptFile(ui, path));  // cancelled
-  EXPECT_EQ(path, "");
-  ASSERT_EQ(ui.openDialogs.size(), 1u);
-  EXPECT_EQ(ui.openDialogs[0].title, "Select Script File");
-  EXPECT_EQ(ui.openDialogs[0].filterName, "Script Files");
-  EXPECT_EQ(ui.openDialogs[0].filterPattern, "*.txt");
-  EXPECT_TRUE(ui.messages.empty());
-
-  const std::string bad = folder_.Write("bad.txt", "=1\n");
-  ui.files.push_back(bad);
-  EXPECT_FALSE(SelectScriptFile(ui, path));
-  EXPECT_EQ(path, bad);
-  EXPECT_EQ(ui.messages.size(), 1u);
-
-  ui.files.push_back(folder_.Write("good.txt", "#echo\n"));
-  EXPECT_TRUE(SelectScriptFile(ui, path));
-
-  ui.files.push_back(std::string(300, 'p'));  // longer than the dialog's buffer
-  EXPECT_FALSE(SelectScriptFile(ui, path));
-  EXPECT_EQ(path, "");
-}
-
 // The choice made here: a file that fails the test does not replace an open
-// script, and its message is shown once.
+// script, and its message is shown once. A cancelled dialog, or a name longer
+// than the dialog's buffer, opens nothing and shows no message.
 TEST_F(ScriptFileTest, OpenScriptKeepsTheOpenScriptWhenTheNewFileFails) {
   FakeShell shell;
   shell.ui.files.push_back(folder_.Write("good.txt", "\"one\n\"two\n"));
   EXPECT_EQ(OpenScript(shell.engine, true), OpenScriptResult::Opened);
+  ASSERT_EQ(shell.ui.openDialogs.size(), 1u);
+  EXPECT_EQ(shell.ui.openDialogs[0].title, "Select Script File");
+  EXPECT_EQ(shell.ui.openDialogs[0].filterName, "Script Files");
+  EXPECT_EQ(shell.ui.openDialogs[0].filterPattern, "*.txt");
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
   EXPECT_EQ(shell.ScriptLineCount(), 2);
   EXPECT_EQ(shell.engine.scriptPath, folder_.File("good.txt"));
 
   shell.SelectScriptLine(1);
-  shell.ui.files.push_back(folder_.Write("bad.txt", "=1\n=2\n=3\n"));
-  EXPECT_EQ(OpenScript(shell.engine, true), OpenScriptResult::NotOpened);
+  shell.ui.files = {folder_.Write("bad.txt", "=1\n=2\n=3\n"), std::nullopt, std::string(300, 'p')};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(OpenScript(shell.engine, true), OpenScriptResult::NotOpened);
+    const auto posted = shell.TakePosted();
+    ASSERT_TRUE(posted.has_value());
+    EXPECT_EQ(posted->id, ID_FOCUS_COMMAND);
+  }
   EXPECT_EQ(shell.ui.messages.size(), 1u);
   EXPECT_EQ(shell.ScriptLineCount(), 2);
   EXPECT_EQ(shell.ScriptSelection(), 1);
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
   EXPECT_EQ(shell.engine.scriptPath, folder_.File("good.txt"));
-  const auto posted = shell.TakePosted();
-  ASSERT_TRUE(posted.has_value());
-  EXPECT_EQ(posted->id, ID_FOCUS_COMMAND);
 
   // Ignored while stepping or not connected (while running:
   // ShellCommands.MarksAreToldApartFromAButtonsHandle).
@@ -132,7 +114,7 @@ TEST_F(ScriptFileTest, OpenScriptKeepsTheOpenScriptWhenTheNewFileFails) {
   EXPECT_EQ(OpenScript(shell.engine, false), OpenScriptResult::Ignored);
   shell.state.scriptState = kScriptStep;
   EXPECT_EQ(OpenScript(shell.engine, true), OpenScriptResult::Ignored);
-  EXPECT_EQ(shell.ui.openDialogs.size(), 2u);
+  EXPECT_EQ(shell.ui.openDialogs.size(), 4u);
 }
 
 }  // namespace
