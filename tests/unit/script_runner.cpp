@@ -204,18 +204,21 @@ TEST(ScriptRunner, StopAndResumeKeepTheCalculatorAndRestartFromTheTopResetsIt) {
   shell.RunUntilStopped();
   EXPECT_EQ(calc.calcStack.x, 6.0);
 
-  // The Stop button pauses a run and its record; Run continues at the selected line.
-  shell.Load({"\"a", "\"b", "\"c"});
+  // The Stop button pauses a run and its record; Run continues at the selected
+  // line with the same record, which ends as the run does.
+  shell.Load({"=2", "=1", "=test,hi", "\"a", "\"b", "=test,lo"});
   shell.Press(IDC_RUN);
-  shell.RunFor(300);
+  shell.RunFor(800);
+  EXPECT_EQ(shell.engine.RecordForReport().status, RunStatus::Running);
   shell.Press(IDC_RUN);
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
-  EXPECT_EQ(shell.ScriptSelection(), 2);
+  EXPECT_EQ(shell.ScriptSelection(), 4);
   EXPECT_EQ(shell.engine.RecordForReport().status, RunStatus::Stopped);
   shell.Press(IDC_RUN);
   shell.RunUntilStopped();
-  EXPECT_EQ(shell.engine.record().status, RunStatus::Passed);
-  EXPECT_EQ(shell.Sent(), (std::vector<std::string>{"done", "done", "a", "b", "c"}));
+  EXPECT_EQ(shell.engine.record().status, RunStatus::Failed);
+  EXPECT_EQ(shell.engine.record().tests.size(), 2u);
+  EXPECT_EQ(shell.Sent(), (std::vector<std::string>{"done", "done", "a", "b"}));
 }
 
 TEST(ScriptRunner, SendFailureStopsTheRunWithTheNextLineSelected) {
@@ -389,16 +392,6 @@ TEST(ScriptRecord, StatusSaysHowTheRunEnded) {
     ASSERT_TRUE(record.instrument);
     EXPECT_EQ(record.instrument->serialNumber, "10472");
   }
-
-  // Run on from the #wait: the same record, which ends as the run does.
-  FakeShell shell;
-  RunScript(shell, {"=2", "=1", "=test,hi", "#wait", "=1", "=2", "=test,hi"});
-  shell.Press(IDC_RUN);
-  shell.RunFor(300);
-  EXPECT_EQ(shell.engine.RecordForReport().status, RunStatus::Running);
-  shell.RunUntilStopped();
-  EXPECT_EQ(shell.engine.record().status, RunStatus::Failed);
-  EXPECT_EQ(shell.engine.record().tests.size(), 2u);
 }
 
 TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
@@ -494,16 +487,12 @@ TEST(ScriptCommands, PrintWritesThePaneWithCrLfLines) {
   const auto& dir = folder.Path();
   const auto file = dir / "results.txt";
 
+  // A print replaces what the file held.
+  std::ofstream(file) << "an earlier print, longer than this one";
   FakeShell shell;
-  shell.AppendText("one\r\ntwo\r\n");
+  shell.AppendText("one\r\ntwo\n\r");
   Step(shell, {"#print," + file.string()});
   EXPECT_EQ(ReadFileBytes(file), "one\r\ntwo\r\n");
-
-  // A second print replaces the first content.
-  shell.ClearResults();
-  shell.AppendText("three\n\r");
-  Step(shell, {"#print," + file.string()});
-  EXPECT_EQ(ReadFileBytes(file), "three\r\n");
 
   // No name or an unwritable one: the message, with no line end after it.
   shell.ClearResults();
