@@ -164,20 +164,6 @@ TEST_F(CliRunTest, UnwritableReportGivesItsOwnStatusAndTheRunsResult) {
 
 using CliSend = CliRunTest;
 
-// --timestamps: each line begins with the computer's time; parlex2 run takes
-// the same option for its received lines and echoes.
-TEST_F(CliSend, TimestampsBeginEachLineInSendAndRun) {
-  const auto send = Run("127.0.0.26", {}, "send --quiet 300 --timestamps volt? volt?");
-  EXPECT_EQ(send.status, 0);
-  EXPECT_TRUE(std::regex_match(send.out, std::regex(R"((\d\d:\d\d:\d\d\.\d{3} \d\.\d+\n){2})")))
-      << send.out;
-  const auto run = Run("127.0.0.26", {}, "run --timestamps " + Script("\"volt?\n#echo,done\n"));
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(std::regex_match(run.out, std::regex(R"(\d\d:\d\d:\d\d\.\d{3} > volt\?\n)"
-                                                   R"(\d\d:\d\d:\d\d\.\d{3} 1\.234\ndone\n)")))
-      << run.out;
-}
-
 // The trace's exchange entries in `text`, without their time stamps.
 std::vector<std::string> Exchanges(const std::string& text) {
   std::vector<std::string> entries;
@@ -188,18 +174,24 @@ std::vector<std::string> Exchanges(const std::string& text) {
   return entries;
 }
 
-// send prints the replies as the pane shows them. The wake byte goes out
-// once with its zero byte, each typed command with a zero byte after its line
-// end. The comms log holds what the instrument sent back as well as the
-// commands; -v prints the same trace on standard error, with --log or
-// without, for send, run and set-clock alike.
+// send prints the replies as the pane shows them, and with --timestamps each
+// after the computer's time. The wake byte goes out once with its zero byte,
+// each typed command with a zero byte after its line end. The comms log holds
+// what the instrument sent back as well as the commands; -v prints the same
+// trace on standard error, with --log or without, for send, run and set-clock
+// alike. run's --timestamps stamps its received lines and echoes.
 TEST_F(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
   const std::string log = folder_.File("comms.log");
   std::string received;
   const auto send =
-      Run("127.0.0.25", {}, "-v --log " + log + " send --quiet 300 volt? bvolt? ^c", "", &received);
+      Run("127.0.0.25", {}, "-v --log " + log + " send --quiet 300 --timestamps volt? bvolt? ^c",
+          "", &received);
   EXPECT_EQ(send.status, 0);
-  EXPECT_EQ(send.out, "1.234\n1.23400E0\nERROR: unknown command\n");
+  const std::string time = R"(\d\d:\d\d:\d\d\.\d{3} )";
+  EXPECT_TRUE(
+      std::regex_match(send.out, std::regex(time + R"(1\.234\n)" + time + R"(1\.23400E0\n)" + time +
+                                            "ERROR: unknown command\n")))
+      << send.out;
   EXPECT_EQ(received, std::string("\x14\0volt?\n\0bvolt?\n\0\x03\n\0", 20));
   const std::vector<std::string> expected = {"(00001) [serial:unknown] >>\t\\024",
                                              "(00002) [serial:unknown] >>\tvolt?",
@@ -211,12 +203,16 @@ TEST_F(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
   EXPECT_EQ(Exchanges(ReadFileBytes(log)), expected);
   EXPECT_EQ(Exchanges(Err()), expected);
 
-  for (const char* command : {"run " PARLEX2_EXAMPLES_DIR "/identify.txt", "set-clock"}) {
-    EXPECT_EQ(Run("127.0.0.25", {}, std::string("-v ") + command).status, 0) << command;
-    const std::string trace = Err();
-    EXPECT_NE(trace.find("] >>\t"), std::string::npos) << command << trace;
-    EXPECT_NE(trace.find("] <<\t"), std::string::npos) << command << trace;
-  }
+  const auto run = Run("127.0.0.25", {}, "-v run --timestamps " + Script("\"volt?\n#echo,done\n"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(
+      std::regex_match(run.out, std::regex(time + R"(> volt\?\n)" + time + R"(1\.234\ndone\n)")))
+      << run.out;
+  EXPECT_EQ(Exchanges(Err()), std::vector<std::string>(expected.begin(), expected.begin() + 3));
+  EXPECT_EQ(Run("127.0.0.25", {}, "-v set-clock").status, 0);
+  const std::string trace = Err();
+  EXPECT_NE(trace.find("] >>\t"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("] <<\t"), std::string::npos) << trace;
 }
 
 // Usage errors (status 2) are found before anything is tried; a connection
