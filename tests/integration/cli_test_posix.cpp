@@ -7,12 +7,12 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "support/command_posix.h"
+#include "support/comms_log_file.h"
 #include "support/simulator.h"
 #include "support/temp_folder.h"
 
@@ -164,16 +164,6 @@ TEST_F(CliRunTest, UnwritableReportGivesItsOwnStatusAndTheRunsResult) {
 
 using CliSend = CliRunTest;
 
-// The trace's exchange entries in `text`, without their time stamps.
-std::vector<std::string> Exchanges(const std::string& text) {
-  std::vector<std::string> entries;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (line.size() > 15 && line[0] == '[' && line[15] == '(') entries.push_back(line.substr(15));
-  }
-  return entries;
-}
-
 // send prints the replies as the pane shows them, and with --timestamps each
 // after the computer's time. The wake byte goes out once with its zero byte,
 // each typed command with a zero byte after its line end. The comms log holds
@@ -193,22 +183,24 @@ TEST_F(CliSend, TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog) {
                                             "ERROR: unknown command\n")))
       << send.out;
   EXPECT_EQ(received, std::string("\x14\0volt?\n\0bvolt?\n\0\x03\n\0", 20));
-  const std::vector<std::string> expected = {"(00001) [serial:unknown] >>\t\\024",
-                                             "(00002) [serial:unknown] >>\tvolt?",
-                                             "(00003) [serial:unknown] <<\t1.234",
-                                             "(00004) [serial:unknown] >>\tbvolt?",
-                                             "(00005) [serial:unknown] <<\t\x81'>;",
-                                             "(00006) [serial:unknown] >>\t\x03",
-                                             "(00007) [serial:unknown] <<\tERROR: unknown command"};
-  EXPECT_EQ(Exchanges(ReadFileBytes(log)), expected);
-  EXPECT_EQ(Exchanges(Err()), expected);
+  std::vector<std::string> expected = {"(00001) [serial:unknown] >>\t\\024",
+                                       "(00002) [serial:unknown] >>\tvolt?",
+                                       "(00003) [serial:unknown] <<\t1.234",
+                                       "(00004) [serial:unknown] >>\tbvolt?",
+                                       "(00005) [serial:unknown] <<\t\x81'>;",
+                                       "(00006) [serial:unknown] >>\t\x03",
+                                       "(00007) [serial:unknown] <<\tERROR: unknown command"};
+  const std::string err = folder_.File("err.txt");
+  EXPECT_EQ(testing::CommsLogEntries(err), expected);
+  expected.insert(expected.begin(), "***\tLOG FILE OPENED\t***");  // the log's own first entry
+  EXPECT_EQ(testing::CommsLogEntries(log), expected);
 
   const auto run = Run("127.0.0.25", {}, "-v run --timestamps " + Script("\"volt?\n#echo,done\n"));
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(
       std::regex_match(run.out, std::regex(time + R"(> volt\?\n)" + time + R"(1\.234\ndone\n)")))
       << run.out;
-  EXPECT_EQ(Exchanges(Err()), std::vector<std::string>(expected.begin(), expected.begin() + 3));
+  EXPECT_EQ(testing::CommsLogEntries(err), std::vector(expected.begin() + 1, expected.begin() + 4));
   EXPECT_EQ(Run("127.0.0.25", {}, "-v set-clock").status, 0);
   const std::string trace = Err();
   EXPECT_NE(trace.find("] >>\t"), std::string::npos) << trace;
