@@ -29,11 +29,6 @@ std::string Scan(const std::string& text) {
          std::to_string(scan.hashLines);
 }
 
-class ScriptFileTest : public ::testing::Test {
- protected:
-  TempFolder folder_{"parlex2-script-file"};
-};
-
 // Lines of 2048 characters or more are counted but not listed; a physical
 // line is read in pieces of 4095, which share its file line, and a piece
 // ending right before its line feed leaves the feed as an empty line.
@@ -55,9 +50,10 @@ TEST(ScriptScanTest, ListedLinesWithTheirFileLinesAndCounts) {
   for (const auto& [text, scanned] : cases) EXPECT_EQ(Scan(text), scanned) << text.substr(0, 40);
 }
 
-TEST_F(ScriptFileTest, LoadMessagesAndList) {
+TEST(ScriptFileTest, LoadMessagesAndList) {
+  TempFolder folder("parlex2-script-file");
   FakeShell shell;
-  const std::string missing = folder_.File("missing.txt");
+  const std::string missing = folder.File("missing.txt");
   EXPECT_FALSE(LoadScriptFile(shell, missing, true));
   ASSERT_EQ(shell.ui.messages.size(), 1u);
   EXPECT_EQ(shell.ui.messages[0].text, "Unable to read file " + missing);
@@ -66,12 +62,12 @@ TEST_F(ScriptFileTest, LoadMessagesAndList) {
   EXPECT_EQ(shell.ui.messages[0].buttons, MessageButtons::Ok);
 
   // The list is filled even when the test fails.
-  const std::string notes = folder_.Write("notes.txt", "just\nnotes\n");
+  const std::string notes = folder.Write("notes.txt", "just\nnotes\n");
   EXPECT_FALSE(LoadScriptFile(shell, notes, true));
   EXPECT_EQ(shell.ui.messages.back().text, notes + " does not appear to be a script file");
   EXPECT_EQ(shell.ScriptLineCount(), 2);
 
-  const std::string script = folder_.Write("s.txt", "\"a\r\n=1\r\n");
+  const std::string script = folder.Write("s.txt", "\"a\r\n=1\r\n");
   shell.SelectScriptLine(1);
   EXPECT_TRUE(LoadScriptFile(shell, script, true));
   EXPECT_EQ(shell.ScriptLineCount(), 2);
@@ -82,9 +78,10 @@ TEST_F(ScriptFileTest, LoadMessagesAndList) {
 // The choice made here: a file that fails the test does not replace an open
 // script, and its message is shown once. A cancelled dialog, or a name longer
 // than the dialog's buffer, opens nothing and shows no message.
-TEST_F(ScriptFileTest, OpenScriptKeepsTheOpenScriptWhenTheNewFileFails) {
+TEST(ScriptFileTest, OpenScriptKeepsTheOpenScriptWhenTheNewFileFails) {
+  TempFolder folder("parlex2-script-file");
   FakeShell shell;
-  shell.ui.files.push_back(folder_.Write("good.txt", "\"one\n\"two\n"));
+  shell.ui.files.push_back(folder.Write("good.txt", "\"one\n\"two\n"));
   EXPECT_EQ(OpenScript(shell.engine, true), OpenScriptResult::Opened);
   ASSERT_EQ(shell.ui.openDialogs.size(), 1u);
   EXPECT_EQ(shell.ui.openDialogs[0].title, "Select Script File");
@@ -92,10 +89,10 @@ TEST_F(ScriptFileTest, OpenScriptKeepsTheOpenScriptWhenTheNewFileFails) {
   EXPECT_EQ(shell.ui.openDialogs[0].filterPattern, "*.txt");
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
   EXPECT_EQ(shell.ScriptLineCount(), 2);
-  EXPECT_EQ(shell.engine.scriptPath, folder_.File("good.txt"));
+  EXPECT_EQ(shell.engine.scriptPath, folder.File("good.txt"));
 
   shell.SelectScriptLine(1);
-  shell.ui.files = {folder_.Write("bad.txt", "=1\n=2\n=3\n"), std::nullopt, std::string(300, 'p')};
+  shell.ui.files = {folder.Write("bad.txt", "=1\n=2\n=3\n"), std::nullopt, std::string(300, 'p')};
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(OpenScript(shell.engine, true), OpenScriptResult::NotOpened);
     const auto posted = shell.TakePosted();
@@ -106,11 +103,11 @@ TEST_F(ScriptFileTest, OpenScriptKeepsTheOpenScriptWhenTheNewFileFails) {
   EXPECT_EQ(shell.ScriptLineCount(), 2);
   EXPECT_EQ(shell.ScriptSelection(), 1);
   EXPECT_EQ(shell.state.scriptState, kScriptStopped);
-  EXPECT_EQ(shell.engine.scriptPath, folder_.File("good.txt"));
+  EXPECT_EQ(shell.engine.scriptPath, folder.File("good.txt"));
 
   // Ignored while stepping or not connected (while running:
   // ShellCommands.MarksAreToldApartFromAButtonsHandle).
-  shell.ui.files.push_back(folder_.Write("other.txt", "\"three\n"));
+  shell.ui.files.push_back(folder.Write("other.txt", "\"three\n"));
   EXPECT_EQ(OpenScript(shell.engine, false), OpenScriptResult::Ignored);
   shell.state.scriptState = kScriptStep;
   EXPECT_EQ(OpenScript(shell.engine, true), OpenScriptResult::Ignored);
