@@ -33,7 +33,7 @@ class RecordingWindow : public ShellWindow {
   std::map<int, std::string> texts;
   std::vector<InfoSpan> panel;
   std::string title;
-  std::vector<std::string> calls;        // focus, dialog and layout calls, in order
+  std::vector<std::string> calls;        // focus and dialog calls, in order
   std::intptr_t controlHandle = 0x5150;  // the one "handle" a notification carries
   std::function<void()> connectDialog;   // what the Connect dialog does
 
@@ -41,18 +41,14 @@ class RecordingWindow : public ShellWindow {
   void ShowControl(int id, bool on) override { shown[id] = on; }
   void SetControlText(int id, std::string_view text) override { texts[id] = std::string(text); }
   std::string ControlText(int id) override { return texts[id]; }
-  void MoveControl(int, const ControlRect&, bool) override {}
   void FocusCommandBox(bool selectAll) override {
     calls.push_back(selectAll ? "focus+select" : "focus");
   }
   bool IsControlHandle(std::intptr_t param) override { return param == controlHandle; }
-  std::optional<std::size_t> ResultsCaretLineStart() override { return std::nullopt; }
   void ShowInfoPanel(const std::vector<InfoSpan>& spans) override { panel = spans; }
   void SetTitle(std::string_view text) override { title = std::string(text); }
   void SetMenuItemEnabled(int id, bool on) override { menuEnabled[id] = on; }
   void SetMenuItemChecked(int id, bool on) override { menuChecked[id] = on; }
-  WindowSize OuterSize() override { return {808, 608}; }
-  WindowSize ClientSize() override { return {800, 554}; }
   void ShowConnectDialog() override {
     calls.push_back("connect dialog");
     if (connectDialog) connectDialog();
@@ -74,7 +70,6 @@ class FakeShell final : public BufferedShellHost {
     link.info.connected = true;
     peer->written.clear();  // the wake byte
     state.pollingEnabled = true;
-    core.SetReferenceSize({808, 608});
   }
 
   FakeClock clock;
