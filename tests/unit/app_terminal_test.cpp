@@ -8,6 +8,7 @@
 #include "app/terminal.h"
 #include "link/instrument_link.h"
 #include "support/fake_clock.h"
+#include "support/fake_shell.h"
 #include "support/memory_transport.h"
 
 namespace parlex2 {
@@ -40,16 +41,10 @@ TEST(SendTypedCommand, ReportsFailuresOfBothTransportKinds) {
 // One reading of the computer's clock, sent as six commands in order, each
 // in two digits: the month counted from zero, the year's last two digits.
 TEST(InstrumentClock, SixCommandsFromOneReadingInOrder) {
-  testing::FakeClock clock;
-  clock.SetNow({.year = 2109, .month = 1, .day = 3, .hour = 9, .minute = 5, .second = 7});
-  auto peer = std::make_shared<testing::MemoryPeer>();
-  InstrumentLink link;
-  link.settings.interfaceKind = InterfaceKind::Usb;
-  testing::UseMemoryPeer(link, peer);
-  ASSERT_EQ(link.Open(), 0);
-  peer->written.clear();
-  EXPECT_TRUE(SetInstrumentDateTime(link));
-  EXPECT_EQ(peer->written,
+  testing::FakeShell shell;  // its link open onto an in-memory instrument
+  shell.clock.SetNow({.year = 2109, .month = 1, .day = 3, .hour = 9, .minute = 5, .second = 7});
+  EXPECT_TRUE(SetInstrumentDateTime(shell.link));
+  EXPECT_EQ(shell.peer->written,
             "config,240,09\nconfig,241,05\nconfig,242,07\nconfig,243,03\nconfig,244,00\n"
             "config,245,09\n");
   EXPECT_EQ(InstrumentClockCommands({.year = 2000, .month = 12})[4], "config,244,11\n");
