@@ -71,7 +71,7 @@ TEST(ShellLayout, ControlsFollowTheWindowAndTheScriptPanel) {
   EXPECT_FALSE(ControlShown(18004, kScriptNone));
 }
 
-TEST(ShellTitle, InterfaceAndIdentitySuffix) {
+TEST(ShellTitle, NameAndVersionUpToItsFirstBlankThenInterfaceAndIdentity) {
   auto title = [](InterfaceKind kind, std::int32_t model, const char* idn) {
     InstrumentLink link;
     link.settings.interfaceKind = kind;
@@ -79,7 +79,7 @@ TEST(ShellTitle, InterfaceAndIdentitySuffix) {
     link.info.idnReply = idn;
     return ConnectedTitle(link);
   };
-  const std::string base = BaseTitle() + "     ";
+  const std::string base = "Parlex2 v1_4     ";
   EXPECT_EQ(title(InterfaceKind::Usb, 9998, "BOOT   :    32 32 32 32"),
             base + "USB,Bootcode Instrument");
   EXPECT_EQ(title(InterfaceKind::Serial, 0, ""), base + "SER,Unknown Connection");

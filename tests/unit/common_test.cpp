@@ -5,7 +5,6 @@
 
 #include "common/clock.h"
 #include "common/owner_stack.h"
-#include "common/product.h"
 #include "common/text.h"
 
 namespace parlex2 {
@@ -77,10 +76,6 @@ TEST(PathSeparators, AreThePlatformsOwn) {
 #else
   EXPECT_EQ(LastPathSeparator("dir/a\\b.hex"), 3u);  // a backslash names no folder here
 #endif
-}
-
-TEST(Product, BaseTitleIsNameAndVersionUpToItsFirstBlank) {
-  EXPECT_EQ(BaseTitle(), "Parlex2 v1_4");
 }
 
 TEST(WaitMsForSystem, LargeWaitsStayPositiveForSystemCalls) {
