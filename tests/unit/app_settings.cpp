@@ -30,7 +30,7 @@ SettingsFile Below(const fs::path& base) {
 // The file is in the company's and the program's folders, named with the
 // separator given. $XDG_CONFIG_HOME or ~/.config need not exist yet: the
 // whole folder path is made, as the comms log makes its own.
-TEST(SettingsFileTest, FirstRunMakesTheFoldersAndWritesOnlyCreated) {
+TEST(SettingsFileTest, FirstRunMakesTheFoldersAndWritesOnlyCreatedWhichASavedConnectionKeeps) {
   EXPECT_EQ(LocateSettingsFile("C:\\Users\\ann\\AppData\\Local", '\\').path,
             "C:\\Users\\ann\\AppData\\Local\\Veltmark\\Parlexer\\Parlexer.ini");
   TempFolder temp;
@@ -41,9 +41,17 @@ TEST(SettingsFileTest, FirstRunMakesTheFoldersAndWritesOnlyCreated) {
   // The time is padded, the date is not.
   EXPECT_EQ(ReadFileBytes(file.path), "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
 
-  // A later run finds the file and never rewrites "Created".
+  // A later run finds the file and never rewrites "Created"; the connection
+  // saved beside it keeps the Init section and loads back.
   EXPECT_FALSE(CreateSettingsFileIfMissing(file, store, At(2026, 1, 2, 3, 4, 5)));
-  EXPECT_EQ(store.GetString(kSectionInit, kKeyCreated, ""), "09:05:30 7/3/2025");
+  ConnectionSettings saved{InterfaceKind::Lan, "COM3", "127.0.0.1", 19200};
+  EXPECT_TRUE(SaveConnectionSettings(store, saved));
+  EXPECT_EQ(ReadFileBytes(file.path),
+            "[Init]\r\nCreated=09:05:30 7/3/2025\r\n[Connect]\r\nInterface=2\r\nComPort=COM3\r\n"
+            "BaudRate=19200\r\nIPAddr=127.0.0.1\r\n");
+  ConnectionSettings loaded;
+  LoadConnectionSettings(store, loaded);
+  EXPECT_EQ(Fields(loaded), Fields(saved));
 
   // With the folders already there, a missing file is still created.
   fs::remove(file.path);
@@ -105,21 +113,6 @@ TEST(ConnectionSettingsTest, HandEditedValuesLoadIntoTheLinksLimits) {
     EXPECT_EQ(size.width, std::nullopt);
     EXPECT_EQ(size.height, std::nullopt);
   }
-}
-
-TEST(ConnectionSettingsTest, SavedSettingsLoadBackAndKeepTheInitSection) {
-  TempFolder temp;
-  const std::string path = temp.Write("Parlexer.ini", "[Init]\r\nCreated=09:05:30 7/3/2025\r\n");
-  IniFileStore store(path);
-  ConnectionSettings saved{InterfaceKind::Lan, "COM3", "127.0.0.1", 19200};
-  SaveConnectionSettings(store, saved);
-
-  EXPECT_EQ(ReadFileBytes(path),
-            "[Init]\r\nCreated=09:05:30 7/3/2025\r\n[Connect]\r\nInterface=2\r\nComPort=COM3\r\n"
-            "BaudRate=19200\r\nIPAddr=127.0.0.1\r\n");
-  ConnectionSettings loaded;
-  LoadConnectionSettings(store, loaded);
-  EXPECT_EQ(Fields(loaded), Fields(saved));
 }
 
 // Off-screen or empty sizes are never stored; a valid one beside them is.
