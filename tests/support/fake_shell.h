@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@
 #include "app/shell_window.h"
 #include "app/terminal.h"
 #include "common/command_ids.h"
+#include "common/text.h"
 #include "fake_clock.h"
 #include "link/instrument_link.h"
 #include "memory_transport.h"
@@ -157,12 +157,7 @@ class FakeShell final : public BufferedShellHost {
   }
 
   // Every command the program sent, without line ends, in order.
-  std::vector<std::string> Sent() const {
-    std::vector<std::string> out;
-    std::istringstream in(peer->written);
-    for (std::string line; std::getline(in, line) && !in.eof();) out.push_back(line);
-    return out;
-  }
+  std::vector<std::string> Sent() const { return SplitText(peer->written, '\n'); }
 };
 
 }  // namespace parlex2::testing
