@@ -26,19 +26,6 @@ struct Panel {
   std::string Text() const { return RenderInfoPanelText(Build()); }
 };
 
-// The spans the window formats: headings bold, the warning red. (The whole
-// text of such a panel: IdentifySim.CommandLineIdentifyPrintsThePanelAndTheResultOnly.)
-TEST(InfoPanel, FullPanelSpansAndTheirFormats) {
-  Panel panel;
-  panel.info.calstrReply = "12_MAR_2023,rest";
-  panel.info.calverReply = "01_APR_2024";
-  std::vector<SpanKind> kinds;
-  for (const InfoSpan& span : panel.Build(Day(2024, 9, 2))) kinds.push_back(span.kind);
-  EXPECT_EQ(kinds, (std::vector<SpanKind>{SpanKind::Heading, SpanKind::Plain, SpanKind::Heading,
-                                          SpanKind::Plain, SpanKind::Plain, SpanKind::Plain,
-                                          SpanKind::Warning}));
-}
-
 // The lines below the releases: the maker's date warns from the day after its
 // due date, for calibration-checked models only (as the local date shows);
 // an incomplete date shows nothing; the default calibration warns for any
@@ -98,12 +85,22 @@ TEST(InfoPanel, SerialShowsPortAndBaudRateUsbOnlyThePortAndMissingFieldsShowUnkn
       << text;
 }
 
-TEST(InfoPanel, ReportIdentityOfAnIdentifiedModelAndThePanelOfAnUnidentifiedOne) {
+TEST(InfoPanel, AnIdentifiedModelsSpansAndReportIdentityAndAnUnidentifiedOnesPanel) {
+  // The spans the window formats: headings bold, the warning red. (The whole
+  // text of such a panel: IdentifySim.CommandLineIdentifyPrintsThePanelAndTheResultOnly.)
+  Panel panel;
+  panel.info.calstrReply = "12_MAR_2023,rest";
+  panel.info.calverReply = "01_APR_2024";
+  std::vector<SpanKind> kinds;
+  for (const InfoSpan& span : panel.Build(Day(2024, 9, 2))) kinds.push_back(span.kind);
+  EXPECT_EQ(kinds, (std::vector<SpanKind>{SpanKind::Heading, SpanKind::Plain, SpanKind::Heading,
+                                          SpanKind::Plain, SpanKind::Plain, SpanKind::Plain,
+                                          SpanKind::Warning}));
+
   auto fields = [](const InstrumentIdentity& id) {
     return id.model + "|" + id.serialNumber + "|" + id.type + "|" + id.mainRelease + "|" +
            id.fpgaRelease + "|" + id.dspRelease + "|" + id.bootRelease;
   };
-  Panel panel;
   std::optional<InstrumentIdentity> id = ReportIdentity(panel.info);
   ASSERT_TRUE(id);
   EXPECT_EQ(fields(*id), "VXM66|4711|T9|5.2|3.1|2.0|1.1");
