@@ -63,7 +63,6 @@ TEST(ShellLayout, ControlsFollowTheWindowAndTheScriptPanel) {
   EXPECT_EQ(script[IDC_STEP].y, 554 - 24 - 108);
   EXPECT_EQ(script[IDC_RUN].y, 554 - 24 - 134);
 
-  EXPECT_TRUE(ControlShown(IDC_COMMAND, kScriptNone));
   EXPECT_FALSE(ControlShown(IDC_RUN, kScriptNone));
   EXPECT_FALSE(ControlShown(IDC_SEND, kScriptRunning));
   EXPECT_TRUE(ControlShown(IDC_SCRIPT_LIST, kScriptStep));
@@ -82,7 +81,6 @@ TEST(ShellTitle, NameAndVersionUpToItsFirstBlankThenInterfaceAndIdentity) {
   const std::string base = "Parlex2 v1_4     ";
   EXPECT_EQ(title(InterfaceKind::Usb, 9998, "BOOT   :    32 32 32 32"),
             base + "USB,Bootcode Instrument");
-  EXPECT_EQ(title(InterfaceKind::Serial, 0, ""), base + "SER,Unknown Connection");
   // A reply with no comma names no model: an older boot-code reply left in
   // place must not be shown as the instrument.
   EXPECT_EQ(title(InterfaceKind::Serial, 0, "BOOT   :    32 32 32 32"),
