@@ -5,7 +5,6 @@
 // a Windows message queue orders them), all through the program's Shell.
 #pragma once
 
-#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -150,10 +149,6 @@ class FakeShell final : public BufferedShellHost {
       Timer();
     }
     return clock.TickMs() - start;
-  }
-
-  int RunCommandsHandled() const {
-    return static_cast<int>(std::ranges::count(handled, IDC_RUN, &PostedCommand::id));
   }
 
   // Every command the program sent, without line ends, in order.

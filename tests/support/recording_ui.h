@@ -47,11 +47,6 @@ class RecordingUi : public UserInterface {
     saveDialogs.push_back(options);
     return NextFile();
   }
-  std::optional<SaveFileChoice> ChooseFileAndTypeToSave(const FileDialogOptions& options) override {
-    std::optional<std::string> path = ChooseFileToSave(options);
-    if (!path) return std::nullopt;
-    return SaveFileChoice{*path, saveFileType};
-  }
 
   std::vector<ShownMessage> messages;
   // Runs while a message is shown, as a modal loop runs other messages.
@@ -59,7 +54,6 @@ class RecordingUi : public UserInterface {
   std::deque<MessageAnswer> answers;
   std::deque<std::optional<std::string>> files;
   std::vector<FileDialogOptions> openDialogs, saveDialogs;
-  int saveFileType = 1;  // the file type a save dialog reports as chosen
   int waitDepth = 0;
   int waitCount = 0;
 

@@ -215,7 +215,8 @@ TEST(ShellTerminal, HistoryKeepsTheLast50AndRecallTakesEchoLinesOnly) {
 
 // Configure > Time Stamps: received lines and echoed commands begin with the
 // time each was complete; the switch, on or off, is kept in the settings file
-// and read at the next start. (A script's echoes: CliSend.TimestampsBeginEachLineInSendAndRun.)
+// and read at the next start. (A script's echoes:
+// CliSend.TraceHoldsTheRepliesAndVerboseShowsItBesideTheLog.)
 TEST(ShellTerminal, TimeStampsBeginLinesAndEchoesAndAreKept) {
   TempFolder folder("parlex2-stamps");
   IniFileStore store(folder.File("Parlexer.ini"));

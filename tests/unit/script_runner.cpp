@@ -6,6 +6,7 @@
 // ends with, and Result > Save Test Report....
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -263,7 +264,7 @@ TEST(ScriptRunner, StopRequestedByTheLastLineLeavesTheRunStopped) {
     shell.RunUntilStopped(10000);
     shell.RunFor(3000);
     EXPECT_EQ(shell.state.scriptState, kScriptStopped);
-    EXPECT_EQ(shell.RunCommandsHandled(), 1);
+    EXPECT_EQ(std::ranges::count(shell.handled, IDC_RUN, &PostedCommand::id), 1);
     EXPECT_EQ(shell.Sent(), std::vector<std::string>{"a"});
     EXPECT_EQ(shell.ScriptSelection(), -1);
   }
@@ -396,9 +397,8 @@ TEST(ShellTestReport, GreyedUntilATestIsRecordedThenSavedInTheChosenFormat) {
   RunScript(shell, {"Supply <check> & \"more\"", "=2", "=1", "\"id?", "=test,hi"});
   EXPECT_TRUE(shell.window.menuEnabled[ID_RESULT_SAVE_REPORT]);
 
-  // The name's extension decides, otherwise the file type chosen (the first
-  // is JUnit); the writer makes the folders.
-  shell.ui.saveFileType = 1;
+  // The name's extension decides, otherwise the file type chosen (the first,
+  // JUnit, as the fake dialog reports); the writer makes the folders.
   shell.ui.files = {folder.File("r.JSON"), folder.File("sub/folder/r")};
   shell.Press(ID_RESULT_SAVE_REPORT);
   const auto report = nlohmann::json::parse(ReadFileBytes(folder.File("r.JSON")));
