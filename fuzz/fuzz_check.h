@@ -1,7 +1,7 @@
 // What every fuzz target shares: a property check that stops the run with the
 // failing expression (libFuzzer then saves the input as a crash), a splitter
 // of the input into pieces at a chosen byte, a plain reference of the decimal
-// number grammar, and a scratch file.
+// number grammar.
 #pragma once
 
 #include <cstdio>
@@ -9,8 +9,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "support/temp_folder.h"
 
 #define FUZZ_CHECK(condition)                                                               \
   do {                                                                                      \
@@ -65,19 +63,5 @@ inline std::string DecimalAt(std::string_view text, std::size_t at = 0) {
   }
   return std::string(text.substr(at, end - at));
 }
-
-// A file `name` in a folder of this process's own under the temporary folder.
-// The folder goes when the process ends normally, as a timed libFuzzer run
-// does (through exit); kept as a function's static, it lives that long.
-class ScratchFile {
- public:
-  ScratchFile(const std::string& prefix, const char* name)
-      : folder_(prefix), path_(folder_.File(name)) {}
-  const std::string& path() const { return path_; }
-
- private:
-  testing::TempFolder folder_;
-  std::string path_;
-};
 
 }  // namespace parlex2::fuzz

@@ -31,8 +31,9 @@ namespace {
 // #print writes where the script says; here it always writes into a folder of
 // this process's own.
 const std::string& PrintPath() {
-  static const fuzz::ScratchFile file("parlex2-fuzz-script", "pane.txt");
-  return file.path();
+  static const testing::TempFolder folder("parlex2-fuzz-script");
+  static const std::string path = folder.File("pane.txt");
+  return path;
 }
 
 bool OnlyCrLf(const std::string& text) {

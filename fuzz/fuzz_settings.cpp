@@ -22,8 +22,9 @@ using namespace parlex2;
 namespace {
 
 const std::string& IniPath() {
-  static const fuzz::ScratchFile file("parlex2-fuzz-settings", "Parlexer.ini");
-  return file.path();
+  static const testing::TempFolder folder("parlex2-fuzz-settings");
+  static const std::string path = folder.File("Parlexer.ini");
+  return path;
 }
 
 struct Key {
