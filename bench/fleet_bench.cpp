@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "random_firmware.h"
 #include "sim/flash.h"
 #include "sim/intel_hex.h"
 
@@ -130,17 +131,6 @@ Timed RunParlex2(const std::vector<std::string>& arguments, const fs::path& log)
   return timed;
 }
 
-std::string HexFile(int records) {
-  std::mt19937 random(19);
-  std::string text = parlex2::sim::MakeHexRecord(4, 0, std::string("\x00\x01", 2)) + "\n";
-  for (int i = 0; i < records; ++i) {
-    std::string data;
-    for (int j = 0; j < 16; ++j) data.push_back(static_cast<char>(random()));
-    text += parlex2::sim::MakeHexRecord(0, static_cast<std::uint16_t>(16 * i), data) + "\n";
-  }
-  return text + parlex2::sim::MakeHexRecord(1, 0, "") + "\n";
-}
-
 struct Row {
   std::size_t count;
   Timed identify, upgrade;
@@ -193,7 +183,7 @@ int main(int argc, char** argv) {
     }
   } cleanup{dir};
 
-  const std::string hex = HexFile(kUpgradeRecords);
+  const std::string hex = parlex2::bench::RandomHexFile(19, kUpgradeRecords, 16);
   std::ofstream(dir / "main.hex", std::ios::binary) << hex;
   std::ofstream(dir / "set.upg") << "TARGET,VXM66\nLOAD,0,main.hex\n";
   std::map<std::uint32_t, std::uint8_t> image;

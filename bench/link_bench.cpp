@@ -18,6 +18,7 @@
 
 #include "link/instrument_link.h"
 #include "link/lan.h"
+#include "loopback_listener.h"
 
 namespace {
 
@@ -26,19 +27,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kExchanges = 20000;
 constexpr std::size_t kStreamBytes = 256u << 20;
 constexpr char kReply[] = "1.23456E2,OK\r\n";
-
-int Listen(std::uint16_t& port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof at;
-  bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at);
-  listen(fd, 4);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length);
-  port = ntohs(at.sin_port);
-  return fd;
-}
 
 int AcceptOne(int listener) {
   int fd = accept(listener, nullptr, nullptr);
@@ -88,7 +76,8 @@ void StreamPeer(int listener) {
 // joined and the listener closed; clients declared after it hang up first.
 class LoopbackPeer {
  public:
-  explicit LoopbackPeer(void (*serve)(int)) : listener_(Listen(port_)), thread_(serve, listener_) {}
+  explicit LoopbackPeer(void (*serve)(int))
+      : listener_(parlex2::bench::ListenOnLoopback(port_, 4)), thread_(serve, listener_) {}
   ~LoopbackPeer() {
     shutdown(listener_, SHUT_RDWR);
     thread_.join();

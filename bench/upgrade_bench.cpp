@@ -24,7 +24,6 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,6 +32,8 @@
 #include "common/clock.h"
 #include "link/instrument_link.h"
 #include "link/lan.h"
+#include "loopback_listener.h"
+#include "random_firmware.h"
 #include "sim/instrument.h"
 #include "sim/intel_hex.h"
 #include "sim/transcript.h"
@@ -90,22 +91,12 @@ class TimedProgress final : public parlex2::UpgradeProgress {
   std::string error;
 };
 
-std::string HexFile(int records) {
-  std::mt19937 random(42);
-  std::string text = parlex2::sim::MakeHexRecord(4, 0, std::string("\x00\x01", 2)) + "\n";
-  for (int i = 0; i < records; ++i) {
-    std::string data;
-    for (int j = 0; j < 32; ++j) data.push_back(static_cast<char>(random()));
-    text += parlex2::sim::MakeHexRecord(0, static_cast<std::uint16_t>(32 * i), data) + "\n";
-  }
-  return text + parlex2::sim::MakeHexRecord(1, 0, "") + "\n";
-}
-
 struct Firmware {
   fs::path dir;
   std::string path;
   std::string text;
-  Firmware(const fs::path& folder, int records) : dir(folder), text(HexFile(records)) {
+  Firmware(const fs::path& folder, int records)
+      : dir(folder), text(parlex2::bench::RandomHexFile(42, records, 32)) {
     path = (dir / ("fw" + std::to_string(records) + ".hex")).string();
     std::ofstream(path, std::ios::binary) << text;
   }
@@ -125,15 +116,7 @@ parlex2::LoadTable TableFor(const Firmware& firmware) {
 class LoaderPeer {
  public:
   LoaderPeer() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof at;
-    bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    listen(listener_, 1);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &length);
-    port_ = ntohs(at.sin_port);
+    listener_ = parlex2::bench::ListenOnLoopback(port_, 1);
     thread_ = std::thread([this] { Serve(); });
   }
   ~LoaderPeer() {
