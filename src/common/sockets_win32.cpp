@@ -123,18 +123,12 @@ SocketHandle TcpConnect(const std::string& address, std::uint16_t port, std::uin
       closesocket(s);
       return kNoSocket;
     }
-    fd_set writable;
-    fd_set failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval limit = Limit(static_cast<long long>(timeoutMs) * 1000);
-    const int ready = select(0, nullptr, &writable, &failed, &limit);
-    if (ready <= 0 || !FD_ISSET(s, &writable)) {
-      int soError = 0;
-      int length = sizeof soError;
-      getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length);
+    // A refused connect shows as a failure, with its reason in SO_ERROR.
+    const bool ready = WaitFor(s, true, timeoutMs);
+    int soError = 0;
+    int length = sizeof soError;
+    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length);
+    if (!ready || soError) {
       if (soError) {
         SetError(error, "connect", soError);
       } else if (error) {
