@@ -44,7 +44,8 @@ inline std::string HexFile(std::uint32_t seed, int records, std::uint16_t addres
 
 // A flash as an upgrade leaves it: for each (sector, erases, firmware file's
 // text) the sector erased that many times, then the file's records
-// programmed, in the order given. None when a file does not read.
+// programmed, in the order given. None when a file does not read, or writes
+// where the flash already holds a byte since the sector's last erase.
 inline std::optional<sim::Flash> FlashAfter(
     const std::vector<std::tuple<int, int, std::string>>& writes) {
   sim::Flash flash;
@@ -52,8 +53,10 @@ inline std::optional<sim::Flash> FlashAfter(
     for (int i = 0; i < erases; ++i) flash.Erase(sector);
     std::map<std::uint32_t, std::uint8_t> image;
     if (!sim::HexFileImage(hexText, image)) return std::nullopt;
-    for (const auto& [address, byte] : image)
-      flash.Program(sector, address, std::string(1, static_cast<char>(byte)));
+    for (const auto& [address, byte] : image) {
+      if (!flash.Program(sector, address, std::string(1, static_cast<char>(byte))))
+        return std::nullopt;
+    }
   }
   return flash;
 }
